@@ -1,0 +1,1 @@
+#include "format/checksum.hpp"
