@@ -1,1 +1,116 @@
 #include <gtest/gtest.h>
+
+#include <cctype>
+#include <string>
+#include <vector>
+
+#include "format/cbor.hpp"
+#include "format/lgcy.hpp"
+
+namespace vt6::fmt {
+namespace {
+
+Bytes hex(const std::string& text) {
+    Bytes out;
+    std::string digits;
+    for (char c : text) {
+        if (std::isxdigit(static_cast<unsigned char>(c))) digits += c;
+    }
+    for (size_t i = 0; i + 1 < digits.size(); i += 2) {
+        out.push_back(static_cast<uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
+    }
+    return out;
+}
+
+TEST(LgcyCodec, EmptyRecordIsFiveBytes) {
+    const Bytes payload = hex("A2 01 40 02 40");
+    auto record = decodeLgcy(payload);
+    ASSERT_TRUE(record.ok()) << record.message();
+    EXPECT_EQ(*record, LegacyProvenance{});
+    auto encoded = encodeLgcy(*record);
+    ASSERT_TRUE(encoded.ok());
+    EXPECT_EQ(*encoded, payload);
+
+    // Keys 1 and 2 are written even when the input lacked them.
+    auto bare = decodeLgcy(hex("A0"));
+    ASSERT_TRUE(bare.ok());
+    EXPECT_EQ(*bare, LegacyProvenance{});
+}
+
+TEST(LgcyCodec, EveryFieldAndUnknownKeysRoundTrip) {
+    // {0: -1, 1: "Zem_v4.0", 2: h'0102', 3: h'00..0F', 4: ["a", ""], 5: {1: 2}, 300: [true]}
+    const Bytes payload = hex(
+        "A7 00 20"
+        " 01 48 5A 65 6D 5F 76 34 2E 30"
+        " 02 42 01 02"
+        " 03 50 00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F"
+        " 04 82 61 61 60"
+        " 05 A1 01 02"
+        " 19 01 2C 81 F5");
+    auto record = decodeLgcy(payload);
+    ASSERT_TRUE(record.ok()) << record.message();
+    EXPECT_EQ(record->version_magic, Bytes({'Z', 'e', 'm', '_', 'v', '4', '.', '0'}));
+    EXPECT_EQ(record->header_bytes, hex("01 02"));
+    ASSERT_TRUE(record->source_file_blake2b128.has_value());
+    EXPECT_EQ((*record->source_file_blake2b128)[15], 0x0F);
+    EXPECT_EQ(record->warnings, (std::vector<std::string>{"a", ""}));
+    const ExtensionList extensions = {{0, hex("20")}, {5, hex("A1 01 02")}, {300, hex("81 F5")}};
+    EXPECT_EQ(record->extensions, extensions);
+
+    auto encoded = encodeLgcy(*record);
+    ASSERT_TRUE(encoded.ok());
+    EXPECT_EQ(*encoded, payload);
+}
+
+TEST(LgcyCodec, WarningsWrittenOnlyWhenPresent) {
+    LegacyProvenance none;
+    auto noneBytes = encodeLgcy(none);
+    ASSERT_TRUE(noneBytes.ok());
+    EXPECT_EQ(*noneBytes, hex("A2 01 40 02 40"));
+
+    LegacyProvenance oneEmpty;
+    oneEmpty.warnings = {""};
+    auto oneBytes = encodeLgcy(oneEmpty);
+    ASSERT_TRUE(oneBytes.ok());
+    EXPECT_EQ(*oneBytes, hex("A3 01 40 02 40 04 81 60"));
+}
+
+TEST(LgcyCodec, DecodeRefusals) {
+    struct Case {
+        const char* payload;
+        ErrorCode code;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"A1 03 54 000102030405060708090A0B0C0D0E0F10111213", ErrorCode::ModelInvalid,
+         "LGCY source_file_blake2b128 must be 16 bytes (got 20)"},
+        {"A1 03 40", ErrorCode::ModelInvalid, "LGCY source_file_blake2b128 must be 16 bytes (got 0)"},
+        {"A1 04 82 61 61 01", ErrorCode::CborType, "expected text string"},
+        {"A1 04 61 61", ErrorCode::CborType, "expected array"},
+        {"A1 01 60", ErrorCode::CborType, "expected byte string"},
+        {"A1 02 01", ErrorCode::CborType, "expected byte string"},
+        {"80", ErrorCode::CborType, "expected map"},
+        {"A2 02 40 01 40", ErrorCode::CborNonCanonical, "map keys not in ascending order"},
+        {"A2 05 00 05 00", ErrorCode::CborDuplicateKey, "duplicate map key"},
+        {"A2 01 40", ErrorCode::CborNonCanonical, "truncated CBOR item"},
+        {"A1 01 40 00", ErrorCode::CborNonCanonical, "trailing bytes after CBOR value"},
+        {"A1 04 9B FF FF FF FF FF FF FF FF 60", ErrorCode::CborNonCanonical, "truncated CBOR item"},
+    };
+    for (const auto& c : cases) {
+        auto record = decodeLgcy(hex(c.payload));
+        ASSERT_FALSE(record.ok()) << c.payload;
+        EXPECT_EQ(record.code(), c.code) << c.payload;
+        EXPECT_EQ(record.message(), c.message) << c.payload;
+    }
+}
+
+TEST(LgcyCodec, ExtensionRepeatingAFieldKeyIsRefusedOnEncode) {
+    LegacyProvenance record;
+    record.extensions = {{2, hex("40")}};
+    auto encoded = encodeLgcy(record);
+    ASSERT_FALSE(encoded.ok());
+    EXPECT_EQ(encoded.code(), ErrorCode::ModelInvalid);
+}
+
+} // namespace
+} // namespace vt6::fmt
