@@ -11,37 +11,13 @@
 
 #include "format/cbor.hpp"
 
+#include "support/bytes.hpp"
+
 namespace vt6::fmt {
 namespace {
 
-Bytes hex(std::string_view text) {
-    Bytes out;
-    int pending = -1;
-    for (const char c : text) {
-        int nibble;
-        if (c >= '0' && c <= '9') nibble = c - '0';
-        else if (c >= 'A' && c <= 'F') nibble = c - 'A' + 10;
-        else if (c >= 'a' && c <= 'f') nibble = c - 'a' + 10;
-        else continue;
-        if (pending < 0) {
-            pending = nibble;
-        } else {
-            out.push_back(static_cast<uint8_t>(pending * 16 + nibble));
-            pending = -1;
-        }
-    }
-    return out;
-}
-
-std::string toHex(ByteView bytes) {
-    std::string out;
-    char buf[4];
-    for (const uint8_t b : bytes) {
-        std::snprintf(buf, sizeof buf, "%s%02X", out.empty() ? "" : " ", b);
-        out += buf;
-    }
-    return out;
-}
+using test::hex;
+using test::toHex;
 
 bool sameDouble(double a, double b) {
     if (std::isnan(a) || std::isnan(b)) return std::isnan(a) && std::isnan(b);

@@ -7,20 +7,12 @@
 #include "format/cbor.hpp"
 #include "format/fields.hpp"
 
+#include "support/bytes.hpp"
+
 namespace vt6::fmt {
 namespace {
 
-Bytes hex(const std::string& text) {
-    Bytes out;
-    std::string digits;
-    for (char c : text) {
-        if (std::isxdigit(static_cast<unsigned char>(c))) digits += c;
-    }
-    for (size_t i = 0; i + 1 < digits.size(); i += 2) {
-        out.push_back(static_cast<uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
-    }
-    return out;
-}
+using test::hex;
 
 TEST(FieldsExtensionPair, CopiesWholeNestedItemAndLeavesReaderAfterIt) {
     // {1: {2: [3, "a"]}, 9: 0}: the pair under key 1 must be the whole inner

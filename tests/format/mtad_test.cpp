@@ -9,37 +9,13 @@
 #include <string_view>
 #include <vector>
 
+#include "support/bytes.hpp"
+
 namespace vt6::fmt {
 namespace {
 
-Bytes hex(std::string_view text) {
-    Bytes out;
-    int pending = -1;
-    for (const char c : text) {
-        int nibble;
-        if (c >= '0' && c <= '9') nibble = c - '0';
-        else if (c >= 'A' && c <= 'F') nibble = c - 'A' + 10;
-        else if (c >= 'a' && c <= 'f') nibble = c - 'a' + 10;
-        else continue;
-        if (pending < 0) {
-            pending = nibble;
-        } else {
-            out.push_back(static_cast<uint8_t>(pending * 16 + nibble));
-            pending = -1;
-        }
-    }
-    return out;
-}
-
-std::string toHex(ByteView bytes) {
-    std::string out;
-    char buf[4];
-    for (const uint8_t b : bytes) {
-        std::snprintf(buf, sizeof buf, "%s%02X", out.empty() ? "" : " ", b);
-        out += buf;
-    }
-    return out;
-}
+using test::hex;
+using test::toHex;
 
 // Tail shared by most fixtures: keys 23 (next_uid 1) and 24 (head_bytes 0).
 constexpr const char* kDefaultMtad = "A3 01 01 17 01 18 18 00";

@@ -7,26 +7,13 @@
 #include "format/cbor.hpp"
 #include "format/summ_peak.hpp"
 
+#include "support/bytes.hpp"
+
 namespace vt6::fmt {
 namespace {
 
-Bytes hex(const std::string& text) {
-    Bytes out;
-    std::string digits;
-    for (char c : text) {
-        if (std::isxdigit(static_cast<unsigned char>(c))) digits += c;
-    }
-    for (size_t i = 0; i + 1 < digits.size(); i += 2) {
-        out.push_back(static_cast<uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
-    }
-    return out;
-}
-
-Bytes concat(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
-    return out;
-}
+using test::hex;
+using test::concat;
 
 Bytes thumbnailOf(size_t size) {
     Bytes t(size);
