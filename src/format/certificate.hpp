@@ -68,4 +68,33 @@ bool ed25519Verify(ByteView message, const Ed25519PublicKey& publicKey,
 // The signing root's public key compiled into the program (a build setting).
 Ed25519PublicKey builtInRootKey() noexcept;
 
+// Constants the program keeps out of its readable strings (domain labels,
+// root key): stored XOR-ed with a keystream at compile time and unmasked into
+// a caller's buffer when needed. This deters casual patching; it hides no
+// secret, since all of them are public values.
+namespace masking {
+
+constexpr uint8_t keystream(size_t index, uint32_t salt) noexcept {
+    uint32_t x = (static_cast<uint32_t>(index) + 1u) * 0x9E3779B9u ^ salt;
+    x ^= x >> 16;
+    x *= 0x85EBCA6Bu;
+    x ^= x >> 13;
+    return static_cast<uint8_t>(x ^ (x >> 8));
+}
+
+// The bytes of a text literal (without its terminator), masked.
+template <size_t N>
+constexpr std::array<uint8_t, N - 1> maskText(const char (&text)[N], uint32_t salt) noexcept {
+    std::array<uint8_t, N - 1> out{};
+    for (size_t i = 0; i + 1 < N; ++i) out[i] = static_cast<uint8_t>(static_cast<uint8_t>(text[i]) ^ keystream(i, salt));
+    return out;
+}
+
+template <size_t N>
+void unmask(const std::array<uint8_t, N>& masked, uint32_t salt, uint8_t* out) noexcept {
+    for (size_t i = 0; i < N; ++i) out[i] = static_cast<uint8_t>(masked[i] ^ keystream(i, salt));
+}
+
+}  // namespace masking
+
 } // namespace vt6::fmt
