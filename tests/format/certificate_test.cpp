@@ -418,5 +418,14 @@ TEST_F(CertificateTest, Ed25519CheckAcceptsOnlyTheSignedMessageUnderItsKey) {
     EXPECT_FALSE(ed25519Verify(ByteView(), publisher.publicKey, Ed25519Signature{}));
 }
 
+// The built-in root is the build's configured key, unmasked intact.
+TEST(BuiltInRootKey, IsTheConfiguredKey) {
+    const std::string hexKey = ZEM_SIGNING_ROOT_KEY_HEX;
+    ASSERT_EQ(hexKey.size(), 64u);
+    const Bytes expected = test::hex(hexKey);
+    const Ed25519PublicKey key = builtInRootKey();
+    EXPECT_EQ(Bytes(key.begin(), key.end()), expected);
+}
+
 } // namespace
 } // namespace vt6::fmt
