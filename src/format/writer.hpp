@@ -1,0 +1,53 @@
+#pragma once
+// The zem 6 writer: lays a whole file out in memory from a model and the
+// audio payloads of its samples, then writes it to disk in one go. It never
+// signs, keeps no state and never changes the model it is given.
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "format/bytes.hpp"
+#include "format/framing.hpp"
+#include "format/mtad.hpp"
+#include "format/read_policy.hpp"
+#include "format/result.hpp"
+
+namespace vt6::fmt {
+
+// One audio chunk to write: the complete payload (64-byte PCMA head and body).
+struct StagedPayload {
+    uint64_t uid = 0;   // payload uid, also the chunk's uid
+    uint32_t tag = 0;   // AUDI or AUDT
+    Bytes bytes;
+
+    bool operator==(const StagedPayload&) const = default;
+};
+
+struct WriteOptions {
+    // Sets LEGACY_ORIGIN in the superblock even without a LGCY record.
+    bool legacyOrigin = false;
+};
+
+// The payload laws: tags AUDI or AUDT, uids from 1 to next_uid - 1, (tag, uid)
+// unique, every sample's payloads staged, every payload named by exactly one
+// sample.
+Result<Unit> stagePayloads(const Zem6Model& model, std::span<const StagedPayload> payloads);
+
+// The complete file image (index = file offset), or the first failed check.
+Result<FileImage> layoutZem6File(const Zem6Model& model, std::span<const StagedPayload> payloads,
+                                 const WriteOptions& options = {});
+
+// Lays out the file and writes it to `path` (UTF-8), synced to storage before
+// it is closed. A failed layout touches nothing; a failed write removes the
+// partial file. Write to a new temporary sibling, never over the user's file.
+Result<Unit> writeZem6File(const std::string& path, const Zem6Model& model,
+                           std::span<const StagedPayload> payloads, const WriteOptions& options = {});
+
+// Writes `model` to `destPath` with the audio chunks of the file at
+// `sourcePath`, copied unchanged after every integrity check of a read. The
+// model must reference exactly the audio chunks the source holds.
+Result<Unit> writeZem6WithSourcePayloads(const std::string& sourcePath, const std::string& destPath,
+                                         const Zem6Model& model, const ReadPolicy& policy);
+
+} // namespace vt6::fmt
