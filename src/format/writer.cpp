@@ -13,6 +13,7 @@
 #include "format/directory.hpp"
 #include "format/lgcy.hpp"
 #include "format/model_laws.hpp"
+#include "format/reader.hpp"
 #include "format/smpl.hpp"
 #include "format/summ_peak.hpp"
 #include "platform/write_file.hpp"
@@ -333,11 +334,25 @@ Result<Unit> writeZem6File(const std::string& path, const Zem6Model& model, std:
 
 Result<Unit> writeZem6WithSourcePayloads(const std::string& sourcePath, const std::string& destPath,
                                          const Zem6Model& model, const ReadPolicy& policy) {
-    (void)sourcePath;
-    (void)destPath;
-    (void)model;
-    (void)policy;
-    return fail(ErrorCode::ReadIo, "copying payloads from a source file is not available yet");
+    std::vector<StagedPayload> payloads;
+    WriteOptions options;
+    {
+        // Every payload is read, and the source closed, before the
+        // destination is created: the destination may be renamed over the
+        // source afterwards, and a damaged source must leave nothing behind.
+        ZEM_TRY_ASSIGN(const Zem6File source, openZem6File(sourcePath, policy));
+        try {
+            for (const ChunkRecord& record : source.chunks) {
+                if (record.tag != kTagAUDI && record.tag != kTagAUDT) continue;
+                ZEM_TRY_ASSIGN(Bytes bytes, source.readChunk(record));
+                payloads.push_back(StagedPayload{record.uid, record.tag, std::move(bytes)});
+            }
+        } catch (const std::bad_alloc&) {
+            return fail(ErrorCode::AllocationFailed, "not enough memory to read zem chunk");
+        }
+        options.legacyOrigin = (source.superblock.flags & kSuperblockLegacyOrigin) != 0;
+    }
+    return writeZem6File(destPath, model, payloads, options);
 }
 
 } // namespace vt6::fmt

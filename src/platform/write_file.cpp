@@ -1,5 +1,7 @@
 #include "platform/write_file.hpp"
 
+#include "platform/file.hpp"
+
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
@@ -46,8 +48,9 @@ WriteStatus OutputFile::create(const std::string& path) {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
     path_ = path;
-    // A NUL inside the path would silently name a different file.
-    if (path.empty() || path.find('\0') != std::string::npos) {
+    // A NUL inside the path would silently name a different file, and a path
+    // that is not UTF-8 could be written but never opened again by the reader.
+    if (path.empty() || path.find('\0') != std::string::npos || !isValidUtf8(path)) {
         return failure(WriteStep::Open, EINVAL, "cannot create '" + path + "': invalid path");
     }
     int fd;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
@@ -21,6 +22,8 @@
 #include "format/export.hpp"
 #include "format/framing.hpp"
 #include "format/lgcy.hpp"
+#include "format/reader.hpp"
+#include "format/scan.hpp"
 #include "format/smpl.hpp"
 #include "format/summ_peak.hpp"
 
@@ -505,22 +508,40 @@ size_t stringLengthFor(size_t target, Encode encode) {
     return probe + target - encode(probe);
 }
 
+// A model whose written MTAD payload is exactly `mtadBytes` long (for sizes
+// that put head_bytes at 65536 or beyond).
+Zem6Model modelWithMtad(size_t mtadBytes) {
+    Zem6Model m;
+    auto withString = [&m](size_t n) {
+        ModelMetadata md = m.metadata;
+        md.head_bytes = 65536;  // the written value takes the same 5 bytes
+        md.extensions = {{1000, encodeCborBytes(Bytes(n, 7))}};
+        return md;
+    };
+    const size_t n = stringLengthFor(mtadBytes, [&](size_t k) { return encodeMtad(withString(k))->size(); });
+    m.metadata.extensions = {{1000, encodeCborBytes(Bytes(n, 7))}};
+    return m;
+}
+
+// A model without samples whose written SUMM payload is exactly `summBytes`.
+Zem6Model modelWithSumm(size_t summBytes) {
+    Zem6Model m;
+    m.summary.present = true;
+    const size_t smplBytes = encodeSmpl(std::span<const SmplEntry>())->size();
+    auto withString = [&](size_t n) {
+        Summary s = m.summary;
+        s.smpl_bytes = smplBytes;
+        s.extensions = {{100, encodeCborBytes(Bytes(n, 9))}};
+        return s;
+    };
+    const size_t n = stringLengthFor(summBytes, [&](size_t k) { return encodeSumm(withString(k))->size(); });
+    m.summary.extensions = {{100, encodeCborBytes(Bytes(n, 9))}};
+    return m;
+}
+
 // A 65444-byte MTAD ends, behind the superblock and its framing, exactly at
 // byte 65536.
 TEST(WriterLayout, MtadMustEndWithinTheFirst65536Bytes) {
-    auto modelWithMtad = [](size_t mtadBytes) {
-        Zem6Model m;
-        auto withString = [&m](size_t n) {
-            ModelMetadata md = m.metadata;
-            md.head_bytes = 65536;  // the written value takes the same 5 bytes
-            md.extensions = {{1000, encodeCborBytes(Bytes(n, 7))}};
-            return md;
-        };
-        const size_t n = stringLengthFor(mtadBytes, [&](size_t k) { return encodeMtad(withString(k))->size(); });
-        m.metadata.extensions = {{1000, encodeCborBytes(Bytes(n, 7))}};
-        return m;
-    };
-
     const FileImage image = layoutOk(modelWithMtad(kMtadMaxPayloadBytes), {});
     Parsed p;
     ASSERT_NO_FATAL_FAILURE(parseImage(image, p));
@@ -535,21 +556,6 @@ TEST(WriterLayout, MtadMustEndWithinTheFirst65536Bytes) {
 }
 
 TEST(WriterLayout, SummaryPayloadIsCappedAt65536Bytes) {
-    auto modelWithSumm = [](size_t summBytes) {
-        Zem6Model m;
-        m.summary.present = true;
-        const size_t smplBytes = encodeSmpl(std::span<const SmplEntry>())->size();
-        auto withString = [&](size_t n) {
-            Summary s = m.summary;
-            s.smpl_bytes = smplBytes;
-            s.extensions = {{100, encodeCborBytes(Bytes(n, 9))}};
-            return s;
-        };
-        const size_t n = stringLengthFor(summBytes, [&](size_t k) { return encodeSumm(withString(k))->size(); });
-        m.summary.extensions = {{100, encodeCborBytes(Bytes(n, 9))}};
-        return m;
-    };
-
     Parsed p;
     ASSERT_NO_FATAL_FAILURE(parseImage(layoutOk(modelWithSumm(65536), {}), p));
     EXPECT_EQ(findEntry(p.dir, kTagSUMM)->length, 65536u);
@@ -673,6 +679,229 @@ TEST_F(WriterFileTest, FailedSyncIsAWriteFailure) {
     ASSERT_FALSE(result.ok());
     EXPECT_EQ(result.code(), ErrorCode::WriteIo);
     EXPECT_EQ(result.message(), "cannot sync '" + p + "' to storage");
+}
+
+// --- reading back ------------------------------------------------------------
+
+// What the reader gives back for a written model: the model with the values
+// the writer fills in.
+Zem6Model asReopened(Zem6Model model, const Zem6File& file) {
+    model.metadata.head_bytes = file.model.metadata.head_bytes;
+    if (model.summary.present) {
+        const ChunkRecord* smpl = file.findEntry(kTagSMPL, 0);
+        const ChunkRecord* peak = file.findEntry(kTagPEAK, 0);
+        model.summary.smpl_bytes = smpl ? smpl->length : 0;
+        model.summary.peak_bytes = peak ? peak->length : 0;
+    }
+    return model;
+}
+
+enum class Route { SuperblockPointer, FooterPointer, LinearScan };
+
+// The image with its directory pointers damaged as the route needs: the
+// superblock's pointer misses the DIRC (its own checksum stays valid), and
+// for the scan the footer's pointer misses it too.
+FileImage damagePointers(FileImage image, Route route) {
+    if (route == Route::SuperblockPointer) return image;
+    Superblock sb = *parseSuperblock(image);
+    sb.dir_offset += 16;
+    const auto head = encodeSuperblock(sb);
+    std::copy(head.begin(), head.end(), image.begin());
+    if (route == Route::LinearScan) storeLe64(image.data() + image.size() - kFooterBytes, kSuperblockBytes);
+    return image;
+}
+
+TEST_F(WriterFileTest, EveryWrittenFileReopensByEachDirectoryRoute) {
+    struct Written {
+        const char* what;
+        Zem6Model model;
+        std::vector<StagedPayload> payloads;
+        WriteOptions options;
+    };
+    const Written files[] = {
+        {"empty model", Zem6Model{}, {}, {}},
+        {"full model", fullModel(), fullPayloads(), {}},
+        {"legacy origin by option", [] { Zem6Model m = fullModel(); m.lgcy.reset(); return m; }(), fullPayloads(),
+         WriteOptions{true}},
+        {"MTAD ending at byte 65536", modelWithMtad(kMtadMaxPayloadBytes), {}, {}},
+        {"65536-byte SUMM", modelWithSumm(65536), {}, {}},
+    };
+    const struct {
+        Route route;
+        DirectorySource source;
+        const char* warning;
+    } routes[] = {
+        {Route::SuperblockPointer, DirectorySource::SuperblockPointer, nullptr},
+        {Route::FooterPointer, DirectorySource::FooterPointer, "directory recovered through the footer pointer"},
+        {Route::LinearScan, DirectorySource::LinearScan, "directory rebuilt by linear scan"},
+    };
+    for (const Written& w : files) {
+        const FileImage image = layoutOk(w.model, w.payloads, w.options);
+        // The walk of the chunk region lands exactly on the footer, DIRC last.
+        auto scan = scanChunks(image, image.size(), 100);
+        ASSERT_TRUE(scan.ok()) << w.what << ": " << scan.message();
+        EXPECT_EQ(scan->back().tag, kTagDIRC);
+
+        for (const auto& r : routes) {
+            SCOPED_TRACE(std::string(w.what) + ", route " + std::to_string(static_cast<int>(r.route)));
+            const std::string p = path("reopen.zem");
+            put(p, damagePointers(image, r.route));
+            auto file = openZem6File(p, ReadPolicy{});
+            ASSERT_TRUE(file.ok()) << file.message();
+            EXPECT_EQ(file->directorySource, r.source);
+            if (r.warning) {
+                EXPECT_NE(std::find(file->report.warnings.begin(), file->report.warnings.end(), r.warning),
+                          file->report.warnings.end());
+            } else {
+                EXPECT_TRUE(file->report.warnings.empty());
+            }
+            EXPECT_EQ(file->model, asReopened(w.model, *file));
+            EXPECT_EQ(file->chunks.size(), scan->size() - 1);
+            for (const ChunkRecord& record : file->chunks) {
+                auto bytes = file->readChunk(record);
+                ASSERT_TRUE(bytes.ok()) << bytes.message();
+            }
+            for (const StagedPayload& s : w.payloads) {
+                const ChunkRecord* record = file->findEntry(s.tag, s.uid);
+                ASSERT_NE(record, nullptr);
+                EXPECT_EQ(*file->readChunk(*record), s.bytes);
+            }
+        }
+    }
+}
+
+// --- rewriting with the audio of a source file --------------------------------
+
+class SourcePayloadTest : public WriterFileTest {
+public:  // the case table's lambdas prepare files through these
+    void SetUp() override {
+        WriterFileTest::SetUp();
+        source_ = path("source.zem");
+        dest_ = path("dest.zem");
+    }
+    void writeSource(const Zem6Model& model, WriteOptions options = {}) {
+        ASSERT_TRUE(writeZem6File(source_, model, fullPayloads(), options).ok());
+    }
+    // Flips one byte of the payload of the chunk with this tag and uid.
+    void damageSourceChunk(uint32_t tag, uint64_t uid) {
+        Bytes bytes = contents(source_);
+        Parsed parsed;
+        ASSERT_NO_FATAL_FAILURE(parseImage(bytes, parsed));
+        const DirEntry* e = findEntry(parsed.dir, tag, uid);
+        ASSERT_NE(e, nullptr);
+        bytes[e->offset + kChunkHeaderBytes + 10] ^= 0x40;
+        put(source_, bytes);
+    }
+
+    std::string source_;
+    std::string dest_;
+};
+
+TEST_F(SourcePayloadTest, CopiesTheAudioChunksUnchangedUnderANewModel) {
+    writeSource(fullModel());
+    Zem6Model changed = fullModel();
+    changed.metadata.name = "Snare (analysed)";
+    changed.extraChunks.push_back(extra("PHDM", 0, true, 0, 64));
+    changed.lgcy.reset();
+
+    const auto result = writeZem6WithSourcePayloads(source_, dest_, changed, ReadPolicy{});
+    ASSERT_TRUE(result.ok()) << result.message();
+    auto file = openZem6File(dest_, ReadPolicy{});
+    ASSERT_TRUE(file.ok()) << file.message();
+    EXPECT_EQ(file->model, asReopened(changed, *file));
+    for (const StagedPayload& s : fullPayloads()) {
+        const ChunkRecord* record = file->findEntry(s.tag, s.uid);
+        ASSERT_NE(record, nullptr);
+        EXPECT_EQ(*file->readChunk(*record), s.bytes);
+    }
+    // The source's order is kept: AUDI chunks as they were laid out, then AUDT.
+    std::vector<std::pair<uint32_t, uint64_t>> audio;
+    for (const ChunkRecord& r : file->chunks)
+        if (r.tag == kTagAUDI || r.tag == kTagAUDT) audio.emplace_back(r.tag, r.uid);
+    EXPECT_EQ(audio, (std::vector<std::pair<uint32_t, uint64_t>>{
+                         {kTagAUDI, 7}, {kTagAUDI, 2}, {kTagAUDI, 4}, {kTagAUDT, 5}}));
+    // The source was converted from a legacy file; the rewrite says so even
+    // though the new model dropped its LGCY record.
+    EXPECT_NE(file->superblock.flags & kSuperblockLegacyOrigin, 0u);
+}
+
+TEST_F(SourcePayloadTest, CarriesTheSourcesLegacyOrigin) {
+    Zem6Model withoutLgcy = fullModel();
+    withoutLgcy.lgcy.reset();
+    for (const bool legacy : {false, true}) {
+        SCOPED_TRACE(legacy);
+        writeSource(withoutLgcy, WriteOptions{legacy});
+        ASSERT_TRUE(writeZem6WithSourcePayloads(source_, dest_, withoutLgcy, ReadPolicy{}).ok());
+        auto file = openZem6File(dest_, ReadPolicy{});
+        ASSERT_TRUE(file.ok()) << file.message();
+        EXPECT_EQ((file->superblock.flags & kSuperblockLegacyOrigin) != 0, legacy);
+    }
+}
+
+TEST_F(SourcePayloadTest, MayRewriteItsOwnSource) {
+    // Every payload is read and the source closed before the destination is
+    // truncated.
+    writeSource(fullModel());
+    Zem6Model changed = fullModel();
+    changed.metadata.name = "renamed";
+    ASSERT_TRUE(writeZem6WithSourcePayloads(source_, source_, changed, ReadPolicy{}).ok());
+    auto file = openZem6File(source_, ReadPolicy{});
+    ASSERT_TRUE(file.ok()) << file.message();
+    EXPECT_EQ(file->model.metadata.name, "renamed");
+    EXPECT_EQ(*file->readChunk(*file->findEntry(kTagAUDI, 4)), payload(kTagAUDI, 4, 333).bytes);
+}
+
+TEST_F(SourcePayloadTest, FailuresPassThroughAndWriteNothing) {
+    struct Case {
+        const char* what;
+        std::function<void(SourcePayloadTest&)> prepare;
+        std::function<Zem6Model()> model;
+        ReadPolicy policy;
+        ErrorCode code;
+        std::function<std::string(const SourcePayloadTest&)> message;
+    };
+    ReadPolicy tightRead;
+    tightRead.maxChunkReadBytes = 300;
+    const Case cases[] = {
+        {"missing source", [](SourcePayloadTest&) {}, fullModel, ReadPolicy{}, ErrorCode::ReadIo,
+         [](const SourcePayloadTest& t) { return "cannot open '" + t.source_ + "' for reading"; }},
+        {"damaged audio chunk",
+         [](SourcePayloadTest& t) {
+             t.writeSource(fullModel());
+             t.damageSourceChunk(kTagAUDI, 4);
+         },
+         fullModel, ReadPolicy{}, ErrorCode::ChunkCrcMismatch,
+         [](const SourcePayloadTest&) { return std::string("chunk 'AUDI' uid 4 fails its crc32c trailer"); }},
+        {"chunk read limit of the policy", [](SourcePayloadTest& t) { t.writeSource(fullModel()); }, fullModel,
+         tightRead, ErrorCode::ChunkReadPolicyBytes,
+         [](const SourcePayloadTest&) {
+             return std::string("whole-chunk read requires 361 bytes; the current limit is 300 bytes");
+         }},
+        {"model that drops a sample of the source", [](SourcePayloadTest& t) { t.writeSource(fullModel()); },
+         [] {
+             Zem6Model m = fullModel();
+             m.samples.pop_back();
+             m.summary.sample_count = 2;
+             m.peaks.resize(2 * 2 * 4);
+             return m;
+         },
+         ReadPolicy{}, ErrorCode::ModelInvalid,
+         [](const SourcePayloadTest&) {
+             return std::string("staged payload ('AUDI', uid 7) is referenced by no sample");
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::error_code ignored;
+        std::filesystem::remove(source_, ignored);
+        std::filesystem::remove(dest_, ignored);
+        ASSERT_NO_FATAL_FAILURE(c.prepare(*this));
+        const auto result = writeZem6WithSourcePayloads(source_, dest_, c.model(), c.policy);
+        ASSERT_FALSE(result.ok());
+        EXPECT_EQ(result.code(), c.code);
+        EXPECT_EQ(result.message(), c.message(*this));
+        EXPECT_FALSE(exists(dest_));
+    }
 }
 
 } // namespace

@@ -102,6 +102,7 @@ TEST_F(WriteFileTest, OpenFailuresNameThePathAndTheReason) {
         {"a directory", dir_, EISDIR, "cannot create '" + dir_ + "': "},
         {"embedded NUL", withNul, EINVAL, "cannot create '" + withNul + "': invalid path"},
         {"empty path", "", EINVAL, "cannot create '': invalid path"},
+        {"not UTF-8", path("\xC3("), EINVAL, "cannot create '" + path("\xC3(") + "': invalid path"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
