@@ -323,26 +323,29 @@ TEST(WriterLayout, CarriedChunkStaysOnItsSideOfTheAudio) {
 }
 
 // head_bytes is stored in MTAD, whose size depends on how many bytes the
-// value needs; around 65536 the value grows from a 3-byte to a 5-byte CBOR
-// head. Every head end in that neighbourhood must still converge exactly.
+// value needs (1 for 0, 3 below 65536, 5 from 65536 on). Where that growth
+// pushes the MTAD chunk over a 16-byte step the head end moves and the loop
+// must iterate again. Sweep head ends around 65536 and MTAD sizes over all 16
+// residues: the value written must always be the first AUDI offset.
 TEST(WriterLayout, HeadBytesFixPointConvergesAcrossCborHeadSizes) {
-    Zem6Model model;
-    model.metadata.next_uid = 3;
-    model.samples = {row(1, 2)};
     const std::vector<StagedPayload> payloads = {payload(kTagAUDI, 2)};
-    const FileImage base = layoutOk(model, payloads);
-    Parsed p0;
-    ASSERT_NO_FATAL_FAILURE(parseImage(base, p0));
-    const uint64_t baseHead = p0.mtad.head_bytes;
-
     bool crossed = false;
-    for (uint64_t target = 65536 - 160; target <= 65536 + 48; ++target) {
-        model.extraChunks = {extra("XTRA", 0, false, 0, target - baseHead - kChunkFramingBytes)};
-        const FileImage image = layoutOk(model, payloads);
-        Parsed p;
-        ASSERT_NO_FATAL_FAILURE(parseImage(image, p)) << "target " << target;
-        ASSERT_EQ(p.mtad.head_bytes, findEntry(p.dir, kTagAUDI, 2)->offset) << "target " << target;
-        crossed = crossed || p.mtad.head_bytes >= 65536;
+    for (size_t pad = 0; pad < 16; ++pad) {
+        Zem6Model model;
+        model.metadata.next_uid = 3;
+        model.metadata.name = std::string(pad, 'n');
+        model.samples = {row(1, 2)};
+        Parsed p0;
+        ASSERT_NO_FATAL_FAILURE(parseImage(layoutOk(model, payloads), p0));
+        const uint64_t baseHead = p0.mtad.head_bytes;
+        for (uint64_t target = 65536 - 48; target <= 65536 + 48; ++target) {
+            SCOPED_TRACE("pad " + std::to_string(pad) + ", target " + std::to_string(target));
+            model.extraChunks = {extra("XTRA", 0, false, 0, target - baseHead - kChunkFramingBytes)};
+            Parsed p;
+            ASSERT_NO_FATAL_FAILURE(parseImage(layoutOk(model, payloads), p));
+            ASSERT_EQ(p.mtad.head_bytes, findEntry(p.dir, kTagAUDI, 2)->offset);
+            crossed = crossed || p.mtad.head_bytes >= 65536;
+        }
     }
     EXPECT_TRUE(crossed);
 }
