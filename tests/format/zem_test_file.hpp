@@ -249,6 +249,15 @@ struct KeyPair {
         crypto_sign_keypair(pair.publicKey.data(), pair.secretKey.data());
         return pair;
     }
+    // A fixed key pair, for files that must verify across runs (fuzz seeds).
+    static KeyPair fromSeed(uint8_t seedByte) {
+        if (sodium_init() < 0) ADD_FAILURE() << "sodium_init failed";
+        KeyPair pair;
+        std::array<uint8_t, crypto_sign_SEEDBYTES> seed{};
+        seed.fill(seedByte);
+        crypto_sign_seed_keypair(pair.publicKey.data(), pair.secretKey.data(), seed.data());
+        return pair;
+    }
     fmt::Ed25519Signature sign(fmt::ByteView message) const {
         fmt::Ed25519Signature sig{};
         crypto_sign_detached(sig.data(), nullptr, message.data(), message.size(), secretKey.data());
@@ -263,7 +272,10 @@ struct Signer {
     fmt::PublisherCert cert;
     uint64_t signedAt = 1500;
 
-    Signer() {
+    Signer() { init(); }
+    Signer(KeyPair rootKeys, KeyPair publisherKeys) : root(rootKeys), publisher(publisherKeys) { init(); }
+
+    void init() {
         cert.publisher_id = "com.example.drums";
         cert.name = "Example Drums";
         cert.pubkey = publisher.publicKey;
