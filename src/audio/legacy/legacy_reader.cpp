@@ -314,11 +314,11 @@ struct DecodePool {
     LegacyFile& file;
     std::mutex mutex;
     std::string firstError;
-    int fd = -1;
+    const LegacySource& source;
     const Zem4BlobDecoder* decoder = nullptr;
 
-    DecodePool(LegacyFile& f, int descriptor, const Zem4BlobDecoder* dec)
-        : sampleCount(f.sampleCount), file(f), fd(descriptor), decoder(dec) {}
+    DecodePool(LegacyFile& f, const LegacySource& src, const Zem4BlobDecoder* dec)
+        : sampleCount(f.sampleCount), file(f), source(src), decoder(dec) {}
 
     void storeError(std::string message) {
         const std::lock_guard<std::mutex> lock(mutex);
@@ -337,7 +337,7 @@ std::string decodeOneV4Payload(DecodePool& pool, size_t i) {
     // The region laws put every stored payload inside a file of at most
     // 2^31 - 1 bytes, so this buffer is bounded by the file itself.
     std::vector<uint8_t> stored(static_cast<size_t>(f.payloadBytes[i]));
-    const platform::ReadOutcome got = platform::readAt(pool.fd, stored.data(), stored.size(), f.payloadOffset[i]);
+    const platform::ReadOutcome got = pool.source.readAt(stored.data(), stored.size(), f.payloadOffset[i]);
     if (got.status != platform::ReadStatus::Filled) return sample + "I/O error reading v4 FLAC payload";
 
     Zem4Blob blob;
@@ -385,8 +385,8 @@ void decodeV4Worker(DecodePool& pool) noexcept {
 }
 
 // Runs the pool; the first error text, empty on success.
-std::string runDecodePool(LegacyFile& f, int fd, const Zem4BlobDecoder* decoder) {
-    DecodePool pool(f, fd, decoder);
+std::string runDecodePool(LegacyFile& f, const LegacySource& source, const Zem4BlobDecoder* decoder) {
+    DecodePool pool(f, source, decoder);
     const unsigned n = legacyDecodePoolSize(platform::hardwareThreads(), f.sampleCount);
     std::vector<std::thread> threads;
     try {
@@ -498,17 +498,20 @@ LegacyReadResult failLegacyRead(std::string message) {
     return result;
 }
 
-LegacyReadResult readLegacyFileImpl(const std::string& path, const LegacyReadOptions& options) {
-    // 1-2: open and size.
-    const FileGuard file(platform::openFileUtf8(path));
-    if (file.fd() < 0) return failLegacyRead("cannot open file '" + path + "'");
-    const std::optional<uint64_t> size = platform::fileSize(file.fd());
+LegacyReadResult readLegacyImpl(const LegacySource& source, const LegacyReadOptions& options) {
+    // 2: size. Legacy files were addressed with signed 32-bit offsets; a
+    // larger size counts as a failed query instead of wrapping.
+    const std::optional<uint64_t> size = source.size();
     if (!size || *size > kLegacyMaxFileBytes || *size < 1) return failLegacyRead("0-length file");
     const uint64_t fileSize = *size;
     if (fileSize < kLegacyMagicBytes) return failLegacyRead("file too short for the 8-byte version magic");
-    uint8_t magic[kLegacyMagicBytes];
-    if (platform::readAt(file.fd(), magic, sizeof magic, 0).status != platform::ReadStatus::Filled)
-        return failLegacyRead("cannot read version magic");
+
+    // One read brings the magic and as much of the largest header as the
+    // file holds; the version then says how much of it is header.
+    std::vector<uint8_t> headerBytes(static_cast<size_t>(std::min<uint64_t>(fileSize, kLegacyMaxHeaderBytes)));
+    const platform::ReadOutcome got = source.readAt(headerBytes.data(), headerBytes.size(), 0);
+    if (got.bytesRead < kLegacyMagicBytes) return failLegacyRead("cannot read version magic");
+    const uint8_t* magic = headerBytes.data();
 
     // 3: version.
     int versionIndex = -1;
@@ -527,10 +530,8 @@ LegacyReadResult readLegacyFileImpl(const std::string& path, const LegacyReadOpt
     if (fileSize < version.headerBytes)
         return failLegacyRead(std::string("truncated header: ") + version.magic + " needs " +
                               to_string(version.headerBytes) + " bytes, file has " + to_string(fileSize));
-    std::vector<uint8_t> headerBytes(version.headerBytes);
-    if (platform::readAt(file.fd(), headerBytes.data(), headerBytes.size(), 0).status !=
-        platform::ReadStatus::Filled)
-        return failLegacyRead("I/O error reading header");
+    if (got.bytesRead < version.headerBytes) return failLegacyRead("I/O error reading header");
+    headerBytes.resize(version.headerBytes);
     const Header h(headerBytes);
 
     LegacyFile f;
@@ -656,10 +657,10 @@ LegacyReadResult readLegacyFileImpl(const std::string& path, const LegacyReadOpt
                 if (f.codec[i] == 1) continue;
                 const uint64_t offset = f.payloadOffset[i];
                 const uint64_t bytes = offset >= fileSize ? 0 : std::min(f.decodedBytes[i], fileSize - offset);
-                f.nativePeak[i] = measurePeak(file.fd(), offset, bytes, f.bits[i]);
+                f.nativePeak[i] = measurePeak(source, offset, bytes, f.bits[i]);
             }
             if (anyFlac && haveDecoder) {
-                std::string error = runDecodePool(f, file.fd(), options.blobDecoder);
+                std::string error = runDecodePool(f, source, options.blobDecoder);
                 if (!error.empty()) return failLegacyRead(std::move(error));
             }
         }
@@ -714,6 +715,10 @@ float pcmPeak(std::span<const uint8_t> bytes, int32_t bits) noexcept {
 }
 
 float measurePeak(int fd, uint64_t offset, uint64_t byteCount, int32_t bits) {
+    return measurePeak(FileLegacySource(fd), offset, byteCount, bits);
+}
+
+float measurePeak(const LegacySource& source, uint64_t offset, uint64_t byteCount, int32_t bits) {
     const size_t w = PeakMeter::width(bits);
     if (w == 0 || byteCount == 0) return 0.0f;
     if (offset > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) return 0.0f;
@@ -728,7 +733,7 @@ float measurePeak(int fd, uint64_t offset, uint64_t byteCount, int32_t bits) {
     size_t carry = 0;
     while (done < byteCount) {
         const size_t want = static_cast<size_t>(std::min<uint64_t>(kLegacyPeakBlockBytes, byteCount - done));
-        const platform::ReadOutcome got = platform::readAt(fd, buffer.get() + carry, want, offset + done);
+        const platform::ReadOutcome got = source.readAt(buffer.get() + carry, want, offset + done);
         if (got.bytesRead == 0) break;
         done += got.bytesRead;
         const size_t have = carry + got.bytesRead;
@@ -740,15 +745,47 @@ float measurePeak(int fd, uint64_t offset, uint64_t byteCount, int32_t bits) {
     return meter.result();
 }
 
-LegacyReadResult readLegacyFile(const std::string& path, const LegacyReadOptions& options) {
+LegacyReadResult readLegacySource(const LegacySource& source, const LegacyReadOptions& options) {
     try {
-        return readLegacyFileImpl(path, options);
+        return readLegacyImpl(source, options);
     } catch (const std::bad_alloc&) {
         return failLegacyRead(kOutOfMemory);
     }
 }
 
+LegacyReadResult readLegacyFile(const std::string& path, const LegacyReadOptions& options) {
+    // 1: open; the guard closes the file on every path.
+    const FileGuard file(platform::openFileUtf8(path));
+    if (file.fd() < 0) return failLegacyRead("cannot open file '" + path + "'");
+    return readLegacySource(FileLegacySource(file.fd()), options);
+}
+
+std::optional<uint64_t> FileLegacySource::size() const noexcept { return platform::fileSize(fd_); }
+
+platform::ReadOutcome FileLegacySource::readAt(void* dst, size_t size, uint64_t offset) const noexcept {
+    return platform::readAt(fd_, dst, size, offset);
+}
+
+platform::ReadOutcome MemoryLegacySource::readAt(void* dst, size_t size, uint64_t offset) const noexcept {
+    platform::ReadOutcome out;
+    const size_t available = offset < bytes_.size() ? bytes_.size() - static_cast<size_t>(offset) : 0;
+    out.bytesRead = std::min(size, available);
+    if (out.bytesRead > 0) std::memcpy(dst, bytes_.data() + offset, out.bytesRead);
+    out.status = out.bytesRead == size ? platform::ReadStatus::Filled : platform::ReadStatus::EndOfFile;
+    return out;
+}
+
 LegacySampleAudio readLegacySampleAudio(int fd, const LegacyFile& legacy, size_t index,
+                                        const Zem4BlobDecoder* decoder) {
+    if (fd < 0) {
+        LegacySampleAudio out;
+        out.error = "no file";
+        return out;
+    }
+    return readLegacySampleAudio(FileLegacySource(fd), legacy, index, decoder);
+}
+
+LegacySampleAudio readLegacySampleAudio(const LegacySource& source, const LegacyFile& legacy, size_t index,
                                         const Zem4BlobDecoder* decoder) {
     LegacySampleAudio out;
     auto failWith = [&out](std::string message) {
@@ -757,7 +794,6 @@ LegacySampleAudio readLegacySampleAudio(int fd, const LegacyFile& legacy, size_t
         return std::move(out);
     };
     try {
-        if (fd < 0) return failWith("no file");
         if (index >= legacy.payloadOffset.size()) return failWith("sample index out of range");
         for (const size_t size : {legacy.length.size(), legacy.bits.size(), legacy.stereo.size(), legacy.codec.size(),
                                   legacy.sampleRate.size(), legacy.payloadBytes.size(), legacy.decodedBytes.size()})
@@ -771,7 +807,7 @@ LegacySampleAudio readLegacySampleAudio(int fd, const LegacyFile& legacy, size_t
         const uint64_t offset = legacy.payloadOffset[index];
         const uint64_t expected = legacy.decodedBytes[index];
         const bool stereo = legacy.stereo[index] != 0;
-        const uint64_t fileBytes = platform::fileSize(fd).value_or(0);
+        const uint64_t fileBytes = source.size().value_or(0);
 
         std::vector<uint8_t> pcm;
         if (legacy.codec[index] == 1) {
@@ -781,7 +817,7 @@ LegacySampleAudio readLegacySampleAudio(int fd, const LegacyFile& legacy, size_t
             if (offset > fileBytes || stored > fileBytes - offset)
                 return failWith("short read of v4 FLAC payload");
             std::vector<uint8_t> blobBytes(static_cast<size_t>(stored));
-            if (platform::readAt(fd, blobBytes.data(), blobBytes.size(), offset).status !=
+            if (source.readAt(blobBytes.data(), blobBytes.size(), offset).status !=
                 platform::ReadStatus::Filled)
                 return failWith("short read of v4 FLAC payload");
             Zem4Blob blob;
@@ -806,7 +842,7 @@ LegacySampleAudio readLegacySampleAudio(int fd, const LegacyFile& legacy, size_t
                 // 3.x payload reads as zeros past its end.
                 const uint64_t available = offset < fileBytes ? std::min(expected, fileBytes - offset) : 0;
                 pcm.resize(static_cast<size_t>(available));
-                const platform::ReadOutcome got = platform::readAt(fd, pcm.data(), pcm.size(), offset);
+                const platform::ReadOutcome got = source.readAt(pcm.data(), pcm.size(), offset);
                 pcm.resize(got.bytesRead);
             }
         } else {

@@ -14,11 +14,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 
 #include "audio/legacy/layouts.hpp"
 #include "audio/legacy/zem4_decode.hpp"
+#include "platform/file.hpp"
 
 namespace vt6::zem {
 
@@ -37,11 +39,46 @@ inline constexpr uint64_t kLegacyMaxFileBytes = 0x7FFFFFFF;
 inline constexpr unsigned kLegacyMaxDecodeThreads = 4;
 inline constexpr size_t kLegacyPeakBlockBytes = 1048576;
 
+// Where a read takes its bytes from. Reads name their own offsets, so the
+// decode pool's threads may read at once.
+class LegacySource {
+public:
+    virtual ~LegacySource() = default;
+    // Size in bytes; empty when it cannot be told.
+    virtual std::optional<uint64_t> size() const noexcept = 0;
+    virtual platform::ReadOutcome readAt(void* dst, size_t size, uint64_t offset) const noexcept = 0;
+};
+
+// An open file descriptor (not owned).
+class FileLegacySource final : public LegacySource {
+public:
+    explicit FileLegacySource(int fd) noexcept : fd_(fd) {}
+    std::optional<uint64_t> size() const noexcept override;
+    platform::ReadOutcome readAt(void* dst, size_t size, uint64_t offset) const noexcept override;
+
+private:
+    int fd_;
+};
+
+// Bytes in memory (not owned), for tests and tools that hold a file already.
+class MemoryLegacySource final : public LegacySource {
+public:
+    explicit MemoryLegacySource(std::span<const uint8_t> bytes) noexcept : bytes_(bytes) {}
+    std::optional<uint64_t> size() const noexcept override { return bytes_.size(); }
+    platform::ReadOutcome readAt(void* dst, size_t size, uint64_t offset) const noexcept override;
+
+private:
+    std::span<const uint8_t> bytes_;
+};
+
 // Reads the legacy file at `path` (UTF-8). The file is closed again on every
 // path. With measurePeaks set, nativePeak holds the override (when it has one
 // value per sample) or the measured peak of each sample; else the header
 // impulse.
 LegacyReadResult readLegacyFile(const std::string& path, const LegacyReadOptions& options);
+
+// The same read over any source; `readLegacyFile` is this on the opened file.
+LegacyReadResult readLegacySource(const LegacySource& source, const LegacyReadOptions& options);
 
 // One sample's audio as float channels, read from `fd` (an open descriptor of
 // the file `legacy` was read from, as platform::openFileUtf8 gives; left open).
@@ -49,11 +86,14 @@ LegacyReadResult readLegacyFile(const std::string& path, const LegacyReadOptions
 // as 0. Never throws for file or data problems.
 LegacySampleAudio readLegacySampleAudio(int fd, const LegacyFile& legacy, size_t index,
                                         const Zem4BlobDecoder* decoder);
+LegacySampleAudio readLegacySampleAudio(const LegacySource& source, const LegacyFile& legacy, size_t index,
+                                        const Zem4BlobDecoder* decoder);
 
 // Peak of `byteCount` bytes of packed PCM at `offset`, streamed through the
 // calling thread's block buffer. 0 when the offset cannot be read; a short
 // read ends the measurement with the values read so far.
 float measurePeak(int fd, uint64_t offset, uint64_t byteCount, int32_t bits);
+float measurePeak(const LegacySource& source, uint64_t offset, uint64_t byteCount, int32_t bits);
 
 // Peak of packed PCM in memory: 16-bit |v| / 32767 (so -32768 gives a little
 // more than 1), 24-bit |v| / 2^23 (a lone 0x800000 gives exactly 1), 32-bit
