@@ -13,43 +13,15 @@
 #include "format/cbor.hpp"
 #include "format/checksum.hpp"
 #include "support/bytes.hpp"
+#include "support/signing.hpp"
 
 namespace vt6::fmt {
 namespace {
 
 using test::hex;
+using test::KeyPair;
+using test::rawMap;
 using test::toHex;
-
-// Test-only signer: the program verifies but never signs, so certificates
-// are made here with throw-away key pairs.
-struct KeyPair {
-    Ed25519PublicKey publicKey{};
-    std::array<uint8_t, crypto_sign_SECRETKEYBYTES> secretKey{};
-
-    static KeyPair make() {
-        if (sodium_init() < 0) ADD_FAILURE() << "sodium_init failed";
-        KeyPair pair;
-        crypto_sign_keypair(pair.publicKey.data(), pair.secretKey.data());
-        return pair;
-    }
-    Ed25519Signature sign(ByteView message) const {
-        Ed25519Signature sig{};
-        crypto_sign_detached(sig.data(), nullptr, message.data(), message.size(), secretKey.data());
-        return sig;
-    }
-};
-
-// A map written with the pairs in the given order, so tests can break the
-// profile's rules on purpose.
-Bytes rawMap(const std::vector<std::pair<uint64_t, Bytes>>& pairs) {
-    CborWriter w;
-    w.beginMap(pairs.size());
-    for (const auto& [key, value] : pairs) {
-        w.writeUint(key);
-        w.writeRaw(value);
-    }
-    return w.take();
-}
 
 std::vector<std::pair<uint64_t, Bytes>> storedPairs(const PublisherCert& cert) {
     return {

@@ -29,6 +29,7 @@
 #include "format/signature.hpp"
 #include "format/smpl.hpp"
 #include "format/summ_peak.hpp"
+#include "support/signing.hpp"
 
 namespace vt6::test {
 
@@ -237,33 +238,6 @@ inline FullModel fullModel() {
     f.payloads = {{kTagAUDI, 2, pattern(120, 1)}, {kTagAUDT, 3, pattern(40, 2)}, {kTagAUDI, 5, pattern(80, 3)}};
     return f;
 }
-
-// Test-only Ed25519 keys.
-struct KeyPair {
-    fmt::Ed25519PublicKey publicKey{};
-    std::array<uint8_t, crypto_sign_SECRETKEYBYTES> secretKey{};
-
-    static KeyPair make() {
-        if (sodium_init() < 0) ADD_FAILURE() << "sodium_init failed";
-        KeyPair pair;
-        crypto_sign_keypair(pair.publicKey.data(), pair.secretKey.data());
-        return pair;
-    }
-    // A fixed key pair, for files that must verify across runs (fuzz seeds).
-    static KeyPair fromSeed(uint8_t seedByte) {
-        if (sodium_init() < 0) ADD_FAILURE() << "sodium_init failed";
-        KeyPair pair;
-        std::array<uint8_t, crypto_sign_SEEDBYTES> seed{};
-        seed.fill(seedByte);
-        crypto_sign_seed_keypair(pair.publicKey.data(), pair.secretKey.data(), seed.data());
-        return pair;
-    }
-    fmt::Ed25519Signature sign(fmt::ByteView message) const {
-        fmt::Ed25519Signature sig{};
-        crypto_sign_detached(sig.data(), nullptr, message.data(), message.size(), secretKey.data());
-        return sig;
-    }
-};
 
 // A signing root and a publisher certified by it, able to sign files.
 struct Signer {
