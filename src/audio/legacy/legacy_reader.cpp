@@ -507,11 +507,14 @@ LegacyReadResult readLegacyImpl(const LegacySource& source, const LegacyReadOpti
     if (fileSize < kLegacyMagicBytes) return failLegacyRead("file too short for the 8-byte version magic");
 
     // One read brings the magic and as much of the largest header as the
-    // file holds; the version then says how much of it is header.
-    std::vector<uint8_t> headerBytes(static_cast<size_t>(std::min<uint64_t>(fileSize, kLegacyMaxHeaderBytes)));
-    const platform::ReadOutcome got = source.readAt(headerBytes.data(), headerBytes.size(), 0);
+    // file holds; the version then says how much of it is header. The
+    // buffer is the thread's own, kept for its next read.
+    thread_local std::unique_ptr<uint8_t[]> headerBuffer;
+    if (!headerBuffer) headerBuffer.reset(new uint8_t[kLegacyMaxHeaderBytes]);
+    const auto want = static_cast<size_t>(std::min<uint64_t>(fileSize, kLegacyMaxHeaderBytes));
+    const platform::ReadOutcome got = source.readAt(headerBuffer.get(), want, 0);
     if (got.bytesRead < kLegacyMagicBytes) return failLegacyRead("cannot read version magic");
-    const uint8_t* magic = headerBytes.data();
+    const uint8_t* magic = headerBuffer.get();
 
     // 3: version.
     int versionIndex = -1;
@@ -531,7 +534,7 @@ LegacyReadResult readLegacyImpl(const LegacySource& source, const LegacyReadOpti
         return failLegacyRead(std::string("truncated header: ") + version.magic + " needs " +
                               to_string(version.headerBytes) + " bytes, file has " + to_string(fileSize));
     if (got.bytesRead < version.headerBytes) return failLegacyRead("I/O error reading header");
-    headerBytes.resize(version.headerBytes);
+    const std::span<const uint8_t> headerBytes(headerBuffer.get(), version.headerBytes);
     const Header h(headerBytes);
 
     LegacyFile f;
