@@ -26,6 +26,7 @@
 #include "format/scan.hpp"
 #include "format/smpl.hpp"
 #include "format/summ_peak.hpp"
+#include "support/temp_dir.hpp"
 
 namespace vt6::fmt {
 namespace {
@@ -589,30 +590,15 @@ TEST(Export, HoldsAModelPayloadsAndWarningsAndMoves) {
 
 class WriterFileTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/zem_writer_XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        if (!dir_.empty()) std::filesystem::remove_all(dir_, ignored);
-    }
-    std::string path(const std::string& name) const { return dir_ + "/" + name; }
-    static bool exists(const std::string& p) {
-        struct stat st {};
-        return ::lstat(p.c_str(), &st) == 0;
-    }
-    static Bytes contents(const std::string& p) {
-        std::ifstream in(p, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
+    std::string path(const std::string& name) const { return dir_.path(name); }
+    static bool exists(const std::string& p) { return test::TempDir::exists(p); }
+    static Bytes contents(const std::string& p) { return test::TempDir::contents(p); }
     static void put(const std::string& p, const Bytes& bytes) {
         std::ofstream out(p, std::ios::binary);
         out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     }
 
-    std::string dir_;
+    test::TempDir dir_;
 };
 
 TEST_F(WriterFileTest, WritesTheLaidOutImage) {

@@ -30,6 +30,7 @@
 #include "format/smpl.hpp"
 #include "format/summ_peak.hpp"
 #include "support/signing.hpp"
+#include "support/temp_dir.hpp"
 
 namespace vt6::test {
 
@@ -310,35 +311,6 @@ struct Signer {
         o.slot = [this](const std::vector<fmt::DirEntry>& listed) { return slotFor(listed); };
         return o;
     }
-};
-
-// A private folder for a test's files, removed with everything in it.
-class TempDir {
-public:
-    TempDir() {
-        std::string templ = (std::filesystem::temp_directory_path() / "zem_reader_XXXXXX").string();
-        if (mkdtemp(templ.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
-        path_ = templ;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    std::string write(const std::string& name, fmt::ByteView bytes) const {
-        const std::string p = (path_ / name).string();
-        std::ofstream out(p, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        if (!out) ADD_FAILURE() << "cannot write " << p;
-        return p;
-    }
-    std::string path(const std::string& name) const { return (path_ / name).string(); }
-    const std::filesystem::path& root() const { return path_; }
-
-private:
-    std::filesystem::path path_;
 };
 
 } // namespace vt6::test

@@ -1,4 +1,5 @@
 #include "platform/write_file.hpp"
+#include "support/temp_dir.hpp"
 
 #include <gtest/gtest.h>
 
@@ -22,27 +23,11 @@ namespace {
 // A fresh directory under /tmp for each test, removed with its contents.
 class WriteFileTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/zem_write_file_XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        if (!dir_.empty()) std::filesystem::remove_all(dir_, ignored);
-    }
-    std::string path(const std::string& name) const { return dir_ + "/" + name; }
+    std::string path(const std::string& name) const { return dir_.path(name); }
+    static bool exists(const std::string& p) { return test::TempDir::exists(p); }
+    static fmt::Bytes contents(const std::string& p) { return test::TempDir::contents(p); }
 
-    static bool exists(const std::string& p) {
-        struct stat st {};
-        return ::lstat(p.c_str(), &st) == 0;
-    }
-    static std::vector<uint8_t> contents(const std::string& p) {
-        std::ifstream in(p, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
-
-    std::string dir_;
+    test::TempDir dir_;
 };
 
 std::vector<uint8_t> pattern(size_t n) {
@@ -99,7 +84,7 @@ TEST_F(WriteFileTest, OpenFailuresNameThePathAndTheReason) {
     const std::string withNul = path("a") + std::string(1, '\0') + "b";
     const Case cases[] = {
         {"missing folder", missing, ENOENT, "cannot create '" + missing + "': "},
-        {"a directory", dir_, EISDIR, "cannot create '" + dir_ + "': "},
+        {"a directory", dir_.root().string(), EISDIR, "cannot create '" + dir_.root().string() + "': "},
         {"embedded NUL", withNul, EINVAL, "cannot create '" + withNul + "': invalid path"},
         {"empty path", "", EINVAL, "cannot create '': invalid path"},
         {"not UTF-8", path("\xC3("), EINVAL, "cannot create '" + path("\xC3(") + "': invalid path"},
