@@ -8,6 +8,9 @@ packages=(
   libsodium-dev libflac-dev libfftw3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   juce-modules-source
+  libasound2-dev libfreetype-dev libfontconfig1-dev libx11-dev libxrandr-dev
+  libxinerama-dev libxcursor-dev libxext-dev libpng-dev libjpeg-dev
+  libvorbis-dev libogg-dev zlib1g-dev
   xvfb xauth fonts-dejavu-core
 )
 
