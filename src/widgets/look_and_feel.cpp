@@ -1,0 +1,183 @@
+#include "widgets/look_and_feel.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "widgets/paint.hpp"
+
+namespace vt6::ui::widgets {
+
+namespace {
+
+bool disabledInHierarchy(const juce::Component& component) {
+    for (auto* c = &component; c != nullptr; c = c->getParentComponent())
+        if (!c->isEnabled()) return true;
+    return false;
+}
+
+}  // namespace
+
+float cornerRadiusFor(float height) {
+    return std::min(height / 2.0f, static_cast<float>(Theme::instance().cornerRadius));
+}
+
+V6LookAndFeel::V6LookAndFeel() {
+    themeChanged();
+    Theme::instance().addListener(this);
+}
+
+V6LookAndFeel::~V6LookAndFeel() { Theme::instance().removeListener(this); }
+
+void V6LookAndFeel::themeChanged() {
+    setColour(juce::TooltipWindow::backgroundColourId, themeColour(ThemeColour::popupBackground));
+    setColour(juce::TooltipWindow::textColourId, themeColour(ThemeColour::textSecondary));
+    setColour(juce::TooltipWindow::outlineColourId, themeColour(ThemeColour::border));
+    setColour(juce::PopupMenu::backgroundColourId, themeColour(ThemeColour::popupBackground));
+    setColour(juce::PopupMenu::textColourId, themeColour(ThemeColour::textSecondary));
+    setColour(juce::PopupMenu::highlightedBackgroundColourId, themeColour(ThemeColour::surfaceRaised));
+    setColour(juce::PopupMenu::highlightedTextColourId, themeColour(ThemeColour::textPrimary));
+}
+
+void V6LookAndFeel::drawScrollbar(juce::Graphics& g, juce::ScrollBar&, int x, int y, int width, int height,
+                                  bool vertical, int thumbStart, int thumbSize, bool, bool) {
+    juce::Rectangle<float> thumb;
+    const float t = static_cast<float>(std::min(vertical ? width : height, 6));
+    if (vertical) {
+        thumb = {static_cast<float>(x) + (static_cast<float>(width) - t) / 2.0f, static_cast<float>(thumbStart), t,
+                 static_cast<float>(thumbSize)};
+    } else {
+        thumb = {static_cast<float>(thumbStart), static_cast<float>(y) + (static_cast<float>(height) - t) / 2.0f,
+                 static_cast<float>(thumbSize), t};
+    }
+    g.setColour(themeColour(ThemeColour::borderHover).withAlpha(static_cast<juce::uint8>(0x99)));
+    g.fillRoundedRectangle(thumb, t / 2.0f);
+}
+
+void V6LookAndFeel::drawToggleButton(juce::Graphics& g, juce::ToggleButton& button, bool highlighted, bool down) {
+    if (button.getRadioGroupId() == 0) {
+        LookAndFeel_V4::drawToggleButton(g, button, highlighted, down);
+        return;
+    }
+    const float h = static_cast<float>(button.getHeight());
+    const float w = static_cast<float>(button.getWidth());
+    const float d = std::min(0.75f * h, 15.0f);
+    const float e = 1.1f * d;
+    const float y0 = (h - e) / 2.0f;
+    const auto accent = themeColour(ThemeColour::accent);
+    g.setColour(accent);
+    g.drawEllipse(4.0f, y0, e, e, 1.5f);
+    if (button.getToggleState()) g.fillEllipse(4.0f + e / 4.0f, y0 + e / 4.0f, e / 2.0f, e / 2.0f);
+
+    auto font = makeFont(kTypeValue);
+    font.setHeight(std::clamp(d, 0.1f, 10000.0f));
+    g.setFont(font);
+    auto text = themeColour(ThemeColour::textSecondary);
+    if (disabledInHierarchy(button)) text = text.withMultipliedAlpha(0.5f);
+    g.setColour(text);
+    const int ew = juce::roundToInt(e);
+    g.drawFittedText(button.getButtonText(), ew + 10, 0, std::max(static_cast<int>(w) - ew - 12, 0),
+                     static_cast<int>(h), juce::Justification::centredLeft, 10);
+}
+
+void V6LookAndFeel::fillTextEditorBackground(juce::Graphics& g, int width, int height, juce::TextEditor& editor) {
+    g.setColour(editor.findColour(juce::TextEditor::backgroundColourId));
+    g.fillRoundedRectangle(0.0f, 0.0f, static_cast<float>(width), static_cast<float>(height),
+                           cornerRadiusFor(static_cast<float>(height)));
+}
+
+void V6LookAndFeel::drawTextEditorOutline(juce::Graphics& g, int width, int height, juce::TextEditor& editor) {
+    if (disabledInHierarchy(editor)) return;
+    const bool focused = editor.hasKeyboardFocus(true) && !editor.isReadOnly();
+    const float t = focused ? 2.0f : 1.0f;
+    g.setColour(editor.findColour(focused ? juce::TextEditor::focusedOutlineColourId
+                                          : juce::TextEditor::outlineColourId));
+    g.drawRoundedRectangle(t / 2.0f, t / 2.0f, std::max(static_cast<float>(width) - t, 0.0f),
+                           std::max(static_cast<float>(height) - t, 0.0f),
+                           cornerRadiusFor(static_cast<float>(height)), t);
+}
+
+void V6LookAndFeel::drawPopupMenuBackgroundWithOptions(juce::Graphics& g, int width, int height,
+                                                       const juce::PopupMenu::Options&) {
+    paintThemedBox(g, {0.0f, 0.0f, static_cast<float>(width), static_cast<float>(height)}, 10.0f,
+                   ThemeColour::popupBackground);
+}
+
+void V6LookAndFeel::drawPopupMenuItem(juce::Graphics& g, const juce::Rectangle<int>& area, bool isSeparator,
+                                      bool isActive, bool isHighlighted, bool isTicked, bool hasSubMenu,
+                                      const juce::String& text, const juce::String& shortcutKeyText,
+                                      const juce::Drawable* icon, const juce::Colour* textColour) {
+    g.setFont(makeFont(kTypeMenu));
+    LookAndFeel_V4::drawPopupMenuItem(g, area, isSeparator, isActive, isHighlighted, isTicked, hasSubMenu, text,
+                                      shortcutKeyText, icon, textColour);
+}
+
+juce::Font V6LookAndFeel::getPopupMenuFont() { return makeFont(kTypeMenu); }
+
+void V6LookAndFeel::drawComboBox(juce::Graphics& g, int width, int height, bool, int, int, int, int,
+                                 juce::ComboBox& box) {
+    const float w = static_cast<float>(width), h = static_cast<float>(height);
+    paintRoundedBox(g, {0.0f, 0.0f, w, h}, cornerRadiusFor(h), box.findColour(juce::ComboBox::backgroundColourId),
+                    box.findColour(juce::ComboBox::outlineColourId));
+    const float ax = w - h / 2.0f;
+    juce::Path arrow;
+    arrow.addTriangle(ax - 3.0f, h / 2.0f - 1.5f, ax + 3.0f, h / 2.0f - 1.5f, ax, h / 2.0f + 2.0f);
+    g.setColour(box.findColour(juce::ComboBox::arrowColourId));
+    g.fillPath(arrow);
+}
+
+juce::Font V6LookAndFeel::getComboBoxFont(juce::ComboBox& box) {
+    return juce::Font(std::min(0.85f * static_cast<float>(box.getHeight()), 16.0f));
+}
+
+juce::PopupMenu::Options V6LookAndFeel::getOptionsForComboBoxPopupMenu(juce::ComboBox& box, juce::Label& label) {
+    auto options = LookAndFeel_V4::getOptionsForComboBoxPopupMenu(box, label)
+                       .withMinimumNumColumns(box.getNumItems() / 18 + 1);
+    // Open inside the window rather than as a separate desktop window.
+    if (auto* top = box.getTopLevelComponent(); top != &box) options = options.withParentComponent(top);
+    return options;
+}
+
+void V6LookAndFeel::drawLabel(juce::Graphics& g, juce::Label& label) {
+    const auto outline = label.findColour(juce::Label::outlineColourId);
+    if (outline.isTransparent()) {
+        LookAndFeel_V4::drawLabel(g, label);
+        return;
+    }
+    const bool disabled = disabledInHierarchy(label);
+    if (disabled) g.beginTransparencyLayer(kDisabledOpacity);
+    const auto bounds = label.getLocalBounds().toFloat();
+    paintRoundedBox(g, bounds, cornerRadiusFor(bounds.getHeight()),
+                    label.findColour(juce::Label::backgroundColourId), outline);
+    if (!label.isBeingEdited()) {
+        const auto font = getLabelFont(label);
+        g.setColour(label.findColour(juce::Label::textColourId));
+        g.setFont(font);
+        const auto textArea = getLabelBorderSize(label).subtractedFrom(label.getLocalBounds());
+        const int lines = std::max(1, static_cast<int>(static_cast<float>(textArea.getHeight()) / font.getHeight()));
+        g.drawFittedText(label.getText(), textArea, label.getJustificationType(), lines,
+                         label.getMinimumHorizontalScale());
+    }
+    if (disabled) g.endTransparencyLayer();
+}
+
+juce::Rectangle<int> V6LookAndFeel::getTooltipBounds(const juce::String& text, juce::Point<int> p,
+                                                     juce::Rectangle<int> area) {
+    const auto font = makeFont(kTypeBody);
+    const int tw = static_cast<int>(std::ceil(font.getStringWidthFloat(text)));
+    const int th = static_cast<int>(std::ceil(font.getHeight()));
+    const int w = tw + 14, h = th + 8;
+    const int x = p.x > area.getCentreX() ? p.x - w - 12 : p.x + 24;
+    const int y = p.y > area.getCentreY() ? p.y - th - 14 : p.y + 6;
+    return juce::Rectangle<int>(x, y, w, h).constrainedWithin(area);
+}
+
+void V6LookAndFeel::drawTooltip(juce::Graphics& g, const juce::String& text, int width, int height) {
+    paintThemedBox(g, {0.0f, 0.0f, static_cast<float>(width), static_cast<float>(height)}, 10.0f,
+                   ThemeColour::popupBackground);
+    g.setColour(themeColour(ThemeColour::textSecondary));
+    g.setFont(makeFont(kTypeBody));
+    g.drawFittedText(text, 7, 4, std::max(width - 14, 0), std::max(height - 8, 0), juce::Justification::centredLeft,
+                     8);
+}
+
+}  // namespace vt6::ui::widgets

@@ -1,0 +1,58 @@
+#pragma once
+// The program's single animation clock and the per-item flash envelope of
+// triggered chips.
+
+#include <juce_events/juce_events.h>
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+namespace vt6::ui::widgets {
+
+class V6VizService : public juce::Timer {
+public:
+    class Client {
+    public:
+        virtual ~Client() = default;
+        virtual void tick(double clockSeconds) = 0;
+        virtual bool isActive() = 0;
+    };
+
+    V6VizService() = default;
+    ~V6VizService() override;
+
+    void setGate(std::function<bool()> gate) { gate_ = std::move(gate); }
+    void addClient(Client* client);
+    void removeClient(Client* client);
+
+    double clock() const noexcept { return clock_; }
+    const std::vector<Client*>& clients() const noexcept { return clients_; }
+
+    void timerCallback() override;
+
+private:
+    std::vector<Client*> clients_;
+    std::function<bool()> gate_;
+    double clock_ = 0.0;
+};
+
+// Times are the system's millisecond counter and are compared by unsigned
+// wrap-around subtraction, so a flash survives the counter wrapping.
+class ChipFlashTracker {
+public:
+    void resize(size_t count);
+    bool trigger(size_t item, uint32_t now);
+    float level(size_t item, uint32_t now) const;
+    void expire(uint32_t now);
+
+    const std::vector<uint32_t>& litList() const noexcept { return litList_; }
+    bool isLit(size_t item) const noexcept { return item < lit_.size() && lit_[item] != 0; }
+
+private:
+    std::vector<uint32_t> startTimes_;
+    std::vector<uint8_t> lit_;
+    std::vector<uint32_t> litList_;
+};
+
+}  // namespace vt6::ui::widgets
