@@ -1,0 +1,48 @@
+#pragma once
+// Sorting samples into dynamic groups (bands) by their hit levels. Bands are
+// separated by boundaries on a 0..127 scale; B boundaries make B + 1 bands.
+// Groups without a locked sample use the gap rule (clusters spread over the
+// whole scale); groups with one use the anchored sort (locked samples give
+// each band a reference level).
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "format/hit_level.hpp"
+
+namespace vt6::fmt {
+
+struct SortSample {
+    uint64_t id = 0;          // breaks ties between equal levels
+    uint32_t groupKey = 0;    // samples of different keys are sorted apart
+    int64_t currentBand = -1; // -1 (or any value >= band count): none
+    HitLevel hitLevel;
+    uint8_t keep = 0;         // never moved; still counts
+    uint8_t locked = 0;       // anchors its band's level
+};
+
+struct SortPlacement {
+    int64_t band = -1;        // the current band while unassigned
+    double scaleLevel = 0.0;  // position on the 0..127 scale; 0 when not considered
+    uint8_t assigned = 0;
+    uint8_t changed = 0;
+
+    bool operator==(const SortPlacement&) const = default;
+};
+
+// True for a level the sort can use: version 1, finite, not cancelled.
+bool usableLevel(const HitLevel& level) noexcept;
+
+// One placement per input row, in input order. Invalid boundaries (none, not
+// strictly increasing within 1..126) leave every row at its current band.
+std::vector<SortPlacement> autoSortBands(std::span<const SortSample> samples, std::span<const int32_t> boundaries);
+
+// The anchored sort repeated until it settles (at most 8 passes); gives every
+// row back unassigned in its current band when it does not.
+std::vector<SortPlacement> anchoredSort(std::span<const SortSample> samples, std::span<const int32_t> boundaries);
+
+// One pass of the anchored sort.
+std::vector<SortPlacement> anchoredSortPass(std::span<const SortSample> samples, std::span<const int32_t> boundaries);
+
+} // namespace vt6::fmt
