@@ -1,0 +1,183 @@
+// Cost of one edit against rebuilding the whole document. A document of
+// 5,000 samples over 8 room channels, 4 articulations and 8 dynamic groups;
+// one sample move, its undo and the index rebuild after it are each timed
+// and set against building the document from scratch and indexing it, in
+// the same run.
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "editor/logic/edit_document.hpp"
+
+namespace {
+
+using vt6::fmt::HitLevel;
+using namespace vt6::ui::zemedit::logic;
+
+constexpr int kSamples = 5000;
+constexpr int kLayers = 8;
+constexpr int kArticulations = 4;
+constexpr int kBands = 8;
+
+HitLevel level(double db) {
+    HitLevel h;
+    h.measured = true;
+    h.finite = true;
+    h.level_db = db;
+    return h;
+}
+
+// Layer 0 is Direct, layers 1 to 3 Room A to C, the rest further direct
+// channels. Every direct sample of layer 0 names the room samples that
+// follow it.
+std::unique_ptr<EditDocument> buildDocument() {
+    auto doc = std::make_unique<EditDocument>();
+    for (int i = 0; i < kLayers; ++i) {
+        EditDef def;
+        def.key = static_cast<uint64_t>(i) + 1;
+        def.name = "Channel " + std::to_string(i);
+        def.sourceIndex = i;
+        def.isRoom = (i >= 1 && i <= 3) ? 1 : 0;
+        def.fileSlot = static_cast<uint64_t>(i <= 3 ? i : 6);
+        doc->layers.push_back(def);
+    }
+    for (int i = 0; i < kArticulations; ++i) {
+        EditDef def;
+        def.key = static_cast<uint64_t>(i) + 1;
+        def.name = "Articulation " + std::to_string(i);
+        def.sourceIndex = i;
+        doc->articulations.push_back(def);
+    }
+    for (int i = 0; i < kBands; ++i) {
+        EditBand band;
+        band.id = doc->nextBandId++;
+        band.name = "Group " + std::to_string(i);
+        band.levelPosition = (i + 0.5) / kBands;
+        doc->bandOrder.push_back(band.id);
+        doc->bands.push_back(std::move(band));
+        if (i > 0) doc->velocitySplits.push_back(127 * i / kBands);
+    }
+    doc->syncLevelPositions();
+    doc->samples.reserve(kSamples);
+    for (int i = 0; i < kSamples; ++i) {
+        const int layer = i % kLayers;
+        const int hit = i / kLayers;
+        EditSample s;
+        s.uid = doc->nextUid++;
+        s.layerIndex = layer;
+        s.articulationIndex = hit % kArticulations;
+        s.hitLevel = level(-60.0 + (hit % 97) * 0.5);
+        if (layer == 0) {
+            for (int r = 0; r < 3; ++r) {
+                if (i + r + 1 < kSamples) s.roomLinks[static_cast<size_t>(r)] = s.uid + static_cast<uint64_t>(r) + 1;
+            }
+        }
+        s.recordIndex = static_cast<int32_t>(doc->samples.size());
+        doc->samples.push_back(s);
+        doc->uidIndex[s.uid] = s.recordIndex;
+        const int band = (hit % 97) * kBands / 97;
+        doc->placeSample(doc->samples.back(), doc->bandOrder[static_cast<size_t>(band)], doc->nextPositionKey);
+        ++doc->liveSampleCount;
+    }
+    doc->rebuildIndexes();
+    return doc;
+}
+
+using Clock = std::chrono::steady_clock;
+
+double seconds(Clock::time_point a, Clock::time_point b) {
+    return std::chrono::duration<double>(b - a).count();
+}
+
+// Moves one sample to the other of two bands, alternately.
+bool moveOne(EditDocument& doc, int64_t n) {
+    const std::vector<uint64_t> uid{2501};
+    return doc.moveSamples(uid, n % 2 == 0 ? 6 : 0);  // it starts in band 1
+}
+
+void BM_FullRebuild(benchmark::State& state) {
+    for (auto _ : state) {
+        auto doc = buildDocument();
+        benchmark::DoNotOptimize(doc->autoPlacement.size());
+    }
+}
+BENCHMARK(BM_FullRebuild)->Unit(benchmark::kMillisecond);
+
+void BM_SampleMove(benchmark::State& state) {
+    auto doc = buildDocument();
+    int64_t n = 0;
+    for (auto _ : state) {
+        const auto t0 = Clock::now();
+        const bool ok = moveOne(*doc, n++);
+        state.SetIterationTime(seconds(t0, Clock::now()));
+        if (!ok) state.SkipWithError("move refused");
+    }
+}
+BENCHMARK(BM_SampleMove)->UseManualTime()->Unit(benchmark::kMicrosecond);
+
+void BM_SampleMoveUndo(benchmark::State& state) {
+    auto doc = buildDocument();
+    for (auto _ : state) {
+        moveOne(*doc, 0);
+        ZemCmdPtr cmd = std::move(doc->history.undoEntries.back().command);
+        doc->history.undoEntries.pop_back();
+        const auto t0 = Clock::now();
+        const bool ok = cmd->revert(*doc);
+        state.SetIterationTime(seconds(t0, Clock::now()));
+        if (!ok) state.SkipWithError("undo failed");
+    }
+}
+BENCHMARK(BM_SampleMoveUndo)->UseManualTime()->Unit(benchmark::kMicrosecond);
+
+void BM_IndexRebuildAfterMove(benchmark::State& state) {
+    auto doc = buildDocument();
+    int64_t n = 0;
+    for (auto _ : state) {
+        moveOne(*doc, n++);
+        const auto t0 = Clock::now();
+        doc->rebuildIndexes();
+        state.SetIterationTime(seconds(t0, Clock::now()));
+        if (doc->autoPlacement.size() != static_cast<size_t>(kSamples)) state.SkipWithError("no placement");
+    }
+}
+BENCHMARK(BM_IndexRebuildAfterMove)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// Keeps each run's time per iteration, for the ratios printed at the end.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    std::map<std::string, double> perIteration;
+
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs) {
+            if (run.iterations > 0 && run.run_type == Run::RT_Iteration) {
+                perIteration[run.run_name.function_name] = run.real_accumulated_time / static_cast<double>(run.iterations);
+            }
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    const auto& t = reporter.perIteration;
+    const auto full = t.find("BM_FullRebuild");
+    if (full == t.end() || full->second <= 0.0) return 0;
+    std::printf("\nagainst a full rebuild of %.3f ms:\n", full->second * 1e3);
+    for (const char* name : {"BM_SampleMove", "BM_SampleMoveUndo", "BM_IndexRebuildAfterMove"}) {
+        const auto it = t.find(name);
+        if (it == t.end()) continue;
+        std::printf("  %-26s %10.3f us  ratio %.5f (full rebuild %.0fx slower)\n", name, it->second * 1e6,
+                    it->second / full->second, full->second / it->second);
+    }
+    return 0;
+}
