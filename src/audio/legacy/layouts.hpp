@@ -55,7 +55,8 @@ inline constexpr std::array<LegacyVersionLayout, kLegacyVersionCount> kLegacyVer
 // Largest header of any version: the most a read holds in memory.
 inline constexpr uint32_t kLegacyMaxHeaderBytes = 47729;
 
-// Most samples per layout.
+// Most samples per layout; kLegacyMaxSamples is the largest of them.
+inline constexpr int32_t kLegacyMaxSamples = 384;
 inline constexpr int32_t kLegacyMaxSamplesSmall = 48;
 inline constexpr int32_t kLegacyMaxSamplesMain = 384;
 inline constexpr int32_t kLegacyMaxSamplesProps = 48;
