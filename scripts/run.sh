@@ -8,8 +8,4 @@ export CCACHE_SLOPPINESS=time_macros
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$(nproc)"
 
-program=build/src/app/zem_rivir
-if [ -x "$program" ]; then
-  exec "$program"
-fi
-echo "ZEM Rivir: the libraries and tests are built, but the program's window is not built yet."
+exec build/src/app/zem_rivir

@@ -1,0 +1,84 @@
+#include "app/audition.hpp"
+
+#include <limits>
+
+namespace vt6::maker {
+
+namespace {
+
+DeviceTypeInstaller& deviceTypeInstaller() {
+    static DeviceTypeInstaller installer;
+    return installer;
+}
+
+}  // namespace
+
+fmt::Result<AuditionAudio> sampleLoadingUnavailable(const std::string&, int32_t, int32_t) {
+    return fmt::fail(fmt::ErrorCode::ReadIo, "loading a stored sample for auditioning is not available yet");
+}
+
+void setAudioDeviceTypeInstaller(DeviceTypeInstaller installer) { deviceTypeInstaller() = std::move(installer); }
+
+Audition::Audition() = default;
+
+Audition::~Audition() {
+    deviceManager_.removeAudioCallback(&player_);
+    player_.setSource(nullptr);
+    transport_.setSource(nullptr);
+    current_.reset();
+}
+
+juce::String Audition::initialise(const juce::XmlElement* savedState) {
+    if (const auto& install = deviceTypeInstaller()) install(deviceManager_);
+    auto error = deviceManager_.initialise(0, 2, savedState, true, {}, nullptr);
+    player_.setSource(&transport_);
+    deviceManager_.addAudioCallback(&player_);
+    // With no device at all the framework reports success and opens nothing;
+    // that is no output just the same.
+    if (error.isEmpty() && deviceManager_.getCurrentAudioDevice() == nullptr)
+        error = "No audio output device could be opened.";
+    return error;
+}
+
+bool Audition::play(const float* samples, size_t count, int32_t channels, int32_t sampleRate) {
+    if (channels != 1 && channels != 2) return false;
+    const size_t frames = count / static_cast<size_t>(channels);
+    // A trailing partial frame is dropped; with no whole frame there is
+    // nothing to play, and a transport started on an empty source would
+    // report a play that never sounds.
+    if (samples == nullptr || frames == 0) return false;
+    if (frames > static_cast<size_t>(std::numeric_limits<int>::max())) return false;
+
+    juce::AudioBuffer<float> buffer(channels, static_cast<int>(frames));
+    for (int ch = 0; ch < channels; ++ch) {
+        float* out = buffer.getWritePointer(ch);
+        for (size_t f = 0; f < frames; ++f) out[f] = samples[f * static_cast<size_t>(channels) + static_cast<size_t>(ch)];
+    }
+
+    transport_.stop();
+    transport_.setSource(nullptr);
+    auto next = std::make_unique<juce::MemoryAudioSource>(buffer, true, false);
+    transport_.setSource(next.get(), 0, nullptr, static_cast<double>(sampleRate));
+    current_ = std::move(next);
+    transport_.start();
+    return true;
+}
+
+bool Audition::playLoaded(const fmt::Result<AuditionAudio>& loaded) {
+    if (!loaded.ok()) return false;
+    return play(loaded->samples.data(), loaded->samples.size(), loaded->channels, loaded->sampleRate);
+}
+
+bool Audition::auditionSample(const std::string& path, int32_t key) { return playLoaded(loader_(path, key, 0)); }
+
+bool Audition::auditionPosition(const std::string& path, int32_t position) {
+    return playLoaded(loader_(path, -1, position));
+}
+
+void Audition::stop() { transport_.stop(); }
+
+void Audition::setGain(float linearGain) { transport_.setGain(linearGain); }
+
+float Audition::gain() { return transport_.getGain(); }
+
+}  // namespace vt6::maker

@@ -1,0 +1,105 @@
+#pragma once
+// The whole content of the main window: the header row of buttons, the status
+// line, and the mounted editor between them. Owns every long-lived object of
+// the shell and runs at most one background job at a time.
+
+#include <juce_audio_formats/juce_audio_formats.h>
+#include <juce_gui_basics/juce_gui_basics.h>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "app/audition.hpp"
+#include "app/settings.hpp"
+#include "format/mtad.hpp"
+#include "widgets/buttons.hpp"
+#include "widgets/look_and_feel.hpp"
+#include "widgets/viz_service.hpp"
+
+namespace vt6::maker {
+
+class MainComponent : public juce::Component,
+                      public juce::FileDragAndDropTarget,
+                      public juce::Timer,
+                      public juce::ChangeListener {
+public:
+    MainComponent();
+    ~MainComponent() override;
+
+    void paint(juce::Graphics&) override;
+    void resized() override;
+    bool keyPressed(const juce::KeyPress& key) override;
+    void timerCallback() override;
+    void changeListenerCallback(juce::ChangeBroadcaster*) override;
+
+    // Files are taken only once a file is open and no job runs; importing
+    // them arrives with the import job.
+    bool isInterestedInFileDrag(const juce::StringArray& files) override;
+    void filesDropped(const juce::StringArray& files, int x, int y) override;
+
+    void showMessage(const juce::String& title, const juce::String& text);
+    void setStatus(const juce::String& text);
+    void updateButtons();
+
+    // Runs the action unless a job runs.
+    void protectChanges(std::function<void()> action);
+    void requestQuit();
+    void showSettings();
+    void save(bool saveAs, std::function<void()> continuation);
+
+    // The undo manager the header Undo and Redo act on, handed over by the
+    // mounted editor; null when none.
+    void setUndoManager(juce::UndoManager* manager);
+
+    Audition& audition() noexcept { return audition_; }
+    SettingsStore& settings() noexcept { return settings_; }
+    ui::widgets::V6VizService& animationClock() noexcept { return animationClock_; }
+
+private:
+    friend class MainComponentTestAccess;
+
+    void chooseOpen();
+    void chooseImport(bool folder);
+    void newDialog();
+    void showImportReport();
+
+    ui::widgets::V6LookAndFeel lookAndFeel_;
+    SettingsStore settings_;
+    Audition audition_;
+    std::unique_ptr<SettingsWindow> settingsWindow_;
+    ui::widgets::V6VizService animationClock_;
+    juce::AudioFormatManager audioFormats_;
+    std::unique_ptr<juce::Component> overlay_;
+    std::unique_ptr<juce::FileChooser> fileChooser_;
+    juce::UndoManager* undoManager_ = nullptr;
+
+    ui::widgets::V6Button openButton_{"OPEN ZEM", 0};
+    ui::widgets::V6Button importFolderButton_{"IMPORT FOLDER", 0};
+    ui::widgets::V6Button saveAsButton_{"SAVE AS", 0};
+    ui::widgets::V6Button settingsButton_{"SETTINGS", 0};
+    ui::widgets::V6Button importReportButton_{"IMPORT REPORT", 0};
+    ui::widgets::V6Button newButton_{"NEW ZEM", 0};
+    ui::widgets::V6Button cancelButton_{"CANCEL", 0};
+    ui::widgets::V6IconButton undoButton_{14, "Undo"};
+    ui::widgets::V6IconButton redoButton_{15, "Redo"};
+    juce::Label statusLine_;
+
+    fmt::Zem6Model asOpenedModel_;
+    juce::File currentFile_;
+    juce::File noOverwriteFile_;
+    juce::String importReport_;
+    std::shared_ptr<juce::TemporaryFile> workingCopy_;
+    std::map<std::string, uint64_t> importedKeys_;
+    std::thread worker_;
+    std::atomic<bool> cancelFlag_{false};
+    std::atomic<int> filesDone_{0};
+    bool busy_ = false;
+    bool importing_ = false;
+};
+
+}  // namespace vt6::maker

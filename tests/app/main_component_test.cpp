@@ -1,0 +1,266 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "app/fake_audio.hpp"
+#include "app/main_component.hpp"
+#include "app/message_boxes.hpp"
+#include "widgets/gui_support.hpp"
+
+namespace vt6::maker {
+
+// Reaches the state that only later jobs and the editor change.
+class MainComponentTestAccess {
+public:
+    explicit MainComponentTestAccess(MainComponent& c) : c_(c) {}
+    void setBusy(bool busy, bool importing) {
+        c_.busy_ = busy;
+        c_.importing_ = importing;
+        c_.updateButtons();
+    }
+    void setFilesDone(int n) { c_.filesDone_ = n; }
+    void mount(std::unique_ptr<juce::Component> overlay) {
+        c_.overlay_ = std::move(overlay);
+        c_.addAndMakeVisible(*c_.overlay_);
+        c_.resized();
+        c_.updateButtons();
+    }
+    bool cancelRequested() const { return c_.cancelFlag_; }
+    juce::Component* overlay() { return c_.overlay_.get(); }
+    juce::Button& button(const juce::String& name) {
+        for (auto* child : c_.getChildren())
+            if (auto* b = dynamic_cast<juce::Button*>(child); b != nullptr && b->getName() == name) return *b;
+        throw std::runtime_error("no button " + name.toStdString());
+    }
+    juce::Label& status() { return c_.statusLine_; }
+    SettingsWindow* settingsWindow() { return c_.settingsWindow_.get(); }
+
+private:
+    MainComponent& c_;
+};
+
+namespace {
+
+struct RecordedBox {
+    juce::String title, message;
+    juce::StringArray buttons;
+    juce::Component* associated = nullptr;
+};
+
+struct MainComponentTest : ::testing::Test {
+    std::vector<RecordedBox> boxes;
+    std::unique_ptr<test::ScopedFakeAudio> fake = std::make_unique<test::ScopedFakeAudio>();
+    std::unique_ptr<MainComponent> main;
+
+    void SetUp() override {
+        settingsFileLocation().deleteFile();
+        setMessageBoxPresenter([this](const juce::MessageBoxOptions& o, std::function<void(int)> done) {
+            RecordedBox box{o.getTitle(), o.getMessage(), {}, o.getAssociatedComponent()};
+            for (int i = 0; i < o.getNumButtons(); ++i) box.buttons.add(o.getButtonText(i));
+            boxes.push_back(box);
+            if (done) done(0);
+        });
+    }
+    void TearDown() override {
+        main.reset();
+        setMessageBoxPresenter({});
+    }
+    MainComponent& make() {
+        main = std::make_unique<MainComponent>();
+        return *main;
+    }
+};
+
+int sliceFor(const juce::String& text) {
+    return static_cast<int>(std::ceil(ui::makeFont(ui::kTypeButton).getStringWidthFloat(text))) + 34;
+}
+
+TEST_F(MainComponentTest, HeaderLayoutAtFullSize) {
+    auto& c = make();
+    MainComponentTestAccess a(c);
+    ASSERT_EQ(c.getWidth(), 1280);
+    ASSERT_EQ(c.getHeight(), 780);
+
+    int x = 14 + 175;
+    const auto expectSlice = [&](const juce::String& name, int slice) {
+        EXPECT_EQ(a.button(name).getBounds(), juce::Rectangle<int>(x + 3, 8, slice - 6, 30)) << name;
+        x += slice;
+    };
+    expectSlice("OPEN ZEM", sliceFor("OPEN ZEM"));
+    expectSlice("IMPORT FOLDER", sliceFor("IMPORT FOLDER"));
+    expectSlice("SAVE AS", sliceFor("SAVE AS"));
+    expectSlice("Undo", 36);
+    expectSlice("Redo", 36);
+    expectSlice("SETTINGS", sliceFor("SETTINGS"));
+    expectSlice("IMPORT REPORT", sliceFor("IMPORT REPORT"));
+    EXPECT_EQ(a.button("Undo").getWidth(), 30);  // a 30 x 30 square
+
+    EXPECT_EQ(a.button("CANCEL").getBounds(), juce::Rectangle<int>(1174, 744, 92, 30));
+    EXPECT_EQ(a.status().getBounds(), juce::Rectangle<int>(14, 744, 1160, 30));
+    EXPECT_EQ(a.button("NEW ZEM").getBounds(), juce::Rectangle<int>(560, 390, 160, 38));
+
+    a.mount(std::make_unique<juce::Component>());
+    EXPECT_EQ(a.overlay()->getBounds(), juce::Rectangle<int>(0, 49, 1280, 689));
+}
+
+TEST_F(MainComponentTest, NarrowWindowShrinksTheHeaderFromTheRight) {
+    auto& c = make();
+    MainComponentTestAccess a(c);
+    c.setSize(400, 300);
+    // The row is 372 wide; 175 go to the title, 197 remain.
+    const int open = sliceFor("OPEN ZEM");
+    ASSERT_LT(open, 197);
+    EXPECT_EQ(a.button("OPEN ZEM").getBounds(), juce::Rectangle<int>(192, 8, open - 6, 30));
+    const int rest = 197 - open;
+    EXPECT_EQ(a.button("IMPORT FOLDER").getBounds(), juce::Rectangle<int>(189 + open + 3, 8, std::max(0, rest - 6), 30));
+    for (const char* later : {"SAVE AS", "Undo", "Redo", "SETTINGS", "IMPORT REPORT"})
+        EXPECT_EQ(a.button(later).getWidth(), 0) << later;
+
+    c.setSize(20, 20);  // tiny: nothing goes negative
+    EXPECT_EQ(a.button("OPEN ZEM").getWidth(), 0);
+    EXPECT_EQ(a.button("OPEN ZEM").getHeight(), 4);
+    EXPECT_EQ(a.button("CANCEL").getBounds(), juce::Rectangle<int>(14, 6, 0, 8));
+}
+
+TEST_F(MainComponentTest, ButtonStates) {
+    auto& c = make();
+    MainComponentTestAccess a(c);
+    const auto enabled = [&](const char* name) { return a.button(name).isEnabled(); };
+    const auto visible = [&](const char* name) { return a.button(name).isVisible(); };
+
+    // No file open.
+    EXPECT_TRUE(enabled("OPEN ZEM") && enabled("SETTINGS") && enabled("IMPORT REPORT") && enabled("NEW ZEM"));
+    EXPECT_FALSE(enabled("IMPORT FOLDER") || enabled("SAVE AS") || enabled("Undo") || enabled("Redo"));
+    EXPECT_TRUE(visible("NEW ZEM"));
+    EXPECT_FALSE(visible("CANCEL"));
+
+    // A mounted editor with one undoable step.
+    juce::UndoManager undo;
+    struct Step : juce::UndoableAction {
+        bool perform() override { return true; }
+        bool undo() override { return true; }
+    };
+    undo.beginNewTransaction();
+    undo.perform(new Step());
+    a.mount(std::make_unique<juce::Component>());
+    c.setUndoManager(&undo);
+    EXPECT_TRUE(enabled("IMPORT FOLDER") && enabled("SAVE AS") && enabled("Undo"));
+    EXPECT_FALSE(enabled("Redo"));
+    EXPECT_FALSE(visible("NEW ZEM"));
+
+    a.button("Undo").triggerClick();
+    test::pumpUntil([&] { return undo.canRedo(); });
+    c.updateButtons();
+    EXPECT_TRUE(enabled("Redo"));
+    EXPECT_FALSE(enabled("Undo"));
+
+    // An open or save job: everything off, no CANCEL, the editor takes no input.
+    a.setBusy(true, false);
+    for (const char* name : {"OPEN ZEM", "IMPORT FOLDER", "SAVE AS", "Undo", "Redo", "SETTINGS", "IMPORT REPORT"})
+        EXPECT_FALSE(enabled(name)) << name;
+    EXPECT_FALSE(visible("CANCEL"));
+    EXPECT_FALSE(a.overlay()->isEnabled());
+
+    // An import: CANCEL shows, the status counts files on the 100 ms refresh.
+    a.setBusy(true, true);
+    a.setFilesDone(7);
+    EXPECT_TRUE(visible("CANCEL"));
+    test::pumpUntil([&] { return a.status().getText() == "Importing 7 files..."; }, 1000);
+    EXPECT_EQ(a.status().getText(), "Importing 7 files...");
+    a.button("CANCEL").triggerClick();
+    test::pumpUntil([&] { return a.cancelRequested(); });
+    EXPECT_TRUE(a.cancelRequested());
+
+    a.setBusy(false, false);
+    EXPECT_TRUE(a.overlay()->isEnabled());
+    c.setUndoManager(nullptr);
+}
+
+TEST_F(MainComponentTest, Shortcuts) {
+    auto& c = make();
+    MainComponentTestAccess a(c);
+    const auto ctrl = juce::ModifierKeys::ctrlModifier;
+    EXPECT_FALSE(c.keyPressed(juce::KeyPress(',', 0, 0)));          // no Ctrl: passed on
+    EXPECT_FALSE(c.keyPressed(juce::KeyPress('q', ctrl, 0)));       // not ours
+    EXPECT_TRUE(c.keyPressed(juce::KeyPress('s', ctrl, 0)));        // reaches save, which needs a file
+    EXPECT_TRUE(c.keyPressed(juce::KeyPress('S', ctrl | juce::ModifierKeys::shiftModifier, 0)));
+    EXPECT_TRUE(c.keyPressed(juce::KeyPress('o', ctrl, 0)));
+    EXPECT_TRUE(c.keyPressed(juce::KeyPress('n', ctrl, 0)));
+
+    a.setBusy(true, false);
+    EXPECT_FALSE(c.keyPressed(juce::KeyPress(',', ctrl, 0)));  // busy: passed on, nothing opens
+    EXPECT_EQ(a.settingsWindow(), nullptr);
+    a.setBusy(false, false);
+
+    EXPECT_TRUE(c.keyPressed(juce::KeyPress(',', ctrl, 0)));
+    ASSERT_NE(a.settingsWindow(), nullptr);
+    EXPECT_TRUE(a.settingsWindow()->isVisible());
+    EXPECT_EQ(a.settingsWindow()->getName(), "ZEM Rivir - Settings");
+    EXPECT_EQ(&a.settingsWindow()->getLookAndFeel(), &c.getLookAndFeel());
+
+    // Closing only hides; the next open shows the same window.
+    auto* window = a.settingsWindow();
+    window->closeButtonPressed();
+    EXPECT_FALSE(window->isVisible());
+    a.button("SETTINGS").triggerClick();
+    test::pumpUntil([&] { return window->isVisible(); });
+    EXPECT_EQ(a.settingsWindow(), window);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(MainComponentTest, ImportReportAndMessages) {
+    auto& c = make();
+    MainComponentTestAccess a(c);
+    a.button("IMPORT REPORT").triggerClick();
+    test::pumpUntil([&] { return !boxes.empty(); });
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].title, "Import report");
+    EXPECT_EQ(boxes[0].message, "No files imported yet.");
+    EXPECT_EQ(boxes[0].buttons, juce::StringArray("OK"));
+    EXPECT_EQ(boxes[0].associated, &c);
+
+    a.setBusy(true, false);  // quitting does nothing while a job runs
+    c.requestQuit();
+    EXPECT_FALSE(juce::MessageManager::getInstance()->hasStopMessageBeenSent());
+    a.setBusy(false, false);
+}
+
+TEST_F(MainComponentTest, AudioStatusAndDeviceSetting) {
+    {
+        auto& c = make();
+        MainComponentTestAccess a(c);
+        EXPECT_EQ(a.status().getText(), "");
+        EXPECT_EQ(a.status().findColour(juce::Label::textColourId), ui::themeColour(ui::ThemeColour::textSecondary));
+        // The user picks the device again: the change listener stores it.
+        auto& devices = c.audition().deviceManager();
+        test::chooseOtherBufferSize(devices);
+        test::pumpUntil([&] { return SettingsStore().audioDeviceState() != nullptr; }, 1000);
+        EXPECT_NE(SettingsStore().audioDeviceState(), nullptr);
+        main.reset();
+    }
+    settingsFileLocation().deleteFile();
+    fake = std::make_unique<test::ScopedFakeAudio>(true);
+    auto& c = make();
+    MainComponentTestAccess a(c);
+    EXPECT_EQ(a.status().getText(), "Audio output unavailable - open SETTINGS > Audio");
+}
+
+TEST_F(MainComponentTest, PaintsTitlesInTheTheme) {
+    auto& c = make();
+    const auto image = test::render(c);
+    EXPECT_EQ(image.getPixelAt(640, 200), ui::themeColour(ui::ThemeColour::windowBackground));
+    EXPECT_TRUE(test::anyPixel(image.getClippedImage({18, 8, 165, 28}), [](juce::Colour p) {
+        return test::nearColour(p, ui::themeColour(ui::ThemeColour::accent), 8);
+    }));
+    const auto title = image.getClippedImage({0, 780 / 2 - 88, 1280, 56});
+    EXPECT_TRUE(test::anyPixel(title, [](juce::Colour p) { return p == juce::Colours::white; }));
+
+    MainComponentTestAccess(c).mount(std::make_unique<juce::Component>());
+    const auto mounted = test::render(c);
+    EXPECT_FALSE(test::anyPixel(mounted.getClippedImage({0, 780 / 2 - 88, 1280, 56}),
+                                [](juce::Colour p) { return p == juce::Colours::white; }));
+}
+
+}  // namespace
+}  // namespace vt6::maker
