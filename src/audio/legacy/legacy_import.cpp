@@ -104,7 +104,7 @@ fmt::Result<LegacyPcm> sampleAudio(const LegacyFile& legacy, size_t i, const fmt
 
     // Raw: a cut-off 3.x payload keeps zeros at its end.
     pcm.pcm.assign(static_cast<size_t>(whole), 0);
-    if (offset < fileBytes) {
+    if (offset < fileBytes && whole > 0) {
         const uint64_t copy = std::min(whole, fileBytes - offset);
         std::memcpy(pcm.pcm.data(), file.data() + offset, static_cast<size_t>(copy));
     }

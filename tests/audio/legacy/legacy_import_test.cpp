@@ -442,7 +442,7 @@ LegacyPcm floatPcm(const std::vector<float>& values, uint32_t channels) {
     pcm.channels = channels;
     pcm.frames = values.size() / channels;
     pcm.pcm.resize(values.size() * 4);
-    std::memcpy(pcm.pcm.data(), values.data(), pcm.pcm.size());
+    if (!values.empty()) std::memcpy(pcm.pcm.data(), values.data(), pcm.pcm.size());
     return pcm;
 }
 
