@@ -15,7 +15,7 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$jobs"
 
 echo "== tests"
-xvfb-run -a ctest --test-dir build --output-on-failure -j "$jobs"
+xvfb-run -a ctest --test-dir build --output-on-failure --timeout 300 -j "$jobs"
 
 echo "== build with AddressSanitizer and UBSan (clang)"
 cmake -S . -B build-san -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -26,4 +26,4 @@ cmake --build build-san -j "$jobs"
 echo "== tests under the sanitizers"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-ctest --test-dir build-san --output-on-failure -j "$jobs"
+ctest --test-dir build-san --output-on-failure --timeout 600 -j "$jobs"

@@ -49,11 +49,14 @@ bool Audition::play(const float* samples, size_t count, int32_t channels, int32_
     if (samples == nullptr || frames == 0) return false;
     if (frames > static_cast<size_t>(std::numeric_limits<int>::max())) return false;
 
-    juce::AudioBuffer<float> buffer(channels, static_cast<int>(frames));
+    // A mono sample goes to both outputs: the in-memory source fills only the
+    // channels it has, which would leave a mono sample in the left ear alone.
+    juce::AudioBuffer<float> buffer(2, static_cast<int>(frames));
     for (int ch = 0; ch < channels; ++ch) {
         float* out = buffer.getWritePointer(ch);
         for (size_t f = 0; f < frames; ++f) out[f] = samples[f * static_cast<size_t>(channels) + static_cast<size_t>(ch)];
     }
+    if (channels == 1) buffer.copyFrom(1, 0, buffer, 0, 0, static_cast<int>(frames));
 
     transport_.stop();
     transport_.setSource(nullptr);

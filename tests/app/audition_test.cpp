@@ -38,6 +38,15 @@ TEST_F(AuditionTest, PlaysInterleavedStereoToTheDevice) {
     EXPECT_EQ(loudFrames(device->right), 3u);
 }
 
+TEST_F(AuditionTest, PlaysMonoOnBothOutputs) {
+    const std::vector<float> samples{0.5f, 0.5f, 0.5f};
+    ASSERT_TRUE(audition.play(samples.data(), samples.size(), 1, 44100));
+    device->render(8);
+    EXPECT_EQ(loudFrames(device->left), 3u);
+    EXPECT_EQ(loudFrames(device->right), 3u);
+    EXPECT_FLOAT_EQ(device->right[0], 0.5f);
+}
+
 TEST_F(AuditionTest, PartialFramesAndRefusals) {
     const std::vector<float> five{0.5f, 0.5f, 0.5f, 0.5f, 0.5f};
     ASSERT_TRUE(audition.play(five.data(), 5, 2, 44100));
