@@ -1,5 +1,7 @@
 #include "app/audition.hpp"
 
+#include "audio/sample_load.hpp"
+
 #include <limits>
 
 namespace vt6::maker {
@@ -13,8 +15,17 @@ DeviceTypeInstaller& deviceTypeInstaller() {
 
 }  // namespace
 
-fmt::Result<AuditionAudio> sampleLoadingUnavailable(const std::string&, int32_t, int32_t) {
-    return fmt::fail(fmt::ErrorCode::ReadIo, "loading a stored sample for auditioning is not available yet");
+fmt::Result<AuditionAudio> loadPlaybackRegion(const std::string& path, int32_t key, int32_t position) {
+    fmt::SampleSelector selector;
+    selector.key = key;
+    selector.position = position;
+    auto loaded = fmt::loadSampleForEdit(path, selector, fmt::kEditingBudgetBytes, fmt::SampleLoadMode::PlaybackRegion);
+    if (!loaded.ok()) return loaded.takeError();
+    AuditionAudio audio;
+    audio.samples = std::move(loaded->samples);
+    audio.channels = loaded->channels;
+    audio.sampleRate = loaded->sampleRate;
+    return audio;
 }
 
 void setAudioDeviceTypeInstaller(DeviceTypeInstaller installer) { deviceTypeInstaller() = std::move(installer); }

@@ -29,9 +29,8 @@ struct AuditionAudio {
 using SampleLoader =
     std::function<fmt::Result<AuditionAudio>(const std::string& path, int32_t key, int32_t position)>;
 
-// The loader in place until sample loading for editing exists: always fails,
-// so auditioning a stored sample plays nothing.
-fmt::Result<AuditionAudio> sampleLoadingUnavailable(const std::string& path, int32_t key, int32_t position);
+// The program's loader: the sample's playback region under the editing budget.
+fmt::Result<AuditionAudio> loadPlaybackRegion(const std::string& path, int32_t key, int32_t position);
 
 // Which device types the device manager offers. Unset, the framework's own
 // (ALSA here); tests install fakes before the device is opened.
@@ -68,7 +67,7 @@ private:
     juce::AudioSourcePlayer player_;
     juce::AudioTransportSource transport_;
     std::unique_ptr<juce::MemoryAudioSource> current_;
-    SampleLoader loader_ = sampleLoadingUnavailable;
+    SampleLoader loader_ = loadPlaybackRegion;
 };
 
 }  // namespace vt6::maker

@@ -4,6 +4,8 @@
 
 #include "app/audition.hpp"
 #include "app/fake_audio.hpp"
+#include "audio/sample_file_builder.hpp"
+#include "support/temp_dir.hpp"
 
 namespace vt6::maker {
 namespace {
@@ -109,7 +111,7 @@ TEST_F(AuditionTest, GainAndStop) {
 }
 
 TEST_F(AuditionTest, StoredSamplesGoThroughTheLoader) {
-    EXPECT_FALSE(audition.auditionSample("/nowhere.zem", 3));  // no loader yet: plays nothing
+    EXPECT_FALSE(audition.auditionSample("/nowhere.zem", 3));  // unreadable: plays nothing
     EXPECT_FALSE(audition.transport().isPlaying());
 
     std::string seenPath;
@@ -136,6 +138,27 @@ TEST_F(AuditionTest, StoredSamplesGoThroughTheLoader) {
         return fmt::fail(fmt::ErrorCode::ReadIo, "unreadable");
     });
     EXPECT_FALSE(audition.auditionSample("/kit.zem", 1));
+}
+
+// The program's own loader plays a sample stored in a file the writer made.
+TEST_F(AuditionTest, PlaysAStoredSampleOfAWrittenFile) {
+    test::TempDir dir;
+    test::SampleFileBuilder builder;
+    test::SampleSpec spec;
+    spec.rate = 44100;
+    spec.frames = 400;
+    const test::SampleBuild& sample = builder.add(spec);
+    const std::string path = builder.write(dir.path("kit.zem"));
+    ASSERT_FALSE(path.empty());
+
+    ASSERT_TRUE(audition.auditionPosition(path, 1));
+    device->render(8);
+    const auto expected = test::planarFloats(sample.pcm, spec.bits, spec.channels);
+    for (size_t f = 0; f < 8; ++f) {
+        EXPECT_NEAR(device->left[f], expected[0][f], 1e-6) << f;
+        EXPECT_NEAR(device->right[f], expected[0][f], 1e-6) << f;
+    }
+    EXPECT_FALSE(audition.auditionPosition(path, 2));  // no such sample
 }
 
 TEST(Audition, DeviceThatFailsToOpenIsReported) {

@@ -77,7 +77,7 @@ TEST(BrowseReader, RegionsAcrossHeadAndTailUpToFiveSeconds) {
          true, 0, 9000},
         {"end only", {kCodecRawPcm, 24, 1, 2000, 6000, 1500, 9}, {}, 4000, false, 0, 4000},
     };
-    test::ScratchDir dir;
+    test::TempDir dir;
     int n = 0;
     for (const RegionCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -99,7 +99,7 @@ TEST(BrowseReader, RegionsAcrossHeadAndTailUpToFiveSeconds) {
 }
 
 TEST(BrowseReader, TenSecondsAt48kHzGiveExactly240000Values) {
-    test::ScratchDir dir;
+    test::TempDir dir;
     SampleFileBuilder b;
     b.add({kCodecRawPcm, 16, 2, 48000, 480000, 12000, 1});
     Zem6File file = openFile(b.write(dir.path("ten.zem")));
@@ -118,7 +118,7 @@ SampleBuild& withPcm(SampleFileBuilder& b, const SampleSpec& spec, Bytes pcm) {
 }
 
 TEST(BrowseReader, SampleValueScales) {
-    test::ScratchDir dir;
+    test::TempDir dir;
     SampleFileBuilder b;
     withPcm(b, {kCodecRawPcm, 16, 1, 44100, 2}, {0x00, 0x80, 0xFF, 0x7F});
     withPcm(b, {kCodecFlac, 16, 1, 44100, 2}, {0x00, 0x80, 0xFF, 0x7F});
@@ -213,7 +213,7 @@ TEST(BrowseReader, RefusalsAndTheirMessages) {
          },
          {}, ErrorCode::GeometryMismatch, "FLAC STREAMINFO disagrees with the PCMA head"},
     };
-    test::ScratchDir dir;
+    test::TempDir dir;
     int n = 0;
     for (const RefusalCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -238,7 +238,7 @@ TEST(BrowseReader, RefusalsAndTheirMessages) {
 }
 
 TEST(BrowseReader, EmptyRegionSucceedsAtTheHeadRate) {
-    test::ScratchDir dir;
+    test::TempDir dir;
     SampleFileBuilder b;
     b.add({kCodecRawPcm, 16, 1, 22050, 4000, 1000, 1});
     Zem6File file = openFile(b.write(dir.path("empty.zem")));
@@ -255,7 +255,7 @@ TEST(BrowseReader, EmptyRegionSucceedsAtTheHeadRate) {
 }
 
 TEST(BrowseReader, AnalysisCallableMapsRowsAndNeverFails) {
-    test::ScratchDir dir;
+    test::TempDir dir;
     SampleFileBuilder b;
     b.add({kCodecFlac, 24, 2, 32000, 7000, 3000, 1});
     b.add({kCodecRawPcm, 16, 1, 44100, 500, 0, 2});

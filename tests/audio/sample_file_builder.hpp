@@ -24,6 +24,7 @@
 #include "format/framing.hpp"
 #include "format/mtad.hpp"
 #include "format/writer.hpp"
+#include "support/temp_dir.hpp"
 
 namespace vt6::test {
 
@@ -166,26 +167,5 @@ inline std::vector<std::vector<float>> planarFloats(fmt::ByteView pcm, int bits,
     for (size_t i = 0; i < flat.size(); ++i) out[i % static_cast<size_t>(channels)].push_back(flat[i]);
     return out;
 }
-
-// A private folder removed with everything in it.
-class ScratchDir {
-public:
-    ScratchDir() {
-        std::string templ = (std::filesystem::temp_directory_path() / "zem_samples_XXXXXX").string();
-        if (mkdtemp(templ.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
-        path_ = templ;
-    }
-    ~ScratchDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-
-    std::string path(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-    std::filesystem::path path_;
-};
 
 } // namespace vt6::test

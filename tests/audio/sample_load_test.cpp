@@ -42,12 +42,12 @@ namespace {
 
 using test::SampleFileBuilder;
 using test::SampleSpec;
-using test::ScratchDir;
+using test::TempDir;
 
 constexpr auto kRegion = SampleLoadMode::PlaybackRegion;
 constexpr auto kComplete = SampleLoadMode::CompleteSource;
 
-std::string writeFile(const ScratchDir& dir, const SampleFileBuilder& builder,
+std::string writeFile(const TempDir& dir, const SampleFileBuilder& builder,
                       const std::function<void(Zem6Model&)>& edit = {}) {
     Zem6Model model = builder.model();
     if (edit) edit(model);
@@ -76,7 +76,7 @@ TEST(LoadCurrent, StoredAudioInBothModes) {
         {kCodecRawPcm, 16, 1, 44100, 5000, 0, 1},   {kCodecFlac, 24, 2, 48000, 9000, 2000, 2},
         {kCodecRawPcm, 32, 1, 96000, 3000, 1000, 3}, {kCodecFlac, 16, 2, 22050, 3, 0, 4},
     };
-    ScratchDir dir;
+    TempDir dir;
     SampleFileBuilder builder;
     for (const SampleSpec& spec : specs) builder.add(spec);
     const std::string path = writeFile(dir, builder);
@@ -97,7 +97,7 @@ TEST(LoadCurrent, StoredAudioInBothModes) {
 
 TEST(LoadCurrent, Selection) {
     // Frame counts 100 + i tell the chosen row.
-    ScratchDir dir;
+    TempDir dir;
     SampleFileBuilder builder;
     for (uint64_t i = 0; i < 5; ++i) builder.add(SampleSpec{kCodecRawPcm, 16, 1, 48000, 100 + i, 0, 1});
     const std::string path = writeFile(dir, builder, [](Zem6Model& m) {
@@ -145,7 +145,7 @@ TEST(LoadCurrent, Selection) {
 }
 
 TEST(LoadCurrent, PlaybackRegions) {
-    ScratchDir dir;
+    TempDir dir;
     SampleFileBuilder builder;
     const SampleSpec spec{kCodecFlac, 24, 2, 48000, 20000, 4000, 5};
     for (int i = 0; i < 3; ++i) builder.add(spec);
@@ -177,7 +177,7 @@ TEST(LoadCurrent, PlaybackRegions) {
 // 24-bit stereo: 6 bytes a frame, so a budget of 1000 bytes holds 166 frames
 // and the cut must not split the 167th.
 TEST(LoadCurrent, BudgetCutsAtWholeFramesAndRefusesBeforeDecoding) {
-    ScratchDir dir;
+    TempDir dir;
     SampleFileBuilder builder;
     builder.add(SampleSpec{kCodecFlac, 24, 2, 48000, 3000, 0, 6});     // one whole payload
     builder.add(SampleSpec{kCodecFlac, 24, 2, 48000, 3000, 100, 7});   // head fits, the tail does not
@@ -200,7 +200,7 @@ TEST(LoadCurrent, BudgetCutsAtWholeFramesAndRefusesBeforeDecoding) {
 
     // A sample whose body does not decode is refused on its declared size,
     // before decoding; with room to spare the damage shows.
-    ScratchDir damagedDir;
+    TempDir damagedDir;
     SampleFileBuilder damagedBuilder;
     damagedBuilder.add(SampleSpec{kCodecFlac, 16, 1, 48000, 3000, 0, 9});
     damagedBuilder.samples[0].audi.edit = [](Bytes& payload) { payload.resize(payload.size() - 40); };
@@ -253,7 +253,7 @@ TEST(LoadCurrent, TailFaultsByMode) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        ScratchDir dir;
+        TempDir dir;
         SampleFileBuilder builder;
         builder.add(spec);
         if (c.damage) c.damage(builder);
@@ -269,7 +269,7 @@ TEST(LoadCurrent, TailFaultsByMode) {
 }
 
 TEST(LoadCurrent, MemoryFailureIsReportedAsSuch) {
-    ScratchDir dir;
+    TempDir dir;
     SampleFileBuilder builder;
     builder.add(SampleSpec{kCodecRawPcm, 16, 1, 48000, 600000, 0, 12});
     const std::string path = writeFile(dir, builder);
@@ -283,7 +283,7 @@ TEST(LoadCurrent, MemoryFailureIsReportedAsSuch) {
 }
 
 TEST(LoadProbe, MagicAndLength) {
-    ScratchDir dir;
+    TempDir dir;
     SampleFileBuilder builder;
     builder.add(SampleSpec{});
     const std::string current = writeFile(dir, builder);

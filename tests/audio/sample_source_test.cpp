@@ -80,7 +80,7 @@ protected:
         ASSERT_NE(source, nullptr);
     }
 
-    test::ScratchDir dir;
+    test::TempDir dir;
     SampleFileBuilder builder;
     SourcePtr source;
 };
@@ -199,7 +199,7 @@ TEST_F(SampleSourceReads, ConcurrentReadersSeeTheirOwnWindows) {
 // Caches
 
 TEST(SampleSourceCaches, HeadsAreHeldFromOpenUntilAReadPassesTheirEnd) {
-    test::ScratchDir dir;
+    test::TempDir dir;
     SampleFileBuilder b;
     for (uint32_t i = 0; i < 6; ++i) b.add({kCodecRawPcm, 16, 1, 44100, 1000, 0, i + 1});
     // Not decoded at open: its wrong hash would otherwise fail it.
@@ -228,7 +228,7 @@ TEST(SampleSourceCaches, HeadsAreHeldFromOpenUntilAReadPassesTheirEnd) {
 }
 
 TEST(SampleSourceCaches, AtMostEightTailCursorsLeastRecentlyUsedGoesFirst) {
-    test::ScratchDir dir;
+    test::TempDir dir;
     SampleFileBuilder b;
     for (uint32_t i = 0; i < 10; ++i) b.add({kCodecFlac, 16, 1, 44100, 6000, 1000, i + 1});
     b.add({kCodecRawPcm, 16, 1, 44100, 6000, 1000, 20});  // raw tails need no cursor
@@ -254,7 +254,7 @@ TEST(SampleSourceCaches, AtMostEightTailCursorsLeastRecentlyUsedGoesFirst) {
 // Failures after a successful open
 
 TEST(SampleSourceFailures, DamagedFlacTailFailsOnlyTheReadsThatReachIt) {
-    test::ScratchDir dir;
+    test::TempDir dir;
     SampleFileBuilder b;
     SampleBuild& s = b.add({kCodecFlac, 16, 2, 44100, 30000, 1000, 5});
     // Scramble the last FLAC frame of the tail (tail frames 28672..28999,
@@ -283,7 +283,7 @@ TEST(SampleSourceFailures, DamagedFlacTailFailsOnlyTheReadsThatReachIt) {
 }
 
 TEST(SampleSourceFailures, FileShrunkAfterOpenFailsTailReadsButNotCachedHeads) {
-    test::ScratchDir dir;
+    test::TempDir dir;
     SampleFileBuilder b;
     SampleBuild& s = b.add({kCodecRawPcm, 24, 1, 44100, 8000, 2000, 3});
     const std::string path = b.write(dir.path("shrunk.zem"));
@@ -414,7 +414,7 @@ TEST(SampleSourceOpen, EveryLawRefusesWithItsCodeAndMessage) {
          "FLAC STREAMINFO (2ch/16b/48000Hz/1000f) disagrees with the PCMA head (1ch/16b/48000Hz/1000f)"},
     };
 
-    test::ScratchDir dir;
+    test::TempDir dir;
     int n = 0;
     for (const LawCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -438,7 +438,7 @@ TEST(SampleSourceOpen, EveryLawRefusesWithItsCodeAndMessage) {
 }
 
 TEST(SampleSourceOpen, AbsentSmplValuesAreNotCompared) {
-    test::ScratchDir dir;
+    test::TempDir dir;
     SampleFileBuilder b;
     SampleBuild& s = split(b);
     s.row.frames.reset();
@@ -453,7 +453,7 @@ TEST(SampleSourceOpen, AbsentSmplValuesAreNotCompared) {
 }
 
 TEST(SampleSourceOpen, FileOpenFailurePassesThrough) {
-    test::ScratchDir dir;
+    test::TempDir dir;
     auto r = Zem6SampleSource::open(dir.path("missing.zem"), ReadPolicy{});
     ASSERT_FALSE(r.ok());
     EXPECT_EQ(r.code(), ErrorCode::ReadIo);
