@@ -49,9 +49,9 @@ vt6::fmt::Bytes drumHit(int seed) {
 }
 
 zem::testing::BuilderFile benchSpec() {
-    zem::testing::BuilderFile spec;
-    spec.version = 6;
-    spec.dynamics = {0.5f};
+    zem::testing::BuilderFile desc;
+    desc.version = 6;
+    desc.dynamics = {0.5f};
     for (int i = 0; i < kSamples; ++i) {
         zem::testing::BuilderSample s;
         s.name = "hit " + std::to_string(i + 1);
@@ -61,9 +61,9 @@ zem::testing::BuilderFile benchSpec() {
         s.length = kFrames * 2;
         s.codec = 1;
         s.pcm = drumHit(i);
-        spec.samples.push_back(std::move(s));
+        desc.samples.push_back(std::move(s));
     }
-    return spec;
+    return desc;
 }
 
 const zem::testing::TempFile& legacyFile() {

@@ -77,12 +77,12 @@ void Theme::removeListener(Listener* listener) {
     listeners_.erase(std::remove(listeners_.begin(), listeners_.end(), listener), listeners_.end());
 }
 
-juce::Font makeFont(const TypeSpec& spec) {
+juce::Font makeFont(const TypeSpec& desc) {
     // The height-only constructor names the default sans-serif typeface.
-    juce::Font font(spec.size, juce::Font::plain);
+    juce::Font font(desc.size, juce::Font::plain);
     // 800 draws like 700: there is no heavier face.
-    if (spec.weight >= 700) font.setBold(true);
-    if (spec.tracking > 0.0f && spec.size > 0.0f) font.setExtraKerningFactor(spec.tracking / spec.size);
+    if (desc.weight >= 700) font.setBold(true);
+    if (desc.tracking > 0.0f && desc.size > 0.0f) font.setExtraKerningFactor(desc.tracking / desc.size);
     return font;
 }
 

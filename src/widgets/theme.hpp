@@ -75,7 +75,7 @@ inline constexpr TypeSpec kTypeMicro{10.5f, 800, 1.5f};
 inline constexpr TypeSpec kTypeText{13.5f, 400, 0.0f};
 
 // The font of a role, in the framework's default sans-serif typeface.
-juce::Font makeFont(const TypeSpec& spec);
+juce::Font makeFont(const TypeSpec& desc);
 
 // The three palettes as ARGB words, indexed by ThemeColour.
 extern const uint32_t kDarkPalette[kPaletteSize];

@@ -144,16 +144,16 @@ TEST_F(AuditionTest, StoredSamplesGoThroughTheLoader) {
 TEST_F(AuditionTest, PlaysAStoredSampleOfAWrittenFile) {
     test::TempDir dir;
     test::SampleFileBuilder builder;
-    test::SampleSpec spec;
-    spec.rate = 44100;
-    spec.frames = 400;
-    const test::SampleBuild& sample = builder.add(spec);
+    test::SampleSpec desc;
+    desc.rate = 44100;
+    desc.frames = 400;
+    const test::SampleBuild& sample = builder.add(desc);
     const std::string path = builder.write(dir.path("kit.zem"));
     ASSERT_FALSE(path.empty());
 
     ASSERT_TRUE(audition.auditionPosition(path, 1));
     device->render(8);
-    const auto expected = test::planarFloats(sample.pcm, spec.bits, spec.channels);
+    const auto expected = test::planarFloats(sample.pcm, desc.bits, desc.channels);
     for (size_t f = 0; f < 8; ++f) {
         EXPECT_NEAR(device->left[f], expected[0][f], 1e-6) << f;
         EXPECT_NEAR(device->right[f], expected[0][f], 1e-6) << f;

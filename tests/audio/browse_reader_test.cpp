@@ -30,18 +30,18 @@ Zem6File openFile(const std::string& path) {
 // from the integers: 16-bit on the / 32768 scale, 24-bit / 2^23, float as is,
 // stereo as the mean of both channels.
 std::vector<float> expectedMono(const SampleBuild& s, uint64_t start, uint64_t end) {
-    const uint64_t cap = uint64_t{s.spec.rate} * 5;
+    const uint64_t cap = uint64_t{s.desc.rate} * 5;
     end = std::min(end, start + cap);
-    const int width = s.spec.bits / 8;
+    const int width = s.desc.bits / 8;
     std::vector<float> out;
     for (uint64_t f = start; f < end; ++f) {
         float v[2] = {0, 0};
-        for (int c = 0; c < s.spec.channels; ++c) {
-            const uint8_t* p = s.pcm.data() + (f * static_cast<uint64_t>(s.spec.channels) + static_cast<uint64_t>(c)) *
+        for (int c = 0; c < s.desc.channels; ++c) {
+            const uint8_t* p = s.pcm.data() + (f * static_cast<uint64_t>(s.desc.channels) + static_cast<uint64_t>(c)) *
                                                    static_cast<uint64_t>(width);
-            if (s.spec.bits == 16) {
+            if (s.desc.bits == 16) {
                 v[c] = static_cast<float>(static_cast<int16_t>(p[0] | (p[1] << 8))) / 32768.0f;
-            } else if (s.spec.bits == 24) {
+            } else if (s.desc.bits == 24) {
                 const int32_t i = static_cast<int32_t>((uint32_t{p[0]} << 8) | (uint32_t{p[1]} << 16) |
                                                        (uint32_t{p[2]} << 24)) >> 8;
                 v[c] = static_cast<float>(i) / 8388608.0f;
@@ -49,14 +49,14 @@ std::vector<float> expectedMono(const SampleBuild& s, uint64_t start, uint64_t e
                 std::memcpy(&v[c], p, 4);
             }
         }
-        out.push_back(s.spec.channels == 1 ? v[0] : (v[0] + v[1]) * 0.5f);
+        out.push_back(s.desc.channels == 1 ? v[0] : (v[0] + v[1]) * 0.5f);
     }
     return out;
 }
 
 struct RegionCase {
     const char* name;
-    SampleSpec spec;
+    SampleSpec desc;
     std::optional<uint64_t> start;
     std::optional<uint64_t> end;
     bool dropFrames = false;  // the row carries no frames either
@@ -82,7 +82,7 @@ TEST(BrowseReader, RegionsAcrossHeadAndTailUpToFiveSeconds) {
     for (const RegionCase& c : cases) {
         SCOPED_TRACE(c.name);
         SampleFileBuilder b;
-        SampleBuild& s = b.add(c.spec);
+        SampleBuild& s = b.add(c.desc);
         s.row.playback_start = c.start;
         s.row.playback_end = c.end;
         Zem6File file = openFile(b.write(dir.path("region" + std::to_string(n++) + ".zem")));
@@ -91,7 +91,7 @@ TEST(BrowseReader, RegionsAcrossHeadAndTailUpToFiveSeconds) {
         if (c.dropFrames) row.frames.reset();
         const auto r = readBrowseSample(file, row);
         ASSERT_TRUE(r.ok()) << r.message();
-        EXPECT_EQ(r->sampleRate, c.spec.rate);
+        EXPECT_EQ(r->sampleRate, c.desc.rate);
         const std::vector<float> want = expectedMono(s, c.wantFrom, c.wantTo);
         ASSERT_EQ(r->samples.size(), want.size());
         EXPECT_EQ(r->samples, want);
@@ -109,11 +109,11 @@ TEST(BrowseReader, TenSecondsAt48kHzGiveExactly240000Values) {
 }
 
 // One-sample files whose plain audio the test sets frame by frame.
-SampleBuild& withPcm(SampleFileBuilder& b, const SampleSpec& spec, Bytes pcm) {
-    SampleBuild& s = b.add(spec);
+SampleBuild& withPcm(SampleFileBuilder& b, const SampleSpec& desc, Bytes pcm) {
+    SampleBuild& s = b.add(desc);
     s.pcm = std::move(pcm);
     s.row.frames = s.pcm.size() / s.frameBytes();
-    s.audi = test::makePart(spec, PayloadRole::whole, 0, s.pcm);
+    s.audi = test::makePart(desc, PayloadRole::whole, 0, s.pcm);
     return s;
 }
 

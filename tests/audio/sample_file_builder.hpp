@@ -92,39 +92,39 @@ inline PartBuild makePart(const SampleSpec& s, fmt::PayloadRole role, uint64_t f
 }
 
 struct SampleBuild {
-    SampleSpec spec;
+    SampleSpec desc;
     fmt::Bytes pcm;  // the plain audio of the whole sample
     fmt::SmplEntry row;
     PartBuild audi;
     std::optional<PartBuild> audt;
 
-    uint64_t frameBytes() const { return static_cast<uint64_t>(spec.channels) * static_cast<uint64_t>(spec.bits / 8); }
+    uint64_t frameBytes() const { return static_cast<uint64_t>(desc.channels) * static_cast<uint64_t>(desc.bits / 8); }
 };
 
 // Sample i gets uid 3i+1, its AUDI 3i+2 and its AUDT 3i+3.
 class SampleFileBuilder {
 public:
-    SampleBuild& add(const SampleSpec& spec) {
+    SampleBuild& add(const SampleSpec& desc) {
         SampleBuild s;
-        s.spec = spec;
-        s.pcm = makeAnyPcm(spec.bits, spec.channels, spec.frames, spec.seed);
+        s.desc = desc;
+        s.pcm = makeAnyPcm(desc.bits, desc.channels, desc.frames, desc.seed);
         const uint64_t i = samples.size();
         s.row.uid = 3 * i + 1;
         s.row.audi_uid = 3 * i + 2;
-        s.row.frames = spec.frames;
-        s.row.sample_rate = spec.rate;
-        s.row.bits = static_cast<uint64_t>(spec.bits);
-        s.row.channels = static_cast<uint64_t>(spec.channels);
-        s.row.codec = spec.codec;
+        s.row.frames = desc.frames;
+        s.row.sample_rate = desc.rate;
+        s.row.bits = static_cast<uint64_t>(desc.bits);
+        s.row.channels = static_cast<uint64_t>(desc.channels);
+        s.row.codec = desc.codec;
         const uint64_t width = s.frameBytes();
-        if (spec.headFrames > 0 && spec.headFrames < spec.frames) {
+        if (desc.headFrames > 0 && desc.headFrames < desc.frames) {
             const fmt::ByteView all(s.pcm);
-            s.audi = makePart(spec, fmt::PayloadRole::head, 0, all.first(spec.headFrames * width));
-            s.audt = makePart(spec, fmt::PayloadRole::tail, spec.headFrames, all.subspan(spec.headFrames * width));
+            s.audi = makePart(desc, fmt::PayloadRole::head, 0, all.first(desc.headFrames * width));
+            s.audt = makePart(desc, fmt::PayloadRole::tail, desc.headFrames, all.subspan(desc.headFrames * width));
             s.row.audt_uid = 3 * i + 3;
-            s.row.head_frames = spec.headFrames;
+            s.row.head_frames = desc.headFrames;
         } else {
-            s.audi = makePart(spec, fmt::PayloadRole::whole, 0, s.pcm);
+            s.audi = makePart(desc, fmt::PayloadRole::whole, 0, s.pcm);
         }
         samples.push_back(std::move(s));
         return samples.back();

@@ -60,7 +60,7 @@ std::string writeFile(const TempDir& dir, const SampleFileBuilder& builder,
 std::vector<float> floatsOf(const test::SampleBuild& s, uint64_t firstFrame, uint64_t frames) {
     const uint64_t width = s.frameBytes();
     const ByteView pcm(s.pcm);
-    return pcmBytesToFloats(pcm.subspan(firstFrame * width, frames * width), s.spec.bits);
+    return pcmBytesToFloats(pcm.subspan(firstFrame * width, frames * width), s.desc.bits);
 }
 
 Result<SampleAudio> load(const std::string& path, int32_t position, SampleLoadMode mode,
@@ -78,7 +78,7 @@ TEST(LoadCurrent, StoredAudioInBothModes) {
     };
     TempDir dir;
     SampleFileBuilder builder;
-    for (const SampleSpec& spec : specs) builder.add(spec);
+    for (const SampleSpec& desc : specs) builder.add(desc);
     const std::string path = writeFile(dir, builder);
     for (size_t i = 0; i < builder.samples.size(); ++i) {
         const test::SampleBuild& s = builder.samples[i];
@@ -86,9 +86,9 @@ TEST(LoadCurrent, StoredAudioInBothModes) {
             SCOPED_TRACE("sample " + std::to_string(i) + " mode " + std::to_string(static_cast<int>(mode)));
             auto r = load(path, static_cast<int32_t>(i + 1), mode);
             ASSERT_TRUE(r.ok()) << r.message();
-            EXPECT_EQ(r->channels, s.spec.channels);
-            EXPECT_EQ(r->sampleRate, static_cast<int32_t>(s.spec.rate));
-            EXPECT_EQ(r->samples, floatsOf(s, 0, s.spec.frames));
+            EXPECT_EQ(r->channels, s.desc.channels);
+            EXPECT_EQ(r->sampleRate, static_cast<int32_t>(s.desc.rate));
+            EXPECT_EQ(r->samples, floatsOf(s, 0, s.desc.frames));
         }
     }
     // A stereo 16-bit sample of 3 frames is 6 floats.
@@ -147,8 +147,8 @@ TEST(LoadCurrent, Selection) {
 TEST(LoadCurrent, PlaybackRegions) {
     TempDir dir;
     SampleFileBuilder builder;
-    const SampleSpec spec{kCodecFlac, 24, 2, 48000, 20000, 4000, 5};
-    for (int i = 0; i < 3; ++i) builder.add(spec);
+    const SampleSpec desc{kCodecFlac, 24, 2, 48000, 20000, 4000, 5};
+    for (int i = 0; i < 3; ++i) builder.add(desc);
     const std::string path = writeFile(dir, builder, [](Zem6Model& m) {
         m.samples[0].playback_start = 3000;  // across head and tail, to the end
         m.samples[1].playback_start = 10;
@@ -227,11 +227,11 @@ TEST(LoadCurrent, TailFaultsByMode) {
         const char* completeMessage;
         uint64_t regionFrames;  // what PlaybackRegion returns
     };
-    const SampleSpec spec{kCodecFlac, 16, 1, 48000, 3000, 1000, 11};
+    const SampleSpec desc{kCodecFlac, 16, 1, 48000, 3000, 1000, 11};
     const Case cases[] = {
         {"tail of other channels",
          [&](SampleFileBuilder& b) {
-             SampleSpec stereo = spec;
+             SampleSpec stereo = desc;
              stereo.channels = 2;
              const Bytes pcm = test::makeAnyPcm(16, 2, 1000, 3);
              b.samples[0].audt = test::makePart(stereo, PayloadRole::tail, 1000, pcm);
@@ -239,7 +239,7 @@ TEST(LoadCurrent, TailFaultsByMode) {
          {}, ErrorCode::ModelInvalid, "source tail geometry mismatch", 1000},
         {"tail of another rate",
          [&](SampleFileBuilder& b) {
-             SampleSpec other = spec;
+             SampleSpec other = desc;
              other.rate = 44100;
              const test::SampleBuild& s = b.samples[0];
              b.samples[0].audt = test::makePart(other, PayloadRole::tail, 1000, ByteView(s.pcm).subspan(2000));
@@ -255,7 +255,7 @@ TEST(LoadCurrent, TailFaultsByMode) {
         SCOPED_TRACE(c.name);
         TempDir dir;
         SampleFileBuilder builder;
-        builder.add(spec);
+        builder.add(desc);
         if (c.damage) c.damage(builder);
         const std::string path = writeFile(dir, builder, c.edit);
         auto complete = load(path, 1, kComplete);
@@ -335,9 +335,9 @@ class LoadLegacyVersion : public ::testing::TestWithParam<std::pair<int, bool>> 
 
 // Every sample, 4.0 FLAC ones included, loads as the legacy reader reads it.
 TEST_P(LoadLegacyVersion, EverySampleAsTheLegacyReaderReadsIt) {
-    const testing::BuilderFile spec = testing::sampleLegacyFile(GetParam().first, GetParam().second);
-    testing::TempFile file(testing::buildLegacyFile(spec));
-    for (size_t i = 0; i < spec.samples.size(); ++i) {
+    const testing::BuilderFile desc = testing::sampleLegacyFile(GetParam().first, GetParam().second);
+    testing::TempFile file(testing::buildLegacyFile(desc));
+    for (size_t i = 0; i < desc.samples.size(); ++i) {
         int channels = 0;
         const std::vector<float> expected = legacyInterleaved(file.path(), i, channels);
         for (const SampleLoadMode mode : {SampleLoadMode::PlaybackRegion, SampleLoadMode::CompleteSource}) {
@@ -346,7 +346,7 @@ TEST_P(LoadLegacyVersion, EverySampleAsTheLegacyReaderReadsIt) {
                                             fmt::kEditingBudgetBytes, mode);
             ASSERT_TRUE(r.ok()) << r.message();
             EXPECT_EQ(r->channels, channels);
-            EXPECT_EQ(r->sampleRate, spec.samples[i].sampleRate);
+            EXPECT_EQ(r->sampleRate, desc.samples[i].sampleRate);
             EXPECT_EQ(r->samples, expected);
         }
     }
@@ -361,23 +361,23 @@ INSTANTIATE_TEST_SUITE_P(Versions, LoadLegacyVersion,
                          });
 
 TEST(LoadLegacy, SelectionAndBudget) {
-    testing::BuilderFile spec;
-    spec.version = 5;
-    spec.dynamics = {0.5f};
+    testing::BuilderFile desc;
+    desc.version = 5;
+    desc.dynamics = {0.5f};
     auto sample = [](int32_t length, int8_t articulation) {
         testing::BuilderSample s;
         s.length = length;
         s.articulation = articulation;
         return s;
     };
-    spec.samples = {sample(10, 2), sample(11, 3), sample(12, 3), sample(13, 4)};
-    spec.samples[1].excluded = 1;
-    spec.samples[0].room = 1;
+    desc.samples = {sample(10, 2), sample(11, 3), sample(12, 3), sample(13, 4)};
+    desc.samples[1].excluded = 1;
+    desc.samples[0].room = 1;
     testing::BuilderSample stereo24 = sample(200, 1);  // 100 frames of 6 bytes
     stereo24.bits = 24;
     stereo24.stereo = 1;
-    spec.samples.push_back(stereo24);
-    testing::TempFile file(testing::buildLegacyFile(spec));
+    desc.samples.push_back(stereo24);
+    testing::TempFile file(testing::buildLegacyFile(desc));
     struct Case {
         int32_t key, position;
         int values;  // -1: no such sample

@@ -43,14 +43,14 @@ struct Planar {
 // The expected floats of frames [start, start + count) of a sample.
 std::vector<std::vector<float>> expected(const SampleBuild& s, uint64_t start, uint64_t count) {
     const uint64_t w = s.frameBytes();
-    const uint64_t end = std::min<uint64_t>(start + count, s.spec.frames);
-    return test::planarFloats(ByteView(s.pcm).subspan(start * w, (end - start) * w), s.spec.bits, s.spec.channels);
+    const uint64_t end = std::min<uint64_t>(start + count, s.desc.frames);
+    return test::planarFloats(ByteView(s.pcm).subspan(start * w, (end - start) * w), s.desc.bits, s.desc.channels);
 }
 
 void expectWindow(Zem6SampleSource& src, uint32_t index, const SampleBuild& s, uint64_t start, uint32_t count) {
     SCOPED_TRACE("sample " + std::to_string(index) + " frames [" + std::to_string(start) + ", +" +
                  std::to_string(count) + ")");
-    Planar out(static_cast<size_t>(s.spec.channels), count);
+    Planar out(static_cast<size_t>(s.desc.channels), count);
     const auto r = src.read(index, start, count, out.ptrs);
     ASSERT_EQ(r.status, stream::kTailReadDone) << src.lastError().message;
     const auto want = expected(s, start, count);
@@ -89,8 +89,8 @@ TEST_F(SampleSourceReads, EveryGeometryReadsBackAsThePlainAudio) {
     ASSERT_EQ(source->rows().size(), builder.samples.size());
     for (uint32_t i = 0; i < builder.samples.size(); ++i) {
         const SampleBuild& s = builder.samples[i];
-        EXPECT_EQ(source->frameCount(i), s.spec.frames);
-        EXPECT_EQ(source->channelCount(i), s.spec.channels);
+        EXPECT_EQ(source->frameCount(i), s.desc.frames);
+        EXPECT_EQ(source->channelCount(i), s.desc.channels);
         EXPECT_EQ(source->rows()[i].hasTail, s.audt.has_value());
         expectWindow(*source, i, s, 0, 20000);
     }
@@ -121,7 +121,7 @@ TEST_F(SampleSourceReads, RandomWindowsAgreeWithThePlainAudio) {
 
 TEST_F(SampleSourceReads, RangeAndBufferRules) {
     const uint32_t stereoSplit = 3;  // codec 0, 16-bit, stereo, split
-    ASSERT_EQ(builder.samples[stereoSplit].spec.channels, 2);
+    ASSERT_EQ(builder.samples[stereoSplit].desc.channels, 2);
     ASSERT_TRUE(builder.samples[stereoSplit].audt);
     const auto& s = builder.samples[stereoSplit];
     const auto rows = static_cast<uint32_t>(builder.samples.size());
@@ -178,7 +178,7 @@ TEST_F(SampleSourceReads, ConcurrentReadersSeeTheirOwnWindows) {
                 // later re-decodes it; FLAC tails share cursors.
                 const uint64_t start = k % 5 == 0 ? 2000 : rng() % 20000;
                 const auto count = static_cast<uint32_t>(1 + rng() % 1500);
-                Planar out(static_cast<size_t>(s.spec.channels), count);
+                Planar out(static_cast<size_t>(s.desc.channels), count);
                 const auto r = source->read(i, start, count, out.ptrs);
                 const auto want = expected(s, start, count);
                 bool same = r.status == stream::kTailReadDone && r.frames == want[0].size();

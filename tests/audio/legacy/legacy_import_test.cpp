@@ -69,18 +69,18 @@ struct VersionCase {
 class ImportEachVersion : public ::testing::TestWithParam<VersionCase> {};
 
 TEST_P(ImportEachVersion, WrittenFileReopensWithTheLegacyAudio) {
-    const BuilderFile spec = testing::sampleLegacyFile(GetParam().version, GetParam().props);
+    const BuilderFile desc = testing::sampleLegacyFile(GetParam().version, GetParam().props);
     TempFile legacy;
-    fmt::Result<fmt::Export> converted = importBytes(testing::buildLegacyFile(spec), true, legacy);
+    fmt::Result<fmt::Export> converted = importBytes(testing::buildLegacyFile(desc), true, legacy);
     ASSERT_TRUE(converted.ok()) << converted.message();
     const fmt::Export& out = *converted;
-    const size_t count = spec.samples.size();
+    const size_t count = desc.samples.size();
     ASSERT_EQ(out.model.samples.size(), count);
     EXPECT_EQ(out.model.metadata.next_uid, count + 1);
     ASSERT_TRUE(out.model.lgcy);
     EXPECT_EQ(std::string(out.model.lgcy->version_magic.begin(), out.model.lgcy->version_magic.end()),
-              legacyVersionName(spec.version));
-    EXPECT_EQ(out.model.lgcy->header_bytes.size(), testing::builderHeaderBytes(spec.version));
+              legacyVersionName(desc.version));
+    EXPECT_EQ(out.model.lgcy->header_bytes.size(), testing::builderHeaderBytes(desc.version));
     EXPECT_EQ(out.model.lgcy->warnings, out.warnings);
 
     // The reader's warnings come first and unchanged.
@@ -118,7 +118,7 @@ TEST_P(ImportEachVersion, WrittenFileReopensWithTheLegacyAudio) {
 
     // Viewing needs the model only: same model, no payloads.
     TempFile again;
-    fmt::Result<fmt::Export> viewOnly = importBytes(testing::buildLegacyFile(spec), false, again);
+    fmt::Result<fmt::Export> viewOnly = importBytes(testing::buildLegacyFile(desc), false, again);
     ASSERT_TRUE(viewOnly.ok());
     EXPECT_TRUE(viewOnly->payloads.empty());
     fmt::Zem6Model model = viewOnly->model;
@@ -138,16 +138,16 @@ INSTANTIATE_TEST_SUITE_P(Versions, ImportEachVersion,
 // The model of a main-layout file with rooms.
 
 TEST(LegacyImportModel, TablesAndRowsOfAMainLayoutFile) {
-    BuilderFile spec = testing::sampleLegacyFile(5);
-    spec.samples[0].excluded = 1;
+    BuilderFile desc = testing::sampleLegacyFile(5);
+    desc.samples[0].excluded = 1;
     TempFile legacy;
-    fmt::Result<fmt::Export> converted = importBytes(testing::buildLegacyFile(spec), false, legacy);
+    fmt::Result<fmt::Export> converted = importBytes(testing::buildLegacyFile(desc), false, legacy);
     ASSERT_TRUE(converted.ok()) << converted.message();
     const fmt::Zem6Model& m = converted->model;
 
     EXPECT_EQ(m.metadata.creator_tool, "Vantorel 6 LegacyImporter M7a");
     EXPECT_EQ(m.metadata.name, fileStemOfPath(legacy.path()));
-    EXPECT_EQ(m.metadata.instrument_name, spec.instrumentName);
+    EXPECT_EQ(m.metadata.instrument_name, desc.instrumentName);
     ASSERT_TRUE(m.metadata.split && m.metadata.split->head_ms);
     EXPECT_EQ(*m.metadata.split->head_ms, 250u);
     EXPECT_EQ(m.metadata.split_payloads, false);  // every sample is shorter than its head
@@ -161,7 +161,7 @@ TEST(LegacyImportModel, TablesAndRowsOfAMainLayoutFile) {
     for (size_t k = 1; k <= 3; ++k) {
         EXPECT_EQ(m.metadata.layers[k].id, k + 1);
         EXPECT_EQ(m.metadata.layers[k].slot, k);
-        EXPECT_EQ(m.metadata.layers[k].name, spec.roomNames[k - 1]);
+        EXPECT_EQ(m.metadata.layers[k].name, desc.roomNames[k - 1]);
     }
     EXPECT_EQ(m.metadata.layers[1].level, double{0.7f});
 
@@ -207,19 +207,19 @@ TEST(LegacyImportModel, TablesAndRowsOfAMainLayoutFile) {
     EXPECT_FALSE(fmt::readExtUintTriple(room));
 
     // Plain hashes are of the sample's whole PCM.
-    EXPECT_EQ(soft.plain_hash, fmt::blake2b128(testing::samplePcm(spec.samples[0])));
+    EXPECT_EQ(soft.plain_hash, fmt::blake2b128(testing::samplePcm(desc.samples[0])));
     ASSERT_TRUE(m.lgcy && m.lgcy->source_file_blake2b128);
-    EXPECT_EQ(*m.lgcy->source_file_blake2b128, fmt::blake2b128(testing::buildLegacyFile(spec)));
+    EXPECT_EQ(*m.lgcy->source_file_blake2b128, fmt::blake2b128(testing::buildLegacyFile(desc)));
     EXPECT_EQ(m.metadata.legacy->orig_file_hash, m.lgcy->source_file_blake2b128);
 }
 
 TEST(LegacyImportModel, ArticulationsWithoutNamesAreThoseInUse) {
-    BuilderFile spec = testing::sampleLegacyFile(3);
-    spec.articulationNames = {};
-    spec.samples[2].articulation = 7;
-    spec.samples[3].articulation = 7;
+    BuilderFile desc = testing::sampleLegacyFile(3);
+    desc.articulationNames = {};
+    desc.samples[2].articulation = 7;
+    desc.samples[3].articulation = 7;
     TempFile legacy;
-    fmt::Result<fmt::Export> converted = importBytes(testing::buildLegacyFile(spec), false, legacy);
+    fmt::Result<fmt::Export> converted = importBytes(testing::buildLegacyFile(desc), false, legacy);
     ASSERT_TRUE(converted.ok()) << converted.message();
     const auto& arts = converted->model.metadata.articulations;
     ASSERT_EQ(arts.size(), 2u);
@@ -245,15 +245,15 @@ TEST(LegacyImportModel, HeadSplitAndPayloads) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.bits) + " bits, " + std::to_string(c.frames) + " frames");
-        BuilderFile spec;
-        spec.version = 5;
+        BuilderFile desc;
+        desc.version = 5;
         BuilderSample s;
         s.bits = c.bits;
         s.sampleRate = 48000;
         s.length = c.frames;
-        spec.samples.push_back(s);
+        desc.samples.push_back(s);
         TempFile legacy;
-        fmt::Result<fmt::Export> converted = importBytes(testing::buildLegacyFile(spec), true, legacy);
+        fmt::Result<fmt::Export> converted = importBytes(testing::buildLegacyFile(desc), true, legacy);
         ASSERT_TRUE(converted.ok()) << converted.message();
         const fmt::SmplEntry& row = converted->model.samples[0];
         EXPECT_EQ(row.head_frames, c.head);
@@ -282,13 +282,13 @@ TEST(LegacyImportModel, HeadSplitAndPayloads) {
 }
 
 TEST(LegacyImportModel, EmptySampleIsOneRawWholePayload) {
-    BuilderFile spec;
-    spec.version = 2;
+    BuilderFile desc;
+    desc.version = 2;
     BuilderSample s;
     s.length = 0;
-    spec.samples.push_back(s);
+    desc.samples.push_back(s);
     TempFile legacy;
-    fmt::Result<fmt::Export> converted = importBytes(testing::buildLegacyFile(spec), true, legacy);
+    fmt::Result<fmt::Export> converted = importBytes(testing::buildLegacyFile(desc), true, legacy);
     ASSERT_TRUE(converted.ok()) << converted.message();
     EXPECT_EQ(converted->model.samples[0].codec, fmt::kCodecRawPcm);
     EXPECT_EQ(converted->model.samples[0].head_frames, 0u);
@@ -305,10 +305,10 @@ TEST(LegacyImportModel, EmptySampleIsOneRawWholePayload) {
 // Repairs become warnings, in their order.
 
 TEST(LegacyImportWarnings, RepairsAreReportedInOrder) {
-    BuilderFile spec;
-    spec.version = 5;
-    spec.dynamics = {0.5f};
-    spec.roomNames = {"A", "B", "C"};
+    BuilderFile desc;
+    desc.version = 5;
+    desc.dynamics = {0.5f};
+    desc.roomNames = {"A", "B", "C"};
     BuilderSample a;
     a.stereo = 1;
     a.length = 7;  // odd for two channels
@@ -324,9 +324,9 @@ TEST(LegacyImportWarnings, RepairsAreReportedInOrder) {
     BuilderSample d;
     d.roomBytes = {1, 0, 0};
     d.roomLookup = {2, 0, 0};  // the same room sample again: the first owner wins
-    spec.samples = {a, b, c, d};
+    desc.samples = {a, b, c, d};
     TempFile legacy;
-    fmt::Result<fmt::Export> converted = importBytes(testing::buildLegacyFile(spec), true, legacy);
+    fmt::Result<fmt::Export> converted = importBytes(testing::buildLegacyFile(desc), true, legacy);
     ASSERT_TRUE(converted.ok()) << converted.message();
 
     LegacyReadResult read = readLegacyFile(legacy.path(), LegacyReadOptions{});
@@ -365,11 +365,11 @@ TEST(LegacyImportRefusals, TheReaderAndTheFile) {
     EXPECT_EQ(r.message().rfind("legacy read refused: not a legacy zem (magic 'Zem_v9.9'", 0), 0u) << r.message();
 
     // Parsed, then changed or gone before the conversion reads it again.
-    const BuilderFile spec = testing::sampleLegacyFile(5);
-    TempFile legacy(testing::buildLegacyFile(spec));
+    const BuilderFile desc = testing::sampleLegacyFile(5);
+    TempFile legacy(testing::buildLegacyFile(desc));
     LegacyReadResult read = readLegacyFile(legacy.path(), LegacyReadOptions{});
     ASSERT_TRUE(read.file);
-    fmt::Bytes longer = testing::buildLegacyFile(spec);
+    fmt::Bytes longer = testing::buildLegacyFile(desc);
     longer.push_back(0);
     legacy.write(longer);
     r = convertLegacyModel(*read.file, legacy.path(), {});
@@ -416,13 +416,13 @@ TEST(LegacyImportRefusals, VersionFourPayloads) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        BuilderFile spec;
-        spec.version = 6;
+        BuilderFile desc;
+        desc.version = 6;
         BuilderSample s = c.codec == 1 ? flac : raw;
         const uint32_t crc = testing::referenceCrc32(testing::sampleStored(s));
         if (c.damageCrc) s.payloadCrc = crc ^ 1u;
-        spec.samples.push_back(s);
-        TempFile legacy(testing::buildLegacyFile(spec));
+        desc.samples.push_back(s);
+        TempFile legacy(testing::buildLegacyFile(desc));
         LegacyReadResult read = readLegacyFile(legacy.path(), LegacyReadOptions{});
         ASSERT_TRUE(read.file) << read.error;
         if (c.stretchPayload) read.file->payloadBytes[0] += 1;
@@ -587,10 +587,10 @@ TEST(LegacyImportDynamics, BandsReachHalfWayToTheirNeighbours) {
 }
 
 TEST(LegacyImportDynamics, NaNLevelsInAFileStillWriteAndReopen) {
-    BuilderFile spec = testing::sampleLegacyFile(3);
-    spec.dynamics = {kNaN, 0.4f};
+    BuilderFile desc = testing::sampleLegacyFile(3);
+    desc.dynamics = {kNaN, 0.4f};
     TempFile legacy;
-    fmt::Result<fmt::Export> converted = importBytes(testing::buildLegacyFile(spec), true, legacy);
+    fmt::Result<fmt::Export> converted = importBytes(testing::buildLegacyFile(desc), true, legacy);
     ASSERT_TRUE(converted.ok()) << converted.message();
     TempFile written;
     ASSERT_TRUE(fmt::writeZem6File(written.path(), converted->model, converted->payloads).ok());
