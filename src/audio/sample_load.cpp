@@ -27,17 +27,7 @@ const char* const kTailMismatchText = "source tail geometry mismatch";
 const char* const kNoSampleText = "zem has no such sample";
 const char* const kEmptyText = "empty preview decode";
 
-class FileGuard {
-public:
-    explicit FileGuard(int fd) noexcept : fd_(fd) {}
-    FileGuard(const FileGuard&) = delete;
-    FileGuard& operator=(const FileGuard&) = delete;
-    ~FileGuard() { platform::closeFile(fd_); }
-    int fd() const noexcept { return fd_; }
-
-private:
-    int fd_;
-};
+using platform::FileGuard;
 
 bool isDirectRow(const Zem6Model& model, const SmplEntry& row) {
     if (!row.layer || model.metadata.layers.empty()) return true;

@@ -39,6 +39,19 @@ ReadOutcome readAt(int fd, void* dst, size_t size, uint64_t offset) noexcept;
 // Closes a descriptor; negative values are ignored.
 void closeFile(int fd) noexcept;
 
+// Closes the descriptor it holds when it goes out of scope.
+class FileGuard {
+public:
+    explicit FileGuard(int fd) noexcept : fd_(fd) {}
+    FileGuard(const FileGuard&) = delete;
+    FileGuard& operator=(const FileGuard&) = delete;
+    ~FileGuard() { closeFile(fd_); }
+    int fd() const noexcept { return fd_; }
+
+private:
+    int fd_;
+};
+
 // True when the bytes are well-formed UTF-8 (no overlong forms, no
 // surrogates, nothing above U+10FFFF).
 bool isValidUtf8(const std::string& text) noexcept;

@@ -31,17 +31,7 @@ using std::to_string;
 
 const std::string kDash = "\u2014";
 
-class FileGuard {
-public:
-    explicit FileGuard(int fd) noexcept : fd_(fd) {}
-    FileGuard(const FileGuard&) = delete;
-    FileGuard& operator=(const FileGuard&) = delete;
-    ~FileGuard() { platform::closeFile(fd_); }
-    int fd() const noexcept { return fd_; }
-
-private:
-    int fd_;
-};
+using platform::FileGuard;
 
 // The whole file again, checked against the size the read saw: the hash
 // and the audio must come from the bytes that were parsed.

@@ -26,17 +26,7 @@ using std::to_string;
 const std::string kDash = "\u2014";
 const char* const kOutOfMemory = "the machine could not find the memory to read this zem's audio";
 
-class FileGuard {
-public:
-    explicit FileGuard(int fd) noexcept : fd_(fd) {}
-    FileGuard(const FileGuard&) = delete;
-    FileGuard& operator=(const FileGuard&) = delete;
-    ~FileGuard() { platform::closeFile(fd_); }
-    int fd() const noexcept { return fd_; }
-
-private:
-    int fd_;
-};
+using platform::FileGuard;
 
 // Little-endian fields of the in-memory header. Every offset the layouts name
 // lies inside the header of its version; anything else reads as 0.
