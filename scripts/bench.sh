@@ -5,6 +5,8 @@ cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh
 export CCACHE_SLOPPINESS=time_macros
+# Relative paths let clones in other folders share cached objects.
+export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$(nproc)"
 for b in build/bench/bench_*; do

@@ -8,6 +8,8 @@ seconds=${2:-600}
 
 bash scripts/setup.sh
 export CCACHE_SLOPPINESS=time_macros
+# Relative paths let clones in other folders share cached objects.
+export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DZEM_SANITIZE=ON -DZEM_FUZZ=ON -DZEM_GUI=OFF -DZEM_BENCH=OFF >/dev/null

@@ -8,6 +8,8 @@ cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh
 export CCACHE_SLOPPINESS=time_macros
+# Relative paths let clones in other folders share cached objects.
+export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
 jobs=$(nproc)
 
 echo "== build (g++)"
