@@ -2,7 +2,8 @@
 // 5,000 samples over 8 room channels, 4 articulations and 8 dynamic groups;
 // one sample move, its undo and the index rebuild after it are each timed
 // and set against building the document from scratch and indexing it, in
-// the same run.
+// the same run. Opening a writer-made file of the same shape in the editor
+// (the read and the load) is set against the container read alone.
 
 #include <benchmark/benchmark.h>
 
@@ -13,7 +14,15 @@
 #include <string>
 #include <vector>
 
+#include <cstdlib>
+#include <filesystem>
+
+#include "editor/logic/data_source.hpp"
 #include "editor/logic/edit_document.hpp"
+#include "editor/logic/view_model.hpp"
+#include "format/reader.hpp"
+#include "format/sample_ext.hpp"
+#include "format/writer.hpp"
 
 namespace {
 
@@ -148,6 +157,114 @@ void BM_IndexRebuildAfterMove(benchmark::State& state) {
 }
 BENCHMARK(BM_IndexRebuildAfterMove)->UseManualTime()->Unit(benchmark::kMillisecond);
 
+// --- Opening a file ---------------------------------------------------------
+
+std::string gFilePath;
+
+// The same shape as buildDocument, as the writer stores it: every sample
+// measured, with its plain hash, room links and a 512-point peak row.
+vt6::fmt::Zem6Model fileModel() {
+    namespace fmt = vt6::fmt;
+    fmt::Zem6Model m;
+    m.metadata.name = "Benchmark Kit";
+    m.metadata.drum_type = "snare";
+    for (int i = 0; i < kLayers; ++i) {
+        fmt::LayerDef layer;
+        layer.id = static_cast<uint64_t>(i) + 1;
+        layer.name = "Channel " + std::to_string(i);
+        layer.slot = static_cast<uint64_t>(i <= 3 ? i : 6);
+        m.metadata.layers.push_back(layer);
+    }
+    for (int i = 0; i < kArticulations; ++i) {
+        fmt::ArticulationDef a;
+        a.id = static_cast<uint64_t>(i) + 1;
+        a.name = "Articulation " + std::to_string(i);
+        m.metadata.articulations.push_back(a);
+    }
+    for (int i = 0; i < kBands; ++i) {
+        fmt::BandDef b;
+        b.id = static_cast<uint64_t>(i) + 1;
+        b.low = static_cast<double>(i) / kBands;
+        b.high = static_cast<double>(i + 1) / kBands;
+        b.name = "Group " + std::to_string(i);
+        m.metadata.dynamics.push_back(b);
+    }
+    uint64_t uid = 1;
+    for (int i = 0; i < kSamples; ++i) {
+        const int layer = i % kLayers;
+        const int hit = i / kLayers;
+        fmt::SmplEntry e;
+        e.uid = uid;
+        e.audi_uid = uid + 1;
+        e.name = "hit " + std::to_string(i);
+        e.layer = static_cast<uint64_t>(layer) + 1;
+        e.articulation = static_cast<uint64_t>(hit % kArticulations) + 1;
+        e.band = static_cast<uint64_t>((hit % 97) * kBands / 97) + 1;
+        e.sample_rate = 48000;
+        e.bits = 24;
+        e.channels = 1;
+        e.frames = 48000;
+        fmt::Digest128 hash{};
+        hash[0] = static_cast<uint8_t>(i);
+        hash[1] = static_cast<uint8_t>(i >> 8);
+        e.plain_hash = hash;
+        if (layer == 0 && i + 3 < kSamples) {
+            e.extensions.push_back(fmt::ExtensionPair{fmt::kRoomLinkExtKey, fmt::encodeCborUintTriple(uid + 2, uid + 4, uid + 6)});
+        }
+        fmt::writeHitLevelExt(e, level(-60.0 + (hit % 97) * 0.5));
+        m.samples.push_back(std::move(e));
+        uid += 2;
+    }
+    m.metadata.next_uid = uid;
+    m.peaks.assign(m.samples.size() * m.points_per_sample * 2u, 0x21);
+    return m;
+}
+
+bool writeBenchFile() {
+    namespace fmt = vt6::fmt;
+    std::string dir = (std::filesystem::temp_directory_path() / "zem_editor_bench_XXXXXX").string();
+    if (::mkdtemp(dir.data()) == nullptr) return false;
+    gFilePath = dir + "/kit.zem";
+    const fmt::Zem6Model m = fileModel();
+    std::vector<fmt::StagedPayload> payloads;
+    for (const fmt::SmplEntry& e : m.samples) payloads.push_back(fmt::StagedPayload{e.audi_uid, fmt::kTagAUDI, fmt::Bytes(256, 0x33)});
+    return fmt::writeZem6File(gFilePath, m, payloads).ok();
+}
+
+void BM_ReadFileAlone(benchmark::State& state) {
+    for (auto _ : state) {
+        auto file = vt6::fmt::openZem6File(gFilePath, vt6::fmt::ReadPolicy{});
+        if (!file.ok()) state.SkipWithError(file.message().c_str());
+        benchmark::DoNotOptimize(file->model.samples.size());
+    }
+}
+BENCHMARK(BM_ReadFileAlone)->Unit(benchmark::kMillisecond);
+
+void BM_OpenFileInEditor(benchmark::State& state) {
+    ZemEditViewModel vm;
+    for (auto _ : state) {
+        if (!vm.openFile(gFilePath, vt6::fmt::ReadPolicy{})) state.SkipWithError(vm.status.text.c_str());
+        benchmark::DoNotOptimize(vm.document.liveSampleCount);
+    }
+}
+BENCHMARK(BM_OpenFileInEditor)->Unit(benchmark::kMillisecond);
+
+void BM_LoadAlone(benchmark::State& state) {
+    EditStatus status;
+    auto source = FileDataSource::open(gFilePath, status, vt6::fmt::ReadPolicy{});
+    if (!source.ok()) {
+        state.SkipWithError(status.text.c_str());
+        return;
+    }
+    EditDocument doc;
+    for (auto _ : state) {
+        doc.load(**source);
+        benchmark::DoNotOptimize(doc.liveSampleCount);
+    }
+    if (doc.liveSampleCount != static_cast<uint64_t>(kSamples)) state.SkipWithError("samples missing");
+}
+BENCHMARK(BM_LoadAlone)->Unit(benchmark::kMillisecond);
+
 // Keeps each run's time per iteration, for the ratios printed at the end.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
@@ -167,9 +284,24 @@ public:
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
+    if (!writeBenchFile()) {
+        std::fprintf(stderr, "cannot write the benchmark file\n");
+        return 1;
+    }
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
+    std::error_code ec;
+    std::filesystem::remove_all(std::filesystem::path(gFilePath).parent_path(), ec);
     const auto& t = reporter.perIteration;
+    const auto read = t.find("BM_ReadFileAlone");
+    if (read != t.end() && read->second > 0.0) {
+        std::printf("\nagainst reading the %d-sample file alone, %.3f ms:\n", kSamples, read->second * 1e3);
+        for (const char* name : {"BM_OpenFileInEditor", "BM_LoadAlone"}) {
+            const auto it = t.find(name);
+            if (it == t.end()) continue;
+            std::printf("  %-26s %10.3f ms  ratio %.3f\n", name, it->second * 1e3, it->second / read->second);
+        }
+    }
     const auto full = t.find("BM_FullRebuild");
     if (full == t.end() || full->second <= 0.0) return 0;
     std::printf("\nagainst a full rebuild of %.3f ms:\n", full->second * 1e3);

@@ -26,6 +26,8 @@ namespace vt6::ui::zemedit::logic {
 using fmt::HitLevel;
 using fmt::SortPlacement;
 
+class ZemEditDataSource;
+
 // One layer or articulation; articulations use key, name and sourceIndex.
 struct EditDef {
     uint64_t key = 0;          // identity and display order (ascending)
@@ -184,6 +186,11 @@ public:
     EditDocument& operator=(const EditDocument&) = delete;
 
     void reset();
+    // Fills the document from the source's model and leaves it clean; always
+    // true (a malformed model still loads through the fallbacks).
+    bool load(const ZemEditDataSource& source);
+    // The structure of a new library: "Direct", "CENTER" and four bands.
+    void initDefault();
     // Runs the command through historySink, else the embedded history.
     bool execute(ZemCmdPtr command);
     bool dirty() const noexcept { return changeCounter != savedChangeCounter; }

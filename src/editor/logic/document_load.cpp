@@ -1,0 +1,193 @@
+// Filling a document from its source model, or with the default structure
+// of a new library. A malformed model still gives a usable document: missing
+// names and tables get defaults, ids that match nothing fall to the first
+// definition, out-of-range band numbers are clamped.
+
+#include <algorithm>
+#include <limits>
+
+#include "analysis/drum_type.hpp"
+#include "editor/logic/band_layout.hpp"
+#include "editor/logic/data_source.hpp"
+#include "editor/logic/edit_document.hpp"
+#include "format/sample_ext.hpp"
+
+namespace vt6::ui::zemedit::logic {
+
+namespace {
+
+int32_t firstIndexWithKey(const std::vector<EditDef>& defs, const std::optional<uint64_t>& id) {
+    if (!id) return 0;
+    for (size_t i = 0; i < defs.size(); ++i) {
+        if (defs[i].key == *id) return static_cast<int32_t>(i);
+    }
+    return 0;
+}
+
+EditDef directLayer() {
+    EditDef def;
+    def.key = 1;
+    def.name = "Direct";
+    def.sourceIndex = -1;
+    def.assignedSlot = 0;
+    return def;
+}
+
+EditDef centerArticulation() {
+    EditDef def;
+    def.key = 1;
+    def.name = "CENTER";
+    def.sourceIndex = -1;
+    return def;
+}
+
+} // namespace
+
+bool EditDocument::load(const ZemEditDataSource& source) {
+    reset();
+    const fmt::Zem6Model& model = source.model();
+    const fmt::ModelMetadata& meta = model.metadata;
+
+    name = meta.name.value_or(std::string());
+    drumType = fmt::parseDrumType(meta.drum_type ? std::string_view(*meta.drum_type) : std::string_view());
+
+    for (size_t i = 0; i < meta.layers.size(); ++i) {
+        const fmt::LayerDef& entry = meta.layers[i];
+        EditDef def;
+        def.key = entry.id;
+        def.name = entry.name ? *entry.name : "Layer " + std::to_string(entry.id);
+        def.sourceIndex = static_cast<int32_t>(i);
+        def.isRoom = entry.slot && *entry.slot >= 1 && *entry.slot <= 3 ? 1 : 0;
+        def.fileSlot = entry.slot;
+        def.fileLevel = entry.level;
+        layers.push_back(std::move(def));
+    }
+    if (layers.empty()) layers.push_back(directLayer());
+
+    for (size_t i = 0; i < meta.articulations.size(); ++i) {
+        const fmt::ArticulationDef& entry = meta.articulations[i];
+        EditDef def;
+        def.key = entry.id;
+        def.name = entry.name ? *entry.name : "Art " + std::to_string(entry.id);
+        def.sourceIndex = static_cast<int32_t>(i);
+        articulations.push_back(std::move(def));
+    }
+    if (articulations.empty()) articulations.push_back(centerArticulation());
+
+    // Entry with id k sits at position k - 1; the later of two equal ids wins.
+    const size_t n = meta.dynamics.size();
+    std::vector<const fmt::BandDef*> atPosition(n, nullptr);
+    for (const fmt::BandDef& entry : meta.dynamics) {
+        if (entry.id >= 1 && entry.id <= n) atPosition[entry.id - 1] = &entry;
+    }
+    for (size_t i = 0; i < n; ++i) {
+        EditBand band;
+        band.id = nextBandId++;
+        if (const fmt::BandDef* entry = atPosition[i]) {
+            band.sourceEntry = *entry;
+            band.name = entry->name ? *entry->name : "Band " + std::to_string(i + 1);
+            // Edges of -inf and +inf would give a NaN midpoint: only a finite
+            // centre within the scale counts, else the even share.
+            band.levelPosition = fmt::bandCenterOrFallback(*entry, i, n);
+        } else {
+            band.name = "Band " + std::to_string(i + 1);
+            band.levelPosition = (static_cast<double>(i) + 0.5) / static_cast<double>(n);
+        }
+        bandOrder.push_back(band.id);
+        bands.push_back(std::move(band));
+    }
+    if (n == 0) {
+        EditBand band;
+        band.id = nextBandId++;
+        band.name = "Full";
+        band.levelPosition = 0.5;
+        bandOrder.push_back(band.id);
+        bands.push_back(std::move(band));
+    }
+    syncLevelPositions();
+    velocitySplits = levelPositionsToVelocitySplits(levelPositions);
+
+    samples.reserve(model.samples.size());
+    uidIndex.reserve(model.samples.size());
+    const uint64_t bandTotal = bands.size();
+    for (size_t r = 0; r < model.samples.size(); ++r) {
+        const fmt::SmplEntry& row = model.samples[r];
+        EditSample record;
+        record.uid = row.uid;
+        record.name = row.name.value_or(std::string());
+        record.layerIndex = firstIndexWithKey(layers, row.layer);
+        record.articulationIndex = firstIndexWithKey(articulations, row.articulation);
+        record.key13Value = row.rms ? *row.rms : row.peak.value_or(0.0);
+        record.hitLevel = fmt::readHitLevelExt(row);
+        if (row.plain_hash) {
+            record.plainHash = *row.plain_hash;
+            record.plainHashPresent = 1;
+        }
+        record.roomLinks = fmt::readExtUintTriple(row).value_or(std::array<uint64_t, 3>{});
+        record.sortLock = fmt::readSortLockExt(row) ? 1 : 0;
+        record.anchored = 1;
+        record.key14Value = row.opaque_float_14.value_or(0.0);
+        record.key15Value = row.opaque_float_15.value_or(0.0);
+        record.muted = row.muted.value_or(false) ? 1 : 0;
+        record.soloed = row.soloed.value_or(false) ? 1 : 0;
+        record.sampleRate = row.sample_rate.value_or(44100);
+        record.bits = row.bits.value_or(16);
+        record.channels = row.channels.value_or(1);
+        record.frames = row.frames.value_or(0);
+        record.regionStart = row.playback_start.value_or(0);
+        record.regionEnd = row.playback_end.value_or(record.frames);
+        record.regionEdited = 0;
+        record.recordIndex = static_cast<int32_t>(r);
+        // Clamped as the stored 64-bit value: narrowing first would turn
+        // 2^32 + 1 into band 1.
+        const uint64_t group = std::clamp<uint64_t>(row.band.value_or(1), 1, bandTotal);
+        const int32_t bandId = bandOrder[static_cast<size_t>(group - 1)];
+
+        maxUid = std::max(maxUid, record.uid);
+        samples.push_back(std::move(record));
+        EditSample& stored = samples.back();
+        // A repeated uid keeps its row (record and row indices stay aligned)
+        // but only its first row is live: one uid, one sample.
+        if (!uidIndex.emplace(stored.uid, static_cast<int32_t>(r)).second) continue;
+        placeSample(stored, bandId, nextPositionKey);
+        ++liveSampleCount;
+    }
+    nextUid = std::max(meta.next_uid, maxUid == std::numeric_limits<uint64_t>::max() ? maxUid : maxUid + 1);
+
+    ++layoutRevision;
+    ++changeCounter;
+    ++generation;
+    ++structureRevision;
+    savedChangeCounter = changeCounter;
+    return true;
+}
+
+void EditDocument::initDefault() {
+    reset();
+    name = "Untitled";
+    layers.push_back(directLayer());
+    articulations.push_back(centerArticulation());
+    for (const char* bandName : {"Ghost", "Soft", "Medium", "Hard"}) {
+        EditBand band;
+        band.id = nextBandId++;
+        band.name = bandName;
+        band.levelPosition = 0.0;
+        bandOrder.push_back(band.id);
+        bands.push_back(std::move(band));
+    }
+    syncLevelPositions();
+    velocitySplits = {34, 68, 100};
+    nextUid = 1;
+    ++layoutRevision;
+    ++changeCounter;
+    ++generation;
+    ++structureRevision;
+    savedChangeCounter = changeCounter;
+
+    const BandLayout layout = splitsToLevelPositions(velocitySplits);
+    for (size_t i = 0; i < bands.size() && i < layout.positions.size(); ++i) bands[i].levelPosition = layout.positions[i];
+    if (!layout.splits.empty()) velocitySplits = layout.splits;
+    syncLevelPositions();
+}
+
+} // namespace vt6::ui::zemedit::logic
