@@ -282,8 +282,9 @@ PhysicalFeatures computePhysicalFeatures(std::span<const float> x, std::span<con
     }
 
     // Envelope: the first B blocks.
-    const int32_t w = window.windowMs * 44100 / 1000;
-    const size_t blocks = std::min<size_t>(static_cast<size_t>(std::max(1, w / 256)), e.size());
+    // 64-bit so that no window length overflows; the spectrogram sees at most the input.
+    const int64_t w = int64_t{window.windowMs} * 44100 / 1000;
+    const size_t blocks = std::min<size_t>(static_cast<size_t>(std::max<int64_t>(1, w / 256)), e.size());
     double envMax = 0.0;
     size_t h = 0;
     for (size_t k = 0; k < blocks; ++k) {
@@ -360,7 +361,8 @@ PhysicalFeatures computePhysicalFeatures(std::span<const float> x, std::span<con
     }
 
     // Spectral shape over the analysis window.
-    const Spectrogram spec = magnitudeSpectrogram(x, w);
+    const Spectrogram spec =
+        magnitudeSpectrogram(x, static_cast<int32_t>(std::clamp<int64_t>(w, 0, std::min<int64_t>(static_cast<int64_t>(x.size()), INT32_MAX))));
     const size_t frames = spec.frames.size();
     std::vector<SpectralShape> shapes(frames);
     for (size_t f = 0; f < frames; ++f) shapes[f] = frameSpectralShape(spec.frames[f]);
