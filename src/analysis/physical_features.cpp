@@ -67,17 +67,17 @@ double parabolicDelta(double left, double centre, double right) {
 
 } // namespace
 
-FeatureWindow featureWindowFor(uint8_t drumType) {
+FeatureWindow featureWindowFor(DrumType drumType) {
     switch (drumType) {
-    case 0: return {600, 40.0, 250.0};
-    case 2:
-    case 4: return {1200, 100.0, 600.0};
-    case 3: return {600, 60.0, 400.0};
+    case kDrumKick: return {600, 40.0, 250.0};
+    case kDrumHiHat:
+    case kDrumCymbal: return {1200, 100.0, 600.0};
+    case kDrumTom: return {600, 60.0, 400.0};
     default: return {400, 100.0, 600.0};
     }
 }
 
-PhysicalFeatures featuresForDrumType(std::span<const float> prepared, uint8_t drumType) {
+PhysicalFeatures featuresForDrumType(std::span<const float> prepared, DrumType drumType) {
     const std::vector<float> aligned = alignToOnset(prepared);
     const std::vector<float> envelope = blockPeakEnvelope(aligned);
     return computePhysicalFeatures(aligned, envelope, featureWindowFor(drumType));

@@ -8,6 +8,8 @@
 #include <span>
 #include <vector>
 
+#include "analysis/drum_type.hpp"
+
 namespace vt6::fmt {
 
 class FftPlan;
@@ -30,13 +32,12 @@ struct Spectrogram {
     int32_t binCount = 513;
 };
 
-// The window and pitch range of a drum-type code (0 kick, 1 snare, 2 hi-hat,
-// 3 tom, 4 cymbal, 5 unknown; other codes as 5).
-FeatureWindow featureWindowFor(uint8_t drumType);
+// The window and pitch range of a drum type (codes above 5 as unknown).
+FeatureWindow featureWindowFor(DrumType drumType);
 
 // Features of a prepared input (44100 Hz, peak 1): aligned to its onset, with
 // the window of the drum type.
-PhysicalFeatures featuresForDrumType(std::span<const float> prepared, uint8_t drumType);
+PhysicalFeatures featuresForDrumType(std::span<const float> prepared, DrumType drumType);
 
 PhysicalFeatures computePhysicalFeatures(std::span<const float> aligned, std::span<const float> envelope,
                                          const FeatureWindow& window);
