@@ -245,6 +245,42 @@ public:
     bool replaceAudio(uint64_t uid, const SampleAudioState& state);
     bool setSampleAudio(uint64_t uid, uint64_t regionStart, uint64_t regionEnd);
 
+    // --- Band edit operations ---
+    // Ends a split drag; commits dragSplits when they are n - 1 strictly
+    // increasing values within 1..126 for n bands and differ from the
+    // current splits.
+    bool commitBounds();
+    bool renameBand(int32_t bandIndex, const std::string& newName);
+    bool setDrumType(uint8_t code);
+    // Splits the widest band (at least 12 velocity steps) in two; the new
+    // band "New" is its upper half.
+    bool addBand();
+    // Moves the band's samples to the band below it (above it for the first)
+    // and drops the split between them.
+    bool deleteBand(int32_t bandIndex);
+
+    // --- Definition edit operations ---
+    bool addLayer(const std::string& layerName);
+    bool addRoomChannel();
+    bool addArticulation();
+    bool deleteDef(bool isLayer, uint32_t index);
+    bool reorderDefs(bool isLayer, uint32_t moved, uint32_t target, bool after);
+    // Only for the layer the control was made for (expectedKey), a finite
+    // level within 0..1 that differs from layerDefaultLevel(includeRooms).
+    bool setChannelLevel(int32_t layerIndex, uint64_t expectedKey, double level, bool includeRooms);
+
+    // --- Document-wide edits ---
+    // Some band holds no live sample, or some layer or articulation is used
+    // by none.
+    bool findEmptyGroups() const;
+    // Removes every empty band, unused layer and unused articulation in one
+    // undo step "Remove empty groups".
+    bool pruneEmptyGroups();
+    // Moves every sample whose automatic band differs from its band in one
+    // "Move samples" step; with oneGroupOnly only the room-link group of the
+    // first such sample. Does nothing while a sample is unmeasured.
+    bool applyAutoSort(bool oneGroupOnly);
+
     // Recomputes every sample's automatic placement and the room-link
     // groups when structureRevision moved since the last call.
     void rebuildIndexes();

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <tuple>
@@ -93,7 +94,8 @@ inline LiveGroups liveGroups(const GroupIndex& index) {
 // The document's content: what undo and redo must restore exactly. Counters,
 // uid and position allocators, removed records, the selection (view state)
 // and the two flags that are sticky by design (samplesRemoved, a sample's
-// regionEdited) are left out.
+// regionEdited) are left out; the page is in, since deleting a definition
+// moves it and undo must put it back.
 struct Snapshot {
     std::string name;
     uint8_t drumType = 0;
@@ -109,6 +111,9 @@ struct Snapshot {
     std::map<uint64_t, int32_t> uidIndex;
     std::set<uint64_t> unmeasured;
     uint64_t liveSampleCount = 0;
+    std::vector<std::optional<fmt::BandDef>> bandSources;
+    int32_t pageLayer = -1;
+    int32_t pageArticulation = -1;
 
     bool operator==(const Snapshot&) const = default;
 };
@@ -133,6 +138,9 @@ inline Snapshot snapshot(const EditDocument& doc) {
     s.uidIndex.insert(doc.uidIndex.begin(), doc.uidIndex.end());
     s.unmeasured.insert(doc.unmeasuredUids.begin(), doc.unmeasuredUids.end());
     s.liveSampleCount = doc.liveSampleCount;
+    for (const EditBand& b : doc.bands) s.bandSources.push_back(b.sourceEntry);
+    s.pageLayer = doc.pageLayer;
+    s.pageArticulation = doc.pageArticulation;
     return s;
 }
 
