@@ -1,8 +1,10 @@
 // Cost of one edit against rebuilding the whole document. A document of
 // 5,000 samples over 8 room channels, 4 articulations and 8 dynamic groups;
-// one sample move, its undo and the index rebuild after it are each timed
-// and set against building the document from scratch and indexing it, in
-// the same run. Opening a writer-made file of the same shape in the editor
+// one sample move, its undo and the index rebuild after it, the automatic
+// sort of every sample after a layout change, pruning one empty band, layer
+// and articulation, and deleting a band of 600 samples, each with its undo,
+// are timed and set against building the document from scratch and indexing
+// it, in the same run. Opening a writer-made file of the same shape in the editor
 // (the read and the load) is set against the container read alone.
 
 #include <benchmark/benchmark.h>
@@ -17,7 +19,9 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "editor/logic/band_commands.hpp"
 #include "editor/logic/data_source.hpp"
+#include "editor/logic/sample_commands.hpp"
 #include "editor/logic/edit_document.hpp"
 #include "editor/logic/view_model.hpp"
 #include "format/reader.hpp"
@@ -33,6 +37,7 @@ constexpr int kSamples = 5000;
 constexpr int kLayers = 8;
 constexpr int kArticulations = 4;
 constexpr int kBands = 8;
+constexpr int kDeletedBand = 3;  // holds 600 samples
 
 HitLevel level(double db) {
     HitLevel h;
@@ -156,6 +161,90 @@ void BM_IndexRebuildAfterMove(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_IndexRebuildAfterMove)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// --- Structure edits ----------------------------------------------------------
+
+// Each repetition builds its own document, so the count is fixed instead of
+// grown until the timed part adds up.
+constexpr int64_t kEditRepetitions = 200;
+
+// Times `edit` and then the undo of the command it executed, each on a fresh
+// document prepared by `prepare` outside the timing.
+template <class Prepare, class Edit>
+void timeEditAndUndo(benchmark::State& state, bool undo, Prepare prepare, Edit edit) {
+    uint64_t moved = 0;
+    for (auto _ : state) {
+        auto doc = buildDocument();
+        prepare(*doc);
+        const size_t entries = doc->history.undoEntries.size();
+        auto t0 = Clock::now();
+        const bool ok = edit(*doc);
+        double elapsed = seconds(t0, Clock::now());
+        if (!ok || doc->history.undoEntries.size() != entries + 1) {
+            state.SkipWithError("edit refused");
+            break;
+        }
+        ZemCmd& cmd = *doc->history.undoEntries.back().command;
+        if (auto* move = dynamic_cast<MoveSamplesCmd*>(&cmd)) moved = move->moves.size();
+        if (auto* del = dynamic_cast<DeleteBandCmd*>(&cmd)) moved = del->embeddedMove.moves.size();
+        if (undo) {
+            t0 = Clock::now();
+            const bool reverted = cmd.revert(*doc);
+            elapsed = seconds(t0, Clock::now());
+            if (!reverted) state.SkipWithError("undo failed");
+        }
+        state.SetIterationTime(elapsed);
+    }
+    state.counters["samples_moved"] = static_cast<double>(moved);
+}
+
+// Every sample unanchored and the splits moved: the sort places all anew.
+void prepareAutoSort(EditDocument& doc) {
+    for (EditSample& s : doc.samples) s.anchored = 0;
+    doc.dragBoundary = 0;
+    doc.dragSplits = {5, 10, 20, 30, 60, 90, 120};
+    doc.commitBounds();
+    ++doc.structureRevision;
+}
+
+// One empty band, one unused layer and one unused articulation.
+void preparePrune(EditDocument& doc) {
+    doc.addBand();
+    doc.addLayer("");
+    doc.addArticulation();
+}
+
+bool deleteFullBand(EditDocument& doc) { return doc.deleteBand(kDeletedBand); }
+
+void BM_AutoSort(benchmark::State& state) {
+    timeEditAndUndo(state, false, prepareAutoSort, [](EditDocument& d) { return d.applyAutoSort(false); });
+}
+BENCHMARK(BM_AutoSort)->UseManualTime()->Iterations(kEditRepetitions)->Unit(benchmark::kMillisecond);
+
+void BM_AutoSortUndo(benchmark::State& state) {
+    timeEditAndUndo(state, true, prepareAutoSort, [](EditDocument& d) { return d.applyAutoSort(false); });
+}
+BENCHMARK(BM_AutoSortUndo)->UseManualTime()->Iterations(kEditRepetitions)->Unit(benchmark::kMillisecond);
+
+void BM_PruneEmptyGroups(benchmark::State& state) {
+    timeEditAndUndo(state, false, preparePrune, [](EditDocument& d) { return d.pruneEmptyGroups(); });
+}
+BENCHMARK(BM_PruneEmptyGroups)->UseManualTime()->Iterations(kEditRepetitions)->Unit(benchmark::kMillisecond);
+
+void BM_PruneEmptyGroupsUndo(benchmark::State& state) {
+    timeEditAndUndo(state, true, preparePrune, [](EditDocument& d) { return d.pruneEmptyGroups(); });
+}
+BENCHMARK(BM_PruneEmptyGroupsUndo)->UseManualTime()->Iterations(kEditRepetitions)->Unit(benchmark::kMillisecond);
+
+void BM_DeleteBand(benchmark::State& state) {
+    timeEditAndUndo(state, false, [](EditDocument&) {}, deleteFullBand);
+}
+BENCHMARK(BM_DeleteBand)->UseManualTime()->Iterations(kEditRepetitions)->Unit(benchmark::kMillisecond);
+
+void BM_DeleteBandUndo(benchmark::State& state) {
+    timeEditAndUndo(state, true, [](EditDocument&) {}, deleteFullBand);
+}
+BENCHMARK(BM_DeleteBandUndo)->UseManualTime()->Iterations(kEditRepetitions)->Unit(benchmark::kMillisecond);
 
 // --- Opening a file ---------------------------------------------------------
 
@@ -305,7 +394,9 @@ int main(int argc, char** argv) {
     const auto full = t.find("BM_FullRebuild");
     if (full == t.end() || full->second <= 0.0) return 0;
     std::printf("\nagainst a full rebuild of %.3f ms:\n", full->second * 1e3);
-    for (const char* name : {"BM_SampleMove", "BM_SampleMoveUndo", "BM_IndexRebuildAfterMove"}) {
+    for (const char* name : {"BM_SampleMove", "BM_SampleMoveUndo", "BM_IndexRebuildAfterMove", "BM_AutoSort",
+                             "BM_AutoSortUndo", "BM_PruneEmptyGroups", "BM_PruneEmptyGroupsUndo", "BM_DeleteBand",
+                             "BM_DeleteBandUndo"}) {
         const auto it = t.find(name);
         if (it == t.end()) continue;
         std::printf("  %-26s %10.3f us  ratio %.5f (full rebuild %.0fx slower)\n", name, it->second * 1e6,
