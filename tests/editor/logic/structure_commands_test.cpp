@@ -677,6 +677,9 @@ TEST(StructureCommands, RandomSequencesKeepTheIndexesAndLayoutConsistent) {
         for (int step = 0; step < 300; ++step) {
             const int nb = static_cast<int>(d.bands.size());
             const uint64_t changes = d.changeCounter;
+            const uint64_t generation = d.generation;
+            const uint64_t structure = d.structureRevision;
+            const uint64_t layout = d.layoutRevision;
             bool executed = false;
             const size_t historyBefore = d.history.undoEntries.size();
             switch (pick(16)) {
@@ -743,6 +746,9 @@ TEST(StructureCommands, RandomSequencesKeepTheIndexesAndLayoutConsistent) {
             } else {
                 EXPECT_GT(d.changeCounter, changes);
             }
+            ASSERT_GE(d.generation, generation);
+            ASSERT_GE(d.structureRevision, structure);
+            ASSERT_GE(d.layoutRevision, layout);
             d.rebuildIndexes();
             ASSERT_NO_FATAL_FAILURE(expectConsistent(d)) << "step " << step;
             ASSERT_NO_FATAL_FAILURE(expectLayoutFits(d)) << "step " << step;
