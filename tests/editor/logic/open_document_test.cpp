@@ -18,6 +18,7 @@
 #include "format/sample_ext.hpp"
 #include "format/writer.hpp"
 #include "editor/logic/doc_fixture.hpp"
+#include "format/zem_test_file.hpp"
 #include "support/temp_dir.hpp"
 
 namespace vt6::ui::zemedit::logic {
@@ -580,6 +581,41 @@ TEST(DataSource, FileSourceKeepsTheFileOpenAndServesItsModel) {
     expectSamplesInTheirBands(doc, m);
     // Only read.
     EXPECT_EQ(TempDir::contents(path), before);
+}
+
+TEST(DataSource, SourceFormatIsTheReadersProvenance) {
+    TempDir dir;
+    vt6::test::Signer signer;
+    auto signedBytes = [&](std::string_view publisherId) {
+        signer.cert.publisher_id = std::string(publisherId);
+        auto full = vt6::test::fullModel();
+        signer.certify(full.model);
+        return vt6::test::layoutChunks(vt6::test::modelChunks(full.model, full.payloads).chunks, signer.options()).bytes;
+    };
+    fmt::ReadPolicy trusting;
+    trusting.rootKeyOverride = signer.rootKey();
+    fmt::ReadPolicy lenientBuiltInRoot;  // the test root is not the program's
+    lenientBuiltInRoot.allowBadSignature = 1;
+    struct Case {
+        const char* what;
+        fmt::Bytes bytes;
+        fmt::ReadPolicy policy;
+        int32_t format;
+    };
+    const Case cases[] = {
+        {"unsigned", TempDir::contents(writeFile(dir, "plain.zem", writerModel())), fmt::ReadPolicy{}, 3},
+        {"factory", signedBytes(fmt::kFactoryPublisherId), trusting, 1},
+        {"publisher", signedBytes("com.example.drums"), trusting, 2},
+        {"chain failed", signedBytes("com.example.drums"), lenientBuiltInRoot, 4},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string path = dir.write("f.zem", c.bytes);
+        EditStatus status;
+        auto opened = FileDataSource::open(path, status, c.policy);
+        ASSERT_TRUE(opened.ok()) << opened.message();
+        EXPECT_EQ((*opened)->sourceFormat(), c.format);
+    }
 }
 
 TEST(DataSource, AReaderFailureIsPassedOnUnchanged) {
