@@ -2,12 +2,16 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <new>
+#include <optional>
 #include <set>
 #include <stdexcept>
 #include <utility>
 #include <vector>
+
+#include <sodium.h>
 
 #include "format/checksum.hpp"
 #include "format/directory.hpp"
@@ -81,74 +85,112 @@ Result<Unit> checkExtraChunks(const std::vector<ExtraChunk>& extras) {
     return Unit{};
 }
 
+// One chunk of the plan. Its payload is either bytes in memory (metadata the
+// writer encoded, carried chunks, the caller's staged payloads) or, with
+// `source` set, the staged payload of that index, fetched when it is written.
 struct PlannedChunk {
     uint32_t tag = 0;
     uint32_t flags = 0;
     uint64_t uid = 0;
+    uint64_t length = 0;
     ByteView payload;
+    std::optional<size_t> source;
 };
 
-Result<FileImage> layout(const Zem6Model& model, std::span<const StagedPayload> payloads,
-                         const WriteOptions& options) {
+// Everything but the audio bytes: the file is written from this and the
+// payloads in one pass, so only metadata, directory and framing are ever
+// held in memory.
+struct LayoutPlan {
+    Bytes mtad, summ, smpl, peak, lgcy;
+    std::vector<PlannedChunk> chunks;  // file order, MTAD first
+    uint64_t headBytes = 0;
+    uint32_t superblockFlags = 0;
+};
+
+// The size of a staged payload, and where its bytes come from.
+struct PayloadSizes {
+    std::span<const StagedPayload> laws;  // tag and uid of each; bytes unless fetched
+    std::span<const uint64_t> lengths;    // empty: the staged bytes themselves
+    bool fetched = false;                 // bytes come from a fetch callback
+};
+
+uint64_t payloadLength(const PayloadSizes& sizes, size_t i) {
+    return sizes.lengths.empty() ? sizes.laws[i].bytes.size() : sizes.lengths[i];
+}
+
+std::string dirEntriesText(uint64_t count, uint64_t limit) {
+    return "this file declares " + num(count) + " directory entries; the current limit is " + num(limit);
+}
+
+// Steps 1-8 of the layout, from sizes alone.
+Result<LayoutPlan> planLayout(const Zem6Model& model, const PayloadSizes& sizes, const WriteOptions& options) {
+    const std::span<const StagedPayload> payloads = sizes.laws;
     // 1-2. Model laws, carried chunks, payload laws.
     ZEM_TRY(checkModelLaws(model));
     ZEM_TRY(checkExtraChunks(model.extraChunks));
     ZEM_TRY(stagePayloads(model, payloads));
 
+    LayoutPlan plan;
     // 3-5. The metadata chunks other than MTAD are encoded once.
-    ZEM_TRY_ASSIGN(const Bytes smpl, encodeSmpl(std::span<const SmplEntry>(model.samples)));
-    Bytes peak;
+    ZEM_TRY_ASSIGN(plan.smpl, encodeSmpl(std::span<const SmplEntry>(model.samples)));
     if (!model.peaks.empty()) {
-        ZEM_TRY_ASSIGN(peak, encodePeak(PeakTable{model.points_per_sample, model.peaks}));
+        ZEM_TRY_ASSIGN(plan.peak, encodePeak(PeakTable{model.points_per_sample, model.peaks}));
     }
-    Bytes summ;
     if (model.summary.present) {
         Summary summary = model.summary;
-        summary.smpl_bytes = smpl.size();
-        summary.peak_bytes = peak.size();
-        ZEM_TRY_ASSIGN(summ, encodeSumm(summary));
-        if (summ.size() > kSummMaxBytes) {
-            return fail(ErrorCode::SummTooLarge, "SUMM payload is " + num(summ.size()) + " bytes; the hard cap is " +
-                                                     num(kSummMaxBytes) +
+        summary.smpl_bytes = plan.smpl.size();
+        summary.peak_bytes = plan.peak.size();
+        ZEM_TRY_ASSIGN(plan.summ, encodeSumm(summary));
+        if (plan.summ.size() > kSummMaxBytes) {
+            return fail(ErrorCode::SummTooLarge, "SUMM payload is " + num(plan.summ.size()) +
+                                                     " bytes; the hard cap is " + num(kSummMaxBytes) +
                                                      " (SUMM is bounded regardless of sample count)");
         }
     }
-    Bytes lgcy;
     if (model.lgcy) {
-        ZEM_TRY_ASSIGN(lgcy, encodeLgcy(*model.lgcy));
+        ZEM_TRY_ASSIGN(plan.lgcy, encodeLgcy(*model.lgcy));
     }
+
+    auto inMemory = [](uint32_t tag, uint32_t flags, uint64_t uid, ByteView bytes) {
+        return PlannedChunk{tag, flags, uid, bytes.size(), bytes, std::nullopt};
+    };
 
     // 6. The chunks between MTAD and the audio, then the audio and the tail,
     // each list in its given order.
     std::vector<PlannedChunk> head;
-    if (!summ.empty()) head.push_back({kTagSUMM, 0, 0, summ});
-    head.push_back({kTagSMPL, kChunkCritical, 0, smpl});
-    if (!peak.empty()) head.push_back({kTagPEAK, 0, 0, peak});
+    if (!plan.summ.empty()) head.push_back(inMemory(kTagSUMM, 0, 0, plan.summ));
+    head.push_back(inMemory(kTagSMPL, kChunkCritical, 0, plan.smpl));
+    if (!plan.peak.empty()) head.push_back(inMemory(kTagPEAK, 0, 0, plan.peak));
     std::vector<PlannedChunk> tail;
     for (const ExtraChunk& chunk : model.extraChunks) {
-        (chunk.afterAudio ? tail : head).push_back({chunk.tag, chunk.flags, chunk.uid, chunk.bytes});
+        (chunk.afterAudio ? tail : head).push_back(inMemory(chunk.tag, chunk.flags, chunk.uid, chunk.bytes));
     }
     std::vector<PlannedChunk> audio;
     audio.reserve(payloads.size());
     for (const uint32_t tag : {kTagAUDI, kTagAUDT}) {
-        for (const StagedPayload& p : payloads) {
-            if (p.tag == tag) audio.push_back({p.tag, kChunkCritical, p.uid, p.bytes});
+        for (size_t i = 0; i < payloads.size(); ++i) {
+            const StagedPayload& p = payloads[i];
+            if (p.tag != tag) continue;
+            if (sizes.fetched) {
+                audio.push_back(PlannedChunk{p.tag, kChunkCritical, p.uid, payloadLength(sizes, i), {}, i});
+            } else {
+                audio.push_back(inMemory(p.tag, kChunkCritical, p.uid, p.bytes));
+            }
         }
     }
     // LGCY goes right behind the audio, ahead of the carried tail chunks.
-    if (!lgcy.empty()) tail.insert(tail.begin(), PlannedChunk{kTagLGCY, 0, 0, lgcy});
+    if (!plan.lgcy.empty()) tail.insert(tail.begin(), inMemory(kTagLGCY, 0, 0, plan.lgcy));
 
     // 7. head_bytes names where the audio starts, but MTAD holds it, so its
     // own size moves the answer; iterate until the value repeats.
     ModelMetadata metadata = model.metadata;
-    Bytes mtad;
     uint64_t w = 0;
     bool converged = false;
     for (int i = 0; i < kMaxFixPointIterations && !converged; ++i) {
         metadata.head_bytes = w;
-        ZEM_TRY_ASSIGN(mtad, encodeMtad(metadata));
-        uint64_t h = chunkSpan(kSuperblockBytes + mtad.size());
-        for (const PlannedChunk& c : head) h = chunkSpan(h + c.payload.size());
+        ZEM_TRY_ASSIGN(plan.mtad, encodeMtad(metadata));
+        uint64_t h = chunkSpan(kSuperblockBytes + plan.mtad.size());
+        for (const PlannedChunk& c : head) h = chunkSpan(h + c.length);
         if (h == w) {
             converged = true;
         } else {
@@ -156,95 +198,330 @@ Result<FileImage> layout(const Zem6Model& model, std::span<const StagedPayload> 
         }
     }
     if (!converged) return fail(ErrorCode::ModelInvalid, "layout fixpoint did not converge (internal)");
+    plan.headBytes = w;
 
     // 8. The two-step range read law.
-    const uint64_t mtadEnd = kSuperblockBytes + kChunkFramingBytes + mtad.size();
+    const uint64_t mtadEnd = kSuperblockBytes + kChunkFramingBytes + plan.mtad.size();
     if (mtadEnd > kHeadRangeBytes) {
         return fail(ErrorCode::MtadTooLarge, "superblock+MTAD end at byte " + num(mtadEnd) +
                                                  " \u2014 they must end within the first " + num(kHeadRangeBytes) +
                                                  " bytes (the two-step range read law)");
     }
 
-    std::vector<PlannedChunk> plan;
-    plan.reserve(1 + head.size() + audio.size() + tail.size());
-    plan.push_back({kTagMTAD, kChunkCritical, 0, mtad});
-    plan.insert(plan.end(), head.begin(), head.end());
-    plan.insert(plan.end(), audio.begin(), audio.end());
-    plan.insert(plan.end(), tail.begin(), tail.end());
+    plan.chunks.reserve(1 + head.size() + audio.size() + tail.size());
+    plan.chunks.push_back(inMemory(kTagMTAD, kChunkCritical, 0, plan.mtad));
+    plan.chunks.insert(plan.chunks.end(), head.begin(), head.end());
+    plan.chunks.insert(plan.chunks.end(), audio.begin(), audio.end());
+    plan.chunks.insert(plan.chunks.end(), tail.begin(), tail.end());
 
-    // Reserve the whole image once: writeChunk grows the vector only to the
-    // size it needs, so without this every chunk would copy the image again.
-    // A directory entry takes at most 60 bytes, its array head at most 9.
-    uint64_t total = kSuperblockBytes;
-    for (const PlannedChunk& c : plan) total += chunkSpan(c.payload.size());
-    total += chunkSpan(9 + 60 * static_cast<uint64_t>(plan.size())) + kFooterBytes;
+    for (const StagedPayload& p : payloads) {
+        if (p.tag == kTagAUDT) plan.superblockFlags |= kSuperblockHasAudt;
+    }
+    if (model.lgcy || options.legacyOrigin) plan.superblockFlags |= kSuperblockLegacyOrigin;
+    return plan;
+}
 
+// The open of a written file reads everything but the audio under the
+// default policy's metadata budget; a file over it would be written and
+// then refused, so it is refused here with the reader's own words.
+Result<Unit> checkMetadataBudget(const LayoutPlan& plan) {
+    const ReadPolicy policy;
+    uint64_t metadataBytes = 0;
+    for (const PlannedChunk& c : plan.chunks) {
+        if (c.tag == kTagAUDI || c.tag == kTagAUDT) continue;
+        metadataBytes += c.length + kChunkFramingBytes;
+        if (metadataBytes > policy.maxMetadataBytes) {
+            return fail(ErrorCode::MetadataPolicyBytes, "metadata requires at least " + num(metadataBytes) +
+                                                            " bytes; the current limit is " +
+                                                            num(policy.maxMetadataBytes) + " bytes");
+        }
+    }
+    return Unit{};
+}
+
+// Where the bytes of a file go: memory, a file, or nowhere (a pass that only
+// needs the checksums).
+class Sink {
+public:
+    virtual ~Sink() = default;
+    virtual Result<Unit> append(ByteView bytes) = 0;
+    // Writes over bytes appended earlier.
+    virtual Result<Unit> patch(uint64_t offset, ByteView bytes) = 0;
+};
+
+class MemorySink final : public Sink {
+public:
+    explicit MemorySink(FileImage& image) : image_(image) {}
+    Result<Unit> append(ByteView bytes) override {
+        image_.insert(image_.end(), bytes.begin(), bytes.end());
+        return Unit{};
+    }
+    Result<Unit> patch(uint64_t offset, ByteView bytes) override {
+        std::copy(bytes.begin(), bytes.end(), image_.begin() + static_cast<std::ptrdiff_t>(offset));
+        return Unit{};
+    }
+
+private:
+    FileImage& image_;
+};
+
+class NullSink final : public Sink {
+public:
+    Result<Unit> append(ByteView) override { return Unit{}; }
+    Result<Unit> patch(uint64_t, ByteView) override { return Unit{}; }
+};
+
+Result<Unit> writeFailure(const std::string& path, const platform::WriteStatus& status) {
+    switch (status.failedStep) {
+    case platform::WriteStep::None:
+        return Unit{};
+    case platform::WriteStep::Target:
+        return fail(ErrorCode::WriteIo, "cannot open '" + path + "' for writing: " + status.message);
+    case platform::WriteStep::Open:
+        return fail(ErrorCode::WriteIo, "cannot open '" + path + "' for writing");
+    case platform::WriteStep::Sync:
+        return fail(ErrorCode::WriteIo, "cannot sync '" + path + "' to storage");
+    case platform::WriteStep::Replace:
+        return fail(ErrorCode::WriteIo, "cannot replace '" + path + "' with the new file; it is left as it was");
+    case platform::WriteStep::SyncFolder:
+        return fail(ErrorCode::WriteIo, "'" + path + "' was replaced, but its folder could not be synced to storage");
+    case platform::WriteStep::Write:
+    case platform::WriteStep::Close:
+        break;
+    }
+    return fail(ErrorCode::WriteIo, "short write to '" + path + "'");
+}
+
+// Writes through a small buffer into the replacement of the target: the
+// framing and metadata are gathered, large payloads go straight from the
+// caller's memory.
+class FileSink final : public Sink {
+public:
+    FileSink(platform::FileReplacement& file, std::string path) : file_(file), path_(std::move(path)) {
+        buffer_.reserve(kBufferBytes);
+    }
+
+    Result<Unit> append(ByteView bytes) override {
+        if (bytes.size() < kBufferBytes - buffer_.size()) {
+            buffer_.insert(buffer_.end(), bytes.begin(), bytes.end());
+            return Unit{};
+        }
+        ZEM_TRY(flush());
+        if (bytes.size() < kBufferBytes) {
+            buffer_.insert(buffer_.end(), bytes.begin(), bytes.end());
+            return Unit{};
+        }
+        ZEM_TRY(check(file_.write(bytes)));
+        noteWritten(bytes.size());
+        return Unit{};
+    }
+
+    Result<Unit> patch(uint64_t offset, ByteView bytes) override {
+        ZEM_TRY(flush());
+        return check(file_.writeAt(offset, bytes));
+    }
+
+    Result<Unit> flush() {
+        if (buffer_.empty()) return Unit{};
+        const platform::WriteStatus status = file_.write(buffer_);
+        noteWritten(buffer_.size());
+        buffer_.clear();
+        return check(status);
+    }
+
+private:
+    static constexpr size_t kBufferBytes = size_t{1} << 20;
+    // The disk starts on what is written while the rest is hashed, so the
+    // one fsync at the end has little left to wait for.
+    static constexpr uint64_t kWritebackStepBytes = uint64_t{32} << 20;
+
+    void noteWritten(uint64_t bytes) {
+        sinceWriteback_ += bytes;
+        if (sinceWriteback_ >= kWritebackStepBytes) {
+            file_.startWriteback();
+            sinceWriteback_ = 0;
+        }
+    }
+
+    Result<Unit> check(const platform::WriteStatus& status) const { return writeFailure(path_, status); }
+
+    platform::FileReplacement& file_;
+    std::string path_;
+    Bytes buffer_;
+    uint64_t sinceWriteback_ = 0;
+};
+
+// Hands out the bytes of a staged payload that the plan does not hold.
+using FetchPayload = std::function<Result<ByteView>(size_t index)>;
+
+struct ChunkChecks {
+    uint32_t crc32c = 0;
+    Digest128 hash{};
+};
+
+// Appends one chunk (header, payload, trailer, padding) and returns its
+// checksums, computed over the same bytes the sink receives.
+Result<ChunkChecks> emitChunk(Sink& sink, uint32_t tag, uint32_t flags, uint64_t uid, ByteView payload) {
+    static const int sodiumReady = sodium_init();
+    (void)sodiumReady;
+    const auto header = encodeChunkHeader(ChunkHeader{tag, flags, payload.size(), uid});
+    Crc32cAccumulator crc;
+    crc32cUpdate(crc, header);
+    crc32cUpdate(crc, payload);
+    ChunkChecks checks;
+    checks.crc32c = crc32cFinish(crc);
+    crypto_generichash_state state;
+    crypto_generichash_init(&state, nullptr, 0, checks.hash.size());
+    crypto_generichash_update(&state, header.data(), header.size());
+    crypto_generichash_update(&state, payload.data(), payload.size());
+    crypto_generichash_final(&state, checks.hash.data(), checks.hash.size());
+
+    // Trailer and zero padding to the next multiple of 16 (at most 19 bytes).
+    uint8_t tail[kChunkTrailerBytes + kChunkAlignment] = {};
+    storeLe32(tail, checks.crc32c);
+    const uint64_t unpadded = kChunkFramingBytes + payload.size();
+    const size_t tailBytes = kChunkTrailerBytes + static_cast<size_t>(align16(unpadded) - unpadded);
+    ZEM_TRY(sink.append(header));
+    ZEM_TRY(sink.append(payload));
+    ZEM_TRY(sink.append(ByteView(tail, tailBytes)));
+    return checks;
+}
+
+// Steps 9-13: the chunks, the directory, the footer and the superblock.
+// Returns the file's size.
+Result<uint64_t> emitFile(const LayoutPlan& plan, Sink& sink, const FetchPayload& fetch) {
     // 9. The chunks, each recorded for the directory.
-    FileImage image;
-    image.reserve(total);
-    image.resize(kSuperblockBytes, 0);
+    const uint8_t zeros[kSuperblockBytes] = {};
+    ZEM_TRY(sink.append(ByteView(zeros, kSuperblockBytes)));
+    uint64_t at = kSuperblockBytes;
     std::vector<DirEntry> entries;
-    entries.reserve(plan.size());
-    for (const PlannedChunk& c : plan) {
+    entries.reserve(plan.chunks.size());
+    for (const PlannedChunk& c : plan.chunks) {
+        ByteView payload = c.payload;
+        if (c.source) {
+            ZEM_TRY_ASSIGN(payload, fetch(*c.source));
+            if (payload.size() != c.length) {
+                return fail(ErrorCode::ModelInvalid, "internal: payload of '" + tagText(c.tag) + "' uid " +
+                                                         num(c.uid) + " changed size while being written");
+            }
+        }
+        ZEM_TRY_ASSIGN(const ChunkChecks checks, emitChunk(sink, c.tag, c.flags, c.uid, payload));
         DirEntry e;
         e.tag = c.tag;
         e.uid = c.uid;
-        e.offset = image.size();
-        e.length = c.payload.size();
+        e.offset = at;
+        e.length = c.length;
         e.flags = c.flags;
-        e.crc32c = writeChunk(image, c.tag, c.flags, c.uid, c.payload);
-        e.hash = blake2b128(ByteView(image.data() + e.offset, kChunkHeaderBytes + e.length));
+        e.crc32c = checks.crc32c;
+        e.hash = checks.hash;
         entries.push_back(e);
+        at += chunkSpan(c.length);
     }
 
     // 10. Internal consistency of the fix point.
     for (const DirEntry& e : entries) {
         if (e.tag != kTagAUDI) continue;
-        if (e.offset != w) {
+        if (e.offset != plan.headBytes) {
             return fail(ErrorCode::ModelInvalid,
-                        "internal: head_bytes " + num(w) + " != first AUDI offset " + num(e.offset));
+                        "internal: head_bytes " + num(plan.headBytes) + " != first AUDI offset " + num(e.offset));
         }
         break;
     }
 
-    // 11. The directory, checked with the reader's own laws before anything
-    // is written, so a file this writer reports as written always opens.
+    // 11. The directory, checked with the reader's own laws before the file
+    // is complete, so a file this writer reports as written always opens.
     const Bytes dirPayload = encodeDirectory(entries);
-    const uint64_t dirOffset = image.size();
+    const uint64_t dirOffset = at;
     const uint64_t dirLength = dirPayload.size() + kChunkFramingBytes;
     const uint64_t fileBytes = dirOffset + align16(dirLength) + kFooterBytes;
     {
+        const ReadPolicy policy;
+        if (dirLength > policy.maxDirBytes) {
+            return fail(ErrorCode::DirPolicyBytes, "this file declares a " + num(dirLength) +
+                                                       "-byte directory; the current limit is " +
+                                                       num(policy.maxDirBytes) + " bytes");
+        }
+        if (entries.size() > policy.maxDirEntries) {
+            return fail(ErrorCode::DirPolicyEntries, dirEntriesText(entries.size(), policy.maxDirEntries));
+        }
         Directory check;
-        check.entries = entries;
+        check.entries = std::move(entries);
         ZEM_TRY(validateDirectory(check, fileBytes));
     }
-    (void)writeChunk(image, kTagDIRC, kChunkCritical, 0, dirPayload);
-    const Digest128 dirHash = blake2b128(ByteView(image.data() + dirOffset, kChunkHeaderBytes + dirPayload.size()));
+    ZEM_TRY_ASSIGN(const ChunkChecks dirChecks, emitChunk(sink, kTagDIRC, kChunkCritical, 0, dirPayload));
 
     // 12. Footer.
     const auto footer = encodeFooter(Footer{dirOffset, dirLength, fileBytes});
-    image.insert(image.end(), footer.begin(), footer.end());
-    if (image.size() != fileBytes) {
-        return fail(ErrorCode::ModelInvalid,
-                    "internal: image holds " + num(image.size()) + " bytes, expected " + num(fileBytes));
-    }
+    ZEM_TRY(sink.append(footer));
 
     // 13. Superblock, last, into the reserved head.
     Superblock sb;
     sb.format_major = kFormatMajor;
     sb.format_minor = 0;
-    sb.flags = 0;
-    for (const StagedPayload& p : payloads) {
-        if (p.tag == kTagAUDT) sb.flags |= kSuperblockHasAudt;
-    }
-    if (model.lgcy || options.legacyOrigin) sb.flags |= kSuperblockLegacyOrigin;
+    sb.flags = plan.superblockFlags;
     sb.dir_offset = dirOffset;
     sb.dir_length = dirLength;
-    sb.dir_hash = dirHash;
+    sb.dir_hash = dirChecks.hash;
     sb.file_bytes = fileBytes;
     const auto superblock = encodeSuperblock(sb);
-    std::copy(superblock.begin(), superblock.end(), image.begin());
+    ZEM_TRY(sink.patch(0, superblock));
+    return fileBytes;
+}
+
+// Every refusal a layout can give, in order: the laws and encoders, then what
+// the reader's default policy would refuse. The directory's exact size needs
+// every checksum, so a plan with more chunks than the entry limit takes a
+// pass that computes them and writes nothing.
+Result<LayoutPlan> planAndCheck(const Zem6Model& model, const PayloadSizes& sizes, const WriteOptions& options,
+                                const FetchPayload& fetch) {
+    ZEM_TRY_ASSIGN(LayoutPlan plan, planLayout(model, sizes, options));
+    if (plan.chunks.size() > ReadPolicy{}.maxDirEntries) {
+        NullSink nowhere;
+        ZEM_TRY(emitFile(plan, nowhere, fetch));
+    }
+    ZEM_TRY(checkMetadataBudget(plan));
+    return plan;
+}
+
+Result<FileImage> layout(const Zem6Model& model, std::span<const StagedPayload> payloads,
+                         const WriteOptions& options) {
+    const PayloadSizes sizes{payloads, {}, false};
+    const FetchPayload none;
+    ZEM_TRY_ASSIGN(const LayoutPlan plan, planAndCheck(model, sizes, options, none));
+    // A directory entry takes at most 60 bytes, its array head at most 9.
+    uint64_t total = kSuperblockBytes;
+    for (const PlannedChunk& c : plan.chunks) total += chunkSpan(c.length);
+    total += chunkSpan(9 + 60 * static_cast<uint64_t>(plan.chunks.size())) + kFooterBytes;
+    FileImage image;
+    image.reserve(total);
+    MemorySink sink(image);
+    ZEM_TRY_ASSIGN(const uint64_t fileBytes, emitFile(plan, sink, none));
+    if (image.size() != fileBytes) {
+        return fail(ErrorCode::ModelInvalid,
+                    "internal: image holds " + num(image.size()) + " bytes, expected " + num(fileBytes));
+    }
     return image;
+}
+
+// Writes a checked plan into the replacement of `path`; the target is
+// replaced only when every byte is written and synced.
+Result<Unit> writePlan(const std::string& path, const LayoutPlan& plan, const FetchPayload& fetch) {
+    platform::FileReplacement file;
+    ZEM_TRY(writeFailure(path, file.begin(path)));
+    FileSink sink(file, path);
+    ZEM_TRY(emitFile(plan, sink, fetch));
+    ZEM_TRY(sink.flush());
+    return writeFailure(path, file.commit());
+}
+
+Result<Unit> guarded(const std::function<Result<Unit>()>& work) {
+    try {
+        return work();
+    } catch (const std::bad_alloc&) {
+        return fail(ErrorCode::AllocationFailed, "not enough memory to lay out the zem file");
+    } catch (const std::length_error&) {
+        return fail(ErrorCode::AllocationFailed, "zem file layout exceeds this machine's limits");
+    }
 }
 
 } // namespace
@@ -316,43 +593,65 @@ Result<FileImage> layoutZem6File(const Zem6Model& model, std::span<const StagedP
 
 Result<Unit> writeZem6File(const std::string& path, const Zem6Model& model, std::span<const StagedPayload> payloads,
                            const WriteOptions& options) {
-    ZEM_TRY_ASSIGN(const FileImage image, layoutZem6File(model, payloads, options));
-    const platform::WriteStatus status = platform::writeWholeFile(path, image);
-    switch (status.failedStep) {
-    case platform::WriteStep::None:
-        return Unit{};
-    case platform::WriteStep::Open:
-        return fail(ErrorCode::WriteIo, "cannot open '" + path + "' for writing");
-    case platform::WriteStep::Sync:
-        return fail(ErrorCode::WriteIo, "cannot sync '" + path + "' to storage");
-    case platform::WriteStep::Write:
-    case platform::WriteStep::Close:
-        break;
-    }
-    return fail(ErrorCode::WriteIo, "short write to '" + path + "'");
+    return guarded([&]() -> Result<Unit> {
+        const PayloadSizes sizes{payloads, {}, false};
+        const FetchPayload none;
+        ZEM_TRY_ASSIGN(const LayoutPlan plan, planAndCheck(model, sizes, options, none));
+        return writePlan(path, plan, none);
+    });
 }
 
 Result<Unit> writeZem6WithSourcePayloads(const std::string& sourcePath, const std::string& destPath,
                                          const Zem6Model& model, const ReadPolicy& policy) {
-    std::vector<StagedPayload> payloads;
-    WriteOptions options;
-    {
-        // Every payload is read, and the source closed, before the
-        // destination is created: the destination may be renamed over the
-        // source afterwards, and a damaged source must leave nothing behind.
-        ZEM_TRY_ASSIGN(const Zem6File source, openZem6File(sourcePath, policy));
-        try {
-            for (const ChunkRecord& record : source.chunks) {
-                if (record.tag != kTagAUDI && record.tag != kTagAUDT) continue;
-                ZEM_TRY_ASSIGN(Bytes bytes, source.readChunk(record));
-                payloads.push_back(StagedPayload{record.uid, record.tag, std::move(bytes)});
-            }
-        } catch (const std::bad_alloc&) {
-            return fail(ErrorCode::AllocationFailed, "not enough memory to read zem chunk");
+    // The source stays open while its chunks are copied one at a time, and the
+    // destination replaces its target only at the end: rewriting a file from
+    // its own chunks reads them all before the rename.
+    ZEM_TRY_ASSIGN(const Zem6File source, openZem6File(sourcePath, policy));
+    return guarded([&]() -> Result<Unit> {
+        // The audio chunks in file order: their tags, uids and sizes stand in
+        // for the payloads until each is read.
+        std::vector<const ChunkRecord*> records;
+        std::vector<StagedPayload> laws;
+        std::vector<uint64_t> lengths;
+        for (const ChunkRecord& record : source.chunks) {
+            if (record.tag != kTagAUDI && record.tag != kTagAUDT) continue;
+            records.push_back(&record);
+            laws.push_back(StagedPayload{record.uid, record.tag, {}});
+            lengths.push_back(record.length);
         }
+        WriteOptions options;
         options.legacyOrigin = (source.superblock.flags & kSuperblockLegacyOrigin) != 0;
-    }
-    return writeZem6File(destPath, model, payloads, options);
+
+        // A damaged source chunk is reported ahead of anything else, as if
+        // every chunk had been read first: on any failure, the chunks not yet
+        // read are checked in file order before that failure is reported.
+        std::vector<bool> checked(records.size(), false);
+        Bytes current;
+        const FetchPayload fetch = [&](size_t i) -> Result<ByteView> {
+            auto bytes = source.readChunk(*records[i]);
+            if (!bytes.ok()) return bytes.takeError();
+            checked[i] = true;
+            current = std::move(*bytes);
+            return ByteView(current);
+        };
+        const auto firstReadFailure = [&](Result<Unit> failure) -> Result<Unit> {
+            current = Bytes{};
+            for (size_t i = 0; i < records.size(); ++i) {
+                if (checked[i]) continue;
+                auto bytes = source.readChunk(*records[i]);
+                if (!bytes.ok()) return bytes.takeError();
+                checked[i] = true;
+            }
+            return failure;
+        };
+
+        const PayloadSizes sizes{laws, lengths, true};
+        auto plan = planAndCheck(model, sizes, options, fetch);
+        if (!plan.ok()) return firstReadFailure(plan.takeError());
+        Result<Unit> written = writePlan(destPath, *plan, fetch);
+        if (!written.ok()) return firstReadFailure(std::move(written));
+        return written;
+    });
 }
 
 } // namespace vt6::fmt

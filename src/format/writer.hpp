@@ -1,7 +1,8 @@
 #pragma once
-// The zem 6 writer: lays a whole file out in memory from a model and the
-// audio payloads of its samples, then writes it to disk in one go. It never
-// signs, keeps no state and never changes the model it is given.
+// The zem 6 writer: lays a file out from a model and the sizes of the audio
+// payloads of its samples, then streams it to disk, each payload hashed and
+// written from where it already is. It never signs, keeps no state and never
+// changes the model it is given.
 
 #include <cstdint>
 #include <span>
@@ -38,15 +39,19 @@ Result<Unit> stagePayloads(const Zem6Model& model, std::span<const StagedPayload
 Result<FileImage> layoutZem6File(const Zem6Model& model, std::span<const StagedPayload> payloads,
                                  const WriteOptions& options = {});
 
-// Lays out the file and writes it to `path` (UTF-8), synced to storage before
-// it is closed. A failed layout touches nothing; a failed write removes the
-// partial file. Write to a new temporary sibling, never over the user's file.
+// Lays out the file and writes it to `path` (UTF-8): into a new temporary
+// sibling, synced, then renamed over the target (a link there is kept and the
+// file it names replaced). A failed layout touches nothing; a failed write
+// removes the temporary and leaves the target byte for byte as it was. A
+// model the reader's default policy would refuse is refused with the
+// reader's code and text.
 Result<Unit> writeZem6File(const std::string& path, const Zem6Model& model,
                            std::span<const StagedPayload> payloads, const WriteOptions& options = {});
 
 // Writes `model` to `destPath` with the audio chunks of the file at
-// `sourcePath`, copied unchanged after every integrity check of a read. The
-// model must reference exactly the audio chunks the source holds.
+// `sourcePath`, read one at a time and copied unchanged after every integrity
+// check of a read. The model must reference exactly the audio chunks the
+// source holds. The destination may be the source itself.
 Result<Unit> writeZem6WithSourcePayloads(const std::string& sourcePath, const std::string& destPath,
                                          const Zem6Model& model, const ReadPolicy& policy);
 
