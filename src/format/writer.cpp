@@ -276,7 +276,7 @@ Result<Unit> writeFailure(const std::string& path, const platform::WriteStatus& 
     case platform::WriteStep::None:
         return Unit{};
     case platform::WriteStep::Target:
-        return fail(ErrorCode::WriteIo, "cannot open '" + path + "' for writing: " + status.message);
+        return fail(ErrorCode::WriteIo, "cannot open '" + path + "' for writing: " + status.reason);
     case platform::WriteStep::Open:
         return fail(ErrorCode::WriteIo, "cannot open '" + path + "' for writing");
     case platform::WriteStep::Sync:

@@ -68,8 +68,9 @@ std::string osReason(int err) {
     return std::error_code(err, std::generic_category()).message();
 }
 
-WriteStatus failure(WriteStep step, int err, std::string message) {
-    return WriteStatus{step, err, std::move(message)};
+WriteStatus failure(WriteStep step, int err, std::string message, std::string reason = {}) {
+    if (reason.empty() && err != 0) reason = osReason(err);
+    return WriteStatus{step, err, std::move(message), std::move(reason)};
 }
 
 bool isValidPath(const std::string& path) {
@@ -94,7 +95,7 @@ const char* kindOf(mode_t mode) {
     if (S_ISCHR(mode)) return "a character device";
     if (S_ISBLK(mode)) return "a block device";
     if (S_ISSOCK(mode)) return "a socket";
-    return "not a regular file";
+    return "an unknown kind of file";
 }
 
 struct Target {
@@ -125,14 +126,18 @@ WriteStatus resolveTarget(const std::string& path, Target& out) {
                 return failure(WriteStep::Target, err, "cannot follow the link '" + at + "': " + osReason(err));
             }
             link.resize(static_cast<size_t>(n));
-            if (link.empty()) return failure(WriteStep::Target, ENOENT, "the link '" + at + "' is empty");
+            if (link.empty()) {
+                return failure(WriteStep::Target, ENOENT, "the link '" + at + "' is empty", "a link on the way is empty");
+            }
             const std::string folder = folderOf(at);
             at = (link[0] == '/' || folder.empty()) ? link : (folder == "/" ? "/" : folder + "/") + link;
             continue;
         }
         if (!S_ISREG(st.st_mode)) {
-            return failure(WriteStep::Target, EINVAL,
-                           "'" + path + "' is " + kindOf(st.st_mode) + ", not a regular file; it is left alone");
+            const std::string reason = std::string("it is ") + kindOf(st.st_mode) + ", not a regular file";
+            return failure(WriteStep::Target, EINVAL, "'" + path + "' is " + kindOf(st.st_mode) +
+                                                          ", not a regular file; it is left alone",
+                           reason);
         }
         out = Target{at, true, static_cast<unsigned>(st.st_mode & 0777)};
         return {};

@@ -30,6 +30,7 @@ struct WriteStatus {
     WriteStep failedStep = WriteStep::None;
     int osError = 0;      // errno of the failure; 0 when the OS reported none
     std::string message;  // English, naming the path and the reason
+    std::string reason;   // the reason alone, for callers that name the path themselves
 
     bool ok() const noexcept { return failedStep == WriteStep::None; }
 };

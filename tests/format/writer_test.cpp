@@ -635,8 +635,9 @@ TEST_F(WriterFileTest, MissingFolderCannotBeOpened) {
     EXPECT_FALSE(exists(path("missing")));
 }
 
-TEST_F(WriterFileTest, ShortWriteFailsAndRemovesThePartialFile) {
+TEST_F(WriterFileTest, ShortWriteFailsAndLeavesTheEarlierFile) {
     const std::string p = path("short.zem");
+    put(p, {9, 8, 7});
     Result<Unit> result = Unit{};
     {
         // The kernel cuts the write at the file-size limit, as a full disk would.
@@ -653,21 +654,37 @@ TEST_F(WriterFileTest, ShortWriteFailsAndRemovesThePartialFile) {
     ASSERT_FALSE(result.ok());
     EXPECT_EQ(result.code(), ErrorCode::WriteIo);
     EXPECT_EQ(result.message(), "short write to '" + p + "'");
-    EXPECT_FALSE(exists(p));
+    EXPECT_EQ(contents(p), (Bytes{9, 8, 7}));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.root()), {}), 1);
 }
 
-TEST_F(WriterFileTest, FailedSyncIsAWriteFailure) {
-    // A pipe cannot be synced: the writer must ask, and must not call the
-    // unsynced bytes written.
-    const std::string p = path("fifo");
-    ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0);
-    const int reader = ::open(p.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    ASSERT_GE(reader, 0);
-    const auto result = writeZem6File(p, Zem6Model{}, {});
-    ::close(reader);
-    ASSERT_FALSE(result.ok());
-    EXPECT_EQ(result.code(), ErrorCode::WriteIo);
-    EXPECT_EQ(result.message(), "cannot sync '" + p + "' to storage");
+// Nothing but a regular file is ever replaced: a pipe would block the
+// writer forever, a device would swallow the bytes, a folder is no file.
+TEST_F(WriterFileTest, NonRegularTargetsAreRefusedUnopened) {
+    const std::string fifo = path("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string folder = path("folder.zem");
+    std::filesystem::create_directory(folder);
+    const std::string device = path("device.zem");
+    std::filesystem::create_symlink("/dev/null", device);
+    const struct {
+        std::string path;
+        std::string message;
+    } cases[] = {
+        {fifo, "cannot open '" + fifo + "' for writing: it is a named pipe, not a regular file"},
+        {folder, "cannot open '" + folder + "' for writing: it is a folder, not a regular file"},
+        {device, "cannot open '" + device + "' for writing: it is a character device, not a regular file"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        const auto result = writeZem6File(c.path, fullModel(), fullPayloads());
+        ASSERT_FALSE(result.ok());
+        EXPECT_EQ(result.code(), ErrorCode::WriteIo);
+        EXPECT_EQ(result.message(), c.message);
+    }
+    EXPECT_TRUE(std::filesystem::is_fifo(fifo));
+    EXPECT_TRUE(std::filesystem::is_empty(folder));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.root()), {}), 3);
 }
 
 // --- reading back ------------------------------------------------------------
@@ -763,6 +780,7 @@ TEST_F(WriterFileTest, EveryWrittenFileReopensByEachDirectoryRoute) {
 
 class SourcePayloadTest : public WriterFileTest {
 public:  // the case table's lambdas prepare files through these
+    using WriterFileTest::path;
     void SetUp() override {
         WriterFileTest::SetUp();
         source_ = path("source.zem");
@@ -828,16 +846,36 @@ TEST_F(SourcePayloadTest, CarriesTheSourcesLegacyOrigin) {
 }
 
 TEST_F(SourcePayloadTest, MayRewriteItsOwnSource) {
-    // Every payload is read and the source closed before the destination is
-    // truncated.
-    writeSource(fullModel());
-    Zem6Model changed = fullModel();
-    changed.metadata.name = "renamed";
-    ASSERT_TRUE(writeZem6WithSourcePayloads(source_, source_, changed, ReadPolicy{}).ok());
-    auto file = openZem6File(source_, ReadPolicy{});
-    ASSERT_TRUE(file.ok()) << file.message();
-    EXPECT_EQ(file->model.metadata.name, "renamed");
-    EXPECT_EQ(*file->readChunk(*file->findEntry(kTagAUDI, 4)), payload(kTagAUDI, 4, 333).bytes);
+    // The source is read to its end before the new file replaces it, whether
+    // it is named by the same path, a link to it or a second hard link.
+    const struct {
+        const char* what;
+        std::function<std::string(const SourcePayloadTest&)> dest;
+    } cases[] = {
+        {"same path", [](const SourcePayloadTest& t) { return t.source_; }},
+        {"symbolic link", [](const SourcePayloadTest& t) {
+             std::filesystem::create_symlink(t.source_, t.path("link.zem"));
+             return t.path("link.zem");
+         }},
+        {"hard link", [](const SourcePayloadTest& t) {
+             std::filesystem::create_hard_link(t.source_, t.path("hard.zem"));
+             return t.path("hard.zem");
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove(path("link.zem"));
+        std::filesystem::remove(path("hard.zem"));
+        writeSource(fullModel());
+        const std::string dest = c.dest(*this);
+        Zem6Model changed = fullModel();
+        changed.metadata.name = "renamed";
+        ASSERT_TRUE(writeZem6WithSourcePayloads(source_, dest, changed, ReadPolicy{}).ok());
+        auto file = openZem6File(dest, ReadPolicy{});
+        ASSERT_TRUE(file.ok()) << file.message();
+        EXPECT_EQ(file->model.metadata.name, "renamed");
+        EXPECT_EQ(*file->readChunk(*file->findEntry(kTagAUDI, 4)), payload(kTagAUDI, 4, 333).bytes);
+    }
 }
 
 TEST_F(SourcePayloadTest, FailuresPassThroughAndWriteNothing) {
@@ -866,6 +904,20 @@ TEST_F(SourcePayloadTest, FailuresPassThroughAndWriteNothing) {
          [](const SourcePayloadTest&) {
              return std::string("whole-chunk read requires 361 bytes; the current limit is 300 bytes");
          }},
+        {"damaged tail chunk ahead of a model law",
+         [](SourcePayloadTest& t) {
+             t.writeSource(fullModel());
+             t.damageSourceChunk(kTagAUDT, 5);
+         },
+         [] {
+             Zem6Model m = fullModel();
+             m.samples.pop_back();
+             m.summary.sample_count = 2;
+             m.peaks.resize(2 * 2 * 4);
+             return m;
+         },
+         ReadPolicy{}, ErrorCode::ChunkCrcMismatch,
+         [](const SourcePayloadTest&) { return std::string("chunk 'AUDT' uid 5 fails its crc32c trailer"); }},
         {"model that drops a sample of the source", [](SourcePayloadTest& t) { t.writeSource(fullModel()); },
          [] {
              Zem6Model m = fullModel();
