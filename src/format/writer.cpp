@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <future>
 #include <map>
 #include <new>
 #include <optional>
 #include <set>
 #include <stdexcept>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -302,17 +304,14 @@ public:
     }
 
     Result<Unit> append(ByteView bytes) override {
-        if (bytes.size() < kBufferBytes - buffer_.size()) {
-            buffer_.insert(buffer_.end(), bytes.begin(), bytes.end());
+        if (bytes.size() >= kDirectBytes) {
+            ZEM_TRY(flush());
+            ZEM_TRY(check(file_.write(bytes)));
+            noteWritten(bytes.size());
             return Unit{};
         }
-        ZEM_TRY(flush());
-        if (bytes.size() < kBufferBytes) {
-            buffer_.insert(buffer_.end(), bytes.begin(), bytes.end());
-            return Unit{};
-        }
-        ZEM_TRY(check(file_.write(bytes)));
-        noteWritten(bytes.size());
+        if (bytes.size() > kBufferBytes - buffer_.size()) ZEM_TRY(flush());
+        buffer_.insert(buffer_.end(), bytes.begin(), bytes.end());
         return Unit{};
     }
 
@@ -330,16 +329,18 @@ public:
     }
 
 private:
-    static constexpr size_t kBufferBytes = size_t{1} << 20;
+    static constexpr size_t kBufferBytes = size_t{256} << 10;
+    // Pieces this large are written where they are instead of copied.
+    static constexpr size_t kDirectBytes = size_t{64} << 10;
     // The disk starts on what is written while the rest is hashed, so the
     // one fsync at the end has little left to wait for.
     static constexpr uint64_t kWritebackStepBytes = uint64_t{32} << 20;
 
     void noteWritten(uint64_t bytes) {
-        sinceWriteback_ += bytes;
-        if (sinceWriteback_ >= kWritebackStepBytes) {
-            file_.startWriteback();
-            sinceWriteback_ = 0;
+        written_ += bytes;
+        if (written_ - kickedTo_ >= kWritebackStepBytes) {
+            file_.startWriteback(kickedTo_, written_ - kickedTo_);
+            kickedTo_ = written_;
         }
     }
 
@@ -348,7 +349,8 @@ private:
     platform::FileReplacement& file_;
     std::string path_;
     Bytes buffer_;
-    uint64_t sinceWriteback_ = 0;
+    uint64_t written_ = 0;   // bytes appended to the file so far
+    uint64_t kickedTo_ = 0;  // writeback started for [0, kickedTo_)
 };
 
 // Hands out the bytes of a staged payload that the plan does not hold.
@@ -359,30 +361,58 @@ struct ChunkChecks {
     Digest128 hash{};
 };
 
-// Appends one chunk (header, payload, trailer, padding) and returns its
-// checksums, computed over the same bytes the sink receives.
-Result<ChunkChecks> emitChunk(Sink& sink, uint32_t tag, uint32_t flags, uint64_t uid, ByteView payload) {
+Digest128 contentHash(ByteView header, ByteView payload) noexcept {
     static const int sodiumReady = sodium_init();
     (void)sodiumReady;
+    Digest128 out{};
+    crypto_generichash_state state;
+    crypto_generichash_init(&state, nullptr, 0, out.size());
+    crypto_generichash_update(&state, header.data(), header.size());
+    crypto_generichash_update(&state, payload.data(), payload.size());
+    crypto_generichash_final(&state, out.data(), out.size());
+    return out;
+}
+
+// Payloads from this size on are hashed on other threads while this one
+// writes: the hash costs more than the write, so a payload in memory is
+// hashed while the one ahead of it is, and written once both are done.
+constexpr size_t kHashAsideBytes = size_t{1} << 20;
+constexpr size_t kHashesInFlight = 2;
+
+std::future<Digest128> hashAside(uint32_t tag, uint32_t flags, uint64_t uid, ByteView payload) {
+    try {
+        return std::async(std::launch::async, [tag, flags, uid, payload] {
+            const auto header = encodeChunkHeader(ChunkHeader{tag, flags, payload.size(), uid});
+            return contentHash(header, payload);
+        });
+    } catch (const std::system_error&) {
+        return {};  // no thread to be had: the writer hashes it itself
+    }
+}
+
+// Appends one chunk (header, payload, trailer, padding) and returns its
+// checksums, computed over the same bytes the sink receives. `hashed` is the
+// content hash under way elsewhere, if any.
+Result<ChunkChecks> emitChunk(Sink& sink, uint32_t tag, uint32_t flags, uint64_t uid, ByteView payload,
+                              std::future<Digest128> hashed = {}) {
     const auto header = encodeChunkHeader(ChunkHeader{tag, flags, payload.size(), uid});
+    if (!hashed.valid() && payload.size() >= kHashAsideBytes) hashed = hashAside(tag, flags, uid, payload);
+    ChunkChecks checks;
     Crc32cAccumulator crc;
     crc32cUpdate(crc, header);
     crc32cUpdate(crc, payload);
-    ChunkChecks checks;
     checks.crc32c = crc32cFinish(crc);
-    crypto_generichash_state state;
-    crypto_generichash_init(&state, nullptr, 0, checks.hash.size());
-    crypto_generichash_update(&state, header.data(), header.size());
-    crypto_generichash_update(&state, payload.data(), payload.size());
-    crypto_generichash_final(&state, checks.hash.data(), checks.hash.size());
+    // A failed append returns at once; the future's destructor waits for
+    // the hash, which reads the payload, before it goes.
+    ZEM_TRY(sink.append(header));
+    ZEM_TRY(sink.append(payload));
+    checks.hash = hashed.valid() ? hashed.get() : contentHash(header, payload);
 
     // Trailer and zero padding to the next multiple of 16 (at most 19 bytes).
     uint8_t tail[kChunkTrailerBytes + kChunkAlignment] = {};
     storeLe32(tail, checks.crc32c);
     const uint64_t unpadded = kChunkFramingBytes + payload.size();
     const size_t tailBytes = kChunkTrailerBytes + static_cast<size_t>(align16(unpadded) - unpadded);
-    ZEM_TRY(sink.append(header));
-    ZEM_TRY(sink.append(payload));
     ZEM_TRY(sink.append(ByteView(tail, tailBytes)));
     return checks;
 }
@@ -396,7 +426,18 @@ Result<uint64_t> emitFile(const LayoutPlan& plan, Sink& sink, const FetchPayload
     uint64_t at = kSuperblockBytes;
     std::vector<DirEntry> entries;
     entries.reserve(plan.chunks.size());
-    for (const PlannedChunk& c : plan.chunks) {
+    // Hashes of the large payloads in memory, started a little ahead of
+    // their writes; declared before anything they read can go.
+    std::vector<std::future<Digest128>> ahead(plan.chunks.size());
+    size_t launched = 0;
+    for (size_t i = 0; i < plan.chunks.size(); ++i) {
+        for (; launched < plan.chunks.size() && launched < i + kHashesInFlight; ++launched) {
+            const PlannedChunk& next = plan.chunks[launched];
+            if (!next.source && next.length >= kHashAsideBytes) {
+                ahead[launched] = hashAside(next.tag, next.flags, next.uid, next.payload);
+            }
+        }
+        const PlannedChunk& c = plan.chunks[i];
         ByteView payload = c.payload;
         if (c.source) {
             ZEM_TRY_ASSIGN(payload, fetch(*c.source));
@@ -405,7 +446,7 @@ Result<uint64_t> emitFile(const LayoutPlan& plan, Sink& sink, const FetchPayload
                                                          num(c.uid) + " changed size while being written");
             }
         }
-        ZEM_TRY_ASSIGN(const ChunkChecks checks, emitChunk(sink, c.tag, c.flags, c.uid, payload));
+        ZEM_TRY_ASSIGN(const ChunkChecks checks, emitChunk(sink, c.tag, c.flags, c.uid, payload, std::move(ahead[i])));
         DirEntry e;
         e.tag = c.tag;
         e.uid = c.uid;

@@ -249,9 +249,14 @@ WriteStatus OutputFile::writeAllAt(uint64_t offset, std::span<const uint8_t> byt
     return {};
 }
 
-void OutputFile::startWriteback() noexcept {
+void OutputFile::startWriteback(uint64_t offset, uint64_t size) noexcept {
 #ifdef __linux__
-    if (fd_ >= 0) (void)::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
+    if (fd_ >= 0) {
+        (void)::sync_file_range(fd_, static_cast<off64_t>(offset), static_cast<off64_t>(size), SYNC_FILE_RANGE_WRITE);
+    }
+#else
+    (void)offset;
+    (void)size;
 #endif
 }
 

@@ -54,9 +54,10 @@ public:
     WriteStatus writeAll(std::span<const uint8_t> bytes);
     // Writes all of `bytes` at `offset`, leaving the append position alone.
     WriteStatus writeAllAt(uint64_t offset, std::span<const uint8_t> bytes);
-    // Asks the system to start writing what was written so far to storage,
-    // without waiting; a later sync then has less to wait for. Best effort.
-    void startWriteback() noexcept;
+    // Asks the system to start writing the bytes [offset, offset + size) to
+    // storage, without waiting for them; a later sync then has less to wait
+    // for. Best effort.
+    void startWriteback(uint64_t offset, uint64_t size) noexcept;
     // Sets the permission bits (not subject to the umask).
     WriteStatus setPermissions(unsigned mode);
     // Flushes the file's data and size to storage.
@@ -90,7 +91,7 @@ public:
     WriteStatus begin(const std::string& target);
     WriteStatus write(std::span<const uint8_t> bytes);
     WriteStatus writeAt(uint64_t offset, std::span<const uint8_t> bytes);
-    void startWriteback() noexcept { file_.startWriteback(); }
+    void startWriteback(uint64_t offset, uint64_t size) noexcept { file_.startWriteback(offset, size); }
     // Syncs and closes the temporary, renames it over the target and syncs
     // the folder. On failure before the rename the temporary is removed.
     WriteStatus commit();
