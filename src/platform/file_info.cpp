@@ -60,32 +60,23 @@ bool copyFile(const std::string& source, const std::string& target) {
         if (!S_ISREG(existing.st_mode)) return false;
     }
 
-    OutputFile out;
-    if (!out.create(target).ok()) return false;
-    const bool removable = out.isRegularFile();
-    auto failed = [&] {
-        (void)out.close();
-        if (removable) removeFile(target);
-        return false;
-    };
+    // The copy replaces the target only once it is complete and synced; a
+    // failure removes the temporary and leaves the target as it was.
+    FileReplacement out;
+    if (!out.begin(target).ok()) return false;
 
     std::vector<uint8_t> block(kCopyBlockBytes);
     uint64_t offset = 0;
     for (;;) {
         const ReadOutcome got = readAt(in.fd(), block.data(), block.size(), offset);
-        if (got.status == ReadStatus::Error) return failed();
-        if (got.bytesRead > 0 && !out.writeAll(std::span<const uint8_t>(block.data(), got.bytesRead)).ok()) {
-            return failed();
+        if (got.status == ReadStatus::Error) return false;
+        if (got.bytesRead > 0 && !out.write(std::span<const uint8_t>(block.data(), got.bytesRead)).ok()) {
+            return false;
         }
         offset += got.bytesRead;
         if (got.status == ReadStatus::EndOfFile) break;
     }
-    if (!out.sync().ok()) return failed();
-    if (!out.close().ok()) {
-        if (removable) removeFile(target);
-        return false;
-    }
-    return true;
+    return out.commit().ok();
 }
 
 } // namespace vt6::platform

@@ -29,12 +29,12 @@ FileInfo queryFileInfo(const std::string& path) noexcept;
 // The current folder, or nothing when it cannot be read into 4096 bytes.
 std::optional<std::string> currentDirectory();
 
-// Copies the regular file `source` to `target`, creating or truncating the
-// target, and syncs it to storage. Only the target is ever written. Refuses
-// (false, nothing touched) when the source cannot be opened, when the target
-// is the source itself, and when something other than a regular file is at
-// the target. On a failed read, write, sync or close the target is removed
-// again, so a failed copy leaves no partial file behind.
+// Copies the regular file `source` to `target` through a synced temporary
+// sibling renamed over the target, so the target is replaced only by a
+// complete copy. Refuses (false, nothing touched) when the source cannot be
+// opened, when the target is the source itself, and when something other
+// than a regular file is at the target. A failed read, write or sync leaves
+// the target as it was (no file when there was none).
 bool copyFile(const std::string& source, const std::string& target);
 
 } // namespace vt6::platform
