@@ -669,6 +669,7 @@ Result<Unit> writeZem6WithSourcePayloads(const std::string& sourcePath, const st
         std::vector<bool> checked(records.size(), false);
         Bytes current;
         const FetchPayload fetch = [&](size_t i) -> Result<ByteView> {
+            current = Bytes{};  // one chunk in memory at a time
             auto bytes = source.readChunk(*records[i]);
             if (!bytes.ok()) return bytes.takeError();
             checked[i] = true;
