@@ -1,6 +1,7 @@
 #include "app/application.hpp"
 
 #include "app/main_component.hpp"
+#include "app/window_limits.hpp"
 #include "widgets/theme.hpp"
 
 namespace vt6::maker {
@@ -13,7 +14,28 @@ Application::Window::Window()
     setResizable(true, false);
     setResizeLimits(1180, 600, 3840, 2160);
     centreWithSize(getWidth(), getHeight());
+    // The window exists but is not yet shown: the window manager reads the
+    // limits when it first maps the window.
+    sendSizeLimitsToWindowManager(*this);
     setVisible(true);
+    if (auto* content = getContentComponent()) content->grabKeyboardFocus();
+}
+
+void Application::Window::focusGained(FocusChangeType) {
+    // Activated with nothing inside focused, the window takes the focus
+    // itself; the shortcuts live in the content, so hand it on.
+    if (auto* content = getContentComponent()) content->grabKeyboardFocus();
+}
+
+void Application::Window::paint(juce::Graphics& g) {
+    DocumentWindow::paint(g);
+    // The framework rebuilds its back buffer on the first paint and after
+    // about 3 s without painting, and each time re-places the window just
+    // before painting, which drops the size limits from the hints again.
+    const auto now = juce::Time::getMillisecondCounter();
+    if (!painted_ || now - lastPaintMs_ >= 2500) sendSizeLimitsToWindowManager(*this);
+    painted_ = true;
+    lastPaintMs_ = now;
 }
 
 Application::Window::~Window() = default;

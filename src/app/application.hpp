@@ -14,6 +14,12 @@ public:
         Window();
         ~Window() override;
         void closeButtonPressed() override;
+        void focusGained(FocusChangeType cause) override;
+        void paint(juce::Graphics& g) override;
+
+    private:
+        juce::uint32 lastPaintMs_ = 0;
+        bool painted_ = false;
     };
 
     Application() = default;

@@ -45,7 +45,7 @@ MainComponent::MainComponent() {
     addAndMakeVisible(statusLine_);
 
     animationClock_.setGate([this] { return isShowing(); });
-    if (!animationClock_.isTimerRunning()) animationClock_.startTimer(33);
+    animationClock_.start(33);
 
     const auto savedDevice = settings_.audioDeviceState();
     const auto audioError = audition_.initialise(savedDevice.get());
@@ -189,6 +189,7 @@ void MainComponent::requestQuit() {
 
 void MainComponent::showSettings() {
     if (busy_) return;
+    started(ShellAction::settings);
     if (settingsWindow_ == nullptr) {
         settingsWindow_ = std::make_unique<SettingsWindow>(settings_, audition_.deviceManager(), this);
         settingsWindow_->setLookAndFeel(&lookAndFeel_);
@@ -197,9 +198,11 @@ void MainComponent::showSettings() {
     settingsWindow_->toFront(true);
 }
 
-void MainComponent::save(bool, std::function<void()>) {
+void MainComponent::save(bool saveAs, std::function<void()>) {
+    if (busy_) return;
+    started(saveAs ? ShellAction::saveAs : ShellAction::save);
     // Nothing to save until an editor is mounted; the save job arrives with it.
-    if (busy_ || overlay_ == nullptr) return;
+    if (overlay_ == nullptr) return;
 }
 
 void MainComponent::setUndoManager(juce::UndoManager* manager) {
@@ -208,12 +211,22 @@ void MainComponent::setUndoManager(juce::UndoManager* manager) {
 }
 
 // Opening, importing and the new-file dialog arrive with their jobs and
-// dialogs; until then their buttons and keys lead nowhere.
-void MainComponent::chooseOpen() {}
+// dialogs; until then their buttons and keys end here.
+void MainComponent::chooseOpen() {
+    if (busy_) return;
+    started(ShellAction::open);
+}
 
 void MainComponent::chooseImport(bool) {}
 
-void MainComponent::newDialog() {}
+void MainComponent::newDialog() {
+    if (busy_) return;
+    started(ShellAction::newFile);
+}
+
+void MainComponent::started(ShellAction action) {
+    if (actionObserver_) actionObserver_(action);
+}
 
 void MainComponent::showImportReport() {
     showMessage("Import report", importReport_.isEmpty() ? juce::String("No files imported yet.") : importReport_);

@@ -23,6 +23,9 @@
 
 namespace vt6::maker {
 
+// The shell operations that buttons and keys lead to.
+enum class ShellAction { open, newFile, save, saveAs, settings };
+
 class MainComponent : public juce::Component,
                       public juce::FileDragAndDropTarget,
                       public juce::Timer,
@@ -56,6 +59,11 @@ public:
     // mounted editor; null when none.
     void setUndoManager(juce::UndoManager* manager);
 
+    // Told each time one of the operations above starts (past its busy
+    // guard), so that tests can see where a key or a button arrived, also for
+    // operations that show nothing yet.
+    void setActionObserver(std::function<void(ShellAction)> observer) { actionObserver_ = std::move(observer); }
+
     Audition& audition() noexcept { return audition_; }
     SettingsStore& settings() noexcept { return settings_; }
     ui::widgets::V6VizService& animationClock() noexcept { return animationClock_; }
@@ -67,6 +75,7 @@ private:
     void chooseImport(bool folder);
     void newDialog();
     void showImportReport();
+    void started(ShellAction action);
 
     ui::widgets::V6LookAndFeel lookAndFeel_;
     SettingsStore settings_;
@@ -77,6 +86,7 @@ private:
     std::unique_ptr<juce::Component> overlay_;
     std::unique_ptr<juce::FileChooser> fileChooser_;
     juce::UndoManager* undoManager_ = nullptr;
+    std::function<void(ShellAction)> actionObserver_;
 
     ui::widgets::V6Button openButton_{"OPEN ZEM", 0};
     ui::widgets::V6Button importFolderButton_{"IMPORT FOLDER", 0};

@@ -21,6 +21,24 @@ float cornerRadiusFor(float height) {
     return std::min(height / 2.0f, static_cast<float>(Theme::instance().cornerRadius));
 }
 
+juce::LookAndFeel_V4::ColourScheme themeColourScheme() {
+    using Ui = juce::LookAndFeel_V4::ColourScheme::UIColour;
+    juce::LookAndFeel_V4::ColourScheme scheme = juce::LookAndFeel_V4::getDarkColourScheme();
+    const std::pair<Ui, ThemeColour> roles[] = {
+        {Ui::windowBackground, ThemeColour::windowBackground},
+        {Ui::widgetBackground, ThemeColour::fieldBackground},
+        {Ui::menuBackground, ThemeColour::popupBackground},
+        {Ui::outline, ThemeColour::border},
+        {Ui::defaultText, ThemeColour::textPrimary},
+        {Ui::defaultFill, ThemeColour::accent},
+        {Ui::highlightedText, ThemeColour::textPrimary},
+        {Ui::highlightedFill, ThemeColour::surfaceRaised},
+        {Ui::menuText, ThemeColour::textSecondary},
+    };
+    for (const auto& [ui, role] : roles) scheme.setUIColour(ui, themeColour(role));
+    return scheme;
+}
+
 V6LookAndFeel::V6LookAndFeel() {
     themeChanged();
     Theme::instance().addListener(this);
@@ -29,6 +47,29 @@ V6LookAndFeel::V6LookAndFeel() {
 V6LookAndFeel::~V6LookAndFeel() { Theme::instance().removeListener(this); }
 
 void V6LookAndFeel::themeChanged() {
+    // The scheme first: it resets every framework colour, and the roles
+    // below refine it for the components the program shows.
+    setColourScheme(themeColourScheme());
+    const std::pair<int, ThemeColour> roles[] = {
+        {juce::AlertWindow::backgroundColourId, ThemeColour::panelBackground},
+        {juce::AlertWindow::textColourId, ThemeColour::textPrimary},
+        {juce::AlertWindow::outlineColourId, ThemeColour::border},
+        {juce::TextButton::buttonColourId, ThemeColour::surfaceRaised},
+        {juce::TextButton::buttonOnColourId, ThemeColour::accent},
+        {juce::TextButton::textColourOffId, ThemeColour::textSecondary},
+        {juce::TextButton::textColourOnId, ThemeColour::textOnAccent},
+        {juce::ComboBox::backgroundColourId, ThemeColour::fieldBackground},
+        {juce::ComboBox::outlineColourId, ThemeColour::border},
+        {juce::ComboBox::focusedOutlineColourId, ThemeColour::borderHover},
+        {juce::ComboBox::buttonColourId, ThemeColour::surfaceRaised},
+        {juce::ComboBox::textColourId, ThemeColour::textPrimary},
+        {juce::ComboBox::arrowColourId, ThemeColour::textSecondary},
+        {juce::ToggleButton::textColourId, ThemeColour::textSecondary},
+        {juce::ToggleButton::tickColourId, ThemeColour::accent},
+        {juce::ToggleButton::tickDisabledColourId, ThemeColour::borderHover},
+        {juce::TextEditor::focusedOutlineColourId, ThemeColour::borderHover},
+    };
+    for (const auto& [id, role] : roles) setColour(id, themeColour(role));
     setColour(juce::TooltipWindow::backgroundColourId, themeColour(ThemeColour::popupBackground));
     setColour(juce::TooltipWindow::textColourId, themeColour(ThemeColour::textSecondary));
     setColour(juce::TooltipWindow::outlineColourId, themeColour(ThemeColour::border));
@@ -97,9 +138,29 @@ void V6LookAndFeel::drawTextEditorOutline(juce::Graphics& g, int width, int heig
 }
 
 void V6LookAndFeel::drawPopupMenuBackgroundWithOptions(juce::Graphics& g, int width, int height,
-                                                       const juce::PopupMenu::Options&) {
+                                                       const juce::PopupMenu::Options& options) {
+    // A menu in a desktop window of its own stays opaque where the display
+    // cannot blend windows; the framework fills it white first. Its corners
+    // then take the colour of the window it most often opens over rather than
+    // showing white around the rounded box.
+    if (options.getParentComponent() == nullptr && !juce::Desktop::canUseSemiTransparentWindows())
+        g.fillAll(themeColour(ThemeColour::windowBackground));
     paintThemedBox(g, {0.0f, 0.0f, static_cast<float>(width), static_cast<float>(height)}, 10.0f,
                    ThemeColour::popupBackground);
+}
+
+void V6LookAndFeel::preparePopupMenuWindow(juce::Component& menuWindow) {
+    // The framework makes a menu opaque whenever its background colour is, and
+    // then leaves the corners outside the rounded box unpainted. Inside a
+    // window, or where the display can blend windows, let what is behind show.
+    if (!menuWindow.isOnDesktop() || juce::Desktop::canUseSemiTransparentWindows()) menuWindow.setOpaque(false);
+}
+
+void V6LookAndFeel::drawResizableFrame(juce::Graphics&, int, int, const juce::BorderSize<int>&) {
+    // The framework draws this square frame over menus shown inside a window,
+    // where it would darken the corners outside their rounded outline. The
+    // program's resizable windows use the system's frame, so nothing else
+    // draws one.
 }
 
 void V6LookAndFeel::drawPopupMenuItem(juce::Graphics& g, const juce::Rectangle<int>& area, bool isSeparator,
@@ -178,6 +239,27 @@ void V6LookAndFeel::drawTooltip(juce::Graphics& g, const juce::String& text, int
     g.setFont(makeFont(kTypeBody));
     g.drawFittedText(text, 7, 4, std::max(width - 14, 0), std::max(height - 8, 0), juce::Justification::centredLeft,
                      8);
+}
+
+juce::AlertWindow* V6LookAndFeel::createAlertWindow(const juce::String& title, const juce::String& message,
+                                                    const juce::String& button1, const juce::String& button2,
+                                                    const juce::String& button3, juce::MessageBoxIconType iconType,
+                                                    int numButtons, juce::Component* associatedComponent) {
+    auto* window = LookAndFeel_V2::createAlertWindow(title, message, button1, button2, button3, iconType,
+                                                     numButtons, associatedComponent);
+    if (window == nullptr) return nullptr;
+    // The box is a desktop window of its own: without this it would be drawn
+    // by the framework's default look, not by the one that created it. The
+    // window holds the look weakly, so a box that outlives it falls back
+    // safely. Setting it lays the box out again; the V4 margins follow.
+    window->setLookAndFeel(this);
+    constexpr int margin = 50;
+    window->setBounds(window->getBounds().withSizeKeepingCentre(window->getWidth() + margin,
+                                                                window->getHeight() + margin));
+    for (auto* child : window->getChildren())
+        if (auto* button = dynamic_cast<juce::TextButton*>(child))
+            button->setBounds(button->getBounds() + juce::Point<int>(margin / 2, 40));
+    return window;
 }
 
 }  // namespace vt6::ui::widgets

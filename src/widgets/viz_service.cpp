@@ -8,10 +8,30 @@ V6VizService::~V6VizService() { stopTimer(); }
 
 void V6VizService::addClient(Client* client) {
     if (std::find(clients_.begin(), clients_.end(), client) == clients_.end()) clients_.push_back(client);
+    runTimerWhileNeeded();
 }
 
 void V6VizService::removeClient(Client* client) {
     clients_.erase(std::remove(clients_.begin(), clients_.end(), client), clients_.end());
+    runTimerWhileNeeded();
+}
+
+void V6VizService::start(int intervalMs) {
+    intervalMs_ = std::max(intervalMs, 1);
+    runTimerWhileNeeded();
+}
+
+void V6VizService::stop() {
+    intervalMs_ = 0;
+    stopTimer();
+}
+
+void V6VizService::runTimerWhileNeeded() {
+    if (intervalMs_ > 0 && !clients_.empty()) {
+        if (getTimerInterval() != intervalMs_) startTimer(intervalMs_);
+    } else {
+        stopTimer();
+    }
 }
 
 void V6VizService::timerCallback() {

@@ -10,7 +10,10 @@
 
 namespace vt6::ui::widgets {
 
-class V6VizService : public juce::Timer {
+// The clock's timer runs only while it has been started and at least one
+// client is registered: an idle window must not wake the process 30 times a
+// second for nobody.
+class V6VizService : private juce::Timer {
 public:
     class Client {
     public:
@@ -26,6 +29,13 @@ public:
     void addClient(Client* client);
     void removeClient(Client* client);
 
+    // Ticks every intervalMs while clients are registered; stop() ends that.
+    void start(int intervalMs);
+    void stop();
+    bool isStarted() const noexcept { return intervalMs_ > 0; }
+    using juce::Timer::getTimerInterval;
+    using juce::Timer::isTimerRunning;
+
     double clock() const noexcept { return clock_; }
     const std::vector<Client*>& clients() const noexcept { return clients_; }
 
@@ -33,8 +43,11 @@ public:
 
 private:
     std::vector<Client*> clients_;
+    void runTimerWhileNeeded();
+
     std::function<bool()> gate_;
     double clock_ = 0.0;
+    int intervalMs_ = 0;
 };
 
 // Times are the system's millisecond counter and are compared by unsigned

@@ -176,23 +176,58 @@ TEST_F(MainComponentTest, ButtonStates) {
     c.setUndoManager(nullptr);
 }
 
-TEST_F(MainComponentTest, Shortcuts) {
+TEST_F(MainComponentTest, ShortcutsReachTheirOperations) {
     auto& c = make();
     MainComponentTestAccess a(c);
+    std::vector<ShellAction> seen;
+    c.setActionObserver([&](ShellAction action) { seen.push_back(action); });
     const auto ctrl = juce::ModifierKeys::ctrlModifier;
-    EXPECT_FALSE(c.keyPressed(juce::KeyPress(',', 0, 0)));          // no Ctrl: passed on
-    EXPECT_FALSE(c.keyPressed(juce::KeyPress('q', ctrl, 0)));       // not ours
-    EXPECT_TRUE(c.keyPressed(juce::KeyPress('s', ctrl, 0)));        // reaches save, which needs a file
-    EXPECT_TRUE(c.keyPressed(juce::KeyPress('S', ctrl | juce::ModifierKeys::shiftModifier, 0)));
-    EXPECT_TRUE(c.keyPressed(juce::KeyPress('o', ctrl, 0)));
-    EXPECT_TRUE(c.keyPressed(juce::KeyPress('n', ctrl, 0)));
-
-    a.setBusy(true, false);
-    EXPECT_FALSE(c.keyPressed(juce::KeyPress(',', ctrl, 0)));  // busy: passed on, nothing opens
-    EXPECT_EQ(a.settingsWindow(), nullptr);
+    const auto shift = juce::ModifierKeys::shiftModifier;
+    struct Case {
+        const char* what;
+        juce::KeyPress key;
+        bool busy;
+        bool taken;
+        std::vector<ShellAction> reached;
+    };
+    const Case cases[] = {
+        {"Ctrl+O", juce::KeyPress('o', ctrl, 0), false, true, {ShellAction::open}},
+        {"Ctrl+Shift+O", juce::KeyPress('O', ctrl | shift, 0), false, true, {ShellAction::open}},
+        {"Ctrl+N", juce::KeyPress('n', ctrl, 0), false, true, {ShellAction::newFile}},
+        {"Ctrl+S without a file still reaches save", juce::KeyPress('s', ctrl, 0), false, true, {ShellAction::save}},
+        {"Ctrl+Shift+S", juce::KeyPress('S', ctrl | shift, 0), false, true, {ShellAction::saveAs}},
+        {"O without Ctrl is passed on", juce::KeyPress('o', 0, 0), false, false, {}},
+        {"N with Alt only is passed on", juce::KeyPress('n', juce::ModifierKeys::altModifier, 0), false, false, {}},
+        {"comma without Ctrl is passed on", juce::KeyPress(',', 0, 0), false, false, {}},
+        {"Ctrl+Q is not ours", juce::KeyPress('q', ctrl, 0), false, false, {}},
+        {"Ctrl+O while busy", juce::KeyPress('o', ctrl, 0), true, false, {}},
+        {"Ctrl+N while busy", juce::KeyPress('n', ctrl, 0), true, false, {}},
+        {"Ctrl+S while busy", juce::KeyPress('s', ctrl, 0), true, false, {}},
+        {"Ctrl+comma while busy", juce::KeyPress(',', ctrl, 0), true, false, {}},
+    };
+    for (const auto& k : cases) {
+        seen.clear();
+        a.setBusy(k.busy, false);
+        EXPECT_EQ(c.keyPressed(k.key), k.taken) << k.what;
+        EXPECT_EQ(seen, k.reached) << k.what;
+        EXPECT_EQ(a.settingsWindow(), nullptr) << k.what;
+    }
     a.setBusy(false, false);
 
+    // The header buttons lead to the same operations.
+    const std::pair<const char*, ShellAction> buttons[] = {
+        {"OPEN ZEM", ShellAction::open}, {"NEW ZEM", ShellAction::newFile}, {"SETTINGS", ShellAction::settings}};
+    for (const auto& [name, action] : buttons) {
+        seen.clear();
+        a.button(name).triggerClick();
+        test::pumpUntil([&] { return !seen.empty(); });
+        EXPECT_EQ(seen, std::vector<ShellAction>{action}) << name;
+    }
+    a.settingsWindow()->closeButtonPressed();
+
+    seen.clear();
     EXPECT_TRUE(c.keyPressed(juce::KeyPress(',', ctrl, 0)));
+    EXPECT_EQ(seen, std::vector<ShellAction>{ShellAction::settings});
     ASSERT_NE(a.settingsWindow(), nullptr);
     EXPECT_TRUE(a.settingsWindow()->isVisible());
     EXPECT_EQ(a.settingsWindow()->getName(), "ZEM Rivir - Settings");

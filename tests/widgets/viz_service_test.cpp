@@ -66,6 +66,42 @@ TEST(VizService, InactiveClientsAreSkippedButTheClockRuns) {
     EXPECT_DOUBLE_EQ(clock.clock(), 0.066);
 }
 
+TEST(VizService, TimerRunsOnlyWhileStartedWithClients) {
+    V6VizService clock;
+    Client a, b;
+    struct Step {
+        const char* what;
+        std::function<void()> act;
+        bool running;
+    };
+    const Step steps[] = {
+        {"started, nobody listens", [&] { clock.start(33); }, false},
+        {"first client", [&] { clock.addClient(&a); }, true},
+        {"second client", [&] { clock.addClient(&b); }, true},
+        {"one of two leaves", [&] { clock.removeClient(&a); }, true},
+        {"last client leaves", [&] { clock.removeClient(&b); }, false},
+        {"a client returns", [&] { clock.addClient(&a); }, true},
+        {"stopped with a client", [&] { clock.stop(); }, false},
+        {"client added while stopped", [&] { clock.addClient(&b); }, false},
+        {"started again", [&] { clock.start(33); }, true},
+        {"removing a stranger", [&] { clock.removeClient(nullptr); }, true},
+    };
+    for (const auto& step : steps) {
+        step.act();
+        EXPECT_EQ(clock.isTimerRunning(), step.running) << step.what;
+        if (step.running) {
+            EXPECT_EQ(clock.getTimerInterval(), 33) << step.what;
+        }
+    }
+
+    // The last client leaving from inside its own tick stops the timer too.
+    clock.removeClient(&b);
+    a.onTick = [&] { clock.removeClient(&a); };
+    clock.timerCallback();
+    EXPECT_FALSE(clock.isTimerRunning());
+    EXPECT_TRUE(clock.clients().empty());
+}
+
 TEST(ChipFlashTracker, EnvelopeByAge) {
     const std::pair<uint32_t, float> cases[] = {{0, 0.0f},   {35, 0.5f},  {70, 1.0f},        {349, 1.0f},
                                                 {350, 1.0f}, {525, 0.5f}, {699, 1.0f / 350}, {700, 0.0f}};

@@ -1,0 +1,184 @@
+// The real main window on the virtual display: what the window manager is
+// told, and where keys go before the user has clicked anything.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "app/application.hpp"
+#include "app/fake_audio.hpp"
+#include "app/main_component.hpp"
+#include "app/message_boxes.hpp"
+#include "widgets/gui_support.hpp"
+
+// Last: the framework's headers take some of these names away again.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/keysym.h>
+
+namespace vt6::maker {
+namespace {
+
+// A connection of the test's own, as any other client would see the window.
+struct XConnection {
+    Display* display = XOpenDisplay(nullptr);
+    ~XConnection() {
+        if (display != nullptr) XCloseDisplay(display);
+    }
+};
+
+::Window nativeHandle(juce::Component& window) {
+    auto* peer = window.getPeer();
+    return peer == nullptr ? 0 : static_cast<::Window>(reinterpret_cast<uintptr_t>(peer->getNativeHandle()));
+}
+
+struct SizeHints {
+    long flags = 0;
+    int minWidth = 0, minHeight = 0, maxWidth = 0, maxHeight = 0;
+};
+
+SizeHints readSizeHints(Display* display, ::Window window) {
+    SizeHints out;
+    XSizeHints* hints = XAllocSizeHints();
+    long supplied = 0;
+    if (hints != nullptr && XGetWMNormalHints(display, window, hints, &supplied) != 0)
+        out = {hints->flags, hints->min_width, hints->min_height, hints->max_width, hints->max_height};
+    if (hints != nullptr) XFree(hints);
+    return out;
+}
+
+bool hasSizeLimits(const SizeHints& h) {
+    return (h.flags & PMinSize) != 0 && (h.flags & PMaxSize) != 0 && h.minWidth == 1180 && h.minHeight == 600 &&
+           h.maxWidth == 3840 && h.maxHeight == 2160;
+}
+
+// Delivers a key stroke to the window the way the X server does, so that it
+// takes the framework's whole route from the event to a component. The
+// framework follows Ctrl and Shift by their own key events, as they come.
+void sendKeyStroke(Display* display, ::Window window, KeySym symbol, bool ctrl, bool shift) {
+    XKeyEvent key{};
+    key.display = display;
+    key.window = window;
+    key.root = DefaultRootWindow(display);
+    key.subwindow = None;
+    key.time = CurrentTime;
+    key.same_screen = True;
+    const auto send = [&](int type, KeySym sym) {
+        key.type = type;
+        key.keycode = XKeysymToKeycode(display, sym);
+        XSendEvent(display, window, True, type == KeyPress ? KeyPressMask : KeyReleaseMask,
+                   reinterpret_cast<XEvent*>(&key));
+    };
+    if (ctrl) send(KeyPress, XK_Control_L);
+    key.state = ctrl ? ControlMask : 0;
+    if (shift) send(KeyPress, XK_Shift_L);
+    key.state |= shift ? ShiftMask : 0;
+    send(KeyPress, symbol);
+    send(KeyRelease, symbol);
+    if (shift) send(KeyRelease, XK_Shift_L);
+    key.state &= ~static_cast<unsigned int>(ShiftMask);
+    if (ctrl) send(KeyRelease, XK_Control_L);
+    XFlush(display);
+}
+
+// Counts its own paints; it sits on top of the content, so a count that grew
+// means the window behind it was painted in the same pass.
+struct PaintProbe : juce::Component {
+    int paints = 0;
+    PaintProbe() { setInterceptsMouseClicks(false, false); }
+    void paint(juce::Graphics&) override { ++paints; }
+};
+
+struct MainWindowTest : ::testing::Test {
+    std::unique_ptr<test::ScopedFakeAudio> fake = std::make_unique<test::ScopedFakeAudio>();
+    XConnection x;
+
+    void SetUp() override {
+        ASSERT_NE(x.display, nullptr);
+        settingsFileLocation().deleteFile();
+        setMessageBoxPresenter([](const juce::MessageBoxOptions&, std::function<void(int)> done) {
+            if (done) done(0);
+        });
+    }
+    void TearDown() override { setMessageBoxPresenter({}); }
+};
+
+TEST_F(MainWindowTest, SizeLimitsReachTheWindowManagerFromTheStart) {
+    Application::Window window;
+    const auto handle = nativeHandle(window);
+    ASSERT_NE(handle, 0u);
+    // Already before the window is first painted and placed again.
+    EXPECT_TRUE(hasSizeLimits(readSizeHints(x.display, handle)));
+
+    auto* main = dynamic_cast<MainComponent*>(window.getContentComponent());
+    ASSERT_NE(main, nullptr);
+    PaintProbe probe;
+    main->addAndMakeVisible(probe);
+    probe.setBounds(0, 0, 10, 10);
+
+    // The first paint rebuilds the back buffer, which places the window anew.
+    ASSERT_TRUE(test::pumpUntil([&] { return probe.paints > 0; }));
+    test::pumpFor(100);
+    EXPECT_TRUE(hasSizeLimits(readSizeHints(x.display, handle)));
+
+    // After some seconds without painting the framework drops its back
+    // buffer; the next paint builds and places it again.
+    test::pumpFor(3300);
+    const int before = probe.paints;
+    probe.repaint();
+    ASSERT_TRUE(test::pumpUntil([&] { return probe.paints > before; }));
+    test::pumpFor(100);
+    const auto hints = readSizeHints(x.display, handle);
+    EXPECT_TRUE(hasSizeLimits(hints)) << "flags " << hints.flags << ", min " << hints.minWidth << " x "
+                                      << hints.minHeight << ", max " << hints.maxWidth << " x " << hints.maxHeight;
+    main->removeChildComponent(&probe);
+}
+
+TEST_F(MainWindowTest, ShortcutsWorkRightAfterStartWithoutAClick) {
+    Application::Window window;
+    auto* main = dynamic_cast<MainComponent*>(window.getContentComponent());
+    ASSERT_NE(main, nullptr);
+    std::vector<ShellAction> seen;
+    main->setActionObserver([&](ShellAction action) { seen.push_back(action); });
+
+    ASSERT_TRUE(test::pumpUntil([&] { return window.isShowing() && main->hasKeyboardFocus(false); }))
+        << "focused: "
+        << (juce::Component::getCurrentlyFocusedComponent() == nullptr
+                ? juce::String("nothing")
+                : juce::Component::getCurrentlyFocusedComponent()->getName());
+
+    const auto handle = nativeHandle(window);
+    struct Case {
+        const char* what;
+        KeySym key;
+        bool ctrl, shift;
+        std::vector<ShellAction> reached;
+    };
+    const Case cases[] = {
+        {"Ctrl+O", XK_o, true, false, {ShellAction::open}},
+        {"Ctrl+N", XK_n, true, false, {ShellAction::newFile}},
+        {"Ctrl+Shift+S", XK_s, true, true, {ShellAction::saveAs}},
+        {"O alone", XK_o, false, false, {}},
+    };
+    for (const auto& k : cases) {
+        seen.clear();
+        sendKeyStroke(x.display, handle, k.key, k.ctrl, k.shift);
+        if (k.reached.empty()) {
+            // Nothing must arrive: give the event its time, then look.
+            test::pumpUntil([&] { return !seen.empty(); }, 300);
+        } else {
+            test::pumpUntil([&] { return seen.size() >= k.reached.size(); });
+        }
+        EXPECT_EQ(seen, k.reached) << k.what;
+    }
+
+    // The window itself taking the focus again (as when it is activated with
+    // nothing inside focused) hands it on to the content.
+    window.grabKeyboardFocus();
+    test::pumpUntil([&] { return main->hasKeyboardFocus(false); }, 1000);
+    EXPECT_TRUE(main->hasKeyboardFocus(false));
+}
+
+}  // namespace
+}  // namespace vt6::maker
