@@ -261,6 +261,31 @@ TEST_F(MainComponentTest, ImportReportAndMessages) {
     a.setBusy(false, false);
 }
 
+TEST_F(MainComponentTest, TheFrameworksAlertWindowWearsTheTheme) {
+    auto& c = make();
+    MainComponentTestAccess a(c);
+    setMessageBoxPresenter({});  // the framework's own box, as the program shows it
+    a.button("IMPORT REPORT").triggerClick();
+    juce::AlertWindow* box = nullptr;
+    test::pumpUntil([&] {
+        auto& desktop = juce::Desktop::getInstance();
+        for (int i = 0; i < desktop.getNumComponents(); ++i)
+            if (auto* w = dynamic_cast<juce::AlertWindow*>(desktop.getComponent(i))) box = w;
+        return box != nullptr;
+    });
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(&box->getLookAndFeel(), &c.getLookAndFeel());
+    const auto image = test::render(*box);
+    EXPECT_EQ(image.getPixelAt(image.getWidth() - 6, 12), ui::themeColour(ui::ThemeColour::panelBackground));
+    box->exitModalState(0);
+    test::pumpUntil([&] {
+        auto& desktop = juce::Desktop::getInstance();
+        for (int i = 0; i < desktop.getNumComponents(); ++i)
+            if (dynamic_cast<juce::AlertWindow*>(desktop.getComponent(i)) != nullptr) return false;
+        return true;
+    });
+}
+
 TEST_F(MainComponentTest, AudioStatusAndDeviceSetting) {
     {
         auto& c = make();
