@@ -244,6 +244,22 @@ TEST_F(MainComponentTest, ShortcutsReachTheirOperations) {
     EXPECT_TRUE(boxes.empty());
 }
 
+TEST_F(MainComponentTest, AnimationClockSleepsUntilSomethingAnimates) {
+    auto& c = make();
+    auto& clock = c.animationClock();
+    EXPECT_TRUE(clock.isStarted());
+    EXPECT_FALSE(clock.isTimerRunning());  // an idle window wakes nobody
+    struct Animation : ui::widgets::V6VizService::Client {
+        void tick(double) override {}
+        bool isActive() override { return true; }
+    } animation;
+    clock.addClient(&animation);
+    EXPECT_TRUE(clock.isTimerRunning());
+    EXPECT_EQ(clock.getTimerInterval(), 33);
+    clock.removeClient(&animation);
+    EXPECT_FALSE(clock.isTimerRunning());
+}
+
 TEST_F(MainComponentTest, ImportReportAndMessages) {
     auto& c = make();
     MainComponentTestAccess a(c);
