@@ -51,6 +51,7 @@ struct FlacDecodeState {
     int32_t sampleRate = 0;
     uint64_t frames = 0;
     std::vector<uint8_t> output;
+    std::vector<uint8_t> scratch;  // one frame, packed
     uint64_t framesDecoded = 0;
     bool streamInfoSeen = false;
     bool failed = false;
@@ -140,9 +141,11 @@ FLAC__StreamDecoderWriteStatus decodeWrite(const FLAC__StreamDecoder*, const FLA
         }
         const size_t channels = static_cast<size_t>(s.channels);
         const size_t width = static_cast<size_t>(s.bits) / 8;
-        const size_t start = s.output.size();
-        s.output.resize(start + size_t{n} * channels * width);
-        uint8_t* out = s.output.data() + start;
+        // Packed into a scratch block, then appended: the output is never
+        // cleared ahead of the bytes that overwrite it.
+        const size_t bytes = size_t{n} * channels * width;
+        if (s.scratch.size() < bytes) s.scratch.resize(bytes);
+        uint8_t* out = s.scratch.data();
         for (uint32_t i = 0; i < n; ++i) {
             for (size_t ch = 0; ch < channels; ++ch) {
                 const auto v = static_cast<uint32_t>(buffer[ch][i]);
@@ -152,6 +155,7 @@ FLAC__StreamDecoderWriteStatus decodeWrite(const FLAC__StreamDecoder*, const FLA
                 out += width;
             }
         }
+        s.output.insert(s.output.end(), s.scratch.data(), s.scratch.data() + bytes);
         s.framesDecoded += n;
         return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
     } catch (const std::bad_alloc&) {
@@ -175,6 +179,21 @@ void decodeError(const FLAC__StreamDecoder*, FLAC__StreamDecoderErrorStatus stat
 
 // ------------------------------------------------------------------ encoding
 
+// The most a stream written here can take: libFLAC falls back to verbatim
+// subframes, so no frame holds more than its plain audio plus its framing,
+// and the stream head holds the marker, STREAMINFO, the seek table and the
+// encoder's own comment block. Reserving this up front means the output
+// never grows, and never copies itself, in the middle of noisy audio.
+uint64_t encodedSizeBound(uint64_t plainBytes, uint64_t frames, int32_t channels) {
+    const uint64_t blocks = (frames + kFlacBlockSize - 1) / kFlacBlockSize;
+    constexpr uint64_t kFrameFraming = 32;      // header (at most 16), footer CRC, byte alignment
+    constexpr uint64_t kSubframeFraming = 2;    // header byte and wasted-bits code
+    constexpr uint64_t kStreamHead = 4 + 38 + 4 + 1024;  // marker, STREAMINFO, comment block
+    constexpr uint64_t kSeekPoint = 18;
+    return plainBytes + blocks * (kFrameFraming + kSubframeFraming * static_cast<uint64_t>(channels) + kSeekPoint) +
+           kStreamHead;
+}
+
 struct FlacEncodeSink {
     std::vector<uint8_t> output;
     uint64_t position = 0;
@@ -183,12 +202,17 @@ struct FlacEncodeSink {
 FLAC__StreamEncoderWriteStatus encodeWrite(const FLAC__StreamEncoder*, const FLAC__byte buffer[], size_t bytes,
                                            uint32_t, uint32_t, void* client) {
     FlacEncodeSink& sink = *static_cast<FlacEncodeSink*>(client);
+    // Rewrites (STREAMINFO, the seek table) land inside what is written;
+    // everything else appends, copied once and never cleared first.
+    const size_t size = sink.output.size();
+    const size_t inside = sink.position < size ? std::min<size_t>(bytes, size - static_cast<size_t>(sink.position)) : 0;
+    if (inside > 0) std::memcpy(sink.output.data() + sink.position, buffer, inside);
     try {
-        if (sink.output.size() < sink.position + bytes) sink.output.resize(sink.position + bytes);
+        if (sink.position > size) sink.output.resize(static_cast<size_t>(sink.position));
+        if (inside < bytes) sink.output.insert(sink.output.end(), buffer + inside, buffer + bytes);
     } catch (const std::bad_alloc&) {
         return FLAC__STREAM_ENCODER_WRITE_STATUS_FATAL_ERROR;
     }
-    if (bytes > 0) std::memcpy(sink.output.data() + sink.position, buffer, bytes);
     sink.position += bytes;
     return FLAC__STREAM_ENCODER_WRITE_STATUS_OK;
 }
@@ -357,7 +381,7 @@ Result<std::vector<uint8_t>> encodeFlacPayload(ByteView pcm, int32_t bits, int32
     }
 
     FlacEncodeSink sink;
-    sink.output.reserve(pcm.size() / 2 + 4096);
+    sink.output.reserve(static_cast<size_t>(encodedSizeBound(pcm.size(), frames, channels)));
     if (FLAC__stream_encoder_init_stream(e, encodeWrite, encodeSeek, encodeTell, nullptr, &sink) !=
         FLAC__STREAM_ENCODER_INIT_STATUS_OK) {
         return fail(ErrorCode::FlacError, "FLAC encoder init failed (state " + encoderStateText(e) + ")");

@@ -2,14 +2,21 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <limits>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <new>
 #include <set>
+#include <thread>
 #include <utility>
+
+#include <sodium.h>
 
 #include "audio/codec.hpp"
 #include "audio/flac_codec.hpp"
@@ -19,6 +26,7 @@
 #include "format/checksum.hpp"
 #include "format/framing.hpp"
 #include "format/sample_ext.hpp"
+#include "platform/cpu.hpp"
 #include "platform/file.hpp"
 
 namespace vt6::zem {
@@ -33,55 +41,75 @@ const std::string kDash = "\u2014";
 
 using platform::FileGuard;
 
-// The whole file again, checked against the size the read saw: the hash
-// and the audio must come from the bytes that were parsed.
-fmt::Result<fmt::Bytes> rereadWholeFile(const std::string& path, uint64_t parsedSize) {
-    const FileGuard file(platform::openFileUtf8(path));
-    if (file.fd() < 0) return fail(ErrorCode::ReadIo, "cannot open '" + path + "'");
-    // Legacy files were addressed with signed 32-bit offsets; a size beyond
-    // that counts as a failed size query (0), never as a wrapped one.
-    const std::optional<uint64_t> queried = platform::fileSize(file.fd());
-    const uint64_t size = queried && *queried <= kLegacyMaxFileBytes ? *queried : 0;
-    if (size != parsedSize)
-        return fail(ErrorCode::ReadIo, "'" + path + "' changed size since it was parsed (" + to_string(size) +
-                                           " vs " + to_string(parsedSize) + ")");
-    fmt::Bytes bytes(static_cast<size_t>(size));
-    const platform::ReadOutcome got = platform::readAt(file.fd(), bytes.data(), bytes.size(), 0);
-    if (got.bytesRead != bytes.size()) return fail(ErrorCode::ReadIo, "I/O error reading '" + path + "'");
-    return bytes;
+// Everything below reads the file through positioned reads on one
+// descriptor, so the conversion's threads share no file position.
+
+// The file hash and the legacy header bytes, from one pass over the file in
+// blocks; the file is never held whole.
+constexpr size_t kHashBlockBytes = size_t{1} << 20;
+
+fmt::Result<fmt::Unit> hashWholeFile(int fd, const std::string& path, uint64_t size, uint64_t headerBytes,
+                                     fmt::Digest128& hash, fmt::Bytes& header) {
+    if (sodium_init() < 0) return fail(ErrorCode::ReadIo, "cannot hash '" + path + "'");
+    crypto_generichash_state state;
+    crypto_generichash_init(&state, nullptr, 0, hash.size());
+    header.clear();
+    header.reserve(static_cast<size_t>(headerBytes));
+    const auto block = std::make_unique_for_overwrite<uint8_t[]>(kHashBlockBytes);
+    for (uint64_t done = 0; done < size;) {
+        const auto want = static_cast<size_t>(std::min<uint64_t>(kHashBlockBytes, size - done));
+        const platform::ReadOutcome got = platform::readAt(fd, block.get(), want, done);
+        if (got.bytesRead != want) return fail(ErrorCode::ReadIo, "I/O error reading '" + path + "'");
+        crypto_generichash_update(&state, block.get(), want);
+        if (done < headerBytes) {
+            const auto keep = static_cast<size_t>(std::min<uint64_t>(want, headerBytes - done));
+            header.insert(header.end(), block.get(), block.get() + keep);
+        }
+        done += want;
+    }
+    crypto_generichash_final(&state, hash.data(), hash.size());
+    return fmt::Unit{};
 }
 
-// Packed PCM of one legacy sample, whole frames only.
-fmt::Result<LegacyPcm> sampleAudio(const LegacyFile& legacy, size_t i, const fmt::Bytes& file,
-                                   const Zem4BlobDecoder* decoder, fmt::Export& out) {
-    const uint64_t n = i + 1;
+// Frames, channels, bits and rate of sample i as the record declares them,
+// with no audio yet.
+LegacyPcm sampleShape(const LegacyFile& legacy, size_t i) {
     LegacyPcm pcm;
     pcm.channels = legacy.stereo[i] != 0 ? 2 : 1;
     pcm.bits = legacy.bits[i];
     pcm.rate = legacy.sampleRate[i] < 1 ? 44100u : static_cast<uint32_t>(legacy.sampleRate[i]);
-    const uint64_t values = static_cast<uint64_t>(std::max(legacy.length[i], 0));
-    pcm.frames = values / pcm.channels;
-    const uint64_t whole = pcm.frames * (pcm.bits / 8) * pcm.channels;
-    if (legacy.decodedBytes[i] != whole)
-        appendImportWarning(out, "sample " + to_string(n) + ": odd interleaved length " + to_string(values) +
-                                     " for " + to_string(pcm.channels) + " channels " + kDash +
-                                     " trailing value dropped (no loader ever played it)");
+    pcm.frames = static_cast<uint64_t>(std::max(legacy.length[i], 0)) / pcm.channels;
+    return pcm;
+}
 
+uint64_t wholeBytes(const LegacyPcm& shape) { return shape.frames * (shape.bits / 8) * shape.channels; }
+
+// Packed PCM of one legacy sample, whole frames only.
+fmt::Result<LegacyPcm> sampleAudio(const LegacyFile& legacy, size_t i, int fd, uint64_t fileBytes,
+                                   const std::string& path, const Zem4BlobDecoder& decoder) {
+    const uint64_t n = i + 1;
+    LegacyPcm pcm = sampleShape(legacy, i);
+    const uint64_t values = static_cast<uint64_t>(std::max(legacy.length[i], 0));
+    const uint64_t whole = wholeBytes(pcm);
     const uint64_t offset = legacy.payloadOffset[i];
     const uint64_t stored = legacy.payloadBytes[i];
-    const uint64_t fileBytes = file.size();
+    const std::string readError = "I/O error reading '" + path + "'";
     if (legacy.codec[i] == 1) {
         if (offset > fileBytes || stored > fileBytes - offset)
             return fail(ErrorCode::ReadIo, "sample " + to_string(n) + ": v4 payload spans past EOF");
+        // Read into storage that is not cleared first: every byte is overwritten.
+        const auto bytes = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(std::max<uint64_t>(stored, 1)));
+        const platform::ReadOutcome got = platform::readAt(fd, bytes.get(), static_cast<size_t>(stored), offset);
+        if (got.bytesRead != stored) return fail(ErrorCode::ReadIo, readError);
         Zem4Blob blob;
-        blob.bytes = std::span<const uint8_t>(file.data() + offset, static_cast<size_t>(stored));
+        blob.bytes = std::span<const uint8_t>(bytes.get(), static_cast<size_t>(stored));
         blob.bits = static_cast<int32_t>(pcm.bits);
         blob.channels = static_cast<int32_t>(pcm.channels);
         blob.sampleRate = static_cast<int32_t>(pcm.rate);
         blob.length = static_cast<int64_t>(values);
         blob.storedCrc = legacy.payloadCrc[i];
         blob.sampleNumber = static_cast<int32_t>(n);
-        Zem4DecodeOut decoded = (*decoder)(blob);
+        Zem4DecodeOut decoded = decoder(blob);
         if (!decoded.error.empty()) return fail(ErrorCode::FlacError, std::move(decoded.error));
         if (decoded.pcm.size() != legacy.decodedBytes[i])
             return fail(ErrorCode::PlainBytesMismatch, "sample " + to_string(n) + ": v4 decode produced " +
@@ -94,15 +122,25 @@ fmt::Result<LegacyPcm> sampleAudio(const LegacyFile& legacy, size_t i, const fmt
 
     // Raw: a cut-off 3.x payload keeps zeros at its end.
     pcm.pcm.assign(static_cast<size_t>(whole), 0);
-    if (offset < fileBytes && whole > 0) {
-        const uint64_t copy = std::min(whole, fileBytes - offset);
-        std::memcpy(pcm.pcm.data(), file.data() + offset, static_cast<size_t>(copy));
+    const uint64_t copy = offset < fileBytes ? std::min(whole, fileBytes - offset) : 0;
+    if (copy > 0) {
+        const platform::ReadOutcome got = platform::readAt(fd, pcm.pcm.data(), static_cast<size_t>(copy), offset);
+        if (got.bytesRead != copy) return fail(ErrorCode::ReadIo, readError);
     }
     if (legacy.version == kLegacyVersionV40) {
-        // The 4.0 reader refuses a payload region beyond the file.
-        const size_t begin = static_cast<size_t>(std::min(offset, fileBytes));
-        const size_t end = static_cast<size_t>(std::min(offset + stored, fileBytes));
-        const uint32_t computed = crc32Ieee(std::span<const uint8_t>(file.data() + begin, end - begin));
+        // The 4.0 reader refuses a payload region beyond the file. The stored
+        // bytes may run past the whole frames (a dropped trailing value).
+        const uint64_t begin = std::min(offset, fileBytes);
+        const uint64_t end = std::min(offset + stored, fileBytes);
+        const uint64_t inPcm = std::min(end - begin, copy);
+        uint32_t state = crc32IeeeUpdate(kCrc32IeeeInit, std::span<const uint8_t>(pcm.pcm.data(), static_cast<size_t>(inPcm)));
+        if (end - begin > inPcm) {
+            std::vector<uint8_t> rest(static_cast<size_t>(end - begin - inPcm));
+            const platform::ReadOutcome got = platform::readAt(fd, rest.data(), rest.size(), begin + inPcm);
+            if (got.bytesRead != rest.size()) return fail(ErrorCode::ReadIo, readError);
+            state = crc32IeeeUpdate(state, rest);
+        }
+        const uint32_t computed = state ^ kCrc32IeeeInit;
         if (computed != legacy.payloadCrc[i]) {
             char text[128];
             std::snprintf(text, sizeof text,
@@ -158,6 +196,86 @@ struct PointAccumulator {
 
 std::string signedText(int64_t v) { return to_string(v); }
 
+// The summary outline points that sample frames [before, before + frames)
+// of `total` land in, folded per point. Partial outlines are merged in
+// sample order, which gives the folds of one pass over every frame.
+struct OutlineShare {
+    size_t first = 0;
+    std::vector<PointAccumulator> points;
+};
+
+OutlineShare outlineShare(uint64_t before, uint64_t frames, uint64_t total) {
+    OutlineShare share;
+    if (frames == 0 || total == 0) return share;
+    share.first = static_cast<size_t>(before * kSummaryThumbnailPairs / total);
+    const auto last = static_cast<size_t>((before + frames - 1) * kSummaryThumbnailPairs / total);
+    share.points.resize(last - share.first + 1);
+    return share;
+}
+
+// One sample's PEAK row (kImportPeakPoints pairs) and its outline share.
+void measureSamplePeaks(const LegacyPcm& a, uint8_t* row, uint64_t before, uint64_t total, OutlineShare& outline) {
+    const uint64_t frames = a.frames;
+    const uint64_t channels = a.channels;
+    const uint64_t width = a.bits / 8;
+    std::array<PointAccumulator, kImportPeakPoints> points{};
+    constexpr uint64_t kBlockFrames = 4096;
+    std::vector<float> block;
+    if (frames > 0 && channels > 0) block.resize(static_cast<size_t>(kBlockFrames * channels));
+    for (uint64_t first = 0; frames > 0 && channels > 0 && first < frames; first += kBlockFrames) {
+        const uint64_t n = std::min(kBlockFrames, frames - first);
+        const uint64_t offset = first * channels * width;
+        const uint64_t available = offset < a.pcm.size() ? a.pcm.size() - offset : 0;
+        fmt::pcmToFloat(a.pcm.data() + std::min<uint64_t>(offset, a.pcm.size()), available,
+                        static_cast<int32_t>(a.bits), n * channels, block.data());
+        for (uint64_t k = 0; k < n; ++k) {
+            // NaN stays out of the folds: a frame of NaNs touches nothing.
+            float lo = std::numeric_limits<float>::quiet_NaN();
+            float hi = lo;
+            for (uint64_t c = 0; c < channels; ++c) {
+                const float v = block[static_cast<size_t>(k * channels + c)];
+                if (std::isnan(v)) continue;
+                if (std::isnan(lo) || v < lo) lo = v;
+                if (std::isnan(hi) || v > hi) hi = v;
+            }
+            if (std::isnan(lo)) continue;
+            const uint64_t j = first + k;
+            points[static_cast<size_t>(j * kImportPeakPoints / frames)].fold(lo, hi);
+            outline.points[static_cast<size_t>((before + j) * kSummaryThumbnailPairs / total) - outline.first].fold(lo, hi);
+        }
+    }
+    for (size_t p = 0; p < kImportPeakPoints; ++p) {
+        row[2 * p] = static_cast<uint8_t>(quantizePeakLevel(points[p].min));
+        row[2 * p + 1] = static_cast<uint8_t>(quantizePeakLevel(points[p].max));
+    }
+}
+
+void mergeOutline(std::array<PointAccumulator, kSummaryThumbnailPairs>& thumb, const OutlineShare& share) {
+    for (size_t k = 0; k < share.points.size(); ++k)
+        if (share.points[k].set) thumb[share.first + k].fold(share.points[k].min, share.points[k].max);
+}
+
+// The SUMM record from the converted rows and the merged outline.
+void fillSummary(fmt::Zem6Model& model, const std::array<PointAccumulator, kSummaryThumbnailPairs>& thumb,
+                 uint64_t total) {
+    fmt::Summary& summary = model.summary;
+    summary = fmt::Summary{};
+    summary.present = true;
+    summary.sample_count = model.samples.size();
+    summary.band_histogram = histogram(model.samples, &fmt::SmplEntry::band);
+    summary.articulation_histogram = histogram(model.samples, &fmt::SmplEntry::articulation);
+    summary.layer_histogram = histogram(model.samples, &fmt::SmplEntry::layer);
+    summary.sample_rates = distinct(model.samples, &fmt::SmplEntry::sample_rate);
+    summary.bit_depths = distinct(model.samples, &fmt::SmplEntry::bits);
+    summary.channel_counts = distinct(model.samples, &fmt::SmplEntry::channels);
+    summary.total_frames = total;
+    summary.thumbnail.resize(kSummaryThumbnailPairs * 2);
+    for (size_t p = 0; p < kSummaryThumbnailPairs; ++p) {
+        summary.thumbnail[2 * p] = static_cast<uint8_t>(quantizePeakLevel(thumb[p].min));
+        summary.thumbnail[2 * p + 1] = static_cast<uint8_t>(quantizePeakLevel(thumb[p].max));
+    }
+}
+
 } // namespace
 
 void appendImportWarning(fmt::Export& out, std::string text) { out.warnings.push_back(std::move(text)); }
@@ -191,63 +309,14 @@ void fillLegacyPeaksAndSummary(fmt::Zem6Model& model, std::span<const LegacyPcm>
     for (size_t s = 0; s < count; ++s) total += audio[s].frames;
 
     std::array<PointAccumulator, kSummaryThumbnailPairs> thumb{};
-    std::vector<PointAccumulator> points(kImportPeakPoints);
-    constexpr uint64_t kBlockFrames = 4096;
-    std::vector<float> block;
     uint64_t before = 0;
     for (size_t s = 0; s < count; ++s) {
-        const LegacyPcm& a = audio[s];
-        const uint64_t frames = a.frames;
-        const uint64_t channels = a.channels;
-        const uint64_t width = a.bits / 8;
-        std::fill(points.begin(), points.end(), PointAccumulator{});
-        if (frames > 0 && channels > 0) block.resize(static_cast<size_t>(kBlockFrames * channels));
-        for (uint64_t first = 0; frames > 0 && channels > 0 && first < frames; first += kBlockFrames) {
-            const uint64_t n = std::min(kBlockFrames, frames - first);
-            const uint64_t offset = first * channels * width;
-            const uint64_t available = offset < a.pcm.size() ? a.pcm.size() - offset : 0;
-            fmt::pcmToFloat(a.pcm.data() + std::min<uint64_t>(offset, a.pcm.size()), available,
-                            static_cast<int32_t>(a.bits), n * channels, block.data());
-            for (uint64_t k = 0; k < n; ++k) {
-                // NaN stays out of the folds: a frame of NaNs touches nothing.
-                float lo = std::numeric_limits<float>::quiet_NaN();
-                float hi = lo;
-                for (uint64_t c = 0; c < channels; ++c) {
-                    const float v = block[static_cast<size_t>(k * channels + c)];
-                    if (std::isnan(v)) continue;
-                    if (std::isnan(lo) || v < lo) lo = v;
-                    if (std::isnan(hi) || v > hi) hi = v;
-                }
-                if (std::isnan(lo)) continue;
-                const uint64_t j = first + k;
-                points[static_cast<size_t>(j * kImportPeakPoints / frames)].fold(lo, hi);
-                thumb[static_cast<size_t>((before + j) * kSummaryThumbnailPairs / total)].fold(lo, hi);
-            }
-        }
-        uint8_t* row = model.peaks.data() + s * kImportPeakPoints * 2;
-        for (size_t p = 0; p < kImportPeakPoints; ++p) {
-            row[2 * p] = static_cast<uint8_t>(quantizePeakLevel(points[p].min));
-            row[2 * p + 1] = static_cast<uint8_t>(quantizePeakLevel(points[p].max));
-        }
-        before += frames;
+        OutlineShare share = outlineShare(before, audio[s].frames, total);
+        measureSamplePeaks(audio[s], model.peaks.data() + s * kImportPeakPoints * 2, before, total, share);
+        mergeOutline(thumb, share);
+        before += audio[s].frames;
     }
-
-    fmt::Summary& summary = model.summary;
-    summary = fmt::Summary{};
-    summary.present = true;
-    summary.sample_count = model.samples.size();
-    summary.band_histogram = histogram(model.samples, &fmt::SmplEntry::band);
-    summary.articulation_histogram = histogram(model.samples, &fmt::SmplEntry::articulation);
-    summary.layer_histogram = histogram(model.samples, &fmt::SmplEntry::layer);
-    summary.sample_rates = distinct(model.samples, &fmt::SmplEntry::sample_rate);
-    summary.bit_depths = distinct(model.samples, &fmt::SmplEntry::bits);
-    summary.channel_counts = distinct(model.samples, &fmt::SmplEntry::channels);
-    summary.total_frames = total;
-    summary.thumbnail.resize(kSummaryThumbnailPairs * 2);
-    for (size_t p = 0; p < kSummaryThumbnailPairs; ++p) {
-        summary.thumbnail[2 * p] = static_cast<uint8_t>(quantizePeakLevel(thumb[p].min));
-        summary.thumbnail[2 * p + 1] = static_cast<uint8_t>(quantizePeakLevel(thumb[p].max));
-    }
+    fillSummary(model, thumb, total);
 }
 
 std::vector<fmt::BandDef> legacyDynamicsBands(std::span<const float> levels, int32_t dynamicCount) {
@@ -316,6 +385,139 @@ fmt::Result<fmt::Unit> buildLegacyPayload(fmt::Export& out, const LegacyPcm& pcm
     return fmt::Unit{};
 }
 
+namespace {
+
+// What one sample's work leaves behind once its audio is dropped.
+struct SampleOutcome {
+    std::optional<fmt::ErrorInfo> audioError;
+    std::optional<fmt::ErrorInfo> payloadError;
+    fmt::Digest128 plainHash{};
+    OutlineShare outline;
+    std::vector<fmt::StagedPayload> payloads;
+};
+
+// One conversion's shared state. Threads take tasks from `next` in order:
+// task 0 hashes the file, task i + 1 converts sample i. Results land in
+// per-task slots and are read in order after every thread has joined, so
+// messages and payloads come out as one thread would produce them.
+struct ConversionPool {
+    const LegacyFile& legacy;
+    const std::string& path;
+    const LegacyImportOptions& options;
+    int fd = -1;
+    uint64_t fileBytes = 0;
+    size_t count = 0;
+    const Zem4BlobDecoder decoder = fmt::makeZem4FlacBlobDecoder();
+    std::vector<uint64_t> framesBefore;  // frames of all earlier samples
+    uint64_t totalFrames = 0;
+    uint8_t* peaks = nullptr;            // one row per sample, rows written by their own task
+
+    uint64_t headerBytes = 0;
+    fmt::Digest128 fileHash{};
+    fmt::Bytes header;
+    std::optional<fmt::ErrorInfo> hashError;
+    std::vector<SampleOutcome> outcomes;
+
+    std::atomic<size_t> next{0};
+    // An audio failure of sample k outranks everything after it; a payload
+    // failure only the payloads after it (audio failures still outrank it).
+    std::atomic<size_t> audioLimit;
+    std::atomic<size_t> payloadLimit;
+    std::atomic<bool> abandoned{false};
+    std::mutex mutex;
+    std::exception_ptr thrown;
+
+    ConversionPool(const LegacyFile& l, const std::string& p, const LegacyImportOptions& o, size_t n)
+        : legacy(l), path(p), options(o), count(n), outcomes(n), audioLimit(n), payloadLimit(n) {}
+
+    static void lower(std::atomic<size_t>& limit, size_t value) noexcept {
+        size_t seen = limit.load();
+        while (value < seen && !limit.compare_exchange_weak(seen, value)) {
+        }
+    }
+
+    void convertSample(size_t i) {
+        SampleOutcome& result = outcomes[i];
+        fmt::Result<LegacyPcm> read = sampleAudio(legacy, i, fd, fileBytes, path, decoder);
+        if (!read.ok()) {
+            result.audioError = read.error();
+            lower(audioLimit, i);
+            return;
+        }
+        const LegacyPcm& a = *read;
+        result.plainHash = fmt::blake2b128(a.pcm);
+        result.outline = outlineShare(framesBefore[i], a.frames, totalFrames);
+        measureSamplePeaks(a, peaks + i * kImportPeakPoints * 2, framesBefore[i], totalFrames, result.outline);
+        if (!options.buildPayloads || i > payloadLimit.load()) return;
+
+        const uint64_t n = i + 1;
+        const fmt::HeadTailSplit split = fmt::splitHeadTail(a.frames, a.rate, options.headMs);
+        const uint16_t codec = a.bits == 32 || a.frames == 0 ? fmt::kCodecRawPcm : fmt::kCodecFlac;
+        fmt::Export staged;
+        fmt::Result<fmt::Unit> built = fmt::Unit{};
+        if (split.hasTail) {
+            built = buildLegacyPayload(staged, a, n, codec, fmt::kTagAUDI, fmt::PayloadRole::head, 0, split.headFrames);
+            if (built.ok())
+                built = buildLegacyPayload(staged, a, n, codec, fmt::kTagAUDT, fmt::PayloadRole::tail,
+                                           split.headFrames, split.tailFrames);
+        } else {
+            built = buildLegacyPayload(staged, a, n, codec, fmt::kTagAUDI, fmt::PayloadRole::whole, 0, a.frames);
+        }
+        if (!built.ok()) {
+            result.payloadError = built.error();
+            lower(payloadLimit, i);
+            return;
+        }
+        result.payloads = std::move(staged.payloads);
+    }
+
+    void runTask(size_t task) {
+        if (task == 0) {
+            fmt::Result<fmt::Unit> hashed = hashWholeFile(fd, path, fileBytes, headerBytes, fileHash, header);
+            if (!hashed.ok()) {
+                hashError = hashed.error();
+                abandoned = true;
+            }
+            return;
+        }
+        const size_t i = task - 1;
+        if (i > audioLimit.load()) return;
+        convertSample(i);
+    }
+
+    void work() noexcept {
+        try {
+            for (;;) {
+                if (abandoned.load()) return;
+                const size_t task = next.fetch_add(1);
+                if (task > count) return;
+                runTask(task);
+            }
+        } catch (...) {
+            abandoned = true;
+            const std::lock_guard<std::mutex> lock(mutex);
+            if (!thrown) thrown = std::current_exception();
+        }
+    }
+
+    // Runs every task on `threads` threads, this one included, and joins them.
+    void run(unsigned threads) {
+        std::vector<std::thread> helpers;
+        try {
+            helpers.reserve(threads - 1);
+            for (unsigned k = 1; k < threads; ++k) helpers.emplace_back([this] { work(); });
+        } catch (...) {
+            // Threads that could not start leave their share to those that did,
+            // at the least this one.
+        }
+        work();
+        for (std::thread& t : helpers) t.join();
+        if (thrown) std::rethrow_exception(thrown);
+    }
+};
+
+} // namespace
+
 fmt::Result<fmt::Export> convertLegacyModel(const LegacyFile& legacy, const std::string& path,
                                             const LegacyImportOptions& options) {
     if (legacy.sampleCount < 1) return fail(ErrorCode::ModelInvalid, "legacy zem has no samples (importer requires >= 1)");
@@ -333,16 +535,54 @@ fmt::Result<fmt::Export> convertLegacyModel(const LegacyFile& legacy, const std:
         fmt::Export out;
         out.warnings = legacy.warnings;
 
-        ZEM_TRY_ASSIGN(const fmt::Bytes file, rereadWholeFile(path, legacy.fileSize));
-        const fmt::Digest128 fileHash = fmt::blake2b128(file);
-        const Zem4BlobDecoder decoder = fmt::makeZem4FlacBlobDecoder();
+        // The hash and the audio must come from the bytes that were parsed.
+        const FileGuard file(platform::openFileUtf8(path));
+        if (file.fd() < 0) return fail(ErrorCode::ReadIo, "cannot open '" + path + "'");
+        // Legacy files were addressed with signed 32-bit offsets; a size beyond
+        // that counts as a failed size query (0), never as a wrapped one.
+        const std::optional<uint64_t> queried = platform::fileSize(file.fd());
+        const uint64_t fileBytes = queried && *queried <= kLegacyMaxFileBytes ? *queried : 0;
+        if (fileBytes != legacy.fileSize)
+            return fail(ErrorCode::ReadIo, "'" + path + "' changed size since it was parsed (" + to_string(fileBytes) +
+                                               " vs " + to_string(legacy.fileSize) + ")");
 
-        std::vector<LegacyPcm> audio;
-        audio.reserve(count);
+        std::vector<LegacyPcm> shapes;
+        shapes.reserve(count);
         for (size_t i = 0; i < count; ++i) {
-            ZEM_TRY_ASSIGN(LegacyPcm pcm, sampleAudio(legacy, i, file, &decoder, out));
-            audio.push_back(std::move(pcm));
+            shapes.push_back(sampleShape(legacy, i));
+            const LegacyPcm& shape = shapes.back();
+            if (legacy.decodedBytes[i] != wholeBytes(shape))
+                appendImportWarning(out, "sample " + to_string(i + 1) + ": odd interleaved length " +
+                                             to_string(std::max(legacy.length[i], 0)) + " for " +
+                                             to_string(shape.channels) + " channels " + kDash +
+                                             " trailing value dropped (no loader ever played it)");
         }
+
+        fmt::Zem6Model& model = out.model;
+        model.points_per_sample = static_cast<uint16_t>(kImportPeakPoints);
+        model.peaks.assign(count * kImportPeakPoints * 2, 0);
+
+        ConversionPool pool(legacy, path, options, count);
+        pool.fd = file.fd();
+        pool.fileBytes = fileBytes;
+        pool.headerBytes = std::min<uint64_t>(fileBytes, legacy.payloadOffset[0]);
+        pool.peaks = model.peaks.data();
+        pool.framesBefore.resize(count);
+        for (size_t i = 0; i < count; ++i) {
+            pool.framesBefore[i] = pool.totalFrames;
+            pool.totalFrames += shapes[i].frames;
+        }
+        const unsigned threads =
+            options.threads != 0 ? static_cast<unsigned>(std::min<size_t>(options.threads, count))
+                                 : legacyDecodePoolSize(platform::hardwareThreads(), legacy.sampleCount);
+        pool.run(threads);
+
+        if (pool.hashError) return *pool.hashError;
+        for (const SampleOutcome& outcome : pool.outcomes)
+            if (outcome.audioError) return *outcome.audioError;
+        for (const SampleOutcome& outcome : pool.outcomes)
+            if (outcome.payloadError) return *outcome.payloadError;
+        const fmt::Digest128 fileHash = pool.fileHash;
 
         // Room links by sample number; the first direct sample naming a room
         // sample becomes its owner.
@@ -364,7 +604,6 @@ fmt::Result<fmt::Export> convertLegacyModel(const LegacyFile& legacy, const std:
             for (const uint64_t h : roomLinks[j])
                 if (h != 0 && directLink[h - 1] == 0) directLink[h - 1] = j + 1;
 
-        fmt::Zem6Model& model = out.model;
         fmt::ModelMetadata& meta = model.metadata;
         meta.spec_version = 1;
         legacyImporterTag(meta.creator_tool);
@@ -414,7 +653,7 @@ fmt::Result<fmt::Export> convertLegacyModel(const LegacyFile& legacy, const std:
         model.samples.reserve(count);
         for (size_t i = 0; i < count; ++i) {
             const uint64_t n = i + 1;
-            const LegacyPcm& a = audio[i];
+            const LegacyPcm& a = shapes[i];
             fmt::SmplEntry row;
             row.uid = n;
             if (!legacy.sampleNames[i].empty()) row.name = legacy.sampleNames[i];
@@ -438,7 +677,7 @@ fmt::Result<fmt::Export> convertLegacyModel(const LegacyFile& legacy, const std:
             if (legacy.excluded[i] != 0) row.muted = true;
             if (legacy.carriedFlag[i] != 0) row.soloed = true;
             row.audi_uid = n;
-            row.plain_hash = fmt::blake2b128(a.pcm);
+            row.plain_hash = pool.outcomes[i].plainHash;
             if (directLink[i] != 0) row.room_owner_uid = directLink[i];
             const fmt::HeadTailSplit split = fmt::splitHeadTail(a.frames, a.rate, options.headMs);
             const uint16_t codec = a.bits == 32 || a.frames == 0 ? fmt::kCodecRawPcm : fmt::kCodecFlac;
@@ -453,25 +692,17 @@ fmt::Result<fmt::Export> convertLegacyModel(const LegacyFile& legacy, const std:
             model.samples.push_back(std::move(row));
             anyTail = anyTail || split.hasTail;
 
-            if (options.buildPayloads) {
-                if (split.hasTail) {
-                    ZEM_TRY(buildLegacyPayload(out, a, n, codec, fmt::kTagAUDI, fmt::PayloadRole::head, 0,
-                                               split.headFrames));
-                    ZEM_TRY(buildLegacyPayload(out, a, n, codec, fmt::kTagAUDT, fmt::PayloadRole::tail,
-                                               split.headFrames, split.tailFrames));
-                } else {
-                    ZEM_TRY(buildLegacyPayload(out, a, n, codec, fmt::kTagAUDI, fmt::PayloadRole::whole, 0, a.frames));
-                }
-            }
+            for (fmt::StagedPayload& payload : pool.outcomes[i].payloads) out.payloads.push_back(std::move(payload));
         }
         meta.split_payloads = anyTail;
 
-        fillLegacyPeaksAndSummary(model, audio);
+        std::array<PointAccumulator, kSummaryThumbnailPairs> thumb{};
+        for (const SampleOutcome& outcome : pool.outcomes) mergeOutline(thumb, outcome.outline);
+        fillSummary(model, thumb, pool.totalFrames);
 
         fmt::LegacyProvenance lgcy;
         lgcy.version_magic = versionMagic;
-        const uint64_t headerBytes = std::min<uint64_t>(file.size(), legacy.payloadOffset[0]);
-        lgcy.header_bytes.assign(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(headerBytes));
+        lgcy.header_bytes = std::move(pool.header);
         lgcy.source_file_blake2b128 = fileHash;
         lgcy.warnings = out.warnings;
         model.lgcy = std::move(lgcy);

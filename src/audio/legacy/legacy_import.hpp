@@ -37,6 +37,10 @@ inline constexpr const char* kDefaultLegacyChannelNameText = "DIRECT";
 struct LegacyImportOptions {
     uint32_t headMs = kLegacyHeadMs;
     bool buildPayloads = false;
+    // Threads converting samples, the caller included; 0 sizes the pool as
+    // the reader's decode pool (legacyDecodePoolSize). The result does not
+    // depend on it.
+    unsigned threads = 0;
 };
 
 // One legacy sample's audio while converting: packed little-endian PCM of
@@ -54,8 +58,13 @@ struct LegacyPcm {
 // text behind "legacy read refused: ".
 fmt::Result<fmt::Export> importLegacyFile(const std::string& path, const LegacyImportOptions& options);
 
-// Converts a file already read from `path`; the file is read again whole (its
-// hash and audio), and must still have the size the read saw.
+// Converts a file already read from `path`, which must still have the size
+// the read saw. The file is hashed in one streaming pass, and each sample is
+// read, decoded, hashed, measured and (on request) coded into payloads on
+// its own, its audio dropped before the thread takes the next: memory holds
+// one sample's audio per thread, never the whole file. Warnings, the first
+// failure, rows and payloads come out in sample order, as one thread would
+// give them.
 fmt::Result<fmt::Export> convertLegacyModel(const LegacyFile& legacy, const std::string& path,
                                             const LegacyImportOptions& options);
 

@@ -9,17 +9,24 @@ namespace vt6::zem {
 
 namespace {
 
-constexpr std::array<uint32_t, 256> makeCrc32IeeeTable() {
-    std::array<uint32_t, 256> table{};
+// Eight tables: table 0 is the classic byte-at-a-time table, table k
+// advances a byte that still has k zero bytes to pass. Eight input bytes
+// then cost eight lookups that do not wait on one another.
+using Crc32IeeeTables = std::array<std::array<uint32_t, 256>, 8>;
+
+constexpr Crc32IeeeTables makeCrc32IeeeTables() {
+    Crc32IeeeTables t{};
     for (uint32_t i = 0; i < 256; ++i) {
         uint32_t c = i;
         for (int k = 0; k < 8; ++k) c = (c & 1u) != 0 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-        table[i] = c;
+        t[0][i] = c;
     }
-    return table;
+    for (size_t k = 1; k < 8; ++k)
+        for (uint32_t i = 0; i < 256; ++i) t[k][i] = (t[k - 1][i] >> 8) ^ t[0][t[k - 1][i] & 0xFFu];
+    return t;
 }
 
-constexpr std::array<uint32_t, 256> kCrc32IeeeTable = makeCrc32IeeeTable();
+constexpr Crc32IeeeTables kCrc32Ieee = makeCrc32IeeeTables();
 
 // Fuzz builds note a CRC mismatch and decode anyway, so the fuzzer reaches
 // the FLAC decoder behind the check.
@@ -62,10 +69,23 @@ Zem4DecodeOut decodeFlacBlob(const Zem4Blob& blob) {
 
 } // namespace
 
+uint32_t crc32IeeeUpdate(uint32_t state, std::span<const uint8_t> bytes) noexcept {
+    const uint8_t* p = bytes.data();
+    size_t n = bytes.size();
+    uint32_t c = state;
+    for (; n >= 8; n -= 8, p += 8) {
+        const uint32_t lo = c ^ (uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24);
+        const uint32_t hi = uint32_t{p[4]} | uint32_t{p[5]} << 8 | uint32_t{p[6]} << 16 | uint32_t{p[7]} << 24;
+        c = kCrc32Ieee[7][lo & 0xFFu] ^ kCrc32Ieee[6][(lo >> 8) & 0xFFu] ^ kCrc32Ieee[5][(lo >> 16) & 0xFFu] ^
+            kCrc32Ieee[4][lo >> 24] ^ kCrc32Ieee[3][hi & 0xFFu] ^ kCrc32Ieee[2][(hi >> 8) & 0xFFu] ^
+            kCrc32Ieee[1][(hi >> 16) & 0xFFu] ^ kCrc32Ieee[0][hi >> 24];
+    }
+    for (; n > 0; --n, ++p) c = kCrc32Ieee[0][(c ^ *p) & 0xFFu] ^ (c >> 8);
+    return c;
+}
+
 uint32_t crc32Ieee(std::span<const uint8_t> bytes) noexcept {
-    uint32_t c = 0xFFFFFFFFu;
-    for (const uint8_t b : bytes) c = kCrc32IeeeTable[(c ^ b) & 0xFFu] ^ (c >> 8);
-    return c ^ 0xFFFFFFFFu;
+    return crc32IeeeUpdate(kCrc32IeeeInit, bytes) ^ kCrc32IeeeInit;
 }
 
 Zem4BlobDecoder& legacyBlobDecoderSlot() {

@@ -37,6 +37,11 @@ using Zem4BlobDecoder = std::function<Zem4DecodeOut(const Zem4Blob&)>;
 // 0xFFFFFFFF, final complement). Empty input gives 0.
 uint32_t crc32Ieee(std::span<const uint8_t> bytes) noexcept;
 
+// The same CRC span by span: start from kCrc32IeeeInit, feed each span's
+// result to the next, and complement the last (XOR with kCrc32IeeeInit).
+inline constexpr uint32_t kCrc32IeeeInit = 0xFFFFFFFFu;
+uint32_t crc32IeeeUpdate(uint32_t state, std::span<const uint8_t> bytes) noexcept;
+
 // The process-wide decoder slot the sample loader consults. It starts empty;
 // storing into it while others read it is the storer's race to avoid.
 Zem4BlobDecoder& legacyBlobDecoderSlot();
