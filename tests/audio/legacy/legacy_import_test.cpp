@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <limits>
 #include <memory>
 #include <string>
@@ -24,6 +26,7 @@
 #include "format/reader.hpp"
 #include "format/sample_ext.hpp"
 #include "format/writer.hpp"
+#include "platform/cpu.hpp"
 
 namespace vt6::zem {
 namespace {
@@ -430,6 +433,118 @@ TEST(LegacyImportRefusals, VersionFourPayloads) {
         ASSERT_FALSE(r.ok());
         EXPECT_EQ(r.code(), c.code);
         EXPECT_EQ(r.message(), c.message);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The conversion pool: any number of threads gives what one thread gives.
+
+fmt::Bytes fileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return fmt::Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// A 4.0 file whose samples differ in depth, channels, codec and length, with
+// heads and tails, an odd raw length and a stale room lookup.
+BuilderFile mixedVersionFourFile(size_t count) {
+    BuilderFile desc;
+    desc.version = 6;
+    desc.dynamics = {0.25f, 0.5f, 1.0f};
+    for (size_t i = 0; i < count; ++i) {
+        BuilderSample s;
+        s.name = "hit " + std::to_string(i + 1);
+        s.sampleRate = 8000;  // a 250 ms head is 2000 frames
+        s.bits = std::array<uint8_t, 3>{16, 24, 32}[i % 3];
+        s.stereo = i % 2 == 0 ? 1 : 0;
+        s.codec = s.bits == 32 ? 0 : static_cast<uint8_t>(i % 4 == 1 ? 0 : 1);
+        s.length = static_cast<int32_t>((1500 + 300 * i) * (s.stereo != 0 ? 2 : 1));
+        if (i == 3) s.length += 1;  // odd for stereo raw: trailing value dropped
+        s.articulation = static_cast<int8_t>(1 + i % 2);
+        s.dynamicPart = static_cast<int16_t>(i % 3);
+        s.pcm = testing::patternPcm(s.bits, s.length, 3000 + 1000 * static_cast<int32_t>(i));
+        desc.samples.push_back(s);
+    }
+    desc.samples[2].roomBytes = {1, 0, 0};
+    desc.samples[2].roomLookup = {static_cast<int32_t>(count) + 5, 0, 0};
+    return desc;
+}
+
+TEST(LegacyImportPool, EveryThreadCountGivesTheOneThreadExport) {
+    const BuilderFile desc = mixedVersionFourFile(11);
+    TempFile legacy(testing::buildLegacyFile(desc));
+    const Zem4BlobDecoder decoder = fmt::makeZem4FlacBlobDecoder();
+    LegacyReadOptions readOptions;
+    readOptions.measurePeaks = true;
+    readOptions.blobDecoder = &decoder;
+    LegacyReadResult read = readLegacyFile(legacy.path(), readOptions);
+    ASSERT_TRUE(read.file) << read.error;
+
+    auto convert = [&](unsigned threads, TempFile& written) {
+        LegacyImportOptions options;
+        options.buildPayloads = true;
+        options.threads = threads;
+        fmt::Result<fmt::Export> out = convertLegacyModel(*read.file, legacy.path(), options);
+        EXPECT_TRUE(out.ok()) << out.message();
+        if (out.ok()) {
+            EXPECT_TRUE(fmt::writeZem6File(written.path(), out->model, out->payloads).ok());
+        }
+        return out;
+    };
+    TempFile oneFile;
+    const fmt::Result<fmt::Export> one = convert(1, oneFile);
+    ASSERT_TRUE(one.ok());
+    ASSERT_GE(one->warnings.size(), 2u);  // the odd length and the stale lookup
+    ASSERT_GT(one->payloads.size(), desc.samples.size());  // some samples have tails
+    const fmt::Bytes oneBytes = fileBytes(oneFile.path());
+
+    const unsigned poolSize = legacyDecodePoolSize(platform::hardwareThreads(), read.file->sampleCount);
+    for (const unsigned threads : {2u, 4u, 64u, 0u, poolSize}) {
+        SCOPED_TRACE(threads);
+        TempFile file;
+        const fmt::Result<fmt::Export> many = convert(threads, file);
+        ASSERT_TRUE(many.ok());
+        EXPECT_EQ(many->warnings, one->warnings);
+        ASSERT_EQ(many->payloads.size(), one->payloads.size());
+        for (size_t k = 0; k < one->payloads.size(); ++k) {
+            EXPECT_EQ(many->payloads[k].uid, one->payloads[k].uid) << k;
+            EXPECT_EQ(many->payloads[k].tag, one->payloads[k].tag) << k;
+            EXPECT_TRUE(many->payloads[k].bytes == one->payloads[k].bytes) << k;
+        }
+        EXPECT_TRUE(fileBytes(file.path()) == oneBytes);
+    }
+}
+
+// Several damaged samples: whichever thread meets which first, the failure
+// reported is that of the earliest sample, as on one thread.
+TEST(LegacyImportPool, TheEarliestFailureWinsAtEveryThreadCount) {
+    struct Case {
+        const char* name;
+        std::vector<size_t> damaged;  // samples whose stored CRC is wrong
+        std::string prefix;
+    };
+    const Case cases[] = {
+        {"one late sample", {9}, "sample 10: v4 "},
+        {"raw before FLAC", {1, 6}, "sample 2: v4 codec-0 payload"},
+        {"FLAC before raw", {0, 5}, "sample 1: v4 payload"},
+        {"all but the first", {1, 2, 3, 4, 5, 6, 7, 8, 9}, "sample 2: v4 codec-0 payload"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        BuilderFile desc = mixedVersionFourFile(10);
+        for (const size_t i : c.damaged)
+            desc.samples[i].payloadCrc = testing::referenceCrc32(testing::sampleStored(desc.samples[i])) ^ 1u;
+        TempFile legacy(testing::buildLegacyFile(desc));
+        LegacyReadResult read = readLegacyFile(legacy.path(), LegacyReadOptions{});
+        ASSERT_TRUE(read.file) << read.error;
+        for (const unsigned threads : {1u, 2u, 4u, 16u}) {
+            SCOPED_TRACE(threads);
+            LegacyImportOptions options;
+            options.buildPayloads = true;
+            options.threads = threads;
+            const fmt::Result<fmt::Export> r = convertLegacyModel(*read.file, legacy.path(), options);
+            ASSERT_FALSE(r.ok());
+            EXPECT_EQ(r.message().rfind(c.prefix, 0), 0u) << r.message();
+        }
     }
 }
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstddef>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,6 +22,23 @@ TEST(Crc32Ieee, KnownValues) {
     fmt::Bytes ramp(1000);
     for (size_t i = 0; i < ramp.size(); ++i) ramp[i] = static_cast<uint8_t>(i * 31 + 7);
     EXPECT_EQ(crc32Ieee(ramp), testing::referenceCrc32(ramp));
+}
+
+// Span by span gives the one-shot value wherever the cuts fall, including
+// inside and at the edges of the eight-byte steps.
+TEST(Crc32Ieee, ChainedSpansMatchTheWholeAndTheReference) {
+    fmt::Bytes ramp(1000);
+    for (size_t i = 0; i < ramp.size(); ++i) ramp[i] = static_cast<uint8_t>(i * 131 + 17);
+    const std::span<const uint8_t> all(ramp);
+    for (const size_t length : {0, 1, 7, 8, 9, 15, 16, 17, 999, 1000}) {
+        SCOPED_TRACE(length);
+        EXPECT_EQ(crc32Ieee(all.first(length)), testing::referenceCrc32(fmt::Bytes(ramp.begin(), ramp.begin() + static_cast<std::ptrdiff_t>(length))));
+    }
+    for (const size_t cut : {0, 1, 3, 8, 13, 500, 1000}) {
+        SCOPED_TRACE(cut);
+        const uint32_t state = crc32IeeeUpdate(kCrc32IeeeInit, all.first(cut));
+        EXPECT_EQ(crc32IeeeUpdate(state, all.subspan(cut)) ^ kCrc32IeeeInit, crc32Ieee(all));
+    }
 }
 
 struct FlacFixture {
