@@ -1,4 +1,4 @@
-// FLAC payload reading, measured against floors taken in the same run.
+// FLAC payload reading and writing, measured against floors taken in the same run.
 //
 // (a) Decoding a 60-second 24-bit stereo 48 kHz FLAC payload through
 //     decodeFlacPayload against libFLAC decoding the same stream into a
@@ -8,10 +8,15 @@
 //     tail of a split sample) through the sample source, against decoding the
 //     tail whole. A random read should cost about one FLAC block (4096
 //     frames), never a decode from the start.
+// (c) Encoding the same 60 seconds through encodeFlacPayload against libFLAC
+//     encoding them at the same settings with the least possible client work.
+//     Target: at least 95% of libFLAC's rate.
 
 #include <benchmark/benchmark.h>
 
+#include <FLAC/metadata.h>
 #include <FLAC/stream_decoder.h>
+#include <FLAC/stream_encoder.h>
 
 #include <algorithm>
 #include <cmath>
@@ -44,6 +49,7 @@ constexpr uint64_t kFrames = uint64_t{kRate} * 60;
 constexpr uint32_t kWindowFrames = kRate / 100;  // 10 ms
 constexpr int kRandomReads = 1000;
 constexpr double kDecodeFloor = 0.90;
+constexpr double kEncodeFloor = 0.95;
 
 // Tones with a little noise, so the encoder works about as hard as on a drum.
 Bytes makeSignal(uint64_t frames) {
@@ -226,6 +232,94 @@ void BM_LibFlacDirect(benchmark::State& state) {
 }
 
 // ---------------------------------------------------------------------------
+// (c) Whole-stream encoding
+
+void BM_EncodeFlacPayload(benchmark::State& state) {
+    const Fixture& f = fixture();
+    for (auto _ : state) {
+        auto r = vt6::fmt::encodeFlacPayload(f.pcm, kBits, kChannels, kRate, kFrames);
+        if (!r.ok()) {
+            state.SkipWithError(r.message().c_str());
+            return;
+        }
+        benchmark::DoNotOptimize(r->data());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * f.pcm.size()));
+}
+
+// libFLAC alone at the payload encoder's settings (subset, block size 4096,
+// level 5, one seek point per block), fed 32-bit integers prepared before
+// timing, writing into a buffer allocated once.
+struct DirectSink {
+    std::vector<uint8_t> out;
+    size_t pos = 0;
+    size_t end = 0;
+};
+
+FLAC__StreamEncoderWriteStatus directEncodeWrite(const FLAC__StreamEncoder*, const FLAC__byte buffer[], size_t bytes,
+                                                 uint32_t, uint32_t, void* data) {
+    auto* s = static_cast<DirectSink*>(data);
+    if (s->pos + bytes > s->out.size()) return FLAC__STREAM_ENCODER_WRITE_STATUS_FATAL_ERROR;
+    std::memcpy(s->out.data() + s->pos, buffer, bytes);
+    s->pos += bytes;
+    s->end = std::max(s->end, s->pos);
+    return FLAC__STREAM_ENCODER_WRITE_STATUS_OK;
+}
+
+FLAC__StreamEncoderSeekStatus directEncodeSeek(const FLAC__StreamEncoder*, FLAC__uint64 offset, void* data) {
+    static_cast<DirectSink*>(data)->pos = offset;
+    return FLAC__STREAM_ENCODER_SEEK_STATUS_OK;
+}
+
+FLAC__StreamEncoderTellStatus directEncodeTell(const FLAC__StreamEncoder*, FLAC__uint64* offset, void* data) {
+    *offset = static_cast<DirectSink*>(data)->pos;
+    return FLAC__STREAM_ENCODER_TELL_STATUS_OK;
+}
+
+void BM_LibFlacEncodeDirect(benchmark::State& state) {
+    const Fixture& f = fixture();
+    std::vector<FLAC__int32> samples(kFrames * kChannels);
+    for (size_t i = 0; i < samples.size(); ++i) {
+        const uint8_t* p = f.pcm.data() + 3 * i;
+        samples[i] = static_cast<int32_t>((uint32_t{p[0]} << 8) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 24)) >> 8;
+    }
+    DirectSink sink;
+    sink.out.resize(f.pcm.size() * 2);
+    const uint32_t points = static_cast<uint32_t>((kFrames + vt6::fmt::kFlacBlockSize - 1) / vt6::fmt::kFlacBlockSize);
+    for (auto _ : state) {
+        sink.pos = 0;
+        sink.end = 0;
+        FLAC__StreamMetadata* table = FLAC__metadata_object_new(FLAC__METADATA_TYPE_SEEKTABLE);
+        FLAC__metadata_object_seektable_resize_points(table, points);
+        for (uint32_t k = 0; k < points; ++k)
+            table->data.seek_table.points[k] = {uint64_t{k} * vt6::fmt::kFlacBlockSize, 0, 0};
+        FLAC__metadata_object_seektable_template_sort(table, false);
+        FLAC__StreamEncoder* e = FLAC__stream_encoder_new();
+        FLAC__stream_encoder_set_streamable_subset(e, true);
+        FLAC__stream_encoder_set_channels(e, kChannels);
+        FLAC__stream_encoder_set_bits_per_sample(e, kBits);
+        FLAC__stream_encoder_set_sample_rate(e, kRate);
+        FLAC__stream_encoder_set_blocksize(e, vt6::fmt::kFlacBlockSize);
+        FLAC__stream_encoder_set_compression_level(e, 5);
+        FLAC__stream_encoder_set_total_samples_estimate(e, kFrames);
+        FLAC__stream_encoder_set_metadata(e, &table, 1);
+        bool ok = FLAC__stream_encoder_init_stream(e, directEncodeWrite, directEncodeSeek, directEncodeTell, nullptr,
+                                                   &sink) == FLAC__STREAM_ENCODER_INIT_STATUS_OK;
+        ok = ok && FLAC__stream_encoder_process_interleaved(e, samples.data(), kFrames);
+        ok = FLAC__stream_encoder_finish(e) && ok;
+        FLAC__stream_encoder_delete(e);
+        FLAC__metadata_object_delete(table);
+        if (!ok) {
+            state.SkipWithError("libFLAC encode failed");
+            return;
+        }
+        benchmark::DoNotOptimize(sink.out.data());
+    }
+    state.counters["stream_bytes"] = static_cast<double>(sink.end);
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * f.pcm.size()));
+}
+
+// ---------------------------------------------------------------------------
 // (b) Random access through the sample source
 
 void BM_SourceRandomWindows(benchmark::State& state) {
@@ -265,6 +359,7 @@ void BM_TailWholeDecode(benchmark::State& state) {
 // each is compared, since a busy machine only ever adds time.
 void settings(benchmark::internal::Benchmark* b) {
     b->Unit(benchmark::kMillisecond)
+        ->UseRealTime()
         ->MinTime(0.2)
         ->Repetitions(10)
         ->ReportAggregatesOnly(true)
@@ -273,6 +368,8 @@ void settings(benchmark::internal::Benchmark* b) {
 
 BENCHMARK(BM_DecodeFlacPayload)->Apply(settings);
 BENCHMARK(BM_LibFlacDirect)->Apply(settings);
+BENCHMARK(BM_EncodeFlacPayload)->Apply(settings);
+BENCHMARK(BM_LibFlacEncodeDirect)->Apply(settings);
 BENCHMARK(BM_SourceRandomWindows)->Apply(settings);
 BENCHMARK(BM_TailWholeDecode)->Apply(settings);
 
@@ -319,6 +416,12 @@ int main(int argc, char** argv) {
         std::printf("decodeFlacPayload rate / libFLAC direct rate: %.1f%% (target >= %.0f%%)%s\n", ratio * 100,
                     kDecodeFloor * 100, ratio >= kDecodeFloor ? "" : "  BELOW TARGET");
         ok = ok && ratio >= kDecodeFloor;
+    }
+    if (t.count("BM_EncodeFlacPayload") && t.count("BM_LibFlacEncodeDirect")) {
+        const double ratio = t.at("BM_LibFlacEncodeDirect") / t.at("BM_EncodeFlacPayload");
+        std::printf("encodeFlacPayload rate / libFLAC direct rate: %.1f%% (target >= %.0f%%)%s\n", ratio * 100,
+                    kEncodeFloor * 100, ratio >= kEncodeFloor ? "" : "  BELOW TARGET");
+        ok = ok && ratio >= kEncodeFloor;
     }
     if (t.count("BM_SourceRandomWindows") && t.count("BM_TailWholeDecode")) {
         const Fixture& f = fixture();
