@@ -9,6 +9,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include <malloc.h>
+
 #include <chrono>
 #include <cstdio>
 #include <map>
@@ -372,6 +374,12 @@ public:
 } // namespace
 
 int main(int argc, char** argv) {
+    // Freed memory stays with the process, so that every measurement counts
+    // the work itself and not the allocator handing pages back to the system
+    // and faulting them in again (which depends on which blocks happen to
+    // lie at the top of the heap, not on the code measured).
+    mallopt(M_TRIM_THRESHOLD, 1 << 30);
+    mallopt(M_MMAP_THRESHOLD, 1 << 30);
     benchmark::Initialize(&argc, argv);
     if (!writeBenchFile()) {
         std::fprintf(stderr, "cannot write the benchmark file\n");

@@ -12,11 +12,14 @@
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
+#include "analysis/auto_placement.hpp"
 #include "analysis/auto_sort.hpp"
 #include "editor/logic/group_index.hpp"
 #include "editor/logic/history.hpp"
+#include "editor/logic/uid_map.hpp"
 #include "format/checksum.hpp"
 #include "format/hit_level.hpp"
 #include "format/mtad.hpp"
@@ -154,8 +157,8 @@ public:
     uint64_t generation = 0;
     uint64_t structureRevision = 0;
     uint64_t indexedRevision = ~uint64_t{0};
-    std::unordered_map<uint64_t, SortPlacement> autoPlacement;
-    std::unordered_map<uint64_t, uint64_t> linkRoots;
+    UidMap<SortPlacement> autoPlacement;
+    UidMap<uint64_t> linkRoots;
     std::unordered_map<uint64_t, int32_t> uidIndex;  // live samples only
     uint64_t liveSampleCount = 0;
     uint64_t maxUid = 0;
@@ -180,6 +183,18 @@ public:
 
     ZemEditHistory history;
     ZemHistorySink* historySink = nullptr;  // not owned
+
+    // Working arrays of rebuildIndexes, kept between rebuilds so that a
+    // rebuild after an edit allocates almost nothing. No meaning outside it.
+    struct IndexScratch {
+        std::vector<std::pair<int32_t, int64_t>> bandPositions;  // (band id, position), by id
+        std::vector<uint8_t> live;                               // per record
+        std::vector<fmt::PlacementRow> rows;
+        std::vector<SortPlacement> placements;
+        fmt::PlacementWorkspace placement;
+        std::vector<size_t> parent;
+    };
+    IndexScratch indexScratch;
 
     EditDocument() = default;
     EditDocument(const EditDocument&) = delete;

@@ -1,7 +1,11 @@
 // Keeps, beside each sample's band, the band automatic placement would give
-// it, and groups direct samples with their room samples.
+// it, and groups direct samples with their room samples. Everything works on
+// flat arrays indexed by row (live records in record order) that the
+// document keeps between rebuilds, so a rebuild after an edit allocates
+// almost nothing.
 
-#include <unordered_map>
+#include <algorithm>
+#include <utility>
 
 #include "analysis/auto_placement.hpp"
 #include "editor/logic/edit_document.hpp"
@@ -27,18 +31,29 @@ void EditDocument::rebuildIndexes() {
     // Placement waits until every placed sample has been measured.
     if (!unmeasuredUids.empty()) return;
 
-    std::unordered_map<int32_t, int64_t> bandPosition;
-    for (size_t i = 0; i < bandOrder.size(); ++i) bandPosition.emplace(bandOrder[i], static_cast<int64_t>(i));
+    IndexScratch& s = indexScratch;
+    s.bandPositions.clear();
+    for (size_t i = 0; i < bandOrder.size(); ++i) s.bandPositions.emplace_back(bandOrder[i], static_cast<int64_t>(i));
+    // Sorted by id, the first position of a repeated id first.
+    std::stable_sort(s.bandPositions.begin(), s.bandPositions.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
 
-    std::vector<fmt::PlacementRow> rows;
-    rows.reserve(liveSampleCount);
-    std::unordered_map<uint64_t, size_t> rowOf;
-    rowOf.reserve(liveSampleCount);
-    for (const EditSample& record : samples) {
-        if (uidIndex.count(record.uid) == 0) continue;
-        const auto band = bandPosition.find(record.bandId);
-        if (band == bandPosition.end()) continue;
-        rowOf[record.uid] = rows.size();
+    // Live records: those whose uid the uid index holds. Marked from the
+    // index itself; only records it does not point at are looked up.
+    s.live.assign(samples.size(), 0);
+    for (const auto& [uid, index] : uidIndex) {
+        if (index >= 0 && static_cast<size_t>(index) < samples.size() && samples[static_cast<size_t>(index)].uid == uid)
+            s.live[static_cast<size_t>(index)] = 1;
+    }
+
+    s.rows.clear();
+    s.rows.reserve(liveSampleCount);
+    for (size_t k = 0; k < samples.size(); ++k) {
+        const EditSample& record = samples[k];
+        if (s.live[k] == 0 && uidIndex.count(record.uid) == 0) continue;
+        const auto band = std::lower_bound(s.bandPositions.begin(), s.bandPositions.end(), record.bandId,
+                                           [](const auto& entry, int32_t id) { return entry.first < id; });
+        if (band == s.bandPositions.end() || band->first != record.bandId) continue;
         fmt::PlacementRow row;
         row.sortSample.id = record.uid;
         row.sortSample.groupKey = static_cast<uint32_t>(record.articulationIndex);
@@ -49,31 +64,28 @@ void EditDocument::rebuildIndexes() {
         row.layerIndex = static_cast<uint32_t>(record.layerIndex);
         row.isRoom = row.layerIndex < layers.size() && layers[row.layerIndex].isRoom != 0 ? 1 : 0;
         row.roomLinks = record.roomLinks;
-        rows.push_back(row);
+        s.rows.push_back(row);
     }
 
-    const std::vector<SortPlacement> placements = fmt::computeAutoPlacement(rows, velocitySplits);
-    if (placements.size() != rows.size()) return;
+    if (!fmt::computeAutoPlacement(s.rows, velocitySplits, s.placement, s.placements)) return;
 
-    std::vector<size_t> parent(rows.size());
-    for (size_t i = 0; i < parent.size(); ++i) parent[i] = i;
-    for (size_t i = 0; i < rows.size(); ++i) {
-        if (rows[i].isRoom != 0) continue;
-        for (uint64_t uid : rows[i].roomLinks) {
-            const auto room = rowOf.find(uid);
-            if (uid == 0 || room == rowOf.end() || rows[room->second].isRoom == 0) continue;
-            const size_t r1 = findRoot(parent, i);
-            const size_t r2 = findRoot(parent, room->second);
-            parent[r2] = r1;
-        }
+    // Link groups: each direct row joined with the room rows it names, in
+    // row order, so every rebuild picks the same representatives.
+    const size_t n = s.rows.size();
+    s.parent.resize(n);
+    for (size_t i = 0; i < n; ++i) s.parent[i] = i;
+    for (const auto& [direct, room] : s.placement.links) {
+        const size_t r1 = findRoot(s.parent, direct);
+        const size_t r2 = findRoot(s.parent, room);
+        s.parent[r2] = r1;
     }
 
-    autoPlacement.reserve(rows.size());
-    linkRoots.reserve(rows.size());
-    for (size_t i = 0; i < rows.size(); ++i) {
-        const uint64_t uid = rows[i].sortSample.id;
-        autoPlacement[uid] = placements[i];
-        linkRoots[uid] = rows[findRoot(parent, i)].sortSample.id;
+    autoPlacement.reserve(n);
+    linkRoots.reserve(n);
+    for (size_t i = 0; i < n; ++i) {
+        const uint64_t uid = s.rows[i].sortSample.id;
+        autoPlacement[uid] = s.placements[i];
+        linkRoots[uid] = s.rows[findRoot(s.parent, i)].sortSample.id;
     }
 }
 
