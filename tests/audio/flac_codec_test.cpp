@@ -76,6 +76,31 @@ INSTANTIATE_TEST_SUITE_P(
                     Geometry{16, 1, 65536, 5000}, Geometry{24, 2, 96001, 9000}, Geometry{16, 2, 700000, 5000},
                     Geometry{24, 1, 1000000, 5000}, Geometry{16, 1, 1, 100}));
 
+// Full-scale white noise does not compress: every frame falls back to
+// verbatim subframes, and the stream stays within the plain bytes plus the
+// framing of each block and the stream head, and still decodes exactly.
+TEST(FlacEncodeTest, IncompressibleNoiseRoundTripsWithinPlainSizeAndFraming) {
+    for (const Geometry g : {Geometry{16, 1, 44100, 20000}, Geometry{24, 2, 48000, 20000}, Geometry{16, 8, 48000, 5000}}) {
+        SCOPED_TRACE(testing::Message() << g.bits << " bits, " << g.channels << " channels");
+        Bytes pcm(g.frames * static_cast<uint64_t>(g.channels) * static_cast<uint64_t>(g.bits / 8));
+        uint64_t state = 88172645463325252ull;
+        for (uint8_t& b : pcm) {
+            state ^= state << 13;
+            state ^= state >> 7;
+            state ^= state << 17;
+            b = static_cast<uint8_t>(state >> 24);
+        }
+        const Bytes body = encodeOrDie(pcm, g.bits, g.channels, g.rate, g.frames);
+        ASSERT_FALSE(body.empty());
+        const uint64_t blocks = (g.frames + 4095) / 4096;
+        EXPECT_GT(body.size(), pcm.size());
+        EXPECT_LE(body.size(), pcm.size() + blocks * (32 + 2 * static_cast<uint64_t>(g.channels) + 18) + 1070);
+        const auto decoded = decodeFlacPayload(body, g.bits, g.channels, g.rate, g.frames);
+        ASSERT_TRUE(decoded.ok()) << decoded.message();
+        EXPECT_TRUE(*decoded == pcm);
+    }
+}
+
 TEST(FlacEncodeTest, TenThousandFramesGiveThreeSeekPoints) {
     const Bytes body = encodeOrDie(makePcm(16, 1, 10000), 16, 1, 44100, 10000);
     const auto layout = readFlacLayout(body);
