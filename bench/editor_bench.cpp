@@ -379,7 +379,7 @@ int main(int argc, char** argv) {
     // and faulting them in again (which depends on which blocks happen to
     // lie at the top of the heap, not on the code measured).
     mallopt(M_TRIM_THRESHOLD, 1 << 30);
-    mallopt(M_MMAP_THRESHOLD, 1 << 30);
+    mallopt(M_MMAP_THRESHOLD, 32 << 20);  // the largest glibc accepts
     benchmark::Initialize(&argc, argv);
     if (!writeBenchFile()) {
         std::fprintf(stderr, "cannot write the benchmark file\n");
