@@ -23,6 +23,12 @@ struct LegacyProvenance {
     bool operator==(const LegacyProvenance&) const = default;
 };
 
+// The most conversion warnings a record may hold; a legacy file has at most
+// a few hundred samples, and its conversion raises a handful per sample.
+inline constexpr uint64_t kMaxLegacyWarnings = 16384;
+
+// Fails (MetadataPolicyBytes) before decoding any warning when the record
+// declares more than kMaxLegacyWarnings.
 Result<LegacyProvenance> decodeLgcy(ByteView payload);
 // Fails (ModelInvalid) only when an extension pair repeats a key of the map.
 Result<Bytes> encodeLgcy(const LegacyProvenance& record);

@@ -414,7 +414,11 @@ Result<Unit> Zem6File::readModel() {
     if (smpl == nullptr) return fail(ErrorCode::ModelInvalid, "SMPL chunk missing");
     {
         ZEM_TRY_ASSIGN(const Bytes payload, readChunk(*smpl));
-        ZEM_TRY_ASSIGN(model.samples, decodeSmpl(payload));
+        // Each row names an AUDI chunk of its own (a law checked below), so
+        // the directory, already bounded by the policy and read in full,
+        // bounds the row count before any row is decoded: a row costs a few
+        // hundred bytes in memory however few bytes encode it.
+        ZEM_TRY_ASSIGN(model.samples, decodeSmpl(payload, chunks.size()));
     }
 
     if (const ChunkRecord* peak = findEntry(kTagPEAK, 0)) {

@@ -1,5 +1,6 @@
 #include "format/smpl.hpp"
 
+#include <algorithm>
 #include <string>
 #include <utility>
 
@@ -8,6 +9,8 @@ namespace vt6::fmt {
 namespace {
 
 using namespace smpl_key;
+
+constexpr uint64_t kReserveExtensionsFrom = 64;
 
 Result<Unit> readUintInto(CborReader& reader, std::optional<uint64_t>& field) {
     ZEM_TRY_ASSIGN(field, reader.readUint());
@@ -68,11 +71,17 @@ void addBool(CborMapBuilder& builder, uint64_t key, const std::optional<bool>& f
     if (field) builder.addMapPair(key, encodeCborBool(*field));
 }
 
-} // namespace
-
-Result<SmplEntry> decodeSmplEntry(CborReader& reader) {
-    ZEM_TRY(reader.enterMap());
+Result<SmplEntry> decodeRow(CborReader& reader, size_t payloadBytes) {
+    ZEM_TRY_ASSIGN(const uint64_t pairs, reader.enterMap());
     SmplEntry row;
+    // A long extension list is reserved once, without growth slack (uid and
+    // audi_uid are the two pairs that are surely not extensions). Every pair
+    // takes two bytes at least, so the reservation is bounded by bytes that
+    // are really there.
+    if (pairs > kReserveExtensionsFrom) {
+        const uint64_t left = payloadBytes - std::min<uint64_t>(reader.position(), payloadBytes);
+        row.extensions.reserve(static_cast<size_t>(std::min(pairs - 2, left / 2)));
+    }
     bool haveUid = false;
     bool haveAudiUid = false;
     for (;;) {
@@ -113,6 +122,10 @@ Result<SmplEntry> decodeSmplEntry(CborReader& reader) {
     return row;
 }
 
+} // namespace
+
+Result<SmplEntry> decodeSmplEntry(CborReader& reader) { return decodeRow(reader, 0); }
+
 Result<std::vector<SmplEntry>> decodeSmpl(ByteView payload) {
     CborReader reader(payload);
     ZEM_TRY_ASSIGN(uint64_t count, reader.enterArray());
@@ -120,7 +133,28 @@ Result<std::vector<SmplEntry>> decodeSmpl(ByteView payload) {
     // missing row instead of costing memory up front.
     std::vector<SmplEntry> rows;
     for (uint64_t i = 0; i < count; ++i) {
-        ZEM_TRY_ASSIGN(SmplEntry row, decodeSmplEntry(reader));
+        ZEM_TRY_ASSIGN(SmplEntry row, decodeRow(reader, payload.size()));
+        rows.push_back(std::move(row));
+    }
+    ZEM_TRY(reader.finish());
+    return rows;
+}
+
+Result<std::vector<SmplEntry>> decodeSmpl(ByteView payload, uint64_t maxRows) {
+    CborReader reader(payload);
+    ZEM_TRY_ASSIGN(uint64_t count, reader.enterArray());
+    // A row in memory is a few hundred bytes however few bytes encode it, so
+    // the count is held to a bound the caller drew from what it has really
+    // read; within it the rows are reserved once, without growth slack.
+    if (count > maxRows) {
+        return fail(ErrorCode::DirPolicyEntries, "SMPL declares " + std::to_string(count) +
+                                                     " sample rows; the current limit is " +
+                                                     std::to_string(maxRows) + " (the directory's entry count)");
+    }
+    std::vector<SmplEntry> rows;
+    rows.reserve(static_cast<size_t>(count));
+    for (uint64_t i = 0; i < count; ++i) {
+        ZEM_TRY_ASSIGN(SmplEntry row, decodeRow(reader, payload.size()));
         rows.push_back(std::move(row));
     }
     ZEM_TRY(reader.finish());

@@ -90,6 +90,10 @@ inline constexpr uint64_t kPlaybackEnd = 28;
 
 // Whole payload: a CBOR array of row maps, nothing after it.
 Result<std::vector<SmplEntry>> decodeSmpl(ByteView payload);
+// The same, refusing (DirPolicyEntries) a payload that declares more than
+// `maxRows` rows before any row is decoded; the reader passes the number of
+// directory entries, since every row needs an AUDI chunk of its own.
+Result<std::vector<SmplEntry>> decodeSmpl(ByteView payload, uint64_t maxRows);
 Result<Bytes> encodeSmpl(const SmplEntry* rows, size_t count);
 Result<Bytes> encodeSmpl(std::span<const SmplEntry> rows);
 

@@ -86,7 +86,8 @@ TEST(LgcyCodec, DecodeRefusals) {
         {"A2 05 00 05 00", ErrorCode::CborDuplicateKey, "duplicate map key"},
         {"A2 01 40", ErrorCode::CborNonCanonical, "truncated CBOR item"},
         {"A1 01 40 00", ErrorCode::CborNonCanonical, "trailing bytes after CBOR value"},
-        {"A1 04 9B FF FF FF FF FF FF FF FF 60", ErrorCode::CborNonCanonical, "truncated CBOR item"},
+        // A count within the warning limit fails at the first missing element.
+        {"A1 04 99 40 00 60", ErrorCode::CborNonCanonical, "truncated CBOR item"},
     };
     for (const auto& c : cases) {
         auto record = decodeLgcy(hex(c.payload));
@@ -102,6 +103,55 @@ TEST(LgcyCodec, ExtensionRepeatingAFieldKeyIsRefusedOnEncode) {
     auto encoded = encodeLgcy(record);
     ASSERT_FALSE(encoded.ok());
     EXPECT_EQ(encoded.code(), ErrorCode::ModelInvalid);
+}
+
+TEST(LgcyCodec, WarningCountIsLimitedBeforeAnyIsDecoded) {
+    const auto warnings = [](uint64_t count) {
+        CborWriter w;
+        w.beginMap(1);
+        w.writeUint(4);
+        w.beginArray(count);
+        for (uint64_t i = 0; i < count; ++i) w.writeText("");
+        return w.take();
+    };
+    auto atLimit = decodeLgcy(warnings(kMaxLegacyWarnings));
+    ASSERT_TRUE(atLimit.ok()) << atLimit.message();
+    EXPECT_EQ(atLimit->warnings.size(), kMaxLegacyWarnings);
+
+    const struct {
+        const char* what;
+        Bytes payload;
+        std::string message;
+    } cases[] = {
+        {"one past the limit", warnings(kMaxLegacyWarnings + 1),
+         "LGCY declares 16385 conversion warnings; the current limit is 16384"},
+        {"forged count without elements", hex("A1 04 9B FF FF FF FF FF FF FF FF"),
+         "LGCY declares 18446744073709551615 conversion warnings; the current limit is 16384"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto r = decodeLgcy(c.payload);
+        ASSERT_FALSE(r.ok());
+        EXPECT_EQ(r.code(), ErrorCode::MetadataPolicyBytes);
+        EXPECT_EQ(r.message(), c.message);
+    }
+}
+
+TEST(LgcyCodec, LongExtensionListsDecodeWhole) {
+    CborWriter w;
+    w.beginMap(300);
+    for (uint64_t key = 5; key < 305; ++key) {
+        w.writeUint(key);
+        w.writeText("x");
+    }
+    auto r = decodeLgcy(w.bytes());
+    ASSERT_TRUE(r.ok()) << r.message();
+    ASSERT_EQ(r->extensions.size(), 300u);
+    EXPECT_EQ(r->extensions.back().key, 304u);
+
+    auto cut = decodeLgcy(hex("B9 FF FF 05 00"));
+    ASSERT_FALSE(cut.ok());
+    EXPECT_EQ(cut.message(), "truncated CBOR item");
 }
 
 } // namespace

@@ -459,6 +459,48 @@ TEST_F(Reader, ModelFailures) {
     }
 }
 
+TEST_F(Reader, SampleRowsAreBoundedByTheDirectoryBeforeDecoding) {
+    // Rows of a few bytes each cost a few hundred bytes in memory: a table
+    // longer than the directory is refused on its declared count.
+    const BuiltFile good = fullFile();
+    const uint64_t entries = good.entries.size();
+    for (const uint64_t rows : {entries, entries + 1, uint64_t{1} << 20}) {
+        SCOPED_TRACE(rows);
+        const BuiltFile f = fullFile({}, [rows](std::vector<Chunk>& c) {
+            CborWriter w;
+            w.beginArray(rows);
+            for (uint64_t i = 0; i < rows; ++i) {
+                w.beginMap(2);
+                w.writeUint(1);
+                w.writeUint(i + 1);
+                w.writeUint(19);
+                w.writeUint(2);
+            }
+            findChunk(c, kTagSMPL)->payload = w.take();
+        });
+        if (rows <= entries) {
+            // Past the bound: the rows decode and the model laws speak.
+            auto opened = open(f.bytes);
+            ASSERT_FALSE(opened.ok());
+            EXPECT_NE(opened.code(), ErrorCode::DirPolicyEntries) << opened.message();
+        } else {
+            expectError(open(f.bytes), ErrorCode::DirPolicyEntries,
+                        "SMPL declares " + std::to_string(rows) + " sample rows; the current limit is " +
+                            std::to_string(entries) + " (the directory's entry count)");
+        }
+    }
+}
+
+TEST_F(Reader, LegacyWarningsAreLimited) {
+    const BuiltFile f = fullFile({}, [](std::vector<Chunk>& c) {
+        LegacyProvenance record;
+        record.warnings.assign(kMaxLegacyWarnings + 1, "");
+        findChunk(c, kTagLGCY)->payload = test::ok(encodeLgcy(record));
+    });
+    expectError(open(f.bytes), ErrorCode::MetadataPolicyBytes,
+                "LGCY declares 16385 conversion warnings; the current limit is 16384");
+}
+
 TEST_F(Reader, HeadBytesMustMeetTheFirstAudioChunk) {
     auto full = test::fullModel();
     auto layout = test::modelChunks(full.model, full.payloads);

@@ -253,6 +253,62 @@ TEST(SmplCodec, Refusals) {
     }
 }
 
+TEST(SmplEntryCodec, RowCountIsHeldToTheCallersBoundBeforeDecoding) {
+    const struct {
+        const char* payload;
+        uint64_t maxRows;
+        bool ok;
+        std::string message;
+    } cases[] = {
+        {"80", 0, true, ""},
+        {"82 A2 01 01 13 01 A2 01 02 13 02", 2, true, ""},
+        {"82 A2 01 01 13 01 A2 01 02 13 02", 1, false,
+         "SMPL declares 2 sample rows; the current limit is 1 (the directory's entry count)"},
+        // Refused on the count alone: no row is decoded, however broken.
+        {"82 FF FF", 1, false, "SMPL declares 2 sample rows; the current limit is 1 (the directory's entry count)"},
+        {"9B FF FF FF FF FF FF FF FF A2 01 01 13 01", 1000000, false,
+         "SMPL declares 18446744073709551615 sample rows; the current limit is 1000000 (the directory's entry count)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.payload);
+        auto rows = decodeSmpl(hex(c.payload), c.maxRows);
+        ASSERT_EQ(rows.ok(), c.ok) << rows.message();
+        if (c.ok) {
+            EXPECT_EQ(rows->size(), c.maxRows);
+        } else {
+            EXPECT_EQ(rows.code(), ErrorCode::DirPolicyEntries);
+            EXPECT_EQ(rows.message(), c.message);
+        }
+    }
+}
+
+TEST(SmplEntryCodec, LongExtensionListsDecodeWhole) {
+    // Past the length where the list is reserved up front; the reservation
+    // must neither cut the list nor trust a count the bytes do not hold.
+    CborWriter w;
+    w.beginArray(1);
+    w.beginMap(202);
+    w.writeUint(1);
+    w.writeUint(1);
+    w.writeUint(19);
+    w.writeUint(1);
+    for (uint64_t key = 100; key < 300; ++key) {
+        w.writeUint(key);
+        w.writeUint(key);
+    }
+    auto rows = decodeSmpl(w.bytes(), 1);
+    ASSERT_TRUE(rows.ok()) << rows.message();
+    ASSERT_EQ((*rows)[0].extensions.size(), 200u);
+    EXPECT_EQ((*rows)[0].extensions.back().key, 299u);
+    auto again = encodeSmpl(*rows);
+    ASSERT_TRUE(again.ok());
+    EXPECT_EQ(*again, w.bytes());
+
+    auto cut = decodeSmpl(hex("81 B9 FF FF 01 01 13 01"), 1);
+    ASSERT_FALSE(cut.ok());
+    EXPECT_EQ(cut.message(), "truncated CBOR item");
+}
+
 TEST(SmplEntryCodec, DecodeOfOneEntryStopsAfterItsMap) {
     const Bytes input = hex("A2 01 01 13 02 A2 01 03 13 04");
     CborReader reader(input);
