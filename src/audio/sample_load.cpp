@@ -91,10 +91,13 @@ Result<PcmaHead> readDeclaredHead(const Zem6File& file, const ChunkRecord& recor
 }
 
 // Frames [start, start + budget-limited count) of sample `index`, read in
-// blocks through a sample source over the already open file.
+// blocks through a sample source over the already open file. The source
+// checks and decodes this sample alone: its cost does not grow with the
+// library, and damage in another sample does not block this one.
 Result<SampleAudio> readRegion(Zem6File file, size_t index, std::optional<uint64_t> start,
                                std::optional<uint64_t> end, uint64_t budget) {
-    ZEM_TRY_ASSIGN(std::unique_ptr<Zem6SampleSource> source, Zem6SampleSource::open(std::move(file)));
+    ZEM_TRY_ASSIGN(std::unique_ptr<Zem6SampleSource> source,
+                   Zem6SampleSource::openSample(std::move(file), static_cast<uint32_t>(index)));
     const auto sample = static_cast<uint32_t>(index);
     const bool inRange = index < source->rows().size();
     const uint64_t frames = inRange ? source->frameCount(sample) : 0;

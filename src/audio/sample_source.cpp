@@ -79,91 +79,31 @@ Result<std::unique_ptr<Zem6SampleSource>> Zem6SampleSource::open(Zem6File file) 
     return source;
 }
 
+Result<std::unique_ptr<Zem6SampleSource>> Zem6SampleSource::openSample(Zem6File file, uint32_t sample) {
+    registerFlacPayloadCodec();
+    std::unique_ptr<Zem6SampleSource> source(new Zem6SampleSource(std::move(file)));
+    const std::vector<SmplEntry>& entries = source->file_.model.samples;
+    if (sample >= entries.size()) {
+        return fail(ErrorCode::ModelInvalid, "sample index " + num(sample) + " is past the file's " +
+                                                 num(entries.size()) + " samples");
+    }
+    ZEM_TRY_ASSIGN(SampleGeometryRow row, source->validateRow(entries[sample]));
+    source->rows_.resize(entries.size());
+    source->rows_[sample] = row;
+    if (row.totalFrames != 0) {
+        // Kept as if validating: the one head is the whole cache.
+        source->validating_ = true;
+        Result<size_t> verified = source->decodeAndVerify(sample);
+        source->validating_ = false;
+        if (!verified.ok()) return verified.takeError();
+    }
+    return source;
+}
+
 Result<Unit> Zem6SampleSource::validateSamples() {
     rows_.reserve(file_.model.samples.size());
     for (const SmplEntry& entry : file_.model.samples) {
-        const std::string p = sampleUidText(entry.uid);
-        SampleGeometryRow row;
-        row.uid = entry.uid;
-
-        const ChunkRecord* audi = file_.findEntry(kTagAUDI, entry.audi_uid);
-        if (audi == nullptr) {
-            return fail(ErrorCode::ModelInvalid, p + ": AUDI uid " + num(entry.audi_uid) + " not in the directory");
-        }
-        row.audi = *audi;
-        ChunkPayloadView audiView;
-        ZEM_TRY_ASSIGN(row.audiHead, readHead(file_, *audi, p, "AUDI", audiView));
-        const PcmaHead& ah = row.audiHead;
-        if (ah.codec == kCodecRawPcm && audi->length != kPcmaHeadBytes + ah.plain_bytes) {
-            return fail(ErrorCode::PayloadHeadInvalid, p + ": codec-0 AUDI length " + num(audi->length) +
-                                                           " != 64 + plain_bytes " + num(ah.plain_bytes));
-        }
-        row.headFrames = ah.frames;
-        row.channels = ah.channels;
-        row.bits = ah.bits;
-        row.sampleRate = ah.sample_rate;
-        row.codec = ah.codec;
-
-        if (!entry.audt_uid) {
-            if (ah.role != PayloadRole::whole) {
-                return fail(ErrorCode::ModelInvalid, p + ": AUDI role must be 'whole' (0) when no AUDT exists");
-            }
-        } else {
-            const ChunkRecord* audt = file_.findEntry(kTagAUDT, *entry.audt_uid);
-            if (audt == nullptr) {
-                return fail(ErrorCode::ModelInvalid,
-                            p + " references AUDT uid " + num(*entry.audt_uid) + " but no such chunk exists");
-            }
-            row.audt = *audt;
-            ZEM_TRY_ASSIGN(row.audtHead, readHead(file_, *audt, p, "AUDT", row.audtView));
-            row.hasTail = true;
-            const PcmaHead& th = row.audtHead;
-            if (ah.role != PayloadRole::head) {
-                return fail(ErrorCode::ModelInvalid, p + ": AUDI role must be 'head' (1) when an AUDT exists");
-            }
-            if (th.role != PayloadRole::tail) {
-                return fail(ErrorCode::ModelInvalid, p + ": AUDT role must be 'tail' (2)");
-            }
-            if (th.first_frame != ah.frames) {
-                return fail(ErrorCode::ModelInvalid, p + ": AUDT first_frame " + num(th.first_frame) +
-                                                         " != AUDI frames " + num(ah.frames));
-            }
-            if (th.bits != ah.bits || th.channels != ah.channels || th.sample_rate != ah.sample_rate ||
-                th.codec != ah.codec) {
-                return fail(ErrorCode::ModelInvalid, p + ": AUDT geometry/codec disagrees with its AUDI");
-            }
-            if (th.codec == kCodecRawPcm && audt->length != kPcmaHeadBytes + th.plain_bytes) {
-                return fail(ErrorCode::PayloadHeadInvalid, p + ": codec-0 AUDT length " + num(audt->length) +
-                                                               " != 64 + plain_bytes " + num(th.plain_bytes));
-            }
-        }
-
-        // Both parts hold at most 2^26 frames each, so the sum cannot wrap.
-        row.totalFrames = ah.frames + (row.hasTail ? row.audtHead.frames : 0);
-        if (entry.frames && *entry.frames != row.totalFrames) {
-            return fail(ErrorCode::ModelInvalid,
-                        p + ": SMPL frames " + num(*entry.frames) + " != payload frames " + num(row.totalFrames));
-        }
-        if (entry.head_frames && *entry.head_frames != ah.frames) {
-            return fail(ErrorCode::ModelInvalid,
-                        p + ": SMPL head_frames " + num(*entry.head_frames) + " != " + num(ah.frames));
-        }
-        if (entry.sample_rate && *entry.sample_rate != ah.sample_rate) {
-            return fail(ErrorCode::ModelInvalid, p + ": SMPL rate disagrees with the payload head");
-        }
-        if (entry.bits && *entry.bits != ah.bits) {
-            return fail(ErrorCode::ModelInvalid, p + ": SMPL bits disagrees with the payload head");
-        }
-        if (entry.channels && *entry.channels != ah.channels) {
-            return fail(ErrorCode::ModelInvalid, p + ": SMPL channels disagrees with the payload head");
-        }
-        if (entry.codec && *entry.codec != ah.codec) {
-            return fail(ErrorCode::ModelInvalid, p + ": SMPL codec disagrees with the payload head");
-        }
-        if (ah.channels > 2) {
-            return fail(ErrorCode::ModelInvalid,
-                        p + " declares " + num(ah.channels) + " channels; the engine limit is 2");
-        }
+        ZEM_TRY_ASSIGN(SampleGeometryRow row, validateRow(entry));
         rows_.push_back(row);
     }
 
@@ -174,6 +114,92 @@ Result<Unit> Zem6SampleSource::validateSamples() {
         ZEM_TRY(decodeAndVerify(static_cast<uint32_t>(i)));
     }
     return Unit{};
+}
+
+Result<SampleGeometryRow> Zem6SampleSource::validateRow(const SmplEntry& entry) const {
+    const std::string p = sampleUidText(entry.uid);
+    SampleGeometryRow row;
+    row.uid = entry.uid;
+
+    const ChunkRecord* audi = file_.findEntry(kTagAUDI, entry.audi_uid);
+    if (audi == nullptr) {
+        return fail(ErrorCode::ModelInvalid, p + ": AUDI uid " + num(entry.audi_uid) + " not in the directory");
+    }
+    row.audi = *audi;
+    ChunkPayloadView audiView;
+    ZEM_TRY_ASSIGN(row.audiHead, readHead(file_, *audi, p, "AUDI", audiView));
+    const PcmaHead& ah = row.audiHead;
+    if (ah.codec == kCodecRawPcm && audi->length != kPcmaHeadBytes + ah.plain_bytes) {
+        return fail(ErrorCode::PayloadHeadInvalid, p + ": codec-0 AUDI length " + num(audi->length) +
+                                                       " != 64 + plain_bytes " + num(ah.plain_bytes));
+    }
+    row.headFrames = ah.frames;
+    row.channels = ah.channels;
+    row.bits = ah.bits;
+    row.sampleRate = ah.sample_rate;
+    row.codec = ah.codec;
+
+    if (!entry.audt_uid) {
+        if (ah.role != PayloadRole::whole) {
+            return fail(ErrorCode::ModelInvalid, p + ": AUDI role must be 'whole' (0) when no AUDT exists");
+        }
+    } else {
+        const ChunkRecord* audt = file_.findEntry(kTagAUDT, *entry.audt_uid);
+        if (audt == nullptr) {
+            return fail(ErrorCode::ModelInvalid,
+                        p + " references AUDT uid " + num(*entry.audt_uid) + " but no such chunk exists");
+        }
+        row.audt = *audt;
+        ZEM_TRY_ASSIGN(row.audtHead, readHead(file_, *audt, p, "AUDT", row.audtView));
+        row.hasTail = true;
+        const PcmaHead& th = row.audtHead;
+        if (ah.role != PayloadRole::head) {
+            return fail(ErrorCode::ModelInvalid, p + ": AUDI role must be 'head' (1) when an AUDT exists");
+        }
+        if (th.role != PayloadRole::tail) {
+            return fail(ErrorCode::ModelInvalid, p + ": AUDT role must be 'tail' (2)");
+        }
+        if (th.first_frame != ah.frames) {
+            return fail(ErrorCode::ModelInvalid, p + ": AUDT first_frame " + num(th.first_frame) +
+                                                     " != AUDI frames " + num(ah.frames));
+        }
+        if (th.bits != ah.bits || th.channels != ah.channels || th.sample_rate != ah.sample_rate ||
+            th.codec != ah.codec) {
+            return fail(ErrorCode::ModelInvalid, p + ": AUDT geometry/codec disagrees with its AUDI");
+        }
+        if (th.codec == kCodecRawPcm && audt->length != kPcmaHeadBytes + th.plain_bytes) {
+            return fail(ErrorCode::PayloadHeadInvalid, p + ": codec-0 AUDT length " + num(audt->length) +
+                                                           " != 64 + plain_bytes " + num(th.plain_bytes));
+        }
+    }
+
+    // Both parts hold at most 2^26 frames each, so the sum cannot wrap.
+    row.totalFrames = ah.frames + (row.hasTail ? row.audtHead.frames : 0);
+    if (entry.frames && *entry.frames != row.totalFrames) {
+        return fail(ErrorCode::ModelInvalid,
+                    p + ": SMPL frames " + num(*entry.frames) + " != payload frames " + num(row.totalFrames));
+    }
+    if (entry.head_frames && *entry.head_frames != ah.frames) {
+        return fail(ErrorCode::ModelInvalid,
+                    p + ": SMPL head_frames " + num(*entry.head_frames) + " != " + num(ah.frames));
+    }
+    if (entry.sample_rate && *entry.sample_rate != ah.sample_rate) {
+        return fail(ErrorCode::ModelInvalid, p + ": SMPL rate disagrees with the payload head");
+    }
+    if (entry.bits && *entry.bits != ah.bits) {
+        return fail(ErrorCode::ModelInvalid, p + ": SMPL bits disagrees with the payload head");
+    }
+    if (entry.channels && *entry.channels != ah.channels) {
+        return fail(ErrorCode::ModelInvalid, p + ": SMPL channels disagrees with the payload head");
+    }
+    if (entry.codec && *entry.codec != ah.codec) {
+        return fail(ErrorCode::ModelInvalid, p + ": SMPL codec disagrees with the payload head");
+    }
+    if (ah.channels > 2) {
+        return fail(ErrorCode::ModelInvalid,
+                    p + " declares " + num(ah.channels) + " channels; the engine limit is 2");
+    }
+    return row;
 }
 
 Result<size_t> Zem6SampleSource::decodeAndVerify(uint32_t sample) {

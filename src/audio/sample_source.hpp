@@ -79,6 +79,11 @@ public:
     static Result<std::unique_ptr<Zem6SampleSource>> open(const std::string& path, const ReadPolicy& policy);
     // The same checks over a file that is already open; the source takes it.
     static Result<std::unique_ptr<Zem6SampleSource>> open(Zem6File file);
+    // Checks, decodes and verifies one sample only, so that one sample loads
+    // at the same cost whatever else the file holds and damage in another
+    // sample never blocks it. The other samples are neither read nor
+    // checked: they count as out of range (no frames, no channels).
+    static Result<std::unique_ptr<Zem6SampleSource>> openSample(Zem6File file, uint32_t sample);
 
     ~Zem6SampleSource() override;
     Zem6SampleSource(const Zem6SampleSource&) = delete;
@@ -94,7 +99,8 @@ public:
     // and an empty message before any).
     ErrorInfo lastError() const;
 
-    // One row per SMPL row, in the model's order.
+    // One row per SMPL row, in the model's order (after openSample, rows
+    // other than its sample stay default: no frames, no channels).
     const std::vector<SampleGeometryRow>& rows() const noexcept { return rows_; }
 
     // Sample indices of the cached decoded heads and open tail cursors, in
@@ -133,6 +139,7 @@ private:
     explicit Zem6SampleSource(Zem6File file);
 
     Result<Unit> validateSamples();
+    Result<SampleGeometryRow> validateRow(const SmplEntry& entry) const;
     Result<uint32_t> readPart(uint32_t sample, uint8_t part, uint64_t partStart, uint32_t count,
                               std::vector<uint8_t>& out);
     Result<TailCursorEntry*> openTailCursor(uint32_t sample, uint8_t part);

@@ -174,6 +174,44 @@ TEST(LoadCurrent, PlaybackRegions) {
     }
 }
 
+TEST(LoadCurrent, OneSampleLoadsWhateverIsDamagedElsewhere) {
+    // Sample 1 has a playback region, so it is read through the sample
+    // source; sample 2 is damaged in ways only reading its audio shows.
+    const struct {
+        const char* name;
+        std::function<void(test::SampleBuild&)> damage;
+        ErrorCode code;
+    } cases[] = {
+        {"plain hash", [](test::SampleBuild& s) { s.audi.head.plain_hash[5] ^= 1; }, ErrorCode::PlainHashMismatch},
+        {"FLAC body", [](test::SampleBuild& s) { s.audi.edit = [](Bytes& p) { p[p.size() / 2] ^= 0x55; }; },
+         ErrorCode::FlacError},
+        {"tail role", [](test::SampleBuild& s) { s.audt->head.role = PayloadRole::whole; },
+         ErrorCode::PayloadHeadInvalid},
+    };
+    TempDir dir;
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SampleFileBuilder builder;
+        builder.add({kCodecFlac, 24, 2, 48000, 6000, 2000, 3});
+        c.damage(builder.add({kCodecFlac, 16, 1, 48000, 5000, 1000, 4}));
+        const std::string path = dir.path("damaged" + std::to_string(n++) + ".zem");
+        Zem6Model model = builder.model();
+        model.samples[0].playback_start = 100;
+        model.samples[0].playback_end = 5000;
+        model.samples[1].playback_start = 10;
+        ASSERT_TRUE(writeZem6File(path, model, builder.payloads()).ok());
+
+        auto first = load(path, 1, kRegion);
+        ASSERT_TRUE(first.ok()) << first.message();
+        EXPECT_EQ(first->samples, floatsOf(builder.samples[0], 100, 4900));
+
+        auto second = load(path, 2, kRegion);
+        ASSERT_FALSE(second.ok());
+        EXPECT_EQ(second.code(), c.code) << errorCodeName(second.code()) << ": " << second.message();
+    }
+}
+
 // 24-bit stereo: 6 bytes a frame, so a budget of 1000 bytes holds 166 frames
 // and the cut must not split the 167th.
 TEST(LoadCurrent, BudgetCutsAtWholeFramesAndRefusesBeforeDecoding) {

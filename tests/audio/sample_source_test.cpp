@@ -437,6 +437,88 @@ TEST(SampleSourceOpen, EveryLawRefusesWithItsCodeAndMessage) {
     }
 }
 
+// Damage confined to the second sample of a two-sample file: a source opened
+// for the first sample alone never sees it, one opened for the second fails
+// with the damage's own code, and a whole-file source fails the same way.
+struct ElsewhereCase {
+    const char* name;
+    std::function<void(SampleBuild&)> damage;
+    ErrorCode code;
+};
+
+TEST(SampleSourceOpen, OneSampleIgnoresDamageInTheOthers) {
+    const std::vector<ElsewhereCase> cases = {
+        {"plain hash mismatch", [](SampleBuild& s) { s.audi.head.plain_hash[0] ^= 1; }, ErrorCode::PlainHashMismatch},
+        {"head does not parse", [](SampleBuild& s) { s.audi.edit = [](Bytes& p) { p[0] = 'X'; }; },
+         ErrorCode::PayloadHeadInvalid},
+        {"tail at another rate", [](SampleBuild& s) { s.audt->head.sample_rate = 44100; }, ErrorCode::ModelInvalid},
+        {"SMPL frames disagree", [](SampleBuild& s) { s.row.frames = 3999; }, ErrorCode::ModelInvalid},
+        {"head sizes disagree", [](SampleBuild& s) {
+             s.audi.head.channels = 3;
+             s.audt->head.channels = 3;
+             s.row.channels.reset();
+         },
+         ErrorCode::PayloadHeadInvalid},
+    };
+    test::TempDir dir;
+    int n = 0;
+    for (const ElsewhereCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        SampleFileBuilder b;
+        b.add({kCodecFlac, 16, 2, 48000, 3000, 1000, 7});
+        c.damage(split(b));
+        const std::string path = b.write(dir.path("elsewhere" + std::to_string(n++) + ".zem"));
+        ASSERT_FALSE(path.empty());
+
+        auto file = openZem6File(path, ReadPolicy{});
+        ASSERT_TRUE(file.ok()) << file.message();
+        auto first = Zem6SampleSource::openSample(std::move(file).value(), 0);
+        ASSERT_TRUE(first.ok()) << first.message();
+        Zem6SampleSource& src = **first;
+        expectWindow(src, 0, b.samples[0], 0, 3000);
+        EXPECT_EQ(src.frameCount(1), 0u);
+        EXPECT_EQ(src.channelCount(1), 0u);
+        Planar out(2, 16);
+        EXPECT_EQ(src.read(1, 0, 16, out.ptrs).status, stream::kTailReadOutOfRange);
+        // Only this sample's head was ever decoded (and then released by the
+        // read that reached its end).
+        EXPECT_TRUE(src.cachedHeads().empty());
+
+        auto again = openZem6File(path, ReadPolicy{});
+        ASSERT_TRUE(again.ok());
+        auto second = Zem6SampleSource::openSample(std::move(again).value(), 1);
+        ASSERT_FALSE(second.ok());
+        EXPECT_EQ(second.code(), c.code) << second.message();
+        auto whole = Zem6SampleSource::open(path, ReadPolicy{});
+        ASSERT_FALSE(whole.ok());
+        EXPECT_EQ(whole.code(), c.code) << whole.message();
+        EXPECT_EQ(whole.message(), second.message());
+    }
+}
+
+TEST(SampleSourceOpen, OneSampleHoldsOnlyItsOwnHead) {
+    test::TempDir dir;
+    SampleFileBuilder b;
+    for (uint32_t i = 0; i < 3; ++i) b.add({kCodecRawPcm, 16, 1, 48000, 4000, 1000, i + 1});
+    const std::string path = b.write(dir.path("three.zem"));
+    auto file = openZem6File(path, ReadPolicy{});
+    ASSERT_TRUE(file.ok());
+    auto src = Zem6SampleSource::openSample(std::move(file).value(), 1);
+    ASSERT_TRUE(src.ok()) << src.message();
+    EXPECT_EQ((*src)->cachedHeads(), std::vector<uint32_t>{1});
+    EXPECT_EQ((*src)->frameCount(1), 4000u);
+    EXPECT_EQ((*src)->frameCount(0), 0u);
+    EXPECT_EQ((*src)->frameCount(2), 0u);
+    expectWindow(**src, 1, b.samples[1], 900, 200);
+
+    auto past = openZem6File(path, ReadPolicy{});
+    ASSERT_TRUE(past.ok());
+    auto none = Zem6SampleSource::openSample(std::move(past).value(), 3);
+    ASSERT_FALSE(none.ok());
+    EXPECT_EQ(none.code(), ErrorCode::ModelInvalid);
+    EXPECT_EQ(none.message(), "sample index 3 is past the file's 3 samples");
+}
+
 TEST(SampleSourceOpen, AbsentSmplValuesAreNotCompared) {
     test::TempDir dir;
     SampleFileBuilder b;
