@@ -489,10 +489,15 @@ LegacyReadResult failLegacyRead(std::string message) {
 }
 
 LegacyReadResult readLegacyImpl(const LegacySource& source, const LegacyReadOptions& options) {
-    // 2: size. Legacy files were addressed with signed 32-bit offsets; a
-    // larger size counts as a failed query instead of wrapping.
+    // 2: size. Legacy files were addressed with signed 32-bit offsets, so a
+    // larger file cannot be one; it is refused as too large (never wrapped,
+    // and never reported as empty).
     const std::optional<uint64_t> size = source.size();
-    if (!size || *size > kLegacyMaxFileBytes || *size < 1) return failLegacyRead("0-length file");
+    if (size && *size > kLegacyMaxFileBytes) {
+        return failLegacyRead("file is " + to_string(*size) + " bytes; a legacy zem file is at most " +
+                              to_string(kLegacyMaxFileBytes) + " bytes (2 GiB - 1)");
+    }
+    if (!size || *size < 1) return failLegacyRead("0-length file");
     const uint64_t fileSize = *size;
     if (fileSize < kLegacyMagicBytes) return failLegacyRead("file too short for the 8-byte version magic");
 
