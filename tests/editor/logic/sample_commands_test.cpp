@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <string>
@@ -51,36 +52,71 @@ AddSampleRequest request(int32_t bandIndex) {
     return r;
 }
 
+// What one apply or one revert raises: `generation` (which restarts the hit
+// analysis) and the view counter of each band, by band position.
+struct Raises {
+    uint64_t generation;
+    std::array<uint64_t, 3> bandViews;
+};
+
 struct EditCase {
     const char* name;
     std::function<bool(EditDocument&)> edit;
     const char* undoText;
     uint64_t cost;
+    Raises apply;
+    Raises revert;
 };
+
+struct Counters {
+    uint64_t generation = 0;
+    std::array<uint64_t, 3> bandViews{};
+};
+
+Counters counters(const EditDocument& doc) {
+    Counters c;
+    c.generation = doc.generation;
+    for (size_t i = 0; i < c.bandViews.size() && i < doc.bandOrder.size(); ++i) {
+        const auto found = doc.bandViewCounters.find(doc.bandOrder[i]);
+        c.bandViews[i] = found == doc.bandViewCounters.end() ? 0 : found->second;
+    }
+    return c;
+}
+
+void expectRaised(const Counters& before, const Counters& after, const Raises& want, const char* step) {
+    EXPECT_EQ(after.generation - before.generation, want.generation) << step << ": generation";
+    for (size_t i = 0; i < want.bandViews.size(); ++i) {
+        EXPECT_EQ(after.bandViews[i] - before.bandViews[i], want.bandViews[i]) << step << ": band " << i << " view";
+    }
+}
+
+// Samples 1..6 sit in bands 0, 0, 1, 1, 2, 2.
+constexpr Raises kNothing{0, {0, 0, 0}};
+constexpr Raises kAllBands{0, {1, 1, 1}};
 
 const std::vector<EditCase>& editCases() {
     static const std::vector<EditCase> cases{
         {"move", [](EditDocument& d) { const std::vector<uint64_t> u{1, 3, 6}; return d.moveSamples(u, 2); },
-         "Move samples", 32 + 48 * 2},
+         "Move samples", 32 + 48 * 2, kAllBands, kAllBands},
         {"layer", [](EditDocument& d) { return d.execute(std::make_unique<AssignFieldCmd>(3, 'l', 1, 0, 3, d.nextPositionKey++)); },
-         "Reassign sample", 56},
+         "Reassign sample", 56, {0, {0, 1, 0}}, {0, {0, 1, 0}}},
         {"articulation",
          [](EditDocument& d) { return d.execute(std::make_unique<AssignFieldCmd>(1, 'a', 0, 1, 1, d.nextPositionKey++)); },
-         "Reassign sample", 56},
-        {"mute", [](EditDocument& d) { return d.setMuted(2, true); }, "Mute sample", 24},
-        {"solo", [](EditDocument& d) { return d.setSoloed(2, true); }, "Solo sample", 24},
+         "Reassign sample", 56, {0, {1, 0, 0}}, {0, {1, 0, 0}}},
+        {"mute", [](EditDocument& d) { return d.setMuted(2, true); }, "Mute sample", 24, kNothing, kNothing},
+        {"solo", [](EditDocument& d) { return d.setSoloed(2, true); }, "Solo sample", 24, kNothing, kNothing},
         {"lock", [](EditDocument& d) { return d.execute(std::make_unique<SetSortLockCmd>(2, 0, 1)); },
-         "Preserve dynamic assignment", 24},
+         "Preserve dynamic assignment", 24, kNothing, kNothing},
         {"unlock", [](EditDocument& d) { return d.execute(std::make_unique<SetSortLockCmd>(5, 1, 0)); },
-         "Allow automatic sorting", 24},
-        {"add", [](EditDocument& d) { return d.addSample(request(1)); }, "Add sample", 304 + 4 + 1000},
+         "Allow automatic sorting", 24, kNothing, kNothing},
+        {"add", [](EditDocument& d) { return d.addSample(request(1)); }, "Add sample", 304 + 4 + 1000, {1, {0, 1, 0}}, {1, {0, 1, 0}}},
         {"remove",
          [](EditDocument& d) {
              std::vector<SampleRemoval> r{{3, d.sampleByUid(3)->bandId, d.sampleByUid(3)->positionKey},
                                           {5, d.sampleByUid(5)->bandId, d.sampleByUid(5)->positionKey}};
              return d.execute(std::make_unique<RemoveSamplesCmd>(std::move(r)));
          },
-         "Delete sample", 32 + 24 * 2},
+         "Delete sample", 32 + 24 * 2, {1, {0, 1, 1}}, {1, {0, 1, 1}}},
         {"replace audio",
          [](EditDocument& d) {
              SampleAudioState s;
@@ -96,8 +132,9 @@ const std::vector<EditCase>& editCases() {
              s.hitLevel = measuredLevel(-6);
              return d.replaceAudio(4, s);
          },
-         "Edit sample audio", 288},
-        {"region", [](EditDocument& d) { return d.setSampleAudio(6, 10, 500); }, "Edit sample audio", 288},
+         "Edit sample audio", 288, {1, {0, 1, 0}}, {1, {0, 1, 0}}},
+        {"region", [](EditDocument& d) { return d.setSampleAudio(6, 10, 500); }, "Edit sample audio", 288,
+         {1, {0, 0, 1}}, {1, {0, 0, 1}}},
     };
     return cases;
 }
@@ -107,7 +144,9 @@ TEST(SampleCommands, ApplyUndoAndRedoRestoreTheWholeDocument) {
         SCOPED_TRACE(c.name);
         Fixture f;
         const test::Snapshot before = snapshot(f.doc);
+        Counters last = counters(f.doc);
         ASSERT_TRUE(c.edit(f.doc));
+        expectRaised(last, counters(f.doc), c.apply, "edit");
         const test::Snapshot after = snapshot(f.doc);
         EXPECT_FALSE(before == after);
         expectConsistent(f.doc);
@@ -116,12 +155,16 @@ TEST(SampleCommands, ApplyUndoAndRedoRestoreTheWholeDocument) {
         EXPECT_EQ(cmd.cost(), c.cost);
         for (int round = 0; round < 2; ++round) {
             uint64_t changes = f.doc.changeCounter;
+            last = counters(f.doc);
             ASSERT_TRUE(cmd.revert(f.doc));
+            expectRaised(last, counters(f.doc), c.revert, "revert");
             EXPECT_TRUE(snapshot(f.doc) == before);
             EXPECT_GT(f.doc.changeCounter, changes);
             expectConsistent(f.doc);
             changes = f.doc.changeCounter;
+            last = counters(f.doc);
             ASSERT_TRUE(cmd.apply(f.doc));
+            expectRaised(last, counters(f.doc), c.apply, "apply");
             EXPECT_TRUE(snapshot(f.doc) == after);
             EXPECT_GT(f.doc.changeCounter, changes);
             expectConsistent(f.doc);
