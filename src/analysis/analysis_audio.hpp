@@ -6,17 +6,12 @@
 #include <span>
 #include <vector>
 
+#include "format/hit_level.hpp"  // Pa6, the analysis audio of one sample
+
 namespace vt6::fmt {
 
 inline constexpr int32_t kAnalysisRate = 44100;
 inline constexpr int64_t kMaxAnalysisSamples = 88200;
-
-// The analysis audio of one sample: mono floats at their own rate. Audio that
-// could not be read arrives empty at 44100 Hz.
-struct Pa6 {
-    std::vector<float> samples;
-    uint32_t sampleRate = 44100;
-};
 
 // Resamples to 44100 Hz with a Kaiser-windowed sinc in polyphase form.
 // Throws std::invalid_argument "analysis sample rate outside 1000..384000",
