@@ -1,0 +1,53 @@
+#include "platform/replace_file.hpp"
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace vt6::platform {
+namespace {
+
+std::atomic<RenameCall> renameOverride{nullptr};
+
+std::string directoryOf(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+void syncDirectory(const std::string& dir) noexcept {
+    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    // Best effort: the rename has already happened and cannot be undone.
+    (void)::fsync(fd);
+    ::close(fd);
+}
+
+} // namespace
+
+ReplaceStatus replaceFile(const std::string& from, const std::string& to) {
+    ReplaceStatus status;
+    if (from.find('\0') != std::string::npos || to.find('\0') != std::string::npos) {
+        status.osError = EINVAL;
+        status.message = "cannot rename '" + from + "' over '" + to + "': path holds a NUL byte";
+        return status;
+    }
+    const RenameCall call = renameOverride.load(std::memory_order_acquire);
+    const int rc = call != nullptr ? call(from.c_str(), to.c_str()) : std::rename(from.c_str(), to.c_str());
+    if (rc != 0) {
+        status.osError = errno;
+        status.message = "cannot rename '" + from + "' over '" + to + "': " + std::strerror(status.osError);
+        return status;
+    }
+    syncDirectory(directoryOf(to));
+    return status;
+}
+
+void setRenameCallForTesting(RenameCall call) noexcept { renameOverride.store(call, std::memory_order_release); }
+
+} // namespace vt6::platform
