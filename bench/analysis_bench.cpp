@@ -14,6 +14,13 @@
 //     plan creation in one call; the call's transforms run on plain FFTW plans
 //     as its floor; and one call on a 2 s and on a 60 s recording, as the
 //     sample editor's automatic trim makes it on the message thread.
+// (e) The physical analysis pass over a written file of 64 drum-like samples
+//     (2 s at 48 kHz, 16-bit, one articulation each, so every sample is
+//     analysed), on one thread and with the pool, in the same run; the time
+//     shares of reading, preparation, features, descriptors, encoding and the
+//     rewrite; the peak heap of the pass; and the double-precision transforms
+//     of one model's descriptors through the wrapper against the same
+//     transforms on plain FFTW plans (the floor).
 
 #include <benchmark/benchmark.h>
 
@@ -24,15 +31,65 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <malloc.h>
+#include <map>
 #include <mutex>
+#include <new>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "analysis/analysis_audio.hpp"
 #include "analysis/fft.hpp"
 #include "analysis/hit_detector.hpp"
+#include "analysis/numeric.hpp"
 #include "analysis/physical_features.hpp"
+#include "analysis/physical_model.hpp"
+#include "analysis/physical_model_set.hpp"
+#include "analysis/physical_pass.hpp"
+#include "analysis/physical_payload.hpp"
+#include "audio/browse_reader.hpp"
+#include "audio/pcma_head.hpp"
+#include "format/checksum.hpp"
+#include "format/framing.hpp"
+#include "format/reader.hpp"
+#include "format/writer.hpp"
 #include "platform/cpu.hpp"
+
+// Heap bytes in use and their peak, counted by the replaced global operator
+// new and delete (FFTW's own buffers are not counted).
+namespace heap {
+std::atomic<int64_t> current{0};
+std::atomic<int64_t> peak{0};
+
+void* take(size_t size) {
+    void* p = std::malloc(size == 0 ? 1 : size);
+    if (p == nullptr) throw std::bad_alloc();
+    const int64_t now = current.fetch_add(static_cast<int64_t>(malloc_usable_size(p))) + static_cast<int64_t>(malloc_usable_size(p));
+    int64_t seen = peak.load();
+    while (now > seen && !peak.compare_exchange_weak(seen, now)) {
+    }
+    return p;
+}
+
+void give(void* p) noexcept {
+    if (p == nullptr) return;
+    current.fetch_sub(static_cast<int64_t>(malloc_usable_size(p)));
+    std::free(p);
+}
+
+void resetPeak() { peak.store(current.load()); }
+} // namespace heap
+
+void* operator new(size_t size) { return heap::take(size); }
+void* operator new[](size_t size) { return heap::take(size); }
+void operator delete(void* p) noexcept { heap::give(p); }
+void operator delete[](void* p) noexcept { heap::give(p); }
+void operator delete(void* p, size_t) noexcept { heap::give(p); }
+void operator delete[](void* p, size_t) noexcept { heap::give(p); }
 
 namespace {
 
@@ -338,6 +395,259 @@ void BM_DetectHitsOneCall(benchmark::State& state) {
     state.counters["hits"] = static_cast<double>(hits);
 }
 BENCHMARK(BM_DetectHitsOneCall)->Arg(2)->Arg(60)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// ---- (e) The physical analysis pass ----
+
+namespace fs = std::filesystem;
+
+// A written file of the 64 corpus samples as 16-bit PCM, articulation i for
+// sample i. Written once per process.
+const std::string& passFile() {
+    static const std::string path = [] {
+        const std::string p = (fs::temp_directory_path() / ("zem_bench_pass_" + std::to_string(::getpid()) + ".zem")).string();
+        fmt::Zem6Model model;
+        std::vector<fmt::StagedPayload> payloads;
+        for (int i = 0; i < kSamples; ++i) {
+            const std::vector<float>& x = corpus()[static_cast<size_t>(i)];
+            fmt::Bytes pcm(x.size() * 2);
+            for (size_t k = 0; k < x.size(); ++k) {
+                const auto v = static_cast<int16_t>(std::lround(std::clamp(x[k], -1.0f, 1.0f) * 32767.0f));
+                fmt::storeLe16(pcm.data() + 2 * k, static_cast<uint16_t>(v));
+            }
+            fmt::PcmaHead head;
+            head.bits = 16;
+            head.sample_rate = kRate;
+            head.channels = 1;
+            head.frames = x.size();
+            head.plain_bytes = pcm.size();
+            head.plain_hash = fmt::blake2b128(pcm);
+            auto payload = fmt::buildPayload(head, pcm);
+            if (!payload.ok()) std::abort();
+            fmt::SmplEntry row;
+            row.uid = 2 * static_cast<uint64_t>(i) + 1;
+            row.audi_uid = row.uid + 1;
+            row.articulation = static_cast<uint64_t>(i);
+            row.frames = x.size();
+            row.sample_rate = kRate;
+            row.bits = 16;
+            row.channels = 1;
+            row.codec = fmt::kCodecRawPcm;
+            model.samples.push_back(row);
+            payloads.push_back({row.audi_uid, fmt::kTagAUDI, std::move(payload).value()});
+        }
+        model.metadata.next_uid = 2 * kSamples + 1;
+        if (!fmt::writeZem6File(p, model, payloads).ok()) std::abort();
+        return p;
+    }();
+    return path;
+}
+
+// A fresh copy of the written file, since the pass replaces what it analyses.
+std::string freshCopy(const char* name) {
+    const std::string p = passFile() + "." + name;
+    fs::copy_file(passFile(), p, fs::copy_options::overwrite_existing);
+    return p;
+}
+
+constexpr fmt::DrumType kPassDrum = fmt::kDrumSnare;
+
+void BM_PhysicalPassPoolVsOneThread(benchmark::State& state) {
+    const unsigned pool = fmt::physicalAnalysisPoolSize(vt6::platform::hardwareThreads(), kSamples);
+    double single = 0;
+    double pooled = 0;
+    int64_t singlePeak = 0;
+    int64_t pooledPeak = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        const std::string a = freshCopy("one");
+        const std::string b = freshCopy("pool");
+        state.ResumeTiming();
+        heap::resetPeak();
+        int64_t base = heap::current.load();
+        auto t0 = Clock::now();
+        if (!fmt::rewriteWithPhysicalAnalysis(a, kPassDrum, 1).ok()) std::abort();
+        auto t1 = Clock::now();
+        singlePeak = std::max(singlePeak, heap::peak.load() - base);
+        heap::resetPeak();
+        base = heap::current.load();
+        if (!fmt::rewriteWithPhysicalAnalysis(b, kPassDrum, pool).ok()) std::abort();
+        auto t2 = Clock::now();
+        pooledPeak = std::max(pooledPeak, heap::peak.load() - base);
+        single += std::chrono::duration<double>(t1 - t0).count();
+        pooled += std::chrono::duration<double>(t2 - t1).count();
+        state.PauseTiming();
+        fs::remove(a);
+        fs::remove(b);
+        state.ResumeTiming();
+    }
+    const double audio = static_cast<double>(state.iterations()) * kSamples * 2.0;
+    state.counters["one_thread_audio_s_per_s"] = audio / single;
+    state.counters["pool_audio_s_per_s"] = audio / pooled;
+    state.counters["speedup"] = single / pooled;
+    state.counters["pool_threads"] = pool;
+    state.counters["peak_heap_MB_one_thread"] = static_cast<double>(singlePeak) / 1048576.0;
+    state.counters["peak_heap_MB_pool"] = static_cast<double>(pooledPeak) / 1048576.0;
+}
+BENCHMARK(BM_PhysicalPassPoolVsOneThread)->Unit(benchmark::kMillisecond)->Iterations(2);
+
+// The pass's steps on one thread, timed one by one over the same file: the
+// browse read, preparation, features, descriptors (the model builder),
+// encoding (payloads and the blob), and the rewrite (the model changes, the
+// sibling's write and the rename). Shares of their sum.
+void BM_PhysicalPassShares(benchmark::State& state) {
+    double readS = 0, prepareS = 0, featuresS = 0, descriptorsS = 0, encodeS = 0, rewriteS = 0;
+    for (auto _ : state) {
+        const std::string path = freshCopy("shares");
+        auto opened = fmt::openZem6File(path, fmt::ReadPolicy{});
+        if (!opened.ok()) std::abort();
+        fmt::Zem6File file = std::move(opened).value();
+        std::vector<fmt::PhysicalModelEntry> entries;
+        for (size_t i = 0; i < file.model.samples.size(); ++i) {
+            auto t0 = Clock::now();
+            auto audio = fmt::browseAudioForIndex(&file, i);
+            auto t1 = Clock::now();
+            const std::vector<float> prepared = fmt::prepareAnalysisAudio(audio->samples, static_cast<int32_t>(audio->sample_rate));
+            auto t2 = Clock::now();
+            const fmt::PhysicalFeatures f = fmt::featuresForDrumType(prepared, kPassDrum);
+            auto t3 = Clock::now();
+            const fmt::PhysicalModel m = fmt::buildPhysicalModel(prepared, {}, fmt::toDrumClass(kPassDrum), f);
+            auto t4 = Clock::now();
+            entries.push_back(fmt::PhysicalModelEntry{*file.model.samples[i].articulation, 0, {file.model.samples[i].uid},
+                                                      fmt::serializePhysicalModel(m)});
+            auto t5 = Clock::now();
+            readS += std::chrono::duration<double>(t1 - t0).count();
+            prepareS += std::chrono::duration<double>(t2 - t1).count();
+            featuresS += std::chrono::duration<double>(t3 - t2).count();
+            descriptorsS += std::chrono::duration<double>(t4 - t3).count();
+            encodeS += std::chrono::duration<double>(t5 - t4).count();
+        }
+        auto t5 = Clock::now();
+        auto blob = fmt::encodePhysicalModelSet(entries);
+        auto t6 = Clock::now();
+        if (!blob.ok()) std::abort();
+        fmt::Zem6Model copy = file.model;
+        if (!fmt::applyPhysicalModels(copy, entries).ok()) std::abort();
+        const std::string sibling = path + ".physical";
+        if (!fmt::writeZem6WithSourcePayloads(path, sibling, copy, fmt::ReadPolicy{}).ok()) std::abort();
+        fs::rename(sibling, path);
+        auto t7 = Clock::now();
+        encodeS += std::chrono::duration<double>(t6 - t5).count();
+        // applyPhysicalModels encodes the blob again: counted under the rewrite.
+        rewriteS += std::chrono::duration<double>(t7 - t6).count();
+        file.close();
+        fs::remove(path);
+    }
+    const double total = readS + prepareS + featuresS + descriptorsS + encodeS + rewriteS;
+    state.counters["read_share"] = readS / total;
+    state.counters["preparation_share"] = prepareS / total;
+    state.counters["features_share"] = featuresS / total;
+    state.counters["descriptors_share"] = descriptorsS / total;
+    state.counters["encoding_share"] = encodeS / total;
+    state.counters["rewrite_share"] = rewriteS / total;
+    state.counters["total_s"] = total / static_cast<double>(state.iterations());
+}
+BENCHMARK(BM_PhysicalPassShares)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// The double-precision transforms of one model's descriptors for a prepared
+// input of n values: (size, forward count, backward count).
+std::map<int32_t, std::pair<int64_t, int64_t>> descriptorTransforms(int64_t n, uint8_t classCode) {
+    std::map<int32_t, std::pair<int64_t, int64_t>> t;
+    for (const int32_t e : fmt::kErbOnsetLengths) {
+        if (e <= n) t[std::max(512, fmt::nextPowerOfTwo(e))].first += 2;
+    }
+    for (const int32_t length : fmt::kDescriptorWindowLengths) {
+        const int64_t m = std::min<int64_t>(n, length);
+        const int64_t stats = std::min<int64_t>(m, 52920);
+        for (const int32_t size : {512, 2048, 8192}) t[size].first += (stats + size / 4 - 1) / (size / 4);
+        const int64_t q16 = (m * 160 + 440) / 441;
+        for (const int32_t len : {96, 192, 384, 768, 1536, 3072, 6144, 12288, 19200}) {
+            if (len > q16) continue;
+            t[fmt::nextPowerOfTwo(2 * len)].first += 3;
+            t[fmt::nextPowerOfTwo(2 * len)].second += 3;
+        }
+        const int64_t q8 = (m * 80 + 440) / 441;
+        for (const int32_t len : {96, 192, 384, 768, 1536, 3072, 6144}) {
+            if (len > q8) continue;
+            t[fmt::nextPowerOfTwo(2 * len)].first += 2;
+            t[fmt::nextPowerOfTwo(2 * len)].second += 1;
+        }
+    }
+    // The segment spectrum's 512-point frames.
+    const std::array<double, 32> b = fmt::segmentBoundaries(classCode);
+    const int64_t padded = std::max<int64_t>(n, 64);
+    const int64_t frames = 1 + (std::max<int64_t>(padded, 512) - 449) / 64;
+    for (int64_t f = 0; f < frames; ++f) {
+        const double centre = static_cast<double>(64 * f + 256) / 44100.0 * 1000.0;
+        size_t j = 0;
+        while (j < b.size() && !(centre < b[j])) ++j;
+        if (j < b.size() && b[j] <= static_cast<double>(padded) * 1000.0 / 44100.0 + 1e-6) t[512].first += 1;
+    }
+    return t;
+}
+
+void BM_PhysicalDescriptorFftAgainstPlainPlans(benchmark::State& state) {
+    const std::vector<float> prepared = fmt::prepareAnalysisAudio(corpus()[7], kRate);
+    const auto schedule = descriptorTransforms(static_cast<int64_t>(prepared.size()), fmt::toDrumClass(kPassDrum));
+    const std::vector<double> values(prepared.begin(), prepared.end());
+    // Plain plans of the same sizes and flags, made outside the timing: the
+    // pass makes its plans once per thread.
+    struct PlainPlans {
+        double* real;
+        fftw_complex* spectrum;
+        fftw_plan forward;
+        fftw_plan backward;
+        int64_t forwards;
+        int64_t backwards;
+    };
+    std::vector<PlainPlans> plain;
+    for (const auto& [size, counts] : schedule) {
+        PlainPlans p{fftw_alloc_real(static_cast<size_t>(size)), fftw_alloc_complex(static_cast<size_t>(size / 2 + 1)),
+                     nullptr, nullptr, counts.first, counts.second};
+        std::lock_guard lock(fmt::fftPlannerMutex());
+        p.forward = fftw_plan_dft_r2c_1d(size, p.real, p.spectrum, fmt::analysisFftPlanFlags());
+        p.backward = fftw_plan_dft_c2r_1d(size, p.spectrum, p.real, fmt::analysisFftPlanFlags());
+        std::fill(p.real, p.real + size, 0.5);
+        plain.push_back(p);
+    }
+    double wrapperNs = 0, plainNs = 0, modelNs = 0;
+    for (auto _ : state) {
+        modelNs += fastest(2, [&] {
+            benchmark::DoNotOptimize(fmt::buildPhysicalModel(prepared, {}, fmt::toDrumClass(kPassDrum), fmt::PhysicalFeatures{}));
+        });
+        wrapperNs += fastest(2, [&] {
+            for (const auto& [size, counts] : schedule) {
+                fmt::AnalysisFft& fft = fmt::analysisFftFor(size);
+                const std::span<const double> in(values.data(), std::min<size_t>(values.size(), static_cast<size_t>(size)));
+                std::vector<std::complex<double>> bins;
+                for (int64_t k = 0; k < counts.first; ++k) bins = fft.forward(in);
+                for (int64_t k = 0; k < counts.second; ++k) benchmark::DoNotOptimize(fft.backward(bins));
+            }
+        });
+        plainNs += fastest(2, [&] {
+            for (const PlainPlans& p : plain) {
+                for (int64_t k = 0; k < p.forwards; ++k) fftw_execute(p.forward);
+                for (int64_t k = 0; k < p.backwards; ++k) fftw_execute(p.backward);
+            }
+            benchmark::ClobberMemory();
+        });
+    }
+    for (PlainPlans& p : plain) {
+        {
+            std::lock_guard lock(fmt::fftPlannerMutex());
+            fftw_destroy_plan(p.forward);
+            fftw_destroy_plan(p.backward);
+        }
+        fftw_free(p.real);
+        fftw_free(p.spectrum);
+    }
+    int64_t transforms = 0;
+    for (const auto& [size, counts] : schedule) transforms += counts.first + counts.second;
+    state.counters["model_ms"] = modelNs / static_cast<double>(state.iterations()) / 1e6;
+    state.counters["fft_share_of_model"] = wrapperNs / modelNs;
+    state.counters["wrapper_over_plain_fftw"] = wrapperNs / plainNs;
+    state.counters["transforms"] = static_cast<double>(transforms);
+}
+BENCHMARK(BM_PhysicalDescriptorFftAgainstPlainPlans)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 } // namespace
 
