@@ -39,6 +39,7 @@ void ZemEditViewModel::closeSource() {
     undoSourcePath.clear();
     destinationPath.clear();
     destinationKind = 0;
+    sourceFileInfo = platform::FileInfo{};
     writtenAsNewPending = false;
     sourceForcesNew = false;
     addedPayloads.clear();
@@ -49,10 +50,14 @@ void ZemEditViewModel::closeSource() {
 bool ZemEditViewModel::openFile(const std::string& path, const fmt::ReadPolicy& policy) {
     status = EditStatus{};
     closeSource();
+    // Taken before the open: a file replaced in between then reads as
+    // changed, never as the file the document was loaded from.
+    const platform::FileInfo info = platform::queryFileInfo(path);
     EditStatus local;
     fmt::Result<std::unique_ptr<FileDataSource>> opened = FileDataSource::open(path, local, policy);
     if (opened.ok()) {
         fileSource = std::move(opened).value();
+        sourceFileInfo = info;
         openState = document.load(*fileSource) ? 1 : 2;
     } else {
         status = std::move(local);
@@ -69,6 +74,7 @@ bool ZemEditViewModel::openLegacy(std::shared_ptr<const fmt::Zem6Model> model, s
         openState = 2;
         return false;
     }
+    sourceFileInfo = platform::queryFileInfo(path);
     legacySource = std::make_unique<LegacyModelDataSource>(std::move(model), std::move(path));
     openState = document.load(*legacySource) ? 1 : 2;
     return openState == 1;

@@ -17,6 +17,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "audio/sample_load.hpp"
 #include "editor/logic/data_source.hpp"
 #include "editor/logic/edit_document.hpp"
 #include "format/checksum.hpp"
@@ -24,6 +25,7 @@
 #include "format/mtad.hpp"
 #include "format/read_policy.hpp"
 #include "format/writer.hpp"
+#include "platform/file_info.hpp"
 
 namespace vt6::ui::zemedit {
 
@@ -71,6 +73,8 @@ struct AudioIdentityLess {
     }
 };
 
+struct HitSortInput;
+
 class ZemEditViewModel {
 public:
     // Decoded audio kept in memory; made once, never changed, always shared.
@@ -111,6 +115,10 @@ public:
     EditStatus status;
     std::string destinationPath;
     int32_t destinationKind = 0;
+    // Size and last-write time of the source's file, taken just before it was
+    // opened: audio read from disk later is refused once they differ, so the
+    // editor never takes another file's audio for a sample's.
+    platform::FileInfo sourceFileInfo;
 
     ZemEditViewModel() = default;
     ~ZemEditViewModel();
@@ -130,7 +138,54 @@ public:
     // Drops everything that belongs to the open document except the document
     // itself, and raises sourceGeneration.
     void closeSource();
+
+    // --- Sample audio (message thread) ---
+    // A copy of the sample's whole current audio: its edited or added audio
+    // from memory, else the complete stored audio from the source's file.
+    fmt::Result<fmt::SampleAudio> sampleAudio(uint64_t uid) const;
+    // Gives the sample new audio as one undoable edit; regionEnd 0 means all
+    // frames. The first replacement keeps the audio the sample had before as
+    // version 0, so undo never needs the file again.
+    bool replaceSampleAudio(uint64_t uid, std::vector<float> samples, int32_t channels, int32_t sampleRate,
+                            uint64_t regionStart, uint64_t regionEnd);
+    // Adds a sample made from decoded audio as one undoable edit; a negative
+    // band index means the middle band. The uid of the new sample, else 0.
+    uint64_t addSampleFromPcm(const std::string& sampleName, std::vector<float> samples, int32_t channels,
+                              int32_t sampleRate, double rmsLevel, uint32_t layerIndex, uint32_t articulationIndex,
+                              int32_t bandIndex, const HitLevel& level, bool sortLock);
+    // Plays an unedited stored sample through auditionStored, anything else
+    // through playPcm cut to its region; true when a callback got it.
+    bool audition(uint64_t uid) const;
+    // The payloads of added and edited audio the editor's own save hands to
+    // the writer.
+    std::vector<fmt::StagedPayload> addedPcmForSave() const;
+    // The in-memory audio the sample has now, or null when it is on disk.
+    std::shared_ptr<const AddedPcm> currentPcm(const EditSample& record) const;
+
+    // --- Hit sort (message thread) ---
+    // Rebuilds the session-hits histogram from levels on the 0..1 scale.
+    void setSessionHits(std::span<const float> levels);
+    // Gives samples whose audio was measured before their cached level and
+    // lists the rest as a job for analyzeHitSort.
+    HitSortInput prepareHitSort();
+    // Stores the levels of a finished job while nothing they depend on has
+    // changed; the number applied.
+    uint64_t applyHitSort(const HitSortInput& input);
 };
+
+// The identity under which a sample's measured level is cached.
+AudioIdentity audioIdentityOf(const EditSample& record) noexcept;
+
+// Shares decoded audio, taking the values over without copying them.
+std::shared_ptr<const ZemEditViewModel::AddedPcm> makeSharedAddedPcm(fmt::SampleAudio&& audio);
+std::shared_ptr<const ZemEditViewModel::AddedPcm> makeSharedAddedPcm(std::vector<float>&& samples, int32_t channels,
+                                                                     int32_t sampleRate);
+
+// The 32-bit float payload (raw PCM, whole sample) of interleaved audio; empty
+// when no valid payload head describes it: channels outside 1..8, a rate
+// outside 1..1000000, a value count that is not a whole number of frames, or
+// too many frames.
+std::vector<uint8_t> encodePcmPayload(std::span<const float> samples, int32_t channels, int32_t sampleRate);
 
 // The open a host's record asks for: a new document without a file path; the
 // host's converted model when it gave one (and does not keep its own save
