@@ -300,7 +300,7 @@ TEST(ReplaceSampleAudio, TheRecordDescribesTheNewAudio) {
     EXPECT_EQ(record.frames, 3u);
     EXPECT_EQ(record.regionStart, 0u);
     EXPECT_EQ(record.regionEnd, 3u);
-    EXPECT_DOUBLE_EQ(record.key13Value, std::sqrt(2.25 / 6.0));
+    EXPECT_DOUBLE_EQ(record.key13Value, std::sqrt(2.0 / 6.0));
     EXPECT_EQ(record.audioRevision, 1u);
     EXPECT_EQ(record.plainHashPresent, 1);
     const std::vector<uint8_t>& payload = f.vm->audioVersions.at(uid).at(1).payload;
