@@ -77,7 +77,9 @@ TEST(PcmPayload, HeadBodyAndRefusals) {
         const fmt::ByteView body = fmt::ByteView(payload).subspan(64);
         EXPECT_EQ(head->plain_hash, fmt::blake2b128(body));
         ASSERT_EQ(body.size(), c.values * 4);
-        EXPECT_EQ(std::memcmp(body.data(), values.data(), body.size()), 0);
+        if (!body.empty()) {
+            EXPECT_EQ(std::memcmp(body.data(), values.data(), body.size()), 0);
+        }
     }
 }
 
