@@ -216,6 +216,8 @@ struct CachedDocument {
     }
     void forget() {
         for (const uint64_t uid : uids) vm.document.setHitLevel(uid, HitLevel::unmeasured());
+        // The interface drains the touched list at each refresh.
+        vm.document.touchedUids.clear();
     }
 };
 
