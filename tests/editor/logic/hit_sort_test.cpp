@@ -17,6 +17,8 @@
 #include <vector>
 
 #include "analysis/hit_level_measure.hpp"
+#include "audio/legacy/legacy_builder.hpp"
+#include "audio/legacy/legacy_import.hpp"
 #include "editor/logic/audio_fixture.hpp"
 #include "editor/logic/hit_sort.hpp"
 #include "format/reader.hpp"
@@ -385,6 +387,39 @@ TEST(HitSortCache, ReplacedAudioIsMeasuredFromMemoryByTheNextJob) {
     analyzeHitSort(next, nullptr, nullptr, files);
     EXPECT_EQ(next.rows[0].level, fmt::measureHitLevel(replaced, 1, 44100, 0, 2500));
     EXPECT_EQ(vm.applyHitSort(next), 1u);
+}
+
+TEST(HitSortLegacy, ConvertedDocumentsAreMeasuredFromTheirLegacyFile) {
+    for (int version = 0; version <= 6; ++version) {
+        SCOPED_TRACE(version);
+        const zem::testing::TempFile file(zem::testing::buildLegacyFile(zem::testing::sampleLegacyFile(version)));
+        auto imported = zem::importLegacyFile(file.path(), zem::LegacyImportOptions{});
+        ASSERT_TRUE(imported.ok()) << imported.message();
+        ZemEditViewModel vm;
+        ASSERT_TRUE(vm.openLegacy(std::make_shared<const fmt::Zem6Model>(imported->model), file.path()));
+        HitSortInput job = vm.prepareHitSort();
+        ASSERT_FALSE(job.rows.empty());
+        EXPECT_EQ(job.sourcePath, file.path());
+        analyzeHitSort(job, nullptr, nullptr);
+        for (const HitSortRow& row : job.rows) {
+            SCOPED_TRACE(row.uid);
+            const EditSample& record = *vm.document.sampleByUid(row.uid);
+            ASSERT_EQ(row.sourcePosition, record.recordIndex + 1);
+            // The sample's own audio, as the editor reads it for playback and saving.
+            const fmt::Result<fmt::SampleAudio> audio = vm.sampleAudio(row.uid);
+            if (!audio.ok()) {
+                EXPECT_EQ(row.error, audio.message());
+                continue;
+            }
+            EXPECT_EQ(row.error, "");
+            EXPECT_EQ(row.level, fmt::measureHitLevel(audio->samples, static_cast<uint32_t>(audio->channels),
+                                                      audio->sampleRate, row.regionStart, row.regionEnd));
+        }
+        const auto measured = static_cast<uint64_t>(
+            std::count_if(job.rows.begin(), job.rows.end(), [](const HitSortRow& r) { return r.error.empty(); }));
+        EXPECT_GT(measured, 0u);
+        EXPECT_EQ(vm.applyHitSort(job), measured);
+    }
 }
 
 // --- The worker on its own thread -----------------------------------------------
