@@ -72,6 +72,12 @@ void SmplEntry::setFlagExt(bool locked) {
     sortExtensions(extensions);
 }
 
+void SmplEntry::setRoomLink(const std::array<uint64_t, 3>& uids) {
+    removeExtension(kRoomLinkExtKey);
+    extensions.push_back(ExtensionPair{kRoomLinkExtKey, encodeCborUintTriple(uids[0], uids[1], uids[2])});
+    sortExtensions(extensions);
+}
+
 std::array<uint64_t, 6> hitLevelIdentity(const SmplEntry& entry) {
     return {entry.sample_rate.value_or(44100), entry.bits.value_or(16),  entry.channels.value_or(1),
             entry.frames.value_or(0),          entry.playback_start.value_or(0), playbackEndOf(entry)};

@@ -1,6 +1,7 @@
 #pragma once
 // The SMPL chunk: one canonical CBOR map per sample, in the model's row order.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -53,6 +54,9 @@ struct SmplEntry {
     void removeExtension(uint64_t key);
     // Sets or clears the sort lock (key 1003); leaves the list sorted.
     void setFlagExt(bool locked);
+    // Replaces the room links (key 26) by [room A, B, C uids]; leaves the
+    // list sorted with exactly one key-26 pair.
+    void setRoomLink(const std::array<uint64_t, 3>& uids);
 
     bool operator==(const SmplEntry&) const = default;
 };
