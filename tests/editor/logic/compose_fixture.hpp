@@ -66,9 +66,9 @@ inline fmt::SmplEntry sampleRow(uint64_t uid, const char* name, std::optional<ui
 // articulations Center and Rim; bands Soft, an unnamed one and Hard.
 // Samples: 1 Kick Soft Direct (links Room A sample 3, measured, locked),
 // 2 Kick Hard Direct (no keys 3 and 4), 3 Kick Soft Room A (key 21 = 1),
-// 4 Snare Rim (muted, head and tail payloads), 6 Amb 1 (on Amb). A PEAK
-// row of (row + 1) bytes per sample, a summary, a carried chunk before the
-// audio, and a physical analysis.
+// 4 Snare Rim (muted, head and tail payloads under uid 5), 6 Amb 1 (on
+// Amb). A PEAK row of (row + 1) bytes per sample, a summary, a carried chunk
+// before the audio, and a physical analysis.
 inline fmt::Zem6Model kitModel() {
     fmt::Zem6Model m;
     fmt::ModelMetadata& md = m.metadata;
@@ -110,6 +110,7 @@ inline fmt::Zem6Model kitModel() {
     kickRoom.room_owner_uid = 1;
     fmt::SmplEntry snare = sampleRow(4, "Snare Rim", 1, 2, 2);
     snare.muted = true;
+    snare.audi_uid = 5;  // payloads under another uid than the sample's
     snare.audt_uid = 5;
     snare.head_frames = 400;
     snare.codec = 1;
