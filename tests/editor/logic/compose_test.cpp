@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <string>
@@ -156,6 +157,59 @@ TEST(Compose, EditsReachTheirRows) {
              EXPECT_EQ(out.peaks.size(), 24u);
              EXPECT_EQ(out.summary.sample_count, 6u);
              EXPECT_EQ(out.summary.articulation_histogram, (std::vector<HistogramEntry>{{1, 4}, {2, 2}}));
+         }},
+        {"a new sample's flags, region, lock, level and opaque values",
+         [](EditDocument& d) {
+             const uint64_t uid = test::addSample(d, "", 1, 0, 2);
+             EditSample& s = d.samples[static_cast<size_t>(d.uidIndex.at(uid))];
+             s.muted = 1;
+             s.soloed = 1;
+             s.sortLock = 1;
+             s.regionStart = 10;
+             s.regionEnd = 700;
+             s.key14Value = std::nan("");
+             s.key15Value = -0.5;
+             s.hitLevel.measured = true;
+             s.hitLevel.finite = true;
+             s.hitLevel.level_db = -12.0;
+             s.hitLevel.onset_frame = 20;
+         },
+         [](const Zem6Model& out, const Zem6Model&) {
+             const SmplEntry& r = out.samples.back();
+             EXPECT_EQ(r.name, std::nullopt);
+             EXPECT_EQ(r.layer, 2u);
+             EXPECT_EQ(r.band, 3u);
+             EXPECT_EQ(r.muted, true);
+             EXPECT_EQ(r.soloed, true);
+             EXPECT_EQ(r.playback_start, 10u);
+             EXPECT_EQ(r.playback_end, 700u);
+             ASSERT_TRUE(r.opaque_float_14.has_value());
+             EXPECT_TRUE(std::isnan(*r.opaque_float_14));
+             EXPECT_EQ(r.opaque_float_15, -0.5);
+             EXPECT_TRUE(fmt::readSortLockExt(r));
+             EXPECT_EQ(fmt::readHitLevelExt(r).level_db, -12.0);
+             EXPECT_TRUE(std::is_sorted(r.extensions.begin(), r.extensions.end(),
+                                        [](const auto& a, const auto& b) { return a.key < b.key; }));
+         }},
+        {"names and opaque values of stored rows",
+         [](EditDocument& d) {
+             d.samples[0].name = "Kick Softer";
+             d.samples[1].name.clear();
+             d.samples[1].key14Value = std::nan("");
+             d.samples[0].key14Value = 0.25;  // as stored
+             d.samples[2].key15Value = 0.0;   // as absent
+             d.samples[3].regionEnd = 900;
+         },
+         [](const Zem6Model& out, const Zem6Model& source) {
+             EXPECT_EQ(rowOf(out, 1)->name, "Kick Softer");
+             EXPECT_EQ(rowOf(out, 2)->name, "Kick Hard Direct");  // an empty name leaves the row's
+             ASSERT_TRUE(rowOf(out, 2)->opaque_float_14.has_value());
+             EXPECT_TRUE(std::isnan(*rowOf(out, 2)->opaque_float_14));
+             EXPECT_EQ(rowOf(out, 1)->opaque_float_14, 0.25);
+             EXPECT_EQ(rowOf(out, 3)->opaque_float_15, std::nullopt);
+             EXPECT_EQ(rowOf(out, 4)->playback_end, 900u);
+             EXPECT_EQ(rowOf(out, 4)->playback_start, std::nullopt);
+             EXPECT_EQ(rowOf(out, 1)->peak, source.samples[0].peak);  // key 12 is not the editor's
          }},
         {"moving, muting and soloing",
          [](EditDocument& d) {
