@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <map>
 #include <optional>
 #include <unordered_map>
@@ -282,7 +283,31 @@ std::vector<fmt::HistogramEntry> countSamplesByLayer(const Zem6Model& model) { r
 
 fmt::Result<Zem6Model> composeModel(const EditDocument& document, const Zem6Model& source, bool keepSlots,
                                     std::vector<std::string>* unlinked) {
-    Zem6Model copy = source;
+    // Rows of the source by uid, taken before any row goes.
+    std::unordered_set<uint64_t> sourceUids;
+    sourceUids.reserve(source.samples.size());
+    for (const SmplEntry& row : source.samples) sourceUids.insert(row.uid);
+
+    std::vector<const EditSample*> added;
+    {
+        std::unordered_set<uint64_t> taken;
+        for (size_t i = 0; i < document.samples.size(); ++i) {
+            const EditSample& s = document.samples[i];
+            const auto live = document.uidIndex.find(s.uid);
+            if (live == document.uidIndex.end() || static_cast<size_t>(live->second) != i) continue;
+            if (sourceUids.contains(s.uid) || !taken.insert(s.uid).second) continue;
+            added.push_back(&s);
+        }
+    }
+
+    // One copy of the source, with room for the new rows and their PEAK
+    // rows, so appending them moves nothing.
+    Zem6Model copy;
+    copy.samples.reserve(source.samples.size() + added.size());
+    if (!source.peaks.empty()) {
+        copy.peaks.reserve(source.peaks.size() + added.size() * 2 * static_cast<size_t>(source.points_per_sample));
+    }
+    copy = source;
     const std::vector<int32_t> slots = keepSlots ? std::vector<int32_t>{} : document.layerSlots(false);
     fmt::clearPhysicalAnalysis(copy);
     fmt::ModelMetadata& md = copy.metadata;
@@ -297,11 +322,6 @@ fmt::Result<Zem6Model> composeModel(const EditDocument& document, const Zem6Mode
         md.dynamics = composeBands(document);
     }
     composeDefinitions(document, source, keepSlots, slots, md);
-
-    // Rows of the source by uid, taken before any row goes.
-    std::unordered_set<uint64_t> sourceUids;
-    sourceUids.reserve(source.samples.size());
-    for (const SmplEntry& row : source.samples) sourceUids.insert(row.uid);
 
     const size_t peakRowBytes = 2 * static_cast<size_t>(copy.points_per_sample);
     auto peakRowInside = [&](size_t row) {
@@ -321,43 +341,31 @@ fmt::Result<Zem6Model> composeModel(const EditDocument& document, const Zem6Mode
         if (const EditSample* s = document.sampleByUid(row.uid)) writeMeasurements(row, *s);
     }
 
-    std::vector<const EditSample*> added;
-    {
-        std::unordered_set<uint64_t> taken;
-        for (size_t i = 0; i < document.samples.size(); ++i) {
-            const EditSample& s = document.samples[i];
-            const auto live = document.uidIndex.find(s.uid);
-            if (live == document.uidIndex.end() || static_cast<size_t>(live->second) != i) continue;
-            if (sourceUids.contains(s.uid) || !taken.insert(s.uid).second) continue;
-            added.push_back(&s);
-        }
-    }
-
     const bool dropped = std::any_of(copy.samples.begin(), copy.samples.end(),
                                      [&](const SmplEntry& row) { return !isLive(document, row.uid); });
     const bool rowsChanged = dropped || !added.empty();
-    if (rowsChanged && !copy.peaks.empty()) {
+    if (rowsChanged && !copy.peaks.empty() && peakRowBytes != 0) {
         // Each kept row takes its own PEAK row along, so the table holds
         // exactly one row per kept sample; a short table is filled with
-        // zero bytes. Untouched rows keep their PEAK bytes as read.
-        fmt::Bytes peaks;
-        peaks.reserve((copy.samples.size() + added.size()) * peakRowBytes);
-        for (size_t r = 0; r < copy.samples.size(); ++r) {
+        // zero bytes. Compacted in place: a kept row only ever moves towards
+        // the front. When no row comes or goes the bytes stay as read.
+        const size_t rows = copy.samples.size();
+        if (copy.peaks.size() < rows * peakRowBytes) copy.peaks.resize(rows * peakRowBytes, 0);
+        size_t kept = 0;
+        for (size_t r = 0; r < rows; ++r) {
             if (!isLive(document, copy.samples[r].uid)) continue;
-            const size_t begin = std::min(r * peakRowBytes, copy.peaks.size());
-            const size_t end = std::min(begin + peakRowBytes, copy.peaks.size());
-            peaks.insert(peaks.end(), copy.peaks.begin() + static_cast<ptrdiff_t>(begin),
-                         copy.peaks.begin() + static_cast<ptrdiff_t>(end));
-            peaks.resize(peaks.size() + peakRowBytes - (end - begin), 0);
+            if (kept != r) {
+                std::memmove(copy.peaks.data() + kept * peakRowBytes, copy.peaks.data() + r * peakRowBytes,
+                             peakRowBytes);
+            }
+            ++kept;
         }
-        copy.peaks = std::move(peaks);
+        copy.peaks.resize(kept * peakRowBytes);
     }
     if (dropped) std::erase_if(copy.samples, [&](const SmplEntry& row) { return !isLive(document, row.uid); });
 
-    for (const EditSample* s : added) {
-        copy.samples.push_back(newRow(document, *s));
-        if (!copy.peaks.empty()) copy.peaks.resize(copy.peaks.size() + peakRowBytes, 0);
-    }
+    for (const EditSample* s : added) copy.samples.push_back(newRow(document, *s));
+    if (!copy.peaks.empty()) copy.peaks.resize(copy.peaks.size() + added.size() * peakRowBytes, 0);
 
     if (rowsChanged) cleanLinks(copy, document);
 
