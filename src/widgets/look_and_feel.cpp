@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "widgets/paint.hpp"
+#include "widgets/slider.hpp"
 
 namespace vt6::ui::widgets {
 
@@ -219,6 +220,13 @@ void V6LookAndFeel::drawLabel(juce::Graphics& g, juce::Label& label) {
                          label.getMinimumHorizontalScale());
     }
     if (disabled) g.endTransparencyLayer();
+}
+
+int V6LookAndFeel::getSliderThumbRadius(juce::Slider& slider) {
+    // The program's own slider paints a fixed thumb; the framework's drag
+    // maths must use the same size.
+    if (dynamic_cast<V6HSlider*>(&slider) != nullptr) return static_cast<int>(V6HSlider::kThumbRadius);
+    return LookAndFeel_V4::getSliderThumbRadius(slider);
 }
 
 juce::Rectangle<int> V6LookAndFeel::getTooltipBounds(const juce::String& text, juce::Point<int> p,

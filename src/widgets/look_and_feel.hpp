@@ -33,6 +33,7 @@ public:
     juce::Font getComboBoxFont(juce::ComboBox&) override;
     juce::PopupMenu::Options getOptionsForComboBoxPopupMenu(juce::ComboBox&, juce::Label&) override;
     void drawLabel(juce::Graphics&, juce::Label&) override;
+    int getSliderThumbRadius(juce::Slider&) override;
     juce::Rectangle<int> getTooltipBounds(const juce::String& text, juce::Point<int> pointer,
                                           juce::Rectangle<int> parentArea) override;
     void drawTooltip(juce::Graphics&, const juce::String& text, int width, int height) override;
