@@ -257,6 +257,11 @@ void ValueEntry::open(juce::Slider& slider, const juce::String& currentText, con
     host->addChildComponent(box_.get());
     box_->selectAll();
     box_->grabKeyboardFocus();
+    // Opened from a menu's answer, the focus is handed back to the window
+    // after this returns; take it again once that is done.
+    juce::MessageManager::callAsync([box = juce::Component::SafePointer<juce::TextEditor>(raw)] {
+        if (box != nullptr && box->isShowing() && !box->hasKeyboardFocus(false)) box->grabKeyboardFocus();
+    });
 }
 
 bool ValueEntry::commit() {
