@@ -4,12 +4,17 @@
 // definition, out-of-range band numbers are clamped.
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
+#include <optional>
+#include <span>
 
 #include "analysis/drum_type.hpp"
 #include "editor/logic/band_layout.hpp"
 #include "editor/logic/data_source.hpp"
 #include "editor/logic/edit_document.hpp"
+#include "format/cbor.hpp"
+#include "format/fields.hpp"
 #include "format/sample_ext.hpp"
 
 namespace vt6::ui::zemedit::logic {
@@ -39,6 +44,39 @@ EditDef centerArticulation() {
     def.name = "CENTER";
     def.sourceIndex = -1;
     return def;
+}
+
+// True when the band's first key-5 value is one finite float off the 0..1
+// scale. Exact layouts put centres there (two bands split at 60 sit at
+// -0.027 and 0.972); the shared centre reader counts them as absent.
+bool centreOffScale(const fmt::BandDef& band) {
+    const fmt::ExtensionPair* pair = fmt::findExtension(band.extensions, fmt::kBandCenterExtKey);
+    if (pair == nullptr) return false;
+    fmt::CborReader reader(pair->bytes);
+    const fmt::Result<double> centre = reader.readFloat();
+    if (!centre.ok() || !reader.finish().ok()) return false;
+    return std::isfinite(*centre) && (*centre < 0.0 || *centre > 1.0);
+}
+
+// The splits the stored edges play by, when every position has an entry and
+// each inner edge is one finite value stored alike on both sides, on the
+// 1..126 steps of the velocity scale and rising. Legacy files bound their
+// outer bands with infinities; only inner edges are read.
+std::optional<std::vector<int32_t>> splitsFromEdges(std::span<const fmt::BandDef* const> atPosition) {
+    std::vector<int32_t> splits;
+    for (size_t i = 0; i + 1 < atPosition.size(); ++i) {
+        const fmt::BandDef* below = atPosition[i];
+        const fmt::BandDef* above = atPosition[i + 1];
+        if (below == nullptr || above == nullptr || !below->high || !above->low) return std::nullopt;
+        const double edge = *below->high;
+        if (!std::isfinite(edge) || edge != *above->low) return std::nullopt;
+        const double step = std::round(edge * 127.0);
+        if (!(step >= 1.0 && step <= 126.0)) return std::nullopt;
+        const auto split = static_cast<int32_t>(step);
+        if (!splits.empty() && split <= splits.back()) return std::nullopt;
+        splits.push_back(split);
+    }
+    return splits;
 }
 
 } // namespace
@@ -95,6 +133,17 @@ bool EditDocument::load(const ZemEditDataSource& source) {
         }
         bandOrder.push_back(band.id);
         bands.push_back(std::move(band));
+    }
+    // A centre off the scale reads as absent, and the edges' midpoint in its
+    // place would move the splits on every reopen (and a later band edit
+    // would save the moved split). The edges hold the splits exactly, and
+    // the conversion gives back the positions the layout was saved with.
+    if (n >= 2 && std::any_of(atPosition.begin(), atPosition.end(),
+                              [](const fmt::BandDef* e) { return e != nullptr && centreOffScale(*e); })) {
+        if (const std::optional<std::vector<int32_t>> splits = splitsFromEdges(atPosition)) {
+            const BandLayout layout = splitsToLevelPositions(*splits);
+            for (size_t i = 0; i < n && i < layout.positions.size(); ++i) bands[i].levelPosition = layout.positions[i];
+        }
     }
     if (n == 0) {
         EditBand band;

@@ -242,13 +242,9 @@ void roundTrip(const TempDir& dir, const StoredFile& file, const Edit& edit) {
             EXPECT_EQ(written[i + 1].low, doc.velocitySplits[i] / 127.0) << i;
         }
     }
-    // ...and comes back as the same splits while every centre lies on the
-    // 0..1 scale; a centre off the scale reads back as absent and the
-    // edges' midpoint takes its place.
-    if (std::all_of(doc.levelPositions.begin(), doc.levelPositions.end(),
-                    [](double p) { return p >= 0.0 && p <= 1.0; })) {
-        EXPECT_EQ(again.velocitySplits, doc.velocitySplits);
-    }
+    // ...and comes back as the same splits, also when a centre lies off the
+    // 0..1 scale.
+    EXPECT_EQ(again.velocitySplits, doc.velocitySplits);
 }
 
 TEST(ComposeRoundTrip, WriterMadeFile) {
@@ -311,6 +307,84 @@ TEST(ComposeRoundTrip, BandIdsOtherThanOneToN) {
         EXPECT_EQ(plain->metadata.dynamics == c.bands, c.keptAsStored);
 
         for (const Edit& edit : {edits()[0], edits()[4]}) roundTrip(dir, file, edit);
+    }
+}
+
+// Composes and checks `doc` against the model it was opened from, writes it
+// to `target` and opens the written file into `out`.
+void saveAndReopen(const EditDocument& doc, const FileDataSource& from, const StoredFile& file,
+                   const std::string& target, std::unique_ptr<FileDataSource>& reopened, EditDocument& out) {
+    auto composed = composeAndCheck(doc, from.model(), nullptr);
+    ASSERT_TRUE(composed.ok()) << composed.message();
+    const auto written = fmt::writeZem6File(target, *composed, payloadsFor(*composed, doc, file.payloads), file.options);
+    ASSERT_TRUE(written.ok()) << written.message();
+    EditStatus status;
+    auto opened = FileDataSource::open(target, status, fmt::ReadPolicy{});
+    ASSERT_TRUE(opened.ok()) << opened.message();
+    reopened = std::move(opened).value();
+    ASSERT_TRUE(out.load(*reopened));
+}
+
+// Every layout the band grid can save comes back as the same splits, also
+// when its centres fall off the 0..1 scale ({1, 2, 125, 126} has no exact
+// positions and takes the conversion's own splits); and a later save of the
+// reopened document (a band renamed) writes the same edges again.
+TEST(ComposeRoundTrip, BandLayoutsComeBackAsTheirSplits) {
+    const std::vector<std::vector<int32_t>> layouts{
+        {60}, {1}, {126}, {63}, {64}, {40, 90}, {1, 126}, {1, 2}, {125, 126},
+        {34, 68, 100}, {1, 2, 3}, {10, 120, 121}, {17, 34, 68, 100}, {1, 2, 125, 126}, {5, 60, 61, 122},
+    };
+    for (const std::vector<int32_t>& proposed : layouts) {
+        std::string label = "splits";
+        for (int32_t v : proposed) label += " " + std::to_string(v);
+        SCOPED_TRACE(label);
+        TempDir dir;
+        // One band per split and one more, evenly spread, each holding a sample
+        // so that the check before writing keeps them all.
+        Zem6Model m = test::kitModel();
+        const size_t n = proposed.size() + 1;
+        ASSERT_LE(n, m.samples.size());
+        m.metadata.dynamics.clear();
+        for (size_t k = 0; k < n; ++k) {
+            m.metadata.dynamics.push_back(test::bandDef(k + 1, double(k) / double(n), double(k + 1) / double(n),
+                                                        "Band " + std::to_string(k + 1)));
+        }
+        for (size_t i = 0; i < m.samples.size(); ++i) m.samples[i].band = i % n + 1;
+        m.summary.present = false;
+        StoredFile file{dir.path("layout.zem"), fakePayloads(m), {}};
+        ASSERT_TRUE(fmt::writeZem6File(file.path, m, file.payloads).ok());
+
+        EditStatus status;
+        auto opened = FileDataSource::open(file.path, status, fmt::ReadPolicy{});
+        ASSERT_TRUE(opened.ok()) << opened.message();
+        EditDocument doc;
+        ASSERT_TRUE(doc.load(**opened));
+        // As the band grid sets a layout: with the conversion's own splits
+        // when no positions reproduce the proposed ones.
+        const BandLayout layout = splitsToLevelPositions(proposed);
+        const std::vector<int32_t> splits = layout.exact != 0 ? proposed : layout.splits;
+        doc.setBandLayout(splits, layout.positions);
+
+        std::unique_ptr<FileDataSource> first;
+        EditDocument again;
+        saveAndReopen(doc, **opened, file, dir.path("saved.zem"), first, again);
+        if (HasFatalFailure()) return;
+        EXPECT_EQ(again.velocitySplits, splits);
+        EXPECT_EQ(again.levelPositions, doc.levelPositions);
+
+        again.bands[0].name = "Renamed";
+        again.bandsEdited = 1;
+        std::unique_ptr<FileDataSource> second;
+        EditDocument third;
+        saveAndReopen(again, *first, file, dir.path("saved again.zem"), second, third);
+        if (HasFatalFailure()) return;
+        const auto& edges = second->model().metadata.dynamics;
+        ASSERT_EQ(edges.size(), n);
+        for (size_t i = 0; i < splits.size(); ++i) {
+            EXPECT_EQ(edges[i].high, splits[i] / 127.0) << i;
+            EXPECT_EQ(edges[i + 1].low, splits[i] / 127.0) << i;
+        }
+        EXPECT_EQ(third.velocitySplits, splits);
     }
 }
 

@@ -227,6 +227,68 @@ TEST(DocumentLoad, BandCentreFromStoredCentreFiniteMidpointOrEvenShare) {
     }
 }
 
+// Exact layouts can put band centres off the 0..1 scale (split 60 of two
+// bands: -0.027 and 0.972). Such a centre reads as absent, so the splits
+// come from the stored inner edges when those hold them unambiguously;
+// otherwise each band keeps its own fallback.
+TEST(DocumentLoad, CentresOffTheScaleTakeTheSplitsFromTheEdges) {
+    struct Case {
+        const char* what;
+        std::vector<BandDef> entries;
+        std::vector<int32_t> splits;
+    };
+    auto withCentre = [](BandDef b, double centre) {
+        b.extensions.push_back(fmt::makeCborFloatValue(centre));
+        return b;
+    };
+    const double e60 = 60 / 127.0;
+    const double e90 = 90 / 127.0;
+    const std::vector<Case> cases{
+        {"two bands split at 60",
+         {withCentre(bandEntry(1, 0.0, e60), -0.027), withCentre(bandEntry(2, e60, 1.0), 0.972)},
+         {60}},
+        {"legacy infinities on the outer edges",
+         {withCentre(bandEntry(1, -kInf, e60), -0.027), withCentre(bandEntry(2, e60, kInf), 0.972)},
+         {60}},
+        {"only one centre off the scale",
+         {withCentre(bandEntry(1, 0.0, 40 / 127.0), 0.2), withCentre(bandEntry(2, 40 / 127.0, e90), 0.4),
+          withCentre(bandEntry(3, e90, 1.0), 1.1)},
+         {40, 90}},
+        {"entries listed out of order",
+         {withCentre(bandEntry(2, e60, 1.0), 0.972), withCentre(bandEntry(1, 0.0, e60), -0.027)},
+         {60}},
+        // Fallbacks: the edges do not say one split, so the midpoints of the
+        // edges (or the even share) place the bands as before.
+        {"the two sides of an edge differ",
+         {withCentre(bandEntry(1, 0.0, e60), -0.027), withCentre(bandEntry(2, 0.5, 1.0), 0.972)},
+         {77}},
+        {"an infinite inner edge",
+         {withCentre(bandEntry(1, 0.0, kInf), -0.027), withCentre(bandEntry(2, kInf, 1.0), 0.972)},
+         {78}},
+        {"an inner edge missing", {withCentre(bandEntry(1, 0.0), -0.027), withCentre(bandEntry(2, e60, 1.0), 0.972)},
+         {78}},
+        {"an edge off the velocity steps",
+         {withCentre(bandEntry(1, 0.0, 0.001), -0.5), withCentre(bandEntry(2, 0.001, 1.0), 0.5)},
+         {32}},
+        {"edges falling",
+         {withCentre(bandEntry(1, 0.0, e90), -0.1), withCentre(bandEntry(2, e90, e60), 0.6),
+          withCentre(bandEntry(3, e60, 1.0), 0.9)},
+         {61, 95}},
+        // Centres on the scale keep their meaning, whatever the edges say.
+        {"centres on the scale win over the edges",
+         {withCentre(bandEntry(1, 0.0, e60), 0.2), withCentre(bandEntry(2, e60, 1.0), 0.6)}, {51}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Zem6Model m;
+        m.metadata.dynamics = c.entries;
+        Loaded l;
+        loadModel(l, m);
+        EXPECT_EQ(l.doc.velocitySplits, c.splits);
+        for (double p : l.doc.levelPositions) EXPECT_TRUE(std::isfinite(p));
+    }
+}
+
 TEST(DocumentLoad, SamplesLandInTheBandTheirGroupNumberNames) {
     struct Case {
         std::optional<uint64_t> key5;
