@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "widgets/paint.hpp"
+#include "widgets/segment_group.hpp"
 #include "widgets/slider.hpp"
 
 namespace vt6::ui::widgets {
@@ -188,6 +189,7 @@ void V6LookAndFeel::drawComboBox(juce::Graphics& g, int width, int height, bool,
 }
 
 juce::Font V6LookAndFeel::getComboBoxFont(juce::ComboBox& box) {
+    if (dynamic_cast<V6DropChip*>(&box) != nullptr) return makeFont(kTypeChip);
     return juce::Font(std::min(0.85f * static_cast<float>(box.getHeight()), 16.0f));
 }
 
