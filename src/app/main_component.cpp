@@ -2,7 +2,10 @@
 
 #include <cmath>
 
+#include "app/file_choosers.hpp"
 #include "app/message_boxes.hpp"
+#include "app/open_for_edit.hpp"
+#include "editor/ui/user_messages.hpp"
 #include "widgets/theme.hpp"
 
 namespace vt6::maker {
@@ -210,12 +213,152 @@ void MainComponent::setUndoManager(juce::UndoManager* manager) {
     updateButtons();
 }
 
-// Opening, importing and the new-file dialog arrive with their jobs and
-// dialogs; until then their buttons and keys end here.
 void MainComponent::chooseOpen() {
     if (busy_) return;
     started(ShellAction::open);
+    FileChooserRequest request{"Open zem", currentFile_, "*.zem",
+                               juce::FileBrowserComponent::openMode | juce::FileBrowserComponent::canSelectFiles};
+    fileChooser_ = makeZemFileChooser(request.title, request.start);
+    juce::Component::SafePointer<MainComponent> safe(this);
+    launchFileChooser(fileChooser_, request, [safe](const juce::File& chosen) {
+        auto* self = safe.getComponent();
+        if (self == nullptr || chosen == juce::File() || !chosen.existsAsFile()) return;
+        self->openFile(chosen);
+    });
 }
+
+void MainComponent::openFile(const juce::File& file) {
+    if (busy_) return;
+    busy_ = true;
+    const auto statusBefore = statusLine_.getText();
+    setStatus("Opening zem...");
+    updateButtons();
+    if (worker_.joinable()) worker_.join();
+
+    auto workingCopy = std::make_shared<juce::TemporaryFile>(".zem");
+    juce::Component::SafePointer<MainComponent> safe(this);
+    worker_ = std::thread([safe, file, workingCopy, statusBefore] {
+        auto result = std::make_shared<OpenResult>();
+        result->chosen = file;
+        result->workingCopy = workingCopy;
+        result->statusBefore = statusBefore;
+        const auto target = workingCopy->getFile();
+        if (!file.copyFileTo(target)) {
+            result->error = juce::String::fromUTF8(workingCopyErrorText().c_str());
+        } else {
+            auto opened = openForEdit(target.getFullPathName().toStdString(), file.getFullPathName().toStdString());
+            if (opened.ok()) {
+                result->model = std::move(opened.value().model);
+                result->convertedFromLegacy = opened.value().convertedFromLegacy;
+                result->isSigned = opened.value().isSigned;
+            } else {
+                // The reader's own code and message are not shown.
+                result->error = juce::String::fromUTF8(openErrorText().c_str());
+            }
+        }
+        juce::MessageManager::callAsync([safe, result] {
+            // When the component is gone the result and its working copy go here.
+            if (auto* self = safe.getComponent()) self->finishOpen(std::move(*result));
+        });
+    });
+}
+
+void MainComponent::finishOpen(OpenResult result) {
+    if (worker_.joinable()) worker_.join();
+    busy_ = false;
+    if (result.error.isNotEmpty()) {
+        // The previous file stays mounted; the status no longer says opening.
+        setStatus(result.statusBefore);
+        showMessage("Cannot open zem", result.error);
+    } else {
+        asOpenedModel_ = result.model;
+        const bool converted = result.convertedFromLegacy;
+        mount(result.workingCopy->getFile(),
+              converted ? std::make_shared<const fmt::Zem6Model>(std::move(result.model)) : nullptr);
+        workingCopy_ = std::move(result.workingCopy);
+        workingCopyConverted_ = converted;
+        noOverwriteFile_ = converted || result.isSigned ? result.chosen : juce::File();
+        currentFile_ = result.chosen;
+        importedKeys_.clear();
+        // The file name after the last separator of either kind.
+        setStatus(juce::String::fromUTF8(fileNamePart(result.chosen.getFullPathName().toStdString()).c_str()));
+    }
+    updateButtons();
+}
+
+void MainComponent::mount(const juce::File& file, std::shared_ptr<const fmt::Zem6Model> model) {
+    audition_.stop();
+    undoManager_ = nullptr;
+    if (overlay_ != nullptr) {
+        removeChildComponent(overlay_.get());
+        overlay_.reset();
+    }
+
+    ui::zemedit::ZemEditDeps deps;
+    deps.standalone = true;
+    deps.filePath = file == juce::File() ? std::string() : file.getFullPathName().toStdString();
+    deps.model = model;
+    deps.colourCategory = 1;
+    deps.previewService = &audition_;
+    deps.previewSampleRate = 44100.0;
+    deps.vizService = &animationClock_;
+    deps.onNew = [this] { protectChanges([this] { newDialog(); }); };
+    deps.onImport = [this] { chooseImport(false); };
+    juce::Component::SafePointer<MainComponent> safe(this);
+    // Posted, so that the editor whose button asked is not replaced inside
+    // its own click.
+    deps.onReset = [safe] {
+        juce::MessageManager::callAsync([safe] {
+            if (auto* self = safe.getComponent()) self->protectChanges([self] { self->resetAction(); });
+        });
+    };
+    deps.onSave = [this](std::function<void()> continuation) { save(false, std::move(continuation)); };
+    deps.onClose = [safe] {
+        juce::MessageManager::callAsync([safe] {
+            if (safe.getComponent() != nullptr) juce::JUCEApplicationBase::quit();
+        });
+    };
+    deps.onUndoManager = [this](juce::UndoManager* manager) { setUndoManager(manager); };
+    deps.playhead = [this] {
+        // Both are 0 while the transport has no sample rate.
+        auto& transport = audition_.transport();
+        ui::zemedit::ZemEditDeps::PreviewPlayhead playhead;
+        playhead.playing = transport.isPlaying() ? 1 : 0;
+        playhead.position = static_cast<int32_t>(transport.getCurrentPosition() * 44100.0);
+        playhead.length = static_cast<int64_t>(transport.getLengthInSeconds() * 44100.0);
+        return playhead;
+    };
+    deps.auditionFile = [this](const std::string& path, int position) { audition_.auditionPosition(path, position); };
+
+    overlay_ = std::make_unique<ui::zemedit::ZemEditOverlay>(std::move(deps));
+    if (file == juce::File() && model != nullptr) overlay_->viewModel.openLegacy(model, {});
+    overlay_->document().setPage(0, 0);
+    overlay_->rebuildStructure();
+    undoManager_ = &overlay_->undoManager();
+    addAndMakeVisible(*overlay_);
+    resized();
+    updateButtons();
+}
+
+void MainComponent::resetAction() {
+    importedKeys_.clear();
+    if (currentFile_ != juce::File() && currentFile_.existsAsFile()) {
+        openFile(currentFile_);
+        return;
+    }
+    // The file is gone from disk. While its working copy is held, the editor
+    // reads that again, so every sample keeps its audio; only a new file,
+    // which has no copy, is rebuilt from the as-opened model alone.
+    if (workingCopy_ != nullptr) {
+        mount(workingCopy_->getFile(),
+              workingCopyConverted_ ? std::make_shared<const fmt::Zem6Model>(asOpenedModel_) : nullptr);
+        return;
+    }
+    mount(juce::File(), std::make_shared<const fmt::Zem6Model>(asOpenedModel_));
+}
+
+// Importing and the new-file dialog arrive with their jobs and dialogs; until
+// then their buttons and keys end here.
 
 void MainComponent::chooseImport(bool) {}
 

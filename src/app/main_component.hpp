@@ -16,6 +16,7 @@
 
 #include "app/audition.hpp"
 #include "app/settings.hpp"
+#include "editor/ui/zem_edit_overlay.hpp"
 #include "format/mtad.hpp"
 #include "widgets/buttons.hpp"
 #include "widgets/look_and_feel.hpp"
@@ -64,6 +65,16 @@ public:
     // operations that show nothing yet.
     void setActionObserver(std::function<void(ShellAction)> observer) { actionObserver_ = std::move(observer); }
 
+    // Starts the open job for a chosen file; nothing while a job runs.
+    void openFile(const juce::File& file);
+    // Replaces the mounted editor: an empty file gives a new document, a file
+    // without a model is read by the editor, a file with a model opens the
+    // converted model.
+    void mount(const juce::File& file, std::shared_ptr<const fmt::Zem6Model> model);
+
+    ui::zemedit::ZemEditOverlay* overlay() noexcept { return overlay_.get(); }
+    bool isBusy() const noexcept { return busy_; }
+
     Audition& audition() noexcept { return audition_; }
     SettingsStore& settings() noexcept { return settings_; }
     ui::widgets::V6VizService& animationClock() noexcept { return animationClock_; }
@@ -71,7 +82,20 @@ public:
 private:
     friend class MainComponentTestAccess;
 
+    // What the open job hands back to the message thread.
+    struct OpenResult {
+        juce::File chosen;
+        std::shared_ptr<juce::TemporaryFile> workingCopy;
+        fmt::Zem6Model model;
+        bool convertedFromLegacy = false;
+        bool isSigned = false;
+        juce::String error;  // empty on success
+        juce::String statusBefore;
+    };
+
     void chooseOpen();
+    void finishOpen(OpenResult result);
+    void resetAction();
     void chooseImport(bool folder);
     void newDialog();
     void showImportReport();
@@ -83,7 +107,7 @@ private:
     std::unique_ptr<SettingsWindow> settingsWindow_;
     ui::widgets::V6VizService animationClock_;
     juce::AudioFormatManager audioFormats_;
-    std::unique_ptr<juce::Component> overlay_;
+    std::unique_ptr<ui::zemedit::ZemEditOverlay> overlay_;
     std::unique_ptr<juce::FileChooser> fileChooser_;
     juce::UndoManager* undoManager_ = nullptr;
     std::function<void(ShellAction)> actionObserver_;
@@ -104,6 +128,9 @@ private:
     juce::File noOverwriteFile_;
     juce::String importReport_;
     std::shared_ptr<juce::TemporaryFile> workingCopy_;
+    // The working copy holds a converted legacy file (RESET mounts it again
+    // with the as-opened model).
+    bool workingCopyConverted_ = false;
     std::map<std::string, uint64_t> importedKeys_;
     std::thread worker_;
     std::atomic<bool> cancelFlag_{false};

@@ -19,12 +19,8 @@ public:
         c_.updateButtons();
     }
     void setFilesDone(int n) { c_.filesDone_ = n; }
-    void mount(std::unique_ptr<juce::Component> overlay) {
-        c_.overlay_ = std::move(overlay);
-        c_.addAndMakeVisible(*c_.overlay_);
-        c_.resized();
-        c_.updateButtons();
-    }
+    // A new document in the editor.
+    void mount() { c_.mount(juce::File(), nullptr); }
     bool cancelRequested() const { return c_.cancelFlag_; }
     juce::Component* overlay() { return c_.overlay_.get(); }
     juce::Button& button(const juce::String& name) {
@@ -99,7 +95,7 @@ TEST_F(MainComponentTest, HeaderLayoutAtFullSize) {
     EXPECT_EQ(a.status().getBounds(), juce::Rectangle<int>(14, 744, 1160, 30));
     EXPECT_EQ(a.button("NEW ZEM").getBounds(), juce::Rectangle<int>(560, 390, 160, 38));
 
-    a.mount(std::make_unique<juce::Component>());
+    a.mount();
     EXPECT_EQ(a.overlay()->getBounds(), juce::Rectangle<int>(0, 49, 1280, 689));
 }
 
@@ -142,7 +138,7 @@ TEST_F(MainComponentTest, ButtonStates) {
     };
     undo.beginNewTransaction();
     undo.perform(new Step());
-    a.mount(std::make_unique<juce::Component>());
+    a.mount();
     c.setUndoManager(&undo);
     EXPECT_TRUE(enabled("IMPORT FOLDER") && enabled("SAVE AS") && enabled("Undo"));
     EXPECT_FALSE(enabled("Redo"));
@@ -332,7 +328,7 @@ TEST_F(MainComponentTest, PaintsTitlesInTheTheme) {
     const auto title = image.getClippedImage({0, 780 / 2 - 88, 1280, 56});
     EXPECT_TRUE(test::anyPixel(title, [](juce::Colour p) { return p == juce::Colours::white; }));
 
-    MainComponentTestAccess(c).mount(std::make_unique<juce::Component>());
+    MainComponentTestAccess(c).mount();
     const auto mounted = test::render(c);
     EXPECT_FALSE(test::anyPixel(mounted.getClippedImage({0, 780 / 2 - 88, 1280, 56}),
                                 [](juce::Colour p) { return p == juce::Colours::white; }));

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/user_messages.hpp"
+#include "editor/ui/user_messages.hpp"
 
 namespace vt6::maker {
 namespace {

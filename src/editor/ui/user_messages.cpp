@@ -1,4 +1,4 @@
-#include "app/user_messages.hpp"
+#include "editor/ui/user_messages.hpp"
 
 #include <array>
 

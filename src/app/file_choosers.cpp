@@ -1,0 +1,33 @@
+#include "app/file_choosers.hpp"
+
+namespace vt6::maker {
+
+namespace {
+
+FileChooserPresenter& presenter() {
+    static FileChooserPresenter current;
+    return current;
+}
+
+}  // namespace
+
+void setFileChooserPresenter(FileChooserPresenter next) { presenter() = std::move(next); }
+
+std::unique_ptr<juce::FileChooser> makeZemFileChooser(const juce::String& title, const juce::File& start) {
+    return std::make_unique<juce::FileChooser>(title, start, "*.zem", true);
+}
+
+void launchFileChooser(std::unique_ptr<juce::FileChooser>& holder, const FileChooserRequest& request,
+                       std::function<void(const juce::File&)> onResult) {
+    if (const auto& present = presenter()) {
+        holder.reset();
+        present(request, std::move(onResult));
+        return;
+    }
+    holder = std::make_unique<juce::FileChooser>(request.title, request.start, request.patterns, true);
+    holder->launchAsync(request.flags, [done = std::move(onResult)](const juce::FileChooser& chooser) {
+        done(chooser.getResult());
+    });
+}
+
+}  // namespace vt6::maker

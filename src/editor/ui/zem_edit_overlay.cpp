@@ -1,0 +1,653 @@
+#include "editor/ui/zem_edit_overlay.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "editor/ui/user_messages.hpp"
+#include "format/read_policy.hpp"
+#include "widgets/paint.hpp"
+#include "widgets/theme.hpp"
+
+namespace vt6::ui::zemedit {
+
+namespace {
+
+constexpr const char* kPlusLabel = "\xef\xbc\x8b";  // U+FF0B, the full-width plus
+constexpr const char* kTimesSign = "\xc3\x97";      // U+00D7
+
+int textWidth(const juce::Font& font, const juce::String& text) {
+    return static_cast<int>(std::ceil(font.getStringWidthFloat(text)));
+}
+
+juce::Rectangle<int> iconSquare(juce::Rectangle<int> slice, juce::Rectangle<int> row) {
+    return {slice.getX(), row.getY() + (row.getHeight() - 34) / 2, std::min(34, slice.getWidth()), 34};
+}
+
+void placeTextButton(widgets::V6Button& button, juce::Rectangle<int> slice, juce::Rectangle<int> row) {
+    button.setBounds(slice.getX(), row.getY() + 3, slice.getWidth(), std::max(0, row.getHeight() - 6));
+}
+
+}  // namespace
+
+std::string formatZoomFactor(double zoom) {
+    char buffer[48];
+    std::snprintf(buffer, sizeof buffer, "%.2f", zoom);
+    std::string text = buffer;
+    if (text.find('.') != std::string::npos) {
+        while (!text.empty() && text.back() == '0') text.pop_back();
+        if (!text.empty() && text.back() == '.') text.pop_back();
+    }
+    return text + kTimesSign;
+}
+
+std::string sampleGroupSummary(uint64_t samples, uint64_t groups) {
+    return std::to_string(samples) + " SAMPLES \xc2\xb7 " + std::to_string(groups) +
+           (groups == 1 ? " DYNAMIC GROUP" : " DYNAMIC GROUPS");
+}
+
+std::string roomChannelDisplayName(const std::string& name) {
+    if (name.size() >= 4) {
+        std::string head = name.substr(0, 4);
+        for (auto& c : head) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (head == "room") return "Room channel" + name.substr(4);
+    }
+    return name;
+}
+
+juce::Font ZemEditOverlay::DrumTypeLookAndFeel::getComboBoxFont(juce::ComboBox&) {
+    auto font = makeFont(kTypeChip);
+    font.setHeight(16.058825f);
+    return font;
+}
+
+ZemEditOverlay::ZemEditOverlay(ZemEditDeps d) : deps(std::move(d)) {
+    setName("Zem editor");
+    setTitle("Zem editor");
+
+    document().historySink = &historySink;
+
+    if (deps.filePath.empty())
+        viewModel.newDocument();
+    else if (deps.model == nullptr || deps.restoredSnapshot)
+        viewModel.openFile(deps.filePath, fmt::ReadPolicy{});
+    else
+        viewModel.openLegacy(deps.model, deps.filePath);
+
+    if (deps.restoredSnapshot && loaded()) {
+        if (!deps.originalPath.empty())
+            viewModel.setDestination(deps.originalPath, deps.originalDestinationKind);
+        else
+            viewModel.setDestination(
+                (juce::File(deps.libraryFolder).getChildFile(document().name + ".zem")).getFullPathName().toStdString(),
+                3);
+        if (document().changeCounter == document().savedChangeCounter) ++document().changeCounter;
+    }
+
+    viewModel.setSessionHits(deps.sessionHitLevels);
+
+    viewModel.playPcm = [this](std::span<const float> samples, int32_t channels, int32_t rate) {
+        if (deps.previewService != nullptr) deps.previewService->play(samples.data(), samples.size(), channels, rate);
+    };
+    viewModel.auditionStored = [this](const std::string& path, uint64_t uid) {
+        if (deps.previewService == nullptr) return;
+        const auto* sample = document().sampleByUid(uid);
+        if (deps.auditionFile && sample != nullptr) {
+            deps.auditionFile(path, sample->recordIndex + 1);
+            return;
+        }
+        int32_t key = -1;
+        if (sample != nullptr && sample->articulationIndex >= 0 &&
+            static_cast<size_t>(sample->articulationIndex) < document().articulations.size())
+            key = static_cast<int32_t>(
+                document().articulations[static_cast<size_t>(sample->articulationIndex)].key & 0xffffffffu);
+        deps.previewService->auditionSample(path, key);
+    };
+
+    buildChrome();
+    rebuildStructure();
+    notifyDirtyChanged();
+
+    if (deps.snapshotSink || deps.onDirtyChanged) {
+        seenChangeCount = snapshotChangeCount = document().changeCounter;
+        // The snapshot writer arrives with the overlay's own save path; until
+        // then the timer only keeps the change count it would compare against.
+        snapshotTimer.function = [this] { seenChangeCount = document().changeCounter; };
+        snapshotTimer.startTimer(500);
+    }
+    if (deps.onActiveChanged) deps.onActiveChanged(true);
+    if (deps.vizService != nullptr) deps.vizService->addClient(this);
+
+    hitSortTimer.function = [this] { pollHitSort(); };
+    hitSortTimer.startTimer(100);
+}
+
+ZemEditOverlay::~ZemEditOverlay() {
+    closeLevelPanel();
+    hitSortTimer.stopTimer();
+    if (hitWork != nullptr) hitWork->cancel.exchange(true);
+    if (hitThread.joinable()) hitThread.join();
+    drumTypeChip.setLookAndFeel(nullptr);
+    if (deps.vizService != nullptr) deps.vizService->removeClient(this);
+    if (deps.onActiveChanged) deps.onActiveChanged(false);
+    if (sampleEditor != nullptr) {
+        if (deps.onUndoManager) deps.onUndoManager(&undoManager());
+        removeChildComponent(sampleEditor.get());
+        sampleEditor.reset();
+    }
+    if (lastReportedDirty && deps.onDirtyChanged) deps.onDirtyChanged(false);
+    undoManager().removeChangeListener(this);
+    document().historySink = nullptr;
+}
+
+void ZemEditOverlay::buildChrome() {
+    for (auto* label : {&titleLabel, &countsLabel}) {
+        label->setInterceptsMouseClicks(false, false);
+        addAndMakeVisible(*label);
+    }
+    titleLabel.setFont(makeFont(kTypeHeading));
+    countsLabel.setFont(makeFont(kTypeText));
+
+    autoSortButton.setTooltip(
+        "Sort by recorded attack strength within each articulation; preserve manual placements");
+    addGroupButton.setButtonText(juce::String::fromUTF8(kPlusLabel));
+    addGroupButton.setTooltip(juce::String::fromUTF8("Add a dynamic \xe2\x80\x94 splits the widest band"));
+    newButton.setTooltip("Start an empty zem");
+    resetButton.setTooltip("Discard every edit and reload the zem as it was opened");
+    importButton.setTooltip(deps.standalone ? "Import audio into the selected room channel and articulation"
+                                            : "Extract hits live from the track, or from an audio file");
+    saveButton.setTooltip(
+        deps.standalone ? "Write and verify a Vantorel 6 zem, preserving native sample rate and stereo audio"
+                        : "Write this zem - Zem 6, FLAC inside");
+    if (deps.standalone) {
+        for (auto* b : {&newButton, &importButton}) {
+            b->setName(b->getButtonText());
+            b->setTitle(b->getButtonText());
+        }
+    }
+    newButton.onClick = [this] {
+        if (deps.onNew) deps.onNew();
+    };
+    resetButton.onClick = [this] {
+        if (deps.onReset) deps.onReset();
+    };
+    importButton.onClick = [this] {
+        if (deps.onImport) deps.onImport();
+    };
+    saveButton.onClick = [this] {
+        if (deps.onSave) deps.onSave({});
+    };
+    for (juce::Component* c : std::initializer_list<juce::Component*>{&autoSortButton, &addGroupButton, &newButton,
+                                                                      &resetButton, &importButton, &saveButton})
+        addAndMakeVisible(c);
+
+    closeButton.setVariant(0);
+    closeButton.onClick = [this] { doClose(); };
+    addAndMakeVisible(closeButton);
+
+    const std::pair<juce::Label*, const char*> captions[] = {
+        {&roomCaption, "ROOM CHANNELS"}, {&articulationCaption, "ARTICULATION"}, {&drumTypeCaption, "DRUM TYPE"}};
+    for (const auto& [label, text] : captions) {
+        label->setText(text, juce::dontSendNotification);
+        label->setInterceptsMouseClicks(false, false);
+        if (label->getBorderSize() != juce::BorderSize<int>(0)) label->setBorderSize(juce::BorderSize<int>(0));
+        if (label->getJustificationType() != juce::Justification::bottomLeft)
+            label->setJustificationType(juce::Justification::bottomLeft);
+        label->setFont(makeFont(kTypeEyebrow));
+        addAndMakeVisible(*label);
+    }
+
+    const char* drumTypes[] = {"KICK", "SNARE", "HI-HAT", "TOM", "CYMBAL", "UNKNOWN"};
+    for (int id = 1; id <= 6; ++id) drumTypeChip.addItem(drumTypes[id - 1], id);
+    drumTypeChip.setTooltip("The kind of drum this zem is");
+    if (&drumTypeChip.getLookAndFeel() != &drumTypeLookAndFeel) drumTypeChip.setLookAndFeel(&drumTypeLookAndFeel);
+    addAndMakeVisible(drumTypeChip);
+
+    roomStrip.setStyle(2);
+    addAndMakeVisible(roomStrip);
+    levelButton.setVariant(0);
+    levelButton.setTooltip("Room channel default levels");
+    addAndMakeVisible(levelButton);
+
+    articulationStrip.setStyle(2);
+    if (deps.standalone) {
+        articulationViewport.setViewedComponent(&articulationStrip, false);
+        articulationViewport.setScrollBarsShown(false, true);
+        articulationViewport.setScrollBarThickness(10);
+        articulationViewport.setScrollOnDragMode(juce::Viewport::ScrollOnDragMode::never);
+        addAndMakeVisible(articulationViewport);
+    } else {
+        addAndMakeVisible(articulationStrip);
+    }
+    roomStrip.setTooltip("Click to filter; drag to reorder; right-click to delete a room channel");
+    articulationStrip.setTooltip("Click to filter; drag to reorder; right-click to delete an articulation");
+
+    zoomOutButton.setVariant(0);
+    zoomInButton.setVariant(0);
+    zoomOutButton.setTooltip("Zoom out");
+    zoomInButton.setTooltip("Zoom in");
+    zoomOutButton.onClick = [this] { setZoom(zoom - 0.5, -1.0f); };
+    zoomInButton.onClick = [this] { setZoom(zoom + 0.5, -1.0f); };
+    addAndMakeVisible(zoomOutButton);
+    addAndMakeVisible(zoomInButton);
+
+    zoomLabel.setInterceptsMouseClicks(false, false);
+    zoomLabel.setFont(makeFont(kTypeLabelBold));
+    addAndMakeVisible(zoomLabel);
+
+    verticalScrollBar.setAutoHide(true);
+    verticalScrollBar.addListener(this);
+    addAndMakeVisible(verticalScrollBar);
+    undoManager().addChangeListener(this);
+    setWantsKeyboardFocus(true);
+
+    addAndMakeVisible(hitsAxis);
+
+    horizontalScrollBar.setAutoHide(false);
+    horizontalScrollBar.addListener(this);
+    addAndMakeVisible(horizontalScrollBar);
+
+    bandClip.setInterceptsMouseClicks(false, true);
+    bandClip.addAndMakeVisible(bandContent);
+    addAndMakeVisible(bandClip);
+
+    addAndMakeVisible(detailStrip);
+
+    updateZoomLabel();
+}
+
+void ZemEditOverlay::resized() {
+    const int W = getWidth(), H = getHeight();
+    juce::Rectangle<int> area(10, 10, std::max(0, W - 20), std::max(0, H - 20));
+    headerRow = area.removeFromTop(36);
+    layoutHeader(headerRow);
+    area.removeFromTop(16);
+    layoutStrips(area.removeFromTop(deps.standalone ? 58 : 48));
+    area.removeFromTop(6);
+    detailStrip.setBounds(area.removeFromBottom(56));
+    area.removeFromBottom(6);
+    layoutZoomRow(area.removeFromBottom(34));
+    area.removeFromBottom(6);
+    gridFrame = area;
+
+    auto inner = gridFrame.reduced(5);
+    const auto scrollColumn = inner.removeFromRight(12);
+    verticalScrollBar.setBounds(scrollColumn.getX(), inner.getY(), std::min(10, scrollColumn.getWidth()),
+                                std::max(0, inner.getHeight() - 42));
+    hitsAxis.setBounds(inner.removeFromBottom(32));
+    horizontalScrollBar.setBounds(inner.removeFromBottom(10));
+    gridArea = inner;
+
+    for (auto* box : {hitSortProgress.get(), listeningBox.get()})
+        if (box != nullptr) box->setCentrePosition(W / 2, H / 2);
+    positionLevelPanel();
+    if (sampleEditor != nullptr) sampleEditor->setBounds(0, 0, W, H);
+
+    layoutGrid();
+    if (loaded()) {
+        layoutBands();
+        populateColumns();
+        layoutGrid();
+        refreshHeader();
+        refreshStrips();
+        refreshDetailStrip();
+    }
+}
+
+void ZemEditOverlay::layoutHeader(juce::Rectangle<int> row) {
+    auto r = row;
+    closeButton.setBounds(iconSquare(r.removeFromRight(34), row));
+    r.removeFromRight(10);
+    const auto fromRight = [&](widgets::V6Button& button, int gapAfter) {
+        placeTextButton(button, r.removeFromRight(std::min(button.getIdealWidth(), r.getWidth())), row);
+        r.removeFromRight(gapAfter);
+    };
+    fromRight(saveButton, 6);
+    fromRight(importButton, 6);
+    fromRight(resetButton, 6);
+    fromRight(newButton, 0);
+
+    const int titleWidth = std::clamp(textWidth(titleLabel.getFont(), titleLabel.getText()) + 12, 120, 360);
+    titleLabel.setBounds(r.removeFromLeft(titleWidth));
+    countsLabel.setBounds(r.removeFromLeft(textWidth(countsLabel.getFont(), countsLabel.getText()) + 12));
+    addGroupButton.setBounds(iconSquare(r.removeFromLeft(34), row));
+    r.removeFromLeft(16);
+    placeTextButton(autoSortButton, r.removeFromLeft(std::min(autoSortButton.getIdealWidth(), r.getWidth())), row);
+}
+
+int ZemEditOverlay::drumChipWidth() const {
+    auto font = const_cast<DrumTypeLookAndFeel&>(drumTypeLookAndFeel)
+                    .getComboBoxFont(const_cast<widgets::V6DropChip&>(drumTypeChip));
+    int widest = 0;
+    for (int i = 0; i < drumTypeChip.getNumItems(); ++i)
+        widest = std::max(widest, textWidth(font, drumTypeChip.getItemText(i)));
+    const juce::Label defaultLabel;
+    const auto border = defaultLabel.getBorderSize();
+    return widest + border.getLeft() + border.getRight() + 30;
+}
+
+void ZemEditOverlay::layoutStrips(juce::Rectangle<int> row) {
+    auto r = row;
+    auto captions = r.removeFromTop(16);
+    const int drumWidth = std::max({textWidth(drumTypeCaption.getFont(), drumTypeCaption.getText()) + 4,
+                                    drumChipWidth(), std::min(r.getWidth() / 3, 104)});
+    const auto chipSlice = r.removeFromRight(drumWidth);
+    drumTypeChip.setBounds(chipSlice.getX(), r.getY() + (r.getHeight() - 28) / 2, chipSlice.getWidth(), 28);
+    drumTypeCaption.setBounds(captions.removeFromRight(drumWidth));
+    r.removeFromRight(28);
+    captions.removeFromRight(28);
+
+    roomStrip.setNaturalLayout(true);
+    const int w = std::min(roomStrip.getIdealWidth(), std::max(0, r.getWidth() - 34));
+    const auto stripSlice = r.removeFromLeft(w);
+    roomStrip.setBounds(stripSlice.getX(), r.getY() + 2, stripSlice.getWidth(), std::max(0, r.getHeight() - 4));
+    r.removeFromLeft(6);
+    const auto levelSlice = r.removeFromLeft(28);
+    levelButton.setBounds(levelSlice.getX(), r.getY() + (r.getHeight() - 28) / 2, levelSlice.getWidth(), 28);
+    const auto roomCaptionSlice = captions.removeFromLeft(std::min(captions.getWidth(), w + 34 + 44));
+    roomCaption.setBounds(roomCaptionSlice.withWidth(std::max(0, roomCaptionSlice.getWidth() - 6)));
+    r.removeFromLeft(44);
+
+    articulationStrip.setNaturalLayout(true);
+    const int ideal = articulationStrip.getIdealWidth();
+    if (deps.standalone) {
+        articulationCaption.setBounds(captions);
+        articulationViewport.setBounds(r.getX(), r.getY() + 2, r.getWidth(), std::max(0, r.getHeight() - 4));
+        const int vh = articulationViewport.getHeight();
+        articulationStrip.setSize(ideal, ideal > articulationViewport.getWidth() ? std::max(1, vh - 10)
+                                                                                 : std::max(1, vh));
+    } else {
+        articulationStrip.setBounds(r.getX(), r.getY() + 2, std::min(ideal, r.getWidth()),
+                                    std::max(0, r.getHeight() - 4));
+        articulationCaption.setBounds(captions);
+    }
+}
+
+void ZemEditOverlay::layoutZoomRow(juce::Rectangle<int> row) {
+    const int t = textWidth(zoomLabel.getFont(), juce::String("4") + juce::String::fromUTF8(kTimesSign)) + 16;
+    auto group = row.removeFromRight(std::min(row.getWidth(), t + 68));
+    zoomInButton.setBounds(iconSquare(group.removeFromRight(34), row));
+    zoomLabel.setBounds(group.removeFromRight(t));
+    zoomOutButton.setBounds(iconSquare(group.removeFromRight(34), row));
+}
+
+void ZemEditOverlay::layoutGrid() {
+    bandClip.setBounds(gridArea);
+    const int W = static_cast<int>(std::round(gridArea.getWidth() * zoom));
+    horizontalScrollBar.setRangeLimits(0.0, W, juce::dontSendNotification);
+    horizontalScrollBar.setCurrentRange(horizontalScrollBar.getCurrentRangeStart(), gridArea.getWidth(),
+                                        juce::dontSendNotification);
+    // Rows of chips arrive with the band columns; until then the content is
+    // exactly as tall as the grid.
+    const int H = gridArea.getHeight();
+    verticalScrollBar.setRangeLimits(0.0, H, juce::dontSendNotification);
+    verticalScrollBar.setCurrentRange(verticalScrollBar.getCurrentRangeStart(), gridArea.getHeight(),
+                                      juce::dontSendNotification);
+    const int sx = static_cast<int>(horizontalScrollBar.getCurrentRangeStart());
+    const int sy = static_cast<int>(verticalScrollBar.getCurrentRangeStart());
+    bandContent.setBounds(-sx, -sy, W, H);
+    layoutBands();
+}
+
+void ZemEditOverlay::layoutBands() {
+    // The band columns and boundary editors arrive later; there is nothing to
+    // place yet.
+}
+
+void ZemEditOverlay::populateColumns() { chipBudget = 256; }
+
+void ZemEditOverlay::positionLevelPanel() {}
+
+void ZemEditOverlay::closeLevelPanel() {
+    if (levelPanel == nullptr) return;
+    removeChildComponent(levelPanel.get());
+    levelPanel.reset();
+}
+
+void ZemEditOverlay::refreshDetailStrip() {}
+
+void ZemEditOverlay::pollHitSort() {}
+
+void ZemEditOverlay::confirmDelete(const std::vector<uint64_t>&) {}
+
+void ZemEditOverlay::doClose() {
+    // The overlay's own unsaved-changes question arrives with the close path;
+    // until then a document with unsaved changes is never closed from here.
+    if (loaded() && document().dirty()) return;
+    if (deps.onClose) deps.onClose();
+}
+
+int ZemEditOverlay::bandIndexAt(juce::Point<int> point) const {
+    if (!gridArea.contains(point)) return -1;
+    const auto local = bandContent.getLocalPoint(this, point);
+    for (size_t i = 0; i < columns.size(); ++i)
+        if (columns[i]->getBounds().contains(local)) return static_cast<int>(i);
+    return -1;
+}
+
+void ZemEditOverlay::paint(juce::Graphics& g) {
+    const auto clip = g.getClipBounds();
+    if (!gridFrame.isEmpty() && clip.intersects(gridFrame.expanded(6))) {
+        if (gridFrame.reduced(16).contains(clip)) {
+            g.setColour(themeColour(ThemeColour::panelBackground));
+            g.fillRect(clip);
+        } else {
+            const float radius = static_cast<float>(Theme::instance().spacing);
+            widgets::paintAccentGlow(g, gridFrame.toFloat(), radius);
+            widgets::paintThemedBox(g, gridFrame.toFloat(), radius, ThemeColour::panelBackground);
+        }
+    }
+    const auto strip = detailStrip.getBounds();
+    if (detailStrip.isVisible() && !strip.isEmpty() && clip.intersects(strip.expanded(6)) &&
+        !strip.reduced(16).contains(clip))
+        widgets::paintAccentGlow(g, strip.toFloat(), static_cast<float>(Theme::instance().spacing));
+    if (viewModel.failed()) {
+        g.setColour(themeColour(ThemeColour::warning));
+        g.setFont(makeFont(kTypeHeading));
+        g.drawText(juce::String::fromUTF8(maker::openErrorText().c_str()), 40, 40, std::max(0, getWidth() - 80),
+                   std::max(0, getHeight() - 80), juce::Justification::centred, true);
+    }
+}
+
+void ZemEditOverlay::paintOverChildren(juce::Graphics& g) {
+    if (hitSortProgress == nullptr || !hitSortProgress->isVisible()) return;
+    const auto clip = g.getClipBounds();
+    const auto box = hitSortProgress->getBounds();
+    if (clip.intersects(box.expanded(6)) && !box.reduced(16).contains(clip))
+        widgets::paintAccentGlow(g, box.toFloat(), static_cast<float>(Theme::instance().spacing));
+}
+
+void ZemEditOverlay::mouseWheelMove(const juce::MouseEvent& e, const juce::MouseWheelDetails& wheel) {
+    const auto p = e.getEventRelativeTo(this).getPosition();
+    if (!gridArea.contains(p)) return;
+    setZoom(wheel.deltaY > 0 ? zoom + 0.25 : zoom - 0.25, static_cast<float>(p.x - gridArea.getX()));
+}
+
+void ZemEditOverlay::setZoom(double z, float anchor) {
+    z = std::clamp(std::round(z * 4.0) / 4.0, 1.0, 4.0);
+    if (z == zoom) return;
+    const double old = zoom;
+    zoom = z;
+    const double g = gridArea.getWidth();
+    const double a = anchor >= 0.0f ? static_cast<double>(anchor) : g / 2.0;
+    double s = horizontalScrollBar.getCurrentRangeStart();
+    if (g > 0.0 && old > 0.0) s = (s + a) / (old * g) * g * z - a;
+    layoutGrid();
+    s = std::max(s, 0.0);
+    const auto wanted = horizontalScrollBar.getRangeLimit().constrainRange(juce::Range<double>(s, s + g));
+    if (wanted != horizontalScrollBar.getCurrentRange())
+        horizontalScrollBar.setCurrentRange(wanted, juce::dontSendNotification);
+    layoutGrid();
+    updateZoomLabel();
+    refreshAll();
+}
+
+void ZemEditOverlay::updateZoomLabel() {
+    zoomLabel.setColour(juce::Label::textColourId, themeColour(ThemeColour::textSecondary));
+    zoomLabel.setText(juce::String::fromUTF8(formatZoomFactor(zoom).c_str()), juce::dontSendNotification);
+    if (zoomLabel.getJustificationType() != juce::Justification::centred)
+        zoomLabel.setJustificationType(juce::Justification::centred);
+    zoomOutButton.setEnabled(zoom > 1.0);
+    zoomInButton.setEnabled(zoom < 4.0);
+}
+
+void ZemEditOverlay::scrollBarMoved(juce::ScrollBar*, double) {
+    layoutGrid();
+    refreshAll();
+}
+
+bool ZemEditOverlay::keyPressed(const juce::KeyPress& key) {
+    // An open sample editor covers the overlay and handles its own keys; a key
+    // it passes on must not act on the document behind it.
+    if (sampleEditor != nullptr) return false;
+    const auto mods = key.getModifiers();
+    if (key.getKeyCode() == juce::KeyPress::escapeKey && !mods.isShiftDown() && !mods.isCtrlDown() &&
+        !mods.isAltDown() && levelPanel != nullptr) {
+        closeLevelPanel();
+        return true;
+    }
+    const auto code = juce::CharacterFunctions::toUpperCase(static_cast<juce::juce_wchar>(key.getKeyCode()));
+    if (mods.isCtrlDown() && code == 'Z') {
+        if (mods.isShiftDown())
+            undoManager().redo();
+        else
+            undoManager().undo();
+        return true;
+    }
+    if (key.getKeyCode() == juce::KeyPress::deleteKey || key.getKeyCode() == juce::KeyPress::backspaceKey) {
+        if (!document().selection.empty()) {
+            std::vector<uint64_t> uids(document().selection.begin(), document().selection.end());
+            confirmDelete(uids);
+        }
+        return true;
+    }
+    return false;
+}
+
+std::unique_ptr<juce::AccessibilityHandler> ZemEditOverlay::createAccessibilityHandler() {
+    return widgets::makeAccessibilityHandler(*this, juce::AccessibilityRole::group);
+}
+
+void ZemEditOverlay::tick(double) {}
+
+bool ZemEditOverlay::isActive() { return isShowing(); }
+
+void ZemEditOverlay::notifyDirtyChanged() {
+    const bool dirty = loaded() && document().dirty();
+    if (!deps.onDirtyChanged || dirty == lastReportedDirty) return;
+    lastReportedDirty = dirty;
+    deps.onDirtyChanged(dirty);
+}
+
+void ZemEditOverlay::changeListenerCallback(juce::ChangeBroadcaster*) {
+    if (loaded()) refreshAfterCommand();
+    notifyDirtyChanged();
+}
+
+void ZemEditOverlay::refreshAfterCommand() {
+    document().rebuildIndexes();
+    if (document().structureRevision != builtRevision)
+        rebuildStructure();
+    else
+        refreshAll();
+}
+
+void ZemEditOverlay::reloadFromSource() {
+    viewModel.clearLevelCache();
+    if (deps.restoredSnapshot) {
+        deps.restoredSnapshot = false;
+        deps.filePath = deps.originalPath;
+        viewModel.setDestination({}, 0);
+    }
+    if (deps.filePath.empty())
+        viewModel.newDocument();
+    else if (deps.model != nullptr)
+        viewModel.openLegacy(deps.model, deps.filePath);
+    else
+        viewModel.openFile(deps.filePath, fmt::ReadPolicy{});
+    viewModel.setSessionHits(deps.sessionHitLevels);
+    rebuildStructure();
+    notifyDirtyChanged();
+}
+
+void ZemEditOverlay::rebuildStructure() {
+    document().rebuildIndexes();
+    builtRevision = document().structureRevision;
+    columns.clear();
+    boundaryEditors.clear();
+    // The band columns and boundary editors arrive later: for now a rebuild
+    // refreshes the header and lays out.
+    refreshHeader();
+    refreshStrips();
+    resized();
+    repaint();
+}
+
+void ZemEditOverlay::refreshAll() {
+    if (!loaded()) return;
+    layoutBands();
+    populateColumns();
+    layoutGrid();
+    refreshHeader();
+    refreshStrips();
+    refreshDetailStrip();
+}
+
+void ZemEditOverlay::refreshHeader() {
+    titleLabel.setColour(juce::Label::textColourId, themeColour(ThemeColour::textPrimary));
+    const auto& name = document().name;
+    titleLabel.setText(name.empty() ? juce::String("No zem loaded") : juce::String::fromUTF8(name.c_str()),
+                       juce::dontSendNotification);
+    countsLabel.setColour(juce::Label::textColourId, themeColour(ThemeColour::textMuted));
+    countsLabel.setText(
+        juce::String::fromUTF8(sampleGroupSummary(document().liveSampleCount, document().bandCount()).c_str()),
+        juce::dontSendNotification);
+    layoutHeader(headerRow);
+}
+
+void ZemEditOverlay::refreshStrips() {
+    for (auto* caption : {&roomCaption, &articulationCaption, &drumTypeCaption})
+        caption->setColour(juce::Label::textColourId, themeColour(ThemeColour::textMuted));
+    drumTypeChip.setSelectedId(document().drumType + 1, juce::dontSendNotification);
+
+    const auto& doc = document();
+    const auto listFor = [&](bool layers) {
+        std::vector<int32_t> list;
+        const auto& defs = layers ? doc.layers : doc.articulations;
+        for (int32_t index : doc.defOrder(layers)) {
+            bool show = deps.standalone || (layers && defs[static_cast<size_t>(index)].shown != 0);
+            for (const auto& s : doc.samples) {
+                if (show) break;
+                if (doc.uidIndex.count(s.uid) != 0 && (layers ? s.layerIndex : s.articulationIndex) == index)
+                    show = true;
+            }
+            if (show) list.push_back(index);
+        }
+        return list;
+    };
+    const auto fill = [&](widgets::V6SegmentGroup& strip, const std::vector<int32_t>& list, bool layers,
+                          int32_t page) {
+        juce::StringArray labels{"ALL"};
+        const auto& defs = layers ? doc.layers : doc.articulations;
+        for (int32_t index : list) {
+            const auto& name = defs[static_cast<size_t>(index)].name;
+            labels.add(juce::String::fromUTF8((layers ? roomChannelDisplayName(name) : name).c_str()));
+        }
+        labels.add(juce::String::fromUTF8(kPlusLabel));
+        int selected = 0;
+        if (page >= 0)
+            if (auto it = std::find(list.begin(), list.end(), page); it != list.end())
+                selected = static_cast<int>(it - list.begin()) + 1;
+        strip.setLabels(labels, selected);
+    };
+    roomList = listFor(true);
+    articulationList = listFor(false);
+    fill(roomStrip, roomList, true, doc.pageLayer);
+    fill(articulationStrip, articulationList, false, doc.pageArticulation);
+    const int roomPlus = static_cast<int>(roomList.size()) + 1;
+    roomStrip.setSegmentEnabled(roomPlus, deps.standalone ? doc.layers.size() < 4 : doc.nextRoomChannel().has_value());
+    articulationStrip.setSegmentEnabled(static_cast<int>(articulationList.size()) + 1,
+                                        !(deps.standalone && doc.articulations.size() >= 128));
+}
+
+}  // namespace vt6::ui::zemedit

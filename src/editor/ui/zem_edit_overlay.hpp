@@ -1,0 +1,189 @@
+#pragma once
+// The zem editor: one component that a host mounts over its content area
+// while a file is open. It shows the open document and turns every user
+// action into an edit of it; the host describes itself through ZemEditDeps.
+
+#include <juce_gui_basics/juce_gui_basics.h>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "editor/logic/juce/juce_history_sink.hpp"
+#include "editor/ui/overlay_view_model.hpp"
+#include "editor/ui/zem_edit_deps.hpp"
+#include "widgets/buttons.hpp"
+#include "widgets/look_and_feel.hpp"
+#include "widgets/segment_group.hpp"
+#include "widgets/viz_service.hpp"
+
+namespace vt6::ui::zemedit {
+
+// "1×", "1.25×", "2.5×", "4×": two decimals without trailing zeros.
+std::string formatZoomFactor(double zoom);
+// "12 SAMPLES · 4 DYNAMIC GROUPS"; the sample word is plural for every count.
+std::string sampleGroupSummary(uint64_t samples, uint64_t groups);
+// A layer name starting with "room" in any letter case shows as "Room channel"
+// followed by the rest of the name.
+std::string roomChannelDisplayName(const std::string& name);
+
+class ZemEditOverlay : public juce::Component,
+                       public widgets::V6VizService::Client,
+                       public juce::ScrollBar::Listener,
+                       public juce::ChangeListener {
+public:
+    using ViewModel = OverlayViewModel;
+
+    explicit ZemEditOverlay(ZemEditDeps deps);
+    ~ZemEditOverlay() override;
+
+    void mouseWheelMove(const juce::MouseEvent&, const juce::MouseWheelDetails&) override;
+    void paint(juce::Graphics&) override;
+    void paintOverChildren(juce::Graphics&) override;
+    bool keyPressed(const juce::KeyPress&) override;
+    void resized() override;
+    std::unique_ptr<juce::AccessibilityHandler> createAccessibilityHandler() override;
+
+    void tick(double clockSeconds) override;
+    bool isActive() override;
+    void scrollBarMoved(juce::ScrollBar*, double newRangeStart) override;
+    void changeListenerCallback(juce::ChangeBroadcaster*) override;
+
+    void notifyDirtyChanged();
+    void reloadFromSource();
+
+    void setZoom(double newZoom, float anchorX);
+    void updateZoomLabel();
+    void refreshAll();
+    void refreshHeader();
+    void refreshStrips();
+    void refreshAfterCommand();
+
+    // The host's file drops and mount use these.
+    void rebuildStructure();
+    int bandIndexAt(juce::Point<int> point) const;
+    void layoutBands();
+
+    logic::EditDocument& document() noexcept { return viewModel.document; }
+    juce::UndoManager& undoManager() noexcept { return historySink.undoManager; }
+    double zoomFactor() const noexcept { return zoom; }
+    juce::Rectangle<int> gridFrameBounds() const noexcept { return gridFrame; }
+    juce::Rectangle<int> gridAreaBounds() const noexcept { return gridArea; }
+
+    // A combo-box look that only changes the drum-type chip's font.
+    class DrumTypeLookAndFeel : public widgets::V6LookAndFeel {
+    public:
+        juce::Font getComboBoxFont(juce::ComboBox&) override;
+    };
+
+    // A timer that runs one function.
+    class CaptureTick : public juce::Timer {
+    public:
+        std::function<void()> function;
+        void timerCallback() override {
+            if (function) function();
+        }
+    };
+
+    // The record a hit-analysis run shares with its thread.
+    struct HitSortWork {
+        std::atomic<bool> cancel{false};
+        std::atomic<bool> done{false};
+    };
+
+    ZemEditDeps deps;
+    ViewModel viewModel;
+    logic::JuceZemHistorySink historySink;
+
+private:
+    friend class ZemEditOverlayTestAccess;
+
+    class LevelPanelDismisser : public juce::MouseListener {
+    public:
+        explicit LevelPanelDismisser(ZemEditOverlay& o) : overlay(o) {}
+        ZemEditOverlay& overlay;
+    };
+
+    void buildChrome();
+    void layoutHeader(juce::Rectangle<int> row);
+    void layoutStrips(juce::Rectangle<int> row);
+    void layoutZoomRow(juce::Rectangle<int> row);
+    void layoutGrid();
+    void populateColumns();
+    void positionLevelPanel();
+    void closeLevelPanel();
+    void refreshDetailStrip();
+    void pollHitSort();
+    void doClose();
+    void confirmDelete(const std::vector<uint64_t>& uids);
+    int drumChipWidth() const;
+    bool loaded() const noexcept { return viewModel.loaded(); }
+
+    juce::Label titleLabel, countsLabel, zoomLabel;
+    juce::Label roomCaption, articulationCaption, drumTypeCaption;
+    DrumTypeLookAndFeel drumTypeLookAndFeel;
+    widgets::V6DropChip drumTypeChip{"Drum type"};
+    widgets::V6Button autoSortButton{"AUTO-SORT", 0};
+    widgets::V6Button newButton{deps.standalone ? "NEW ZEM" : "NEW", 1};
+    widgets::V6Button resetButton{"RESET", 0};
+    widgets::V6Button importButton{deps.standalone ? "IMPORT SAMPLES" : "ADD FROM AUDIO", 1};
+    widgets::V6Button saveButton{"SAVE", 0};
+    widgets::V6IconButton addGroupButton{18, "V6IconButton"};
+    widgets::V6IconButton closeButton{17, "V6IconButton"};
+    widgets::V6IconButton zoomOutButton{19, "V6IconButton"};
+    widgets::V6IconButton zoomInButton{18, "V6IconButton"};
+    // Placeholders of the reorder strips: same geometry and painting.
+    widgets::V6SegmentGroup roomStrip{{}, "Room channel filters"};
+    widgets::V6SegmentGroup articulationStrip{{}, "Articulation filters"};
+    juce::Viewport articulationViewport;
+    widgets::V6IconButton levelButton{23, "Room channel default levels"};
+    std::unique_ptr<juce::Component> levelPanel;
+    LevelPanelDismisser levelPanelDismisser{*this};
+    juce::Component bandClip, bandContent;
+    std::vector<std::unique_ptr<juce::Component>> columns;
+    std::vector<std::unique_ptr<juce::Component>> boundaryEditors;
+    juce::Component hitsAxis{"Session hits axis"};
+    juce::ScrollBar horizontalScrollBar{false};
+    juce::ScrollBar verticalScrollBar{true};
+    juce::Component detailStrip{"Detail strip"};
+    juce::Rectangle<int> gridArea, gridFrame;
+    double zoom = 1.0;
+    int chipBudget = 0;
+    std::vector<int32_t> articulationList, roomList;
+    juce::Component dragGhost;
+
+public:
+    // Created on demand; the shell's guard and save refusal look at the open
+    // sample editor.
+    std::unique_ptr<juce::Component> hitSortProgress;
+    std::unique_ptr<juce::Component> sampleEditor;
+
+private:
+    CaptureTick liveCaptureTimer, hitSortTimer;
+    std::thread hitThread;
+    std::shared_ptr<HitSortWork> hitWork;
+    std::unique_ptr<juce::Component> listeningBox;
+    int64_t analysedContentRevision = -1;
+    int64_t analysedGeneration = -1;
+    std::vector<float> captureBuffer;
+    int64_t captureConsumedEnd = 0;
+    uint64_t builtRevision = 0;
+    widgets::ChipFlashTracker chipFlashes;
+    int64_t flashRevision = -1;
+    bool chipsLit = false;
+    widgets::ChipFlashTracker roomFlashes, articulationFlashes;
+    bool stripsLit = false;
+    CaptureTick snapshotTimer;
+    uint64_t seenChangeCount = 0, snapshotChangeCount = 0;
+    uint32_t changeTimeMs = 0;
+    bool snapshotInFlight = false;
+    bool lastReportedDirty = false;
+
+    juce::Rectangle<int> headerRow;
+};
+
+}  // namespace vt6::ui::zemedit
