@@ -5,6 +5,7 @@
 #include "app/file_choosers.hpp"
 #include "app/message_boxes.hpp"
 #include "app/open_for_edit.hpp"
+#include "editor/logic/path_helpers.hpp"
 #include "editor/ui/user_messages.hpp"
 #include "widgets/theme.hpp"
 
@@ -281,7 +282,8 @@ void MainComponent::finishOpen(OpenResult result) {
         currentFile_ = result.chosen;
         importedKeys_.clear();
         // The file name after the last separator of either kind.
-        setStatus(juce::String::fromUTF8(fileNamePart(result.chosen.getFullPathName().toStdString()).c_str()));
+        const auto name = ui::zemedit::logic::fileNamePart(result.chosen.getFullPathName().toStdString());
+        setStatus(juce::String::fromUTF8(name.c_str()));
     }
     updateButtons();
 }

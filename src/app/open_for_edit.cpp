@@ -11,11 +11,6 @@ bool signedFromBadge(fmt::ProvenanceBadge badge) {
            badge == fmt::ProvenanceBadge::Modified;
 }
 
-std::string fileNamePart(const std::string& path) {
-    const auto cut = path.find_last_of("/\\");
-    return cut == std::string::npos ? path : path.substr(cut + 1);
-}
-
 fmt::Result<OpenedZem> openForEdit(const std::string& workingPath, const std::string& chosenPath) {
     OpenedZem opened;
     if (fmt::probeHeader(workingPath)) {

@@ -22,10 +22,6 @@ struct OpenedZem {
 // user files and no badge do not.
 bool signedFromBadge(fmt::ProvenanceBadge badge);
 
-// The file name: the text after the last '/' or '\' (the whole path when
-// there is none).
-std::string fileNamePart(const std::string& path);
-
 // workingPath is the copy that is read; chosenPath only names a converted
 // model.
 fmt::Result<OpenedZem> openForEdit(const std::string& workingPath, const std::string& chosenPath);

@@ -34,8 +34,12 @@ using AuditionStoredFn = std::function<void(const std::string& path, uint64_t ui
 // Plays decoded audio: (interleaved floats, channels, sample rate).
 using PlayPcmFn = std::function<void(std::span<const float> samples, int32_t channels, int32_t sampleRate)>;
 
-// What a host hands the editor when it opens it; the fields the opening
-// reads.
+} // namespace vt6::ui::zemedit
+
+namespace vt6::ui::zemedit::logic {
+
+// The part of a host's record that the opening reads. The editor interface's
+// full record of the same name (with the host's callbacks) lives one layer up.
 struct ZemEditDeps {
     std::string filePath;                             // empty: a new document
     std::shared_ptr<const fmt::Zem6Model> model;      // a converted legacy model, else none
@@ -46,9 +50,6 @@ struct ZemEditDeps {
     std::vector<float> sessionHitLevels;              // 0..1; the shell passes none
 };
 
-} // namespace vt6::ui::zemedit
-
-namespace vt6::ui::zemedit::logic {
 
 // Key of the level cache: the audio a level was measured on.
 struct AudioIdentity {

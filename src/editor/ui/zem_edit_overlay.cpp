@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "editor/logic/path_helpers.hpp"
 #include "editor/ui/user_messages.hpp"
 #include "format/read_policy.hpp"
 #include "widgets/paint.hpp"
@@ -75,16 +76,17 @@ ZemEditOverlay::ZemEditOverlay(ZemEditDeps d) : deps(std::move(d)) {
         viewModel.openLegacy(deps.model, deps.filePath);
 
     if (deps.restoredSnapshot && loaded()) {
-        if (!deps.originalPath.empty())
-            viewModel.setDestination(deps.originalPath, deps.originalDestinationKind);
-        else
-            viewModel.setDestination(
-                (juce::File(deps.libraryFolder).getChildFile(document().name + ".zem")).getFullPathName().toStdString(),
-                3);
+        if (!deps.originalPath.empty()) {
+            viewModel.destinationPath = deps.originalPath;
+            viewModel.destinationKind = deps.originalDestinationKind;
+        } else {
+            viewModel.destinationPath = logic::joinPath(deps.libraryFolder, document().name + ".zem");
+            viewModel.destinationKind = 3;
+        }
         if (document().changeCounter == document().savedChangeCounter) ++document().changeCounter;
     }
 
-    viewModel.setSessionHits(deps.sessionHitLevels);
+    setSessionHits(deps.sessionHitLevels);
 
     viewModel.playPcm = [this](std::span<const float> samples, int32_t channels, int32_t rate) {
         if (deps.previewService != nullptr) deps.previewService->play(samples.data(), samples.size(), channels, rate);
@@ -441,7 +443,7 @@ void ZemEditOverlay::paint(juce::Graphics& g) {
     if (detailStrip.isVisible() && !strip.isEmpty() && clip.intersects(strip.expanded(6)) &&
         !strip.reduced(16).contains(clip))
         widgets::paintAccentGlow(g, strip.toFloat(), static_cast<float>(Theme::instance().spacing));
-    if (viewModel.failed()) {
+    if (failed()) {
         g.setColour(themeColour(ThemeColour::warning));
         g.setFont(makeFont(kTypeHeading));
         g.drawText(juce::String::fromUTF8(maker::openErrorText().c_str()), 40, 40, std::max(0, getWidth() - 80),
@@ -528,6 +530,17 @@ std::unique_ptr<juce::AccessibilityHandler> ZemEditOverlay::createAccessibilityH
     return widgets::makeAccessibilityHandler(*this, juce::AccessibilityRole::group);
 }
 
+void ZemEditOverlay::setSessionHits(const std::vector<float>& levels) {
+    // The session-hit histogram: bin clamp(trunc(level x 127 + 0.5), 0, 127).
+    viewModel.hitHistogram.fill(0);
+    viewModel.hitHistogramMax = 0;
+    for (float level : levels) {
+        const double bin = std::trunc(static_cast<double>(level) * 127.0 + 0.5);
+        const auto index = static_cast<size_t>(std::isnan(bin) ? 0.0 : std::clamp(bin, 0.0, 127.0));
+        viewModel.hitHistogramMax = std::max(viewModel.hitHistogramMax, ++viewModel.hitHistogram[index]);
+    }
+}
+
 void ZemEditOverlay::tick(double) {}
 
 bool ZemEditOverlay::isActive() { return isShowing(); }
@@ -553,11 +566,12 @@ void ZemEditOverlay::refreshAfterCommand() {
 }
 
 void ZemEditOverlay::reloadFromSource() {
-    viewModel.clearLevelCache();
+    viewModel.levelCache.clear();
     if (deps.restoredSnapshot) {
         deps.restoredSnapshot = false;
         deps.filePath = deps.originalPath;
-        viewModel.setDestination({}, 0);
+        viewModel.destinationPath.clear();
+        viewModel.destinationKind = 0;
     }
     if (deps.filePath.empty())
         viewModel.newDocument();
@@ -565,7 +579,7 @@ void ZemEditOverlay::reloadFromSource() {
         viewModel.openLegacy(deps.model, deps.filePath);
     else
         viewModel.openFile(deps.filePath, fmt::ReadPolicy{});
-    viewModel.setSessionHits(deps.sessionHitLevels);
+    setSessionHits(deps.sessionHitLevels);
     rebuildStructure();
     notifyDirtyChanged();
 }

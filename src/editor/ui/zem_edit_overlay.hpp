@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "editor/logic/juce/juce_history_sink.hpp"
-#include "editor/ui/overlay_view_model.hpp"
+#include "editor/logic/view_model.hpp"
 #include "editor/ui/zem_edit_deps.hpp"
 #include "widgets/buttons.hpp"
 #include "widgets/look_and_feel.hpp"
@@ -36,7 +36,7 @@ class ZemEditOverlay : public juce::Component,
                        public juce::ScrollBar::Listener,
                        public juce::ChangeListener {
 public:
-    using ViewModel = OverlayViewModel;
+    using ViewModel = logic::ZemEditViewModel;
 
     explicit ZemEditOverlay(ZemEditDeps deps);
     ~ZemEditOverlay() override;
@@ -121,7 +121,9 @@ private:
     void doClose();
     void confirmDelete(const std::vector<uint64_t>& uids);
     int drumChipWidth() const;
-    bool loaded() const noexcept { return viewModel.loaded(); }
+    bool loaded() const noexcept { return viewModel.openState == 1; }
+    bool failed() const noexcept { return viewModel.openState == 2; }
+    void setSessionHits(const std::vector<float>& levels);
 
     juce::Label titleLabel, countsLabel, zoomLabel;
     juce::Label roomCaption, articulationCaption, drumTypeCaption;
