@@ -1,6 +1,7 @@
 #include "app/main_component.hpp"
 
 #include <cmath>
+#include <utility>
 
 #include "app/file_choosers.hpp"
 #include "app/message_boxes.hpp"
@@ -68,6 +69,7 @@ MainComponent::~MainComponent() {
     stopTimer();
     cancelFlag_ = true;
     if (worker_.joinable()) worker_.join();
+    if (discarder_.joinable()) discarder_.join();
     overlay_.reset();
     setLookAndFeel(nullptr);
 }
@@ -270,13 +272,14 @@ void MainComponent::finishOpen(OpenResult result) {
     if (result.error.isNotEmpty()) {
         // The previous file stays mounted; the status no longer says opening.
         setStatus(result.statusBefore);
+        discardWorkingCopy(std::move(result.workingCopy));
         showMessage("Cannot open zem", result.error);
     } else {
         asOpenedModel_ = result.model;
         const bool converted = result.convertedFromLegacy;
         mount(result.workingCopy->getFile(),
               converted ? std::make_shared<const fmt::Zem6Model>(std::move(result.model)) : nullptr);
-        workingCopy_ = std::move(result.workingCopy);
+        discardWorkingCopy(std::exchange(workingCopy_, std::move(result.workingCopy)));
         workingCopyConverted_ = converted;
         noOverwriteFile_ = converted || result.isSigned ? result.chosen : juce::File();
         currentFile_ = result.chosen;
@@ -286,6 +289,14 @@ void MainComponent::finishOpen(OpenResult result) {
         setStatus(juce::String::fromUTF8(name.c_str()));
     }
     updateButtons();
+}
+
+void MainComponent::discardWorkingCopy(std::shared_ptr<juce::TemporaryFile> copy) {
+    if (copy == nullptr) return;
+    // Deleting a copy of a large file takes the file system a while (over
+    // 100 ms for 1 GiB); the message thread does not wait for it.
+    if (discarder_.joinable()) discarder_.join();
+    discarder_ = std::thread([doomed = std::move(copy)]() mutable { doomed.reset(); });
 }
 
 void MainComponent::mount(const juce::File& file, std::shared_ptr<const fmt::Zem6Model> model) {

@@ -96,6 +96,8 @@ private:
     void chooseOpen();
     void finishOpen(OpenResult result);
     void resetAction();
+    // Deletes a working copy that is no longer needed on a thread of its own.
+    void discardWorkingCopy(std::shared_ptr<juce::TemporaryFile> copy);
     void chooseImport(bool folder);
     void newDialog();
     void showImportReport();
@@ -133,6 +135,7 @@ private:
     bool workingCopyConverted_ = false;
     std::map<std::string, uint64_t> importedKeys_;
     std::thread worker_;
+    std::thread discarder_;  // deletes replaced working copies
     std::atomic<bool> cancelFlag_{false};
     std::atomic<int> filesDone_{0};
     bool busy_ = false;

@@ -52,6 +52,13 @@ std::vector<std::string> filesIn(const std::string& folder) {
     return out;
 }
 
+// Replaced working copies are deleted on a thread of their own: waits until
+// the folder holds exactly these files.
+std::vector<std::string> settledFilesIn(const std::string& folder, const std::vector<std::string>& expected) {
+    pumpUntil([&] { return filesIn(folder) == expected; }, 5000);
+    return filesIn(folder);
+}
+
 // Finds a child button of the overlay by its text.
 juce::Button* overlayButton(juce::Component& overlay, const juce::String& text) {
     for (auto* child : overlay.getChildren())
@@ -210,8 +217,8 @@ TEST_F(OpenTest, OpenZemOpensAKit) {
     requests.clear();
     open(other);
     EXPECT_EQ(main->overlay()->document().name, "Other");
-    EXPECT_EQ(filesIn(temporary.root().string()),
-              std::vector<std::string>{access().workingCopy().getFullPathName().toStdString()});
+    const std::vector<std::string> second{access().workingCopy().getFullPathName().toStdString()};
+    EXPECT_EQ(settledFilesIn(temporary.root().string(), second), second);
     EXPECT_NE(access().workingCopy(), copy);
 }
 
@@ -269,8 +276,8 @@ TEST_F(OpenTest, BadInputKeepsThePreviousFile) {
         EXPECT_EQ(access().undoManager(), &mounted->undoManager()) << c.name;
         EXPECT_EQ(access().workingCopy(), copy) << c.name;
         EXPECT_EQ(access().status(), "kit.zem") << c.name;
-        EXPECT_EQ(filesIn(temporary.root().string()), std::vector<std::string>{copy.getFullPathName().toStdString()})
-            << c.name;
+        const std::vector<std::string> kept{copy.getFullPathName().toStdString()};
+        EXPECT_EQ(settledFilesIn(temporary.root().string(), kept), kept) << c.name;
     }
 }
 
@@ -345,7 +352,8 @@ TEST_F(OpenTest, ResetReadsTheFileAgain) {
                           20000));
     EXPECT_EQ(main->overlay()->document().liveSampleCount, 12u);
     EXPECT_EQ(access().status(), "kit.zem");
-    EXPECT_EQ(filesIn(temporary.root().string()).size(), 1u);
+    const std::vector<std::string> one{access().workingCopy().getFullPathName().toStdString()};
+    EXPECT_EQ(settledFilesIn(temporary.root().string(), one), one);
 }
 
 TEST_F(OpenTest, ResetOfADeletedFileKeepsEverySamplesAudio) {
