@@ -222,6 +222,18 @@ TEST_F(OpenTest, OpenZemOpensAKit) {
     EXPECT_NE(access().workingCopy(), copy);
 }
 
+TEST_F(OpenTest, StatusIsTheNameAfterEitherSeparator) {
+    const std::pair<std::string, const char*> cases[] = {
+        {"plain.zem", "plain.zem"},
+        {"C:\\Kits\\snare.zem", "snare.zem"},  // a name holding backslashes
+    };
+    for (const auto& [name, status] : cases) {
+        open(test::writeKit(files.path(name), 2, 1));
+        ASSERT_TRUE(boxes.empty()) << name;
+        EXPECT_EQ(access().status(), status) << name;
+    }
+}
+
 TEST_F(OpenTest, LegacyFileOpensConvertedAndIsNoOverwrite) {
     const auto legacy =
         files.write("a.b.zem", zem::testing::buildLegacyFile(zem::testing::sampleLegacyFile(6)));

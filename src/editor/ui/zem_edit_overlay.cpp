@@ -112,9 +112,7 @@ ZemEditOverlay::ZemEditOverlay(ZemEditDeps d) : deps(std::move(d)) {
 
     if (deps.snapshotSink || deps.onDirtyChanged) {
         seenChangeCount = snapshotChangeCount = document().changeCounter;
-        // The snapshot writer arrives with the overlay's own save path; until
-        // then the timer only keeps the change count it would compare against.
-        snapshotTimer.function = [this] { seenChangeCount = document().changeCounter; };
+        snapshotTimer.function = [this] { snapshotTick(); };
         snapshotTimer.startTimer(500);
     }
     if (deps.onActiveChanged) deps.onActiveChanged(true);
@@ -409,6 +407,8 @@ void ZemEditOverlay::closeLevelPanel() {
 void ZemEditOverlay::refreshDetailStrip() {}
 
 void ZemEditOverlay::pollHitSort() {}
+
+void ZemEditOverlay::snapshotTick() {}
 
 void ZemEditOverlay::confirmDelete(const std::vector<uint64_t>&) {}
 

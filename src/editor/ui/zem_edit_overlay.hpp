@@ -117,7 +117,10 @@ private:
     void positionLevelPanel();
     void closeLevelPanel();
     void refreshDetailStrip();
+    // The hit analysis and snapshots of unsaved work arrive later; their
+    // timers already run on the schedule they will use.
     void pollHitSort();
+    void snapshotTick();
     void doClose();
     void confirmDelete(const std::vector<uint64_t>& uids);
     int drumChipWidth() const;
