@@ -3,7 +3,8 @@
 // file holding 1 GiB of audio and for a 5,000-sample file. Besides the job's
 // time, a probe thread posts to the message thread every 2 ms and the longest
 // wait for a post to run is the message thread's longest stall, set against
-// one animation frame (33 ms). The floor, in the same run, is copying the
+// one animation frame (33 ms) and against the same probe on an idle message
+// thread (what the machine's load alone costs). The floor, in the same run, is copying the
 // file and reading it once with the container reader alone; beside it, the
 // editor's own open of the copy, which the mount runs on the message thread.
 //
@@ -169,6 +170,21 @@ void copyAndRead(benchmark::State& state, const std::string& path) {
     std::filesystem::remove(copy);
 }
 
+// The stall floor: the probe against a message thread that has nothing to
+// do for a second, which shows how long the machine alone keeps it waiting.
+void idleStall(benchmark::State& state) {
+    double worst = 0.0;
+    for (auto _ : state) {
+        const auto start = Clock::now();
+        StallProbe probe;
+        while (msSince(start) < 1000.0) juce::MessageManager::getInstance()->runDispatchLoopUntil(1);
+        worst = std::max(worst, probe.longestMs());
+        state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
+    }
+    state.counters["longest_stall_ms"] = worst;
+    state.counters["stall_per_frame"] = worst / 33.0;
+}
+
 // What the mount itself does on the message thread: the editor's view model
 // opens the working copy again and loads the document.
 void editorOpenAlone(benchmark::State& state, const std::string& path) {
@@ -204,6 +220,8 @@ int main(int argc, char** argv) {
     gManyFile = vt6::test::writeKit((gFolder / "many.zem").string(), 5000, 8, "Many");
     {
         juce::ScopedJuceInitialiser_GUI gui;
+        benchmark::RegisterBenchmark("Floor/IdleStall", idleStall)
+            ->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
         benchmark::RegisterBenchmark("Floor/CopyAndRead/1GiB", copyAndRead, gBigFile)
             ->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
         benchmark::RegisterBenchmark("MessageThread/EditorOpenAlone/1GiB", editorOpenAlone, gBigFile)
