@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "app/fake_audio.hpp"
+#include "app/file_choosers.hpp"
 #include "app/main_component.hpp"
 #include "app/message_boxes.hpp"
 #include "widgets/gui_support.hpp"
@@ -56,10 +57,15 @@ struct MainComponentTest : ::testing::Test {
             boxes.push_back(box);
             if (done) done(0);
         });
+        // Choosers are answered as cancelled: no dialog opens.
+        setFileChooserPresenter([](const FileChooserRequest&, std::function<void(const juce::File&)> done) {
+            done(juce::File());
+        });
     }
     void TearDown() override {
         main.reset();
         setMessageBoxPresenter({});
+        setFileChooserPresenter({});
     }
     MainComponent& make() {
         main = std::make_unique<MainComponent>();

@@ -9,6 +9,7 @@
 
 #include "app/application.hpp"
 #include "app/fake_audio.hpp"
+#include "app/file_choosers.hpp"
 #include "app/main_component.hpp"
 #include "app/message_boxes.hpp"
 #include "widgets/gui_support.hpp"
@@ -127,8 +128,16 @@ struct MainWindowTest : ::testing::Test {
         setMessageBoxPresenter([](const juce::MessageBoxOptions&, std::function<void(int)> done) {
             if (done) done(0);
         });
+        // Ctrl+O shows the open chooser: answered as cancelled, so no dialog
+        // takes the keys that follow.
+        setFileChooserPresenter([](const FileChooserRequest&, std::function<void(const juce::File&)> done) {
+            done(juce::File());
+        });
     }
-    void TearDown() override { setMessageBoxPresenter({}); }
+    void TearDown() override {
+        setMessageBoxPresenter({});
+        setFileChooserPresenter({});
+    }
 };
 
 TEST_F(MainWindowTest, SizeLimitsReachTheWindowManagerFromTheStart) {
