@@ -86,7 +86,7 @@ ZemEditOverlay::ZemEditOverlay(ZemEditDeps d) : deps(std::move(d)) {
         if (document().changeCounter == document().savedChangeCounter) ++document().changeCounter;
     }
 
-    setSessionHits(deps.sessionHitLevels);
+    viewModel.setSessionHits(deps.sessionHitLevels);
 
     viewModel.playPcm = [this](std::span<const float> samples, int32_t channels, int32_t rate) {
         if (deps.previewService != nullptr) deps.previewService->play(samples.data(), samples.size(), channels, rate);
@@ -530,17 +530,6 @@ std::unique_ptr<juce::AccessibilityHandler> ZemEditOverlay::createAccessibilityH
     return widgets::makeAccessibilityHandler(*this, juce::AccessibilityRole::group);
 }
 
-void ZemEditOverlay::setSessionHits(const std::vector<float>& levels) {
-    // The session-hit histogram: bin clamp(trunc(level x 127 + 0.5), 0, 127).
-    viewModel.hitHistogram.fill(0);
-    viewModel.hitHistogramMax = 0;
-    for (float level : levels) {
-        const double bin = std::trunc(static_cast<double>(level) * 127.0 + 0.5);
-        const auto index = static_cast<size_t>(std::isnan(bin) ? 0.0 : std::clamp(bin, 0.0, 127.0));
-        viewModel.hitHistogramMax = std::max(viewModel.hitHistogramMax, ++viewModel.hitHistogram[index]);
-    }
-}
-
 void ZemEditOverlay::tick(double) {}
 
 bool ZemEditOverlay::isActive() { return isShowing(); }
@@ -579,7 +568,7 @@ void ZemEditOverlay::reloadFromSource() {
         viewModel.openLegacy(deps.model, deps.filePath);
     else
         viewModel.openFile(deps.filePath, fmt::ReadPolicy{});
-    setSessionHits(deps.sessionHitLevels);
+    viewModel.setSessionHits(deps.sessionHitLevels);
     rebuildStructure();
     notifyDirtyChanged();
 }

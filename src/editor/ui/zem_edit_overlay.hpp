@@ -126,7 +126,6 @@ private:
     int drumChipWidth() const;
     bool loaded() const noexcept { return viewModel.openState == 1; }
     bool failed() const noexcept { return viewModel.openState == 2; }
-    void setSessionHits(const std::vector<float>& levels);
 
     juce::Label titleLabel, countsLabel, zoomLabel;
     juce::Label roomCaption, articulationCaption, drumTypeCaption;
