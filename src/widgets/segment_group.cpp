@@ -1,5 +1,7 @@
 #include "widgets/segment_group.hpp"
 
+#include "widgets/wide_plus.hpp"
+
 #include <algorithm>
 #include <cmath>
 
@@ -106,7 +108,7 @@ juce::Font V6SegmentGroup::getLabelFont() const {
 int V6SegmentGroup::segmentNaturalWidth(int index) const {
     if (isIconSegment(index)) return style_ == kCompactStyle ? 22 : 28;
     const auto& label = labels_[index];
-    const int text = static_cast<int>(std::ceil(getLabelFont().getStringWidthFloat(label)));
+    const int text = static_cast<int>(std::ceil(labelWidth(getLabelFont(), label)));
     return text + (codePoints(label) < 2 ? 8 : 22);
 }
 
@@ -231,8 +233,7 @@ void V6SegmentGroup::paintSegments(juce::Graphics& g, const WidgetPaintState& st
             const auto& icon = icons_[static_cast<size_t>(i)];
             g.fillPath(icon, icon.getTransformToScaleToFit(square, true));
         } else {
-            g.setFont(getLabelFont());
-            g.drawText(labels_[i], slot, juce::Justification::centred, false);
+            drawLabel(g, labels_[i], getLabelFont(), slot);
         }
 
         if (!compact && i > 0 && i != selected_ && i - 1 != selected_) {
