@@ -197,7 +197,12 @@ juce::PopupMenu::Options V6LookAndFeel::getOptionsForComboBoxPopupMenu(juce::Com
     auto options = LookAndFeel_V4::getOptionsForComboBoxPopupMenu(box, label)
                        .withMinimumNumColumns(box.getNumItems() / 18 + 1);
     // Open inside the window rather than as a separate desktop window.
-    if (auto* top = box.getTopLevelComponent(); top != &box) options = options.withParentComponent(top);
+    if (auto* top = box.getTopLevelComponent(); top != &box) {
+        // A resizable window refuses children of its own; its content takes them.
+        if (auto* window = dynamic_cast<juce::ResizableWindow*>(top); window != nullptr)
+            if (auto* content = window->getContentComponent(); content != nullptr) top = content;
+        options = options.withParentComponent(top);
+    }
     return options;
 }
 

@@ -5,16 +5,20 @@
 #include <cstdio>
 
 #include "editor/logic/path_helpers.hpp"
+#include "editor/logic/band_commands.hpp"
+#include "editor/logic/sample_commands.hpp"
+#include "editor/ui/editor_message_boxes.hpp"
 #include "editor/ui/user_messages.hpp"
 #include "format/read_policy.hpp"
 #include "widgets/paint.hpp"
 #include "widgets/theme.hpp"
+#include "widgets/wide_plus.hpp"
 
 namespace vt6::ui::zemedit {
 
 namespace {
 
-constexpr const char* kPlusLabel = "\xef\xbc\x8b";  // U+FF0B, the full-width plus
+constexpr const char* kPlusLabel = widgets::kWidePlusLabel;
 constexpr const char* kTimesSign = "\xc3\x97";      // U+00D7
 
 int textWidth(const juce::Font& font, const juce::String& text) {
@@ -54,6 +58,16 @@ std::string roomChannelDisplayName(const std::string& name) {
         if (head == "room") return "Room channel" + name.substr(4);
     }
     return name;
+}
+
+std::string makeSnapshotKey(const std::string& pathText, const std::string& documentName) {
+    const std::string text = pathText.empty() ? "new:" + documentName : "src:" + pathText;
+    uint64_t h = 1469598103934665603ull;
+    for (const unsigned char b : text) h = (h ^ b) * 1099511628211ull;
+    static const char digits[] = "0123456789abcdef";
+    std::string key(16, '0');
+    for (int i = 15; i >= 0; --i, h >>= 4) key[static_cast<size_t>(i)] = digits[h & 0xF];
+    return key;
 }
 
 juce::Font ZemEditOverlay::DrumTypeLookAndFeel::getComboBoxFont(juce::ComboBox&) {
@@ -165,18 +179,32 @@ void ZemEditOverlay::buildChrome() {
             b->setTitle(b->getButtonText());
         }
     }
+    addGroupButton.onClick = [this] {
+        document().addBand();
+        refreshAfterCommand();
+    };
+    autoSortButton.onClick = [this] {
+        startHitAnalysis(true, juce::ModifierKeys::currentModifiers.isAltDown());
+    };
     newButton.onClick = [this] {
-        if (deps.onNew) deps.onNew();
+        if (deps.onNew)
+            deps.onNew();
+        else
+            doNew();
     };
     resetButton.onClick = [this] {
-        if (deps.onReset) deps.onReset();
+        if (deps.onReset)
+            deps.onReset();
+        else
+            doReset();
     };
     importButton.onClick = [this] {
-        if (deps.onImport) deps.onImport();
+        if (deps.onImport)
+            deps.onImport();
+        else
+            showAddFromAudioMenu();
     };
-    saveButton.onClick = [this] {
-        if (deps.onSave) deps.onSave({});
-    };
+    saveButton.onClick = [this] { doSave({}); };
     for (juce::Component* c : std::initializer_list<juce::Component*>{&autoSortButton, &addGroupButton, &newButton,
                                                                       &resetButton, &importButton, &saveButton})
         addAndMakeVisible(c);
@@ -200,16 +228,20 @@ void ZemEditOverlay::buildChrome() {
     const char* drumTypes[] = {"KICK", "SNARE", "HI-HAT", "TOM", "CYMBAL", "UNKNOWN"};
     for (int id = 1; id <= 6; ++id) drumTypeChip.addItem(drumTypes[id - 1], id);
     drumTypeChip.setTooltip("The kind of drum this zem is");
+    drumTypeChip.onChange = [this] { drumTypeChanged(); };
     if (&drumTypeChip.getLookAndFeel() != &drumTypeLookAndFeel) drumTypeChip.setLookAndFeel(&drumTypeLookAndFeel);
     addAndMakeVisible(drumTypeChip);
 
     roomStrip.setStyle(2);
+    roomStrip.onChange = [this](int segment) { stripSelected(true, segment); };
     addAndMakeVisible(roomStrip);
     levelButton.setVariant(0);
     levelButton.setTooltip("Room channel default levels");
+    levelButton.onClick = [this] { toggleLevelPanel(); };
     addAndMakeVisible(levelButton);
 
     articulationStrip.setStyle(2);
+    articulationStrip.onChange = [this](int segment) { stripSelected(false, segment); };
     if (deps.standalone) {
         articulationViewport.setViewedComponent(&articulationStrip, false);
         articulationViewport.setScrollBarsShown(false, true);
@@ -218,6 +250,15 @@ void ZemEditOverlay::buildChrome() {
         addAndMakeVisible(articulationViewport);
     } else {
         addAndMakeVisible(articulationStrip);
+    }
+    for (auto [strip, rooms] : {std::pair{&roomStrip, true}, std::pair{&articulationStrip, false}}) {
+        strip->onContextMenu = [this, rooms = rooms](int segment, juce::Point<int> at) {
+            showDefMenu(rooms, segment, at);
+        };
+        const juce::String name = rooms ? "Room channel filters" : "Articulation filters";
+        strip->setName(name);
+        strip->setTitle(name);
+        strip->onReorder = [this, rooms = rooms](int from, int to) { stripReordered(rooms, from, to); };
     }
     roomStrip.setTooltip("Click to filter; drag to reorder; right-click to delete a room channel");
     articulationStrip.setTooltip("Click to filter; drag to reorder; right-click to delete an articulation");
@@ -241,6 +282,8 @@ void ZemEditOverlay::buildChrome() {
     undoManager().addChangeListener(this);
     setWantsKeyboardFocus(true);
 
+    hitsAxis.setColourCategory(deps.colourCategory);
+    hitsAxis.setHistogram(&viewModel.hitHistogram, &viewModel.hitHistogramMax);
     addAndMakeVisible(hitsAxis);
 
     horizontalScrollBar.setAutoHide(false);
@@ -386,6 +429,13 @@ void ZemEditOverlay::layoutGrid() {
     const int sx = static_cast<int>(horizontalScrollBar.getCurrentRangeStart());
     const int sy = static_cast<int>(verticalScrollBar.getCurrentRangeStart());
     bandContent.setBounds(-sx, -sy, W, H);
+    const auto& doc = document();
+    const auto& splits = doc.dragBoundary >= 0 && !doc.dragSplits.empty() ? doc.dragSplits : doc.velocitySplits;
+    std::vector<double> fractions;
+    fractions.reserve(splits.size());
+    for (const int32_t split : splits) fractions.push_back(static_cast<double>(split) / 127.0);
+    hitsAxis.setScale(W, sx);
+    hitsAxis.setBoundaries(std::move(fractions));
     layoutBands();
 }
 
@@ -413,11 +463,142 @@ void ZemEditOverlay::snapshotTick() {}
 void ZemEditOverlay::confirmDelete(const std::vector<uint64_t>&) {}
 
 void ZemEditOverlay::doClose() {
-    // The overlay's own unsaved-changes question arrives with the close path;
-    // until then a document with unsaved changes is never closed from here.
-    if (loaded() && document().dirty()) return;
+    if (!document().dirty()) {
+        closeNow();
+        return;
+    }
+    const auto options = juce::MessageBoxOptions()
+                             .withIconType(juce::MessageBoxIconType::QuestionIcon)
+                             .withTitle("Unsaved changes")
+                             .withMessage("The loaded zem has unsaved changes. Save them before closing the editor?")
+                             .withButton("Save")
+                             .withButton("Discard")
+                             .withButton("Cancel")
+                             .withAssociatedComponent(this);
+    juce::Component::SafePointer<ZemEditOverlay> safe(this);
+    showEditorMessageBoxAsync(options, [safe](int result) {
+        auto* self = safe.getComponent();
+        if (self == nullptr) return;
+        if (result == 1) {
+            // The host runs this only after the save succeeded.
+            self->doSave([safe] {
+                if (auto* again = safe.getComponent()) again->closeNow();
+            });
+        } else if (result == 2) {
+            if (self->deps.discardSnapshot) self->deps.discardSnapshot(self->snapshotKey());
+            self->closeNow();
+        }
+    });
+}
+
+void ZemEditOverlay::closeNow() {
     if (deps.onClose) deps.onClose();
 }
+
+void ZemEditOverlay::doSave(std::function<void()> then) {
+    if (deps.onSave) {
+        deps.onSave(std::move(then));
+        return;
+    }
+    // Without a host save the overlay's own save dialog arrives later.
+}
+
+std::string ZemEditOverlay::snapshotKey() const {
+    std::string path = viewModel.destinationPath;
+    if (path.empty())
+        if (const auto* source = viewModel.activeSource()) path = source->path();
+    return makeSnapshotKey(path, viewModel.document.name);
+}
+
+void ZemEditOverlay::drumTypeChanged() {
+    const int id = drumTypeChip.getSelectedId();
+    if (id <= 0) return;
+    if (id - 1 != document().drumType) {
+        auto command = std::make_unique<logic::SetDrumTypeCmd>();
+        command->fromType = document().drumType;
+        command->toType = static_cast<uint8_t>(id - 1);
+        document().execute(std::move(command));
+    }
+    refreshAfterCommand();
+}
+
+void ZemEditOverlay::stripSelected(bool rooms, int segment) {
+    const auto& list = rooms ? roomList : articulationList;
+    const int n = static_cast<int>(list.size());
+    if (segment == n + 1) {
+        if (!rooms)
+            document().addArticulation();
+        else if (deps.standalone)
+            document().addLayer("Room " + std::string(1, static_cast<char>(64 + document().layers.size())));
+        else
+            document().addRoomChannel();
+        refreshAfterCommand();
+        return;
+    }
+    if (segment < 0 || segment > n + 1) return;
+    const int32_t definition = segment < 1 ? -1 : list[static_cast<size_t>(segment - 1)];
+    if (rooms)
+        document().setPage(definition, document().pageArticulation);
+    else
+        document().setPage(document().pageLayer, definition);
+    refreshAll();
+}
+
+void ZemEditOverlay::stripReordered(bool rooms, int from, int to) {
+    const auto& list = rooms ? roomList : articulationList;
+    const int n = static_cast<int>(list.size());
+    if (from < 0 || to < 0 || from >= n || to >= n || from == to) return;
+    document().reorderDefs(rooms, static_cast<uint32_t>(list[static_cast<size_t>(from)]),
+                           static_cast<uint32_t>(list[static_cast<size_t>(to)]), from < to);
+    refreshAfterCommand();
+}
+
+void ZemEditOverlay::cycleSampleAssignment(uint64_t uid, char field) {
+    auto& doc = document();
+    const auto* sample = doc.sampleByUid(uid);
+    if (sample == nullptr || (field != 'l' && field != 'a')) return;
+    const size_t count = field == 'l' ? doc.layers.size() : doc.articulations.size();
+    // A document always holds one of each; without one there is nowhere to go.
+    if (count == 0) return;
+    const int64_t from = field == 'l' ? sample->layerIndex : sample->articulationIndex;
+    const int64_t to = (from + 1) % static_cast<int64_t>(count);
+    const uint64_t sequence = doc.nextPositionKey++;
+    doc.execute(std::make_unique<logic::AssignFieldCmd>(uid, field, from, to, sample->positionKey, sequence));
+}
+
+void ZemEditOverlay::auditionFromDetail(uint64_t uid) {
+    if (deps.previewService == nullptr || document().sampleByUid(uid) == nullptr) return;
+    // Added or edited audio plays from memory; stored audio through the file.
+    if (auto it = viewModel.addedPcm.find(uid); it != viewModel.addedPcm.end() && it->second != nullptr) {
+        if (viewModel.playPcm) viewModel.playPcm(it->second->samples, it->second->channels, it->second->sampleRate);
+        return;
+    }
+    if (const auto* source = viewModel.activeSource(); source != nullptr && viewModel.auditionStored)
+        viewModel.auditionStored(source->path(), uid);
+}
+
+void ZemEditOverlay::reassignFromDetail(uint64_t uid, char field) {
+    cycleSampleAssignment(uid, field);
+    refreshAfterCommand();
+}
+
+void ZemEditOverlay::setMutedFromDetail(uint64_t uid, bool muted) {
+    document().setMuted(uid, muted);
+    refreshAfterCommand();
+}
+
+void ZemEditOverlay::setSoloedFromDetail(uint64_t uid, bool soloed) {
+    document().setSoloed(uid, soloed);
+    refreshAfterCommand();
+}
+
+// Their steps come later; until then the controls that reach them do nothing.
+void ZemEditOverlay::startHitAnalysis(bool, bool) {}
+void ZemEditOverlay::doNew() {}
+void ZemEditOverlay::doReset() {}
+void ZemEditOverlay::showAddFromAudioMenu() {}
+void ZemEditOverlay::toggleLevelPanel() {}
+void ZemEditOverlay::showDefMenu(bool, int, juce::Point<int>) {}
 
 int ZemEditOverlay::bandIndexAt(juce::Point<int> point) const {
     if (!gridArea.contains(point)) return -1;
@@ -628,7 +809,7 @@ void ZemEditOverlay::refreshStrips() {
         }
         return list;
     };
-    const auto fill = [&](widgets::V6SegmentGroup& strip, const std::vector<int32_t>& list, bool layers,
+    const auto fill = [&](ReorderStrip& strip, const std::vector<int32_t>& list, bool layers,
                           int32_t page) {
         juce::StringArray labels{"ALL"};
         const auto& defs = layers ? doc.layers : doc.articulations;
@@ -642,6 +823,7 @@ void ZemEditOverlay::refreshStrips() {
             if (auto it = std::find(list.begin(), list.end(), page); it != list.end())
                 selected = static_cast<int>(it - list.begin()) + 1;
         strip.setLabels(labels, selected);
+        strip.resetDrag();
     };
     roomList = listFor(true);
     articulationList = listFor(false);

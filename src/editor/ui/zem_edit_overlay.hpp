@@ -15,6 +15,8 @@
 
 #include "editor/logic/juce/juce_history_sink.hpp"
 #include "editor/logic/view_model.hpp"
+#include "editor/ui/reorder_strip.hpp"
+#include "editor/ui/session_hits_axis.hpp"
 #include "editor/ui/zem_edit_deps.hpp"
 #include "widgets/buttons.hpp"
 #include "widgets/look_and_feel.hpp"
@@ -30,6 +32,9 @@ std::string sampleGroupSummary(uint64_t samples, uint64_t groups);
 // A layer name starting with "room" in any letter case shows as "Room channel"
 // followed by the rest of the name.
 std::string roomChannelDisplayName(const std::string& name);
+// The key a host stores unsaved work under: 16 hex digits of a 64-bit FNV-1a
+// style hash of "src:" + the path, or "new:" + the name without a path.
+std::string makeSnapshotKey(const std::string& pathText, const std::string& documentName);
 
 class ZemEditOverlay : public juce::Component,
                        public widgets::V6VizService::Client,
@@ -62,6 +67,22 @@ public:
     void refreshHeader();
     void refreshStrips();
     void refreshAfterCommand();
+
+    // Closing: asks first when the document has unsaved changes.
+    void doClose();
+    // Calls the host's close callback.
+    void closeNow();
+    // Saves through the host; then runs only after a successful save.
+    void doSave(std::function<void()> then);
+    std::string snapshotKey() const;
+
+    // The detail strip's actions: next room channel ('l') or articulation
+    // ('a') of a sample as one undo step, auditioning, mute and solo.
+    void cycleSampleAssignment(uint64_t uid, char field);
+    void auditionFromDetail(uint64_t uid);
+    void reassignFromDetail(uint64_t uid, char field);
+    void setMutedFromDetail(uint64_t uid, bool muted);
+    void setSoloedFromDetail(uint64_t uid, bool soloed);
 
     // The host's file drops and mount use these.
     void rebuildStructure();
@@ -101,6 +122,7 @@ public:
 
 private:
     friend class ZemEditOverlayTestAccess;
+    friend class ZemEditOverlayChromeAccess;
 
     class LevelPanelDismisser : public juce::MouseListener {
     public:
@@ -121,7 +143,19 @@ private:
     // timers already run on the schedule they will use.
     void pollHitSort();
     void snapshotTick();
-    void doClose();
+    // Header and strip actions.
+    void drumTypeChanged();
+    void stripSelected(bool rooms, int segment);
+    void stripReordered(bool rooms, int from, int to);
+    // Operations of later steps, wired already: the hit analysis, the
+    // fallbacks for a host without callbacks, the level panel and the
+    // definition menu.
+    void startHitAnalysis(bool apply, bool alternate);
+    void doNew();
+    void doReset();
+    void showAddFromAudioMenu();
+    void toggleLevelPanel();
+    void showDefMenu(bool rooms, int segment, juce::Point<int> screenPoint);
     void confirmDelete(const std::vector<uint64_t>& uids);
     int drumChipWidth() const;
     bool loaded() const noexcept { return viewModel.openState == 1; }
@@ -140,9 +174,7 @@ private:
     widgets::V6IconButton closeButton{17, "V6IconButton"};
     widgets::V6IconButton zoomOutButton{19, "V6IconButton"};
     widgets::V6IconButton zoomInButton{18, "V6IconButton"};
-    // Placeholders of the reorder strips: same geometry and painting.
-    widgets::V6SegmentGroup roomStrip{{}, "Room channel filters"};
-    widgets::V6SegmentGroup articulationStrip{{}, "Articulation filters"};
+    ReorderStrip roomStrip, articulationStrip;
     juce::Viewport articulationViewport;
     widgets::V6IconButton levelButton{23, "Room channel default levels"};
     std::unique_ptr<juce::Component> levelPanel;
@@ -150,7 +182,7 @@ private:
     juce::Component bandClip, bandContent;
     std::vector<std::unique_ptr<juce::Component>> columns;
     std::vector<std::unique_ptr<juce::Component>> boundaryEditors;
-    juce::Component hitsAxis{"Session hits axis"};
+    SessionHitsAxis hitsAxis;
     juce::ScrollBar horizontalScrollBar{false};
     juce::ScrollBar verticalScrollBar{true};
     juce::Component detailStrip{"Detail strip"};

@@ -1,0 +1,21 @@
+#pragma once
+// Every message box of the editor goes through here, so that tests can record
+// and answer them instead of the framework showing a window.
+
+#include <juce_gui_basics/juce_gui_basics.h>
+
+#include <functional>
+
+namespace vt6::ui::zemedit {
+
+// Shows the box and later calls back with the framework's button result
+// (for three buttons: 1, 2, and 0 for the last or for closing the box).
+using EditorMessageBoxPresenter =
+    std::function<void(const juce::MessageBoxOptions& options, std::function<void(int)> onResult)>;
+
+// Replaces the presenter process-wide; an empty one restores the framework's.
+void setEditorMessageBoxPresenter(EditorMessageBoxPresenter presenter);
+
+void showEditorMessageBoxAsync(const juce::MessageBoxOptions& options, std::function<void(int)> onResult = {});
+
+}  // namespace vt6::ui::zemedit
