@@ -1,6 +1,7 @@
 #include "editor/ui/zem_edit_overlay.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 
@@ -420,9 +421,9 @@ void ZemEditOverlay::layoutGrid() {
     horizontalScrollBar.setRangeLimits(0.0, W, juce::dontSendNotification);
     horizontalScrollBar.setCurrentRange(horizontalScrollBar.getCurrentRangeStart(), gridArea.getWidth(),
                                         juce::dontSendNotification);
-    // Rows of chips arrive with the band columns; until then the content is
-    // exactly as tall as the grid.
-    const int H = gridArea.getHeight();
+    int H = gridArea.getHeight();
+    for (const auto& column : columns)
+        H = std::max(H, column->rows * BandColumn::kRowPitch + 18);
     verticalScrollBar.setRangeLimits(0.0, H, juce::dontSendNotification);
     verticalScrollBar.setCurrentRange(verticalScrollBar.getCurrentRangeStart(), gridArea.getHeight(),
                                       juce::dontSendNotification);
@@ -439,12 +440,148 @@ void ZemEditOverlay::layoutGrid() {
     layoutBands();
 }
 
+namespace {
+
+// The integer nearest to v, halves away from zero.
+int nearest(double v) { return static_cast<int>(std::round(v)); }
+
+}  // namespace
+
 void ZemEditOverlay::layoutBands() {
-    // The band columns and boundary editors arrive later; there is nothing to
-    // place yet.
+    const auto& doc = document();
+    // A drag in progress lays out its working values instead of the boundaries.
+    const bool dragging = doc.dragBoundary >= 0 && doc.dragSplits.size() == doc.velocitySplits.size();
+    const auto& levels = dragging ? doc.dragSplits : doc.velocitySplits;
+    const int W = bandContent.getWidth(), H = bandContent.getHeight();
+    const auto edgeOf = [&](size_t i) {
+        const double level = i < levels.size() ? levels[i] : 127.0;
+        return nearest(level / 127.0 * W);
+    };
+    int previous = 0;
+    for (size_t i = 0; i < columns.size(); ++i) {
+        auto& column = *columns[i];
+        const int x = edgeOf(i);
+        column.setBounds(previous, 0, std::max(x - previous, 1), H);
+        previous = x;
+        column.name = i < doc.bands.size() ? doc.bands[i].name : std::string();
+        column.dropTarget = static_cast<int>(i) == doc.dropBand;
+        const auto title = juce::String::fromUTF8(column.name.c_str());
+        if (column.getTitle() != title) column.setTitle(title);
+        column.repaint();
+    }
+    for (size_t i = 0; i < boundaryEditors.size() && i < levels.size(); ++i) {
+        auto& editor = *boundaryEditors[i];
+        const int x = edgeOf(i);
+        editor.setTitle("Dynamics boundary " + juce::String(levels[i]));
+        editor.repaint();
+        editor.setBounds(x - 7, 0, 14, H);
+        editor.toFront(false);
+    }
 }
 
-void ZemEditOverlay::populateColumns() { chipBudget = 256; }
+void ZemEditOverlay::populateColumns() {
+    chipBudget = 256;
+    const int sy = static_cast<int>(verticalScrollBar.getCurrentRangeStart());
+    for (size_t i = 0; i < columns.size(); ++i)
+        columns[i]->populate(document(), static_cast<int>(i), sy, sy + gridArea.getHeight(), gridArea.getHeight(),
+                             chipBudget);
+}
+
+void ZemEditOverlay::clearSelection() {
+    auto& doc = document();
+    if (doc.selection.empty()) return;
+    doc.allSelected = 0;
+    doc.selection.clear();
+    doc.anchorUid = 0;
+    refreshAll();
+}
+
+void ZemEditOverlay::mouseDown(const juce::MouseEvent&) { clearSelection(); }
+
+void ZemEditOverlay::wireColumn(BandColumn& column) {
+    BandColumn::Callbacks c;
+    c.onBandMenu = [this](int group, juce::Point<int> screen) { showBandMenu(group, screen); };
+    c.onBandDelete = [this](int group) { confirmDeleteBand(group); };
+    c.onBandRename = [this](int group, const std::string& name) {
+        document().renameBand(group, name);
+        refreshAfterCommand();
+    };
+    c.onChipClick = [this](uint64_t uid, const juce::ModifierKeys& mods) {
+        document().selectSample(uid, mods.isShiftDown(), mods.isCtrlDown());
+        if (!loaded()) return;
+        layoutBands();
+        populateColumns();
+        layoutGrid();
+        refreshHeader();
+        refreshStrips();
+        refreshDetailStrip();
+    };
+    c.onChipAudition = [this](uint64_t uid) {
+        // Stored audio plays from the source file; edited audio arrives with
+        // the view model's own audition.
+        const auto* source = viewModel.activeSource();
+        if (source != nullptr && document().sampleByUid(uid) != nullptr && viewModel.auditionStored)
+            viewModel.auditionStored(source->path(), uid);
+    };
+    c.onChipMute = [this](uint64_t uid, bool muted) {
+        document().setMuted(uid, muted);
+        refreshAfterCommand();
+    };
+    c.onChipDrag = [this](uint64_t uid, juce::Point<int> screen) { dragChip(uid, screen); };
+    c.onChipDrop = [this](uint64_t uid, bool dropped) { dropChip(uid, dropped); };
+    c.onChipMenu = [this](uint64_t uid, juce::Point<int> screen) { showChipMenu(uid, screen); };
+    c.onChipEdit = [this](uint64_t uid) { openSampleEditor(uid); };
+    c.onBackgroundClick = [this] { clearSelection(); };
+    column.callbacks = std::move(c);
+}
+
+void ZemEditOverlay::wireBoundary(BoundaryEditor& editor) {
+    editor.positionToLevel = [this](float x) {
+        const float w = static_cast<float>(std::max(bandContent.getWidth(), 1));
+        return static_cast<int>(std::round(std::clamp(x / w, 0.0f, 1.0f) * 127.0f));
+    };
+    editor.onDragStart = [this](int boundary) {
+        auto& doc = document();
+        if (boundary < 0 || static_cast<size_t>(boundary) >= doc.velocitySplits.size()) return;
+        doc.dragBoundary = boundary;
+        doc.dragSplits = doc.velocitySplits;
+    };
+    editor.onDragMove = [this](int, int level) {
+        auto& doc = document();
+        const int d = doc.dragBoundary;
+        if (d >= 0 && static_cast<size_t>(d) < doc.dragSplits.size()) {
+            auto& values = doc.dragSplits;
+            const size_t i = static_cast<size_t>(d);
+            const bool lastOne = i + 1 == values.size();
+            const int left = i == 0 ? 0 : values[i - 1];
+            const int right = lastOne ? 127 : values[i + 1];
+            const int lo = left + 6;
+            const int hi = right - 6;
+            // Neighbours closer than 12 leave no room for the six-level gap:
+            // stay strictly between them so the boundaries keep their order.
+            values[i] = lo <= hi ? std::max(lo, std::min(level, hi))
+                                 : std::clamp(level, left + 1, std::max(left + 1, right - 1));
+        }
+        layoutBands();
+        populateColumns();
+    };
+    editor.onDragEnd = [this](int) {
+        document().commitBounds();
+        refreshAfterCommand();
+    };
+}
+
+void ZemEditOverlay::showBandMenu(int, juce::Point<int>) {}
+
+void ZemEditOverlay::confirmDeleteBand(int) {}
+
+void ZemEditOverlay::showChipMenu(uint64_t, juce::Point<int>) {}
+
+void ZemEditOverlay::dragChip(uint64_t, juce::Point<int>) {}
+
+void ZemEditOverlay::dropChip(uint64_t, bool) {}
+
+void ZemEditOverlay::openSampleEditor(uint64_t) {}
 
 void ZemEditOverlay::positionLevelPanel() {}
 
@@ -711,7 +848,87 @@ std::unique_ptr<juce::AccessibilityHandler> ZemEditOverlay::createAccessibilityH
     return widgets::makeAccessibilityHandler(*this, juce::AccessibilityRole::group);
 }
 
-void ZemEditOverlay::tick(double) {}
+void ZemEditOverlay::tick(double) { tickChipFlashes(); }
+
+void ZemEditOverlay::tickChipFlashes() {
+    auto& doc = document();
+    if (!doc.touchedUids.empty()) {
+        std::vector<uint64_t> touched;
+        touched.swap(doc.touchedUids);
+        for (uint64_t uid : touched)
+            for (auto& column : columns)
+                for (auto& chip : column->chips)
+                    if (chip->isVisible() && chip->uid == uid) chip->repaint();
+    }
+    updateFlashes(juce::Time::getMillisecondCounter());
+}
+
+void ZemEditOverlay::updateFlashes(uint32_t now) {
+    auto& doc = document();
+    if (flashRevision != static_cast<int64_t>(doc.structureRevision)) {
+        flashRevision = static_cast<int64_t>(doc.structureRevision);
+        chipFlashes.resize(doc.samples.size());
+        roomFlashes.resize(doc.layers.size());
+        articulationFlashes.resize(doc.articulations.size());
+    }
+    if (deps.pullTriggeredSamples) {
+        std::array<int32_t, 64> buffer{};
+        const int reported = deps.pullTriggeredSamples(buffer.data(), static_cast<int>(buffer.size()));
+        // The host's count is untrusted: never read past the buffer.
+        const int count = std::min(std::max(reported, 0), static_cast<int>(buffer.size()));
+        for (int k = 0; k < count; ++k) {
+            const int32_t n = buffer[static_cast<size_t>(k)];
+            if (n <= 0) continue;
+            const auto slot = static_cast<size_t>(n - 1);
+            chipFlashes.trigger(slot, now);
+            if (slot >= doc.samples.size()) continue;
+            const auto& sample = doc.samples[slot];
+            if (doc.uidIndex.count(sample.uid) == 0) continue;
+            if (doc.pageLayer >= 0 && sample.layerIndex != doc.pageLayer && sample.layerIndex >= 0)
+                roomFlashes.trigger(static_cast<size_t>(sample.layerIndex), now);
+            if (doc.pageArticulation >= 0 && sample.articulationIndex != doc.pageArticulation &&
+                sample.articulationIndex >= 0)
+                articulationFlashes.trigger(static_cast<size_t>(sample.articulationIndex), now);
+        }
+    }
+    if (!chipFlashes.litList().empty() || chipsLit) {
+        bool anyLit = false;
+        for (auto& column : columns)
+            for (auto& chip : column->chips) {
+                if (!chip->isVisible()) continue;
+                const float level = std::clamp(chipFlashes.level(chip->flashSlot, now), 0.0f, 1.0f);
+                if (level != chip->flashLevel) {
+                    chip->flashLevel = level;
+                    chip->repaint();
+                }
+                anyLit = anyLit || level > 0.0f;
+            }
+        chipsLit = anyLit;
+        chipFlashes.expire(now);
+    }
+    if (!roomFlashes.litList().empty() || !articulationFlashes.litList().empty() || stripsLit) {
+        const bool a = updateStripFlashes(roomStrip, roomList, roomFlashes, now);
+        const bool b = updateStripFlashes(articulationStrip, articulationList, articulationFlashes, now);
+        stripsLit = a || b;
+        roomFlashes.expire(now);
+        articulationFlashes.expire(now);
+    }
+}
+
+bool ZemEditOverlay::updateStripFlashes(widgets::V6SegmentGroup& strip, const std::vector<int32_t>& list,
+                                        widgets::ChipFlashTracker& tracker, uint32_t now) {
+    const int n = static_cast<int>(list.size());
+    bool any = false;
+    for (int i = 0; i <= n + 1; ++i) {
+        float level = 0.0f;
+        if (i >= 1 && i <= n && list[static_cast<size_t>(i - 1)] >= 0)
+            level = tracker.level(static_cast<size_t>(list[static_cast<size_t>(i - 1)]), now);
+        level = std::clamp(level, 0.0f, 1.0f);
+        if (i < strip.getNumSegments() && level != strip.flashLevel(i)) strip.setFlashLevel(i, level);
+        any = any || level > 0.0f;
+    }
+    return any;
+}
 
 bool ZemEditOverlay::isActive() { return isShowing(); }
 
@@ -729,7 +946,10 @@ void ZemEditOverlay::changeListenerCallback(juce::ChangeBroadcaster*) {
 
 void ZemEditOverlay::refreshAfterCommand() {
     document().rebuildIndexes();
-    if (document().structureRevision != builtRevision)
+    // Columns are recreated only when groups or definitions came or went;
+    // everything else re-lays the existing ones, so no handle is deleted
+    // inside its own mouse callback.
+    if (document().layoutRevision != builtRevision)
         rebuildStructure();
     else
         refreshAll();
@@ -756,15 +976,34 @@ void ZemEditOverlay::reloadFromSource() {
 
 void ZemEditOverlay::rebuildStructure() {
     document().rebuildIndexes();
-    builtRevision = document().structureRevision;
+    builtRevision = document().layoutRevision;
     columns.clear();
     boundaryEditors.clear();
-    // The band columns and boundary editors arrive later: for now a rebuild
-    // refreshes the header and lays out.
+    if (!loaded()) {
+        refreshHeader();
+        resized();
+        repaint();
+        return;
+    }
+    const auto& doc = document();
+    for (size_t i = 0; i < doc.bands.size(); ++i) {
+        auto column = std::make_unique<BandColumn>();
+        column->colourCategory = deps.colourCategory;
+        column->flashTracker = &chipFlashes;
+        wireColumn(*column);
+        bandContent.addAndMakeVisible(*column);
+        columns.push_back(std::move(column));
+    }
+    for (size_t i = 0; i < doc.velocitySplits.size(); ++i) {
+        auto editor = std::make_unique<BoundaryEditor>(static_cast<int>(i));
+        wireBoundary(*editor);
+        bandContent.addAndMakeVisible(*editor);
+        boundaryEditors.push_back(std::move(editor));
+    }
     refreshHeader();
     refreshStrips();
+    // resized() ends with the same refresh sequence as refreshAll.
     resized();
-    repaint();
 }
 
 void ZemEditOverlay::refreshAll() {

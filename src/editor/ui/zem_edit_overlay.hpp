@@ -17,6 +17,8 @@
 #include "editor/logic/view_model.hpp"
 #include "editor/ui/reorder_strip.hpp"
 #include "editor/ui/session_hits_axis.hpp"
+#include "editor/ui/band_column.hpp"
+#include "editor/ui/boundary_editor.hpp"
 #include "editor/ui/zem_edit_deps.hpp"
 #include "widgets/buttons.hpp"
 #include "widgets/look_and_feel.hpp"
@@ -46,6 +48,7 @@ public:
     explicit ZemEditOverlay(ZemEditDeps deps);
     ~ZemEditOverlay() override;
 
+    void mouseDown(const juce::MouseEvent&) override;
     void mouseWheelMove(const juce::MouseEvent&, const juce::MouseWheelDetails&) override;
     void paint(juce::Graphics&) override;
     void paintOverChildren(juce::Graphics&) override;
@@ -88,6 +91,12 @@ public:
     void rebuildStructure();
     int bandIndexAt(juce::Point<int> point) const;
     void layoutBands();
+
+    // Flash animation of chips and strip segments on the clock's tick.
+    void tickChipFlashes();
+    void updateFlashes(uint32_t now);
+    bool updateStripFlashes(widgets::V6SegmentGroup& strip, const std::vector<int32_t>& list,
+                            widgets::ChipFlashTracker& tracker, uint32_t now);
 
     logic::EditDocument& document() noexcept { return viewModel.document; }
     juce::UndoManager& undoManager() noexcept { return historySink.undoManager; }
@@ -136,6 +145,17 @@ private:
     void layoutZoomRow(juce::Rectangle<int> row);
     void layoutGrid();
     void populateColumns();
+    void wireColumn(BandColumn& column);
+    void wireBoundary(BoundaryEditor& editor);
+    void clearSelection();
+    // Menus, deletion of a group, chip drag and drop and the sample editor
+    // arrive later; until then these do nothing.
+    void showBandMenu(int group, juce::Point<int> screen);
+    void confirmDeleteBand(int group);
+    void showChipMenu(uint64_t uid, juce::Point<int> screen);
+    void dragChip(uint64_t uid, juce::Point<int> screen);
+    void dropChip(uint64_t uid, bool dropped);
+    void openSampleEditor(uint64_t uid);
     void positionLevelPanel();
     void closeLevelPanel();
     void refreshDetailStrip();
@@ -180,8 +200,8 @@ private:
     std::unique_ptr<juce::Component> levelPanel;
     LevelPanelDismisser levelPanelDismisser{*this};
     juce::Component bandClip, bandContent;
-    std::vector<std::unique_ptr<juce::Component>> columns;
-    std::vector<std::unique_ptr<juce::Component>> boundaryEditors;
+    std::vector<std::unique_ptr<BandColumn>> columns;
+    std::vector<std::unique_ptr<BoundaryEditor>> boundaryEditors;
     SessionHitsAxis hitsAxis;
     juce::ScrollBar horizontalScrollBar{false};
     juce::ScrollBar verticalScrollBar{true};

@@ -1,0 +1,228 @@
+#include "editor/ui/band_column.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "widgets/paint.hpp"
+#include "widgets/theme.hpp"
+
+namespace vt6::ui::zemedit {
+
+namespace {
+
+uint8_t alphaByte(float a) {
+    if (!(a > 0.0f)) return 0;
+    if (a >= 1.0f) return 255;
+    return static_cast<uint8_t>(std::lround(a * 255.0f));
+}
+
+bool onPage(const logic::EditDocument& doc, const logic::EditSample& s) {
+    return (doc.pageLayer < 0 || doc.pageLayer == s.layerIndex) &&
+           (doc.pageArticulation < 0 || doc.pageArticulation == s.articulationIndex);
+}
+
+}  // namespace
+
+BandColumn::BandColumn() {
+    setName("Dynamics band");
+    setTitle("Dynamics band");
+    renameEditor.setName({});
+    renameEditor.setPasswordCharacter(0);
+    addChildComponent(renameEditor);
+    renameEditor.onReturnKey = [this] { commitRename(); };
+    renameEditor.onFocusLost = [this] { commitRename(); };
+}
+
+BandColumn::~BandColumn() {
+    renameEditor.onReturnKey = nullptr;
+    renameEditor.onFocusLost = nullptr;
+}
+
+void BandColumn::populate(const logic::EditDocument& doc, int band, int top, int bottom, int visibleHeight,
+                          int& budget) {
+    bandIndex = band;
+    document = &doc;
+    const bool bandValid = band >= 0 && static_cast<size_t>(band) < doc.bands.size();
+    const int n = bandValid ? doc.bandSampleCount(band) : 0;
+    sampleCount = n;
+
+    bool anySolo = false;
+    for (const auto& s : doc.samples)
+        if (s.soloed != 0 && doc.uidIndex.count(s.uid) != 0) {
+            anySolo = true;
+            break;
+        }
+
+    const int rowsFit = std::max((visibleHeight - kTitleHeight) / kRowPitch, 1);
+    if (rowsFit < n) {
+        subColumns = 2;
+        rows = std::max(rowsFit, (n + 1) / 2);
+    } else {
+        subColumns = 1;
+        rows = std::max(n, 1);
+    }
+
+    int first = 0, count = 0;
+    if (bottom > 0) {
+        first = std::max((top - kTitleHeight) / kRowPitch, 0);
+        const int last = std::max((bottom + 11) / kRowPitch, 0);
+        if (first < rows && first < last)
+            count = std::min(last, rows) - first;
+        else
+            first = 0;
+    }
+
+    slots.clear();
+    for (int s = 0; s < subColumns; ++s)
+        for (int r = first; r < first + count; ++r) {
+            const int p = s * rows + r;
+            if (p < n) slots.push_back(p);
+        }
+    const int kept = std::min(std::max(budget, 0), static_cast<int>(slots.size()));
+    slots.resize(static_cast<size_t>(kept));
+    budget -= kept;
+
+    sampleIndices.clear();
+    std::vector<int32_t> part;
+    for (int s = 0; s < subColumns && bandValid; ++s) {
+        int p0 = -1, k = 0;
+        for (int p : slots)
+            if (p >= s * rows && p < (s + 1) * rows) {
+                if (p0 < 0) p0 = p;
+                ++k;
+            }
+        if (k == 0) continue;
+        doc.bands[static_cast<size_t>(band)].groups.collect(doc.pageFilter(), p0, k, part);
+        sampleIndices.insert(sampleIndices.end(), part.begin(), part.end());
+    }
+
+    while (chips.size() < sampleIndices.size()) {
+        chips.push_back(std::make_unique<ZemChip>());
+        wireChip(*chips.back());
+        addAndMakeVisible(*chips.back());
+    }
+
+    const int w = getWidth();
+    const int cell = std::max((w - 6) / subColumns, 1);
+    const uint32_t now = juce::Time::getMillisecondCounter();
+    const bool placementCurrent = doc.indexedRevision == doc.structureRevision;
+
+    for (size_t k = 0; k < chips.size(); ++k) {
+        auto& chip = *chips[k];
+        const bool bound = k < sampleIndices.size() && k < slots.size() && sampleIndices[k] >= 0 &&
+                           static_cast<size_t>(sampleIndices[k]) < doc.samples.size();
+        if (!bound) {
+            chip.setVisible(false);
+            continue;
+        }
+        const auto& sample = doc.samples[static_cast<size_t>(sampleIndices[k])];
+        const int p = slots[k];
+        const bool selected = doc.allSelected != 0 ? onPage(doc, sample) : doc.selection.count(sample.uid) != 0;
+        bool suggested = false;
+        if (placementCurrent) {
+            const auto placed = doc.autoPlacement.find(sample.uid);
+            suggested = placed != doc.autoPlacement.end() && placed->second.changed != 0 &&
+                        placed->second.band != band;
+        }
+        chip.setSample(sample, doc.sampleLabel(sample, p), selected, suggested, band, anySolo);
+        const float level =
+            flashTracker != nullptr ? std::clamp(flashTracker->level(chip.flashSlot, now), 0.0f, 1.0f) : 0.0f;
+        if (level != chip.flashLevel) {
+            chip.flashLevel = level;
+            chip.repaint();
+        }
+        const int w0 = subColumns == 2 ? cell - 4 : cell;
+        const int cw = std::min(std::max(w0, 1), kMaxChipWidth);
+        const int x = (p / rows) * cell + 3 + (std::max(w0, 1) - cw) / 2;
+        const int y = (p % rows) * kRowPitch + kTitleHeight;
+        chip.setBounds(x, y, cw, kChipHeight);
+        chip.setVisible(true);
+    }
+    repaint();
+}
+
+void BandColumn::paint(juce::Graphics& g) {
+    const int w = getWidth(), h = getHeight();
+    const float a = static_cast<float>(bandIndex) * 0.022f + 0.028f;
+    g.setColour(Theme::instance().categoryColour(colourCategory).withAlpha(alphaByte(a)));
+    g.fillRect(0, 0, w, h);
+    if (dropTarget) {
+        g.setColour(themeColour(ThemeColour::accentWash));
+        g.fillRect(0, 0, w, h);
+    }
+    const int m = std::min(std::max(w - 12, 0), 10);
+    g.setColour(bandColour(bandIndex));
+    g.fillRoundedRectangle(static_cast<float>((m - 8) / 2 + 6), 3.0f, 8.0f, 8.0f,
+                           std::min(4.0f, static_cast<float>(Theme::instance().smallRadius)));
+    g.setColour(themeColour(ThemeColour::textMuted));
+    const int crossW = std::min(w, 16);
+    g.fillPath(widgets::makeIcon(1,
+                                 juce::Rectangle<float>(static_cast<float>(w - crossW), 0.0f,
+                                                        static_cast<float>(crossW), 14.0f),
+                                 makeFont(kTypeValue).getHeight()));
+}
+
+void BandColumn::mouseDown(const juce::MouseEvent& e) {
+    if (e.mods.isRightButtonDown()) {
+        if (callbacks.onBandMenu) callbacks.onBandMenu(bandIndex, e.getScreenPosition());
+        return;
+    }
+    if (e.y > kTitleHeight) {
+        if (callbacks.onBackgroundClick) callbacks.onBackgroundClick();
+        return;
+    }
+    const int w = getWidth();
+    if (e.x >= w - std::min(w, 16) && e.x < w && e.y >= 0 && e.y <= 13)
+        if (callbacks.onBandDelete) callbacks.onBandDelete(bandIndex);
+}
+
+void BandColumn::mouseDoubleClick(const juce::MouseEvent& e) {
+    if (e.y > kTitleHeight) return;
+    renameEditor.setBounds(4, 1, 110, 12);
+    renameEditor.setText(juce::String::fromUTF8(name.c_str()), juce::dontSendNotification);
+    renameEditor.setVisible(true);
+    renameEditor.grabKeyboardFocus();
+}
+
+void BandColumn::commitRename() {
+    if (!renameEditor.isVisible()) return;
+    renameEditor.setVisible(false);
+    if (callbacks.onBandRename) callbacks.onBandRename(bandIndex, renameEditor.getText().toStdString());
+}
+
+void BandColumn::wireChip(ZemChip& chip) {
+    chip.onClick = [this](uint64_t uid, const juce::ModifierKeys& mods) {
+        if (callbacks.onChipClick) callbacks.onChipClick(uid, mods);
+    };
+    chip.onAudition = [this](uint64_t uid) {
+        if (callbacks.onChipAudition) callbacks.onChipAudition(uid);
+    };
+    chip.onMute = [this](uint64_t uid, bool muted) {
+        if (callbacks.onChipMute) callbacks.onChipMute(uid, muted);
+    };
+    chip.onDrag = [this](uint64_t uid, juce::Point<int> screen) {
+        if (callbacks.onChipDrag) callbacks.onChipDrag(uid, screen);
+    };
+    chip.onMenu = [this](uint64_t uid, juce::Point<int> screen) {
+        if (callbacks.onChipMenu) callbacks.onChipMenu(uid, screen);
+    };
+    chip.onDrop = [this](uint64_t uid, bool dropped) {
+        if (callbacks.onChipDrop) callbacks.onChipDrop(uid, dropped);
+    };
+    chip.onEdit = [this](uint64_t uid) {
+        if (callbacks.onChipEdit) callbacks.onChipEdit(uid);
+    };
+}
+
+void BandColumn::requestMenuAtCentre() {
+    if (callbacks.onBandMenu) callbacks.onBandMenu(bandIndex, localPointToGlobal(juce::Point<int>(getWidth() / 2, getHeight() / 2)));
+}
+
+std::unique_ptr<juce::AccessibilityHandler> BandColumn::createAccessibilityHandler() {
+    juce::AccessibilityActions actions;
+    actions.addAction(juce::AccessibilityActionType::showMenu, [this] { requestMenuAtCentre(); });
+    actions.addAction(juce::AccessibilityActionType::press, [this] { requestMenuAtCentre(); });
+    return std::make_unique<juce::AccessibilityHandler>(*this, juce::AccessibilityRole::group, std::move(actions));
+}
+
+}  // namespace vt6::ui::zemedit
