@@ -132,6 +132,7 @@ public:
 private:
     friend class ZemEditOverlayTestAccess;
     friend class ZemEditOverlayChromeAccess;
+    friend class BandGridTestAccess;
 
     class LevelPanelDismisser : public juce::MouseListener {
     public:

@@ -1,0 +1,547 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "analysis/auto_sort.hpp"
+#include "editor/logic/doc_fixture.hpp"
+#include "editor/ui/band_column.hpp"
+#include "editor/ui/boundary_editor.hpp"
+#include "editor/ui/kit_fixture.hpp"
+#include "editor/ui/zem_chip.hpp"
+#include "editor/ui/zem_edit_overlay.hpp"
+#include "support/temp_dir.hpp"
+#include "widgets/gui_support.hpp"
+#include "widgets/theme.hpp"
+
+namespace vt6::ui::zemedit {
+
+// Reaches the overlay's grid.
+class BandGridTestAccess {
+public:
+    explicit BandGridTestAccess(ZemEditOverlay& o) : o_(o) {}
+    std::vector<std::unique_ptr<BandColumn>>& columns() { return o_.columns; }
+    std::vector<std::unique_ptr<BoundaryEditor>>& editors() { return o_.boundaryEditors; }
+    juce::Component& content() { return o_.bandContent; }
+    juce::ScrollBar& horizontal() { return o_.horizontalScrollBar; }
+    void layoutGrid() { o_.layoutGrid(); }
+    widgets::ChipFlashTracker& chipFlashes() { return o_.chipFlashes; }
+
+private:
+    ZemEditOverlay& o_;
+};
+
+namespace {
+
+using logic::EditDocument;
+using test::pumpUntil;
+
+// Mouse events delivered through a real window's peer, with a clock of
+// their own so that separate gestures never make a double-click.
+struct PeerMouse {
+    juce::Component& top;
+    juce::int64 time = 100000;
+
+    void send(juce::Point<float> p, juce::ModifierKeys mods, int gapMs = 20) {
+        time += gapMs;
+        // The platform layer records the keys before it delivers the event.
+        juce::ModifierKeys::currentModifiers = mods;
+        top.getPeer()->handleMouseEvent(juce::MouseInputSource::InputSourceType::mouse, p, mods,
+                                        juce::MouseInputSource::defaultPressure,
+                                        juce::MouseInputSource::defaultOrientation, time);
+    }
+    static juce::ModifierKeys held(bool right, int extra = 0) {
+        return juce::ModifierKeys((right ? juce::ModifierKeys::rightButtonModifier
+                                         : juce::ModifierKeys::leftButtonModifier) |
+                                  extra);
+    }
+    // Press at a, move through b (when given), release there.
+    void gesture(juce::Point<float> a, std::optional<juce::Point<float>> b = {}, bool right = false,
+                 int extra = 0) {
+        send(a, juce::ModifierKeys(extra), 1000);
+        send(a, held(right, extra));
+        if (b) send(*b, held(right, extra));
+        send(b.value_or(a), juce::ModifierKeys(extra));
+    }
+};
+
+// A component on the desktop holding the component under test at (0, 0).
+struct Window {
+    juce::Component top;
+    explicit Window(juce::Component& c, int w, int h) {
+        top.setSize(w, h);
+        c.setTopLeftPosition(0, 0);
+        top.addAndMakeVisible(c);
+        top.addToDesktop(0);
+        top.setVisible(true);
+        pumpUntil([&] { return top.getPeer() != nullptr && top.isShowing(); }, 1000);
+    }
+    ~Window() { top.removeFromDesktop(); }
+};
+
+TEST(BandColour, TableEntriesAndTextColour) {
+    struct Case {
+        int group;
+        uint8_t r, g, b;
+        bool dark;
+    };
+    const Case cases[] = {
+        {0, 0, 108, 96, false},   {1, 220, 154, 39, true},   {14, 254, 226, 146, true},
+        {15, 107, 116, 123, false}, {17, 220, 154, 39, true}, {-1, 107, 116, 123, false},
+        {-17, 107, 116, 123, false}, {5, 130, 21, 23, false}, {32, 0, 108, 96, false},
+    };
+    for (const auto& c : cases) {
+        const auto colour = bandColour(c.group);
+        EXPECT_EQ(colour, juce::Colour(c.r, c.g, c.b)) << c.group;
+        EXPECT_EQ(bandColourWantsDarkText(colour), c.dark) << c.group;
+    }
+}
+
+TEST(ZemChipZones, SplitTheRow) {
+    struct Case {
+        int width;
+        bool soloed;
+        ChipZones want;
+    };
+    const Case cases[] = {
+        // 40 px: inner 26, no label, play [19, 33), mute [7, 19).
+        {40, false, {7, 0, 7, 0, 7, 12, 19, 14}},
+        {40, true, {7, 0, 7, 0, 7, 12, 19, 14}},
+        {200, false, {7, 156, 163, 0, 165, 14, 179, 14}},
+        {200, true, {7, 142, 149, 14, 165, 14, 179, 14}},
+        {10, false, {7, 0, 7, 0, 7, 0, 7, 0}},
+    };
+    for (const auto& c : cases) {
+        const auto z = chipZones(c.width, c.soloed);
+        EXPECT_EQ(std::vector<int>({z.nameX, z.nameW, z.soloX, z.soloW, z.muteX, z.muteW, z.playX, z.playW}),
+                  std::vector<int>({c.want.nameX, c.want.nameW, c.want.soloX, c.want.soloW, c.want.muteX,
+                                    c.want.muteW, c.want.playX, c.want.playW}))
+            << c.width << (c.soloed ? " soloed" : "");
+    }
+}
+
+logic::EditSample sampleRecord(uint64_t uid, bool muted = false, bool soloed = false) {
+    logic::EditSample s;
+    s.uid = uid;
+    s.muted = muted ? 1 : 0;
+    s.soloed = soloed ? 1 : 0;
+    s.recordIndex = static_cast<int32_t>(uid) - 1;
+    return s;
+}
+
+// Counts each callback of a chip and keeps the last arguments.
+struct ChipLog {
+    std::vector<std::string> events;
+    void attach(ZemChip& chip) {
+        chip.onClick = [this](uint64_t, const juce::ModifierKeys& m) {
+            events.push_back(std::string("click") + (m.isShiftDown() ? "+shift" : "") + (m.isCtrlDown() ? "+ctrl" : ""));
+        };
+        chip.onAudition = [this](uint64_t) { events.push_back("audition"); };
+        chip.onMute = [this](uint64_t, bool muted) { events.push_back(muted ? "mute" : "unmute"); };
+        chip.onDrag = [this](uint64_t, juce::Point<int>) {
+            if (events.empty() || events.back() != "drag") events.push_back("drag");
+        };
+        chip.onMenu = [this](uint64_t, juce::Point<int>) { events.push_back("menu"); };
+        chip.onDrop = [this](uint64_t, bool dropped) { events.push_back(dropped ? "drop" : "cancel"); };
+        chip.onEdit = [this](uint64_t) { events.push_back("edit"); };
+    }
+};
+
+TEST(ZemChipGestures, ThroughARealPeer) {
+    using P = juce::Point<float>;
+    struct Case {
+        const char* name;
+        bool selected, muted;
+        P press;
+        std::optional<P> to;
+        bool right;
+        int mods;
+        std::vector<std::string> want;
+    };
+    // A 176 x 22 chip: play zone [155, 169), mute zone [141, 155).
+    const Case cases[] = {
+        {"click on the label", false, false, {30, 11}, {}, false, 0, {"click"}},
+        {"shift click", false, false, {30, 11}, {}, false, juce::ModifierKeys::shiftModifier, {"click+shift"}},
+        {"ctrl click", false, false, {30, 11}, {}, false, juce::ModifierKeys::ctrlModifier, {"click+ctrl"}},
+        {"play zone only auditions", false, false, {160, 11}, {}, false, 0, {"audition"}},
+        {"mute zone reports the opposite", false, false, {148, 11}, {}, false, 0, {"mute"}},
+        {"mute zone on a muted chip", false, true, {148, 11}, {}, false, 0, {"unmute"}},
+        {"9 px sideways drags and drops", false, false, {30, 11}, P{39, 11}, false, 0, {"drag", "drop"}},
+        {"8 px sideways is still a click", false, false, {30, 11}, P{38, 11}, false, 0, {"click"}},
+        {"20 px vertically never drags", false, false, {30, 2}, P{30, 22}, false, 0, {"click"}},
+        {"release below the play zone clicks", false, false, {160, 11}, P{160, 24}, false, 0, {"click"}},
+        {"right click on an unselected chip", false, false, {30, 11}, {}, true, 0, {"click", "menu"}},
+        {"right click on a selected chip", true, false, {30, 11}, {}, true, 0, {"menu"}},
+    };
+    for (const auto& c : cases) {
+        ZemChip chip;
+        chip.setSize(176, 22);
+        chip.setSample(sampleRecord(1, c.muted), "Snare 1", c.selected, false, 0, false);
+        ChipLog log;
+        log.attach(chip);
+        Window window(chip, 200, 40);
+        PeerMouse mouse{window.top};
+        mouse.gesture(c.press, c.to, c.right, c.mods);
+        EXPECT_EQ(log.events, c.want) << c.name;
+    }
+}
+
+TEST(ZemChipGestures, DoubleClickEditsAfterTwoClicks) {
+    ZemChip chip;
+    chip.setSize(176, 22);
+    chip.setSample(sampleRecord(1), "Kick", false, false, 0, false);
+    ChipLog log;
+    log.attach(chip);
+    Window window(chip, 200, 40);
+    PeerMouse mouse{window.top};
+    const juce::Point<float> p{30, 11};
+    mouse.send(p, {}, 1000);
+    mouse.send(p, PeerMouse::held(false));
+    mouse.send(p, {});
+    mouse.send(p, PeerMouse::held(false));
+    mouse.send(p, {});
+    EXPECT_EQ(log.events, (std::vector<std::string>{"click", "click", "edit"}));
+}
+
+TEST(ZemChipPaint, FaceTextSilencingAndRings) {
+    struct Case {
+        const char* name;
+        int band;
+        bool muted, soloed, anySolo, selected, suggested;
+        float flash;
+        bool silenced, whiteRing, redRing;
+        juce::Colour face;  // expected near the bottom of the face, left of the text
+    };
+    const auto c0 = bandColour(0), c1 = bandColour(1);
+    const Case cases[] = {
+        {"plain", 0, false, false, false, false, false, 0.0f, false, false, false, c0},
+        {"group 17 is entry 1", 17, false, false, false, false, false, 0.0f, false, false, false, c1},
+        {"muted dims", 0, true, false, false, false, false, 0.0f, true, false, false, c0},
+        {"another solo dims", 0, false, false, true, false, false, 0.0f, true, false, false, c0},
+        {"own solo does not", 0, false, true, true, false, false, 0.0f, false, false, false, c0},
+        {"selected", 0, false, false, false, true, false, 0.0f, false, true, false, c0},
+        {"suggested", 0, false, false, false, false, true, 0.0f, false, false, true, c0},
+        {"selected and suggested", 0, false, false, false, true, true, 0.0f, false, true, false, c0},
+        {"full flash covers the face", 0, false, false, false, false, false, 1.0f, false, false, false,
+         juce::Colours::white},
+    };
+    for (const auto& c : cases) {
+        ZemChip chip;
+        chip.setSize(176, 22);
+        chip.setSample(sampleRecord(1, c.muted, c.soloed), "", c.selected, c.suggested, c.band, c.anySolo);
+        chip.flashLevel = c.flash;
+        EXPECT_EQ(chip.silenced, c.silenced) << c.name;
+        const auto image = test::render(chip, juce::Colours::black);
+        // Row 16, x 60: clear of text, cross and rings; the face under the
+        // top-down white highlight (alpha 41 at the top, 0 at the bottom).
+        const auto face = image.getPixelAt(60, 16);
+        const float highlight = 41.0f / 255.0f * (1.0f - 16.5f / 22.0f);
+        const auto lit = c.face.overlaidWith(juce::Colours::white.withAlpha(highlight));
+        const auto expected = c.silenced ? juce::Colours::black.interpolatedWith(lit, 0.55f) : lit;
+        EXPECT_TRUE(test::nearColour(face, expected, 5))
+            << c.name << " " << face.toDisplayString(true) << " want " << expected.toDisplayString(true);
+        // The white selection ring lies on the outermost pixels of the long edge.
+        const auto top = image.getPixelAt(88, 0);
+        const auto ring = image.getPixelAt(88, 1);
+        if (c.whiteRing) {
+            EXPECT_GT(top.getBrightness(), 0.8f) << c.name;
+        }
+        if (c.redRing) {
+            EXPECT_TRUE(test::nearColour(ring, juce::Colour(255, 112, 112), 30)) << c.name << ring.toDisplayString(true);
+        }
+        if (!c.redRing) {
+            EXPECT_FALSE(test::nearColour(ring, juce::Colour(255, 112, 112), 30)) << c.name;
+        }
+        if (c.silenced) {
+            // The cross is drawn at full strength over the dimmed chip.
+            EXPECT_GT(image.getPixelAt(88, 11).getBrightness(), face.getBrightness()) << c.name;
+        }
+    }
+}
+
+TEST(ZemChipPaint, LabelAndSoloMark) {
+    struct Case {
+        int band;
+        bool soloed;
+        float flash;
+        bool darkText;
+    };
+    const Case cases[] = {{0, false, 0.0f, false}, {1, false, 0.0f, true}, {0, false, 0.5f, true}, {0, true, 0.0f, false}};
+    for (const auto& c : cases) {
+        ZemChip chip;
+        chip.setSize(176, 22);
+        chip.setSample(sampleRecord(1, false, c.soloed), "WWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWW", false, false, c.band, c.soloed);
+        chip.flashLevel = c.flash;
+        const auto image = test::render(chip);
+        const auto z = chipZones(176, c.soloed);
+        bool sawDark = false, sawWhite = false;
+        for (int y = 4; y < 18; ++y)
+            for (int x = z.nameX; x < z.nameX + z.nameW; ++x) {
+                const auto p = image.getPixelAt(x, y);
+                sawDark = sawDark || p.getBrightness() < 0.25f;
+                sawWhite = sawWhite || p.getBrightness() > 0.95f;
+            }
+        if (c.darkText) {
+            EXPECT_TRUE(sawDark) << c.band << " " << c.flash;
+        }
+        if (!c.darkText && c.flash == 0.0f) {
+            EXPECT_TRUE(sawWhite) << c.band;
+        }
+        bool markInk = false;
+        for (int y = 4; y < 18; ++y)
+            for (int x = z.soloX; x < z.soloX + std::max(z.soloW, 0); ++x)
+                markInk = markInk || image.getPixelAt(x, y).getBrightness() > 0.8f;
+        EXPECT_EQ(markInk, c.soloed) << c.band;
+    }
+}
+
+// A document with one layer, one articulation, `counts.size()` bands holding
+// that many loaded samples each.
+void fill(EditDocument& doc, const std::vector<int>& counts) {
+    logic::test::shape(doc, {false}, 1, static_cast<int>(counts.size()));
+    for (size_t b = 0; b < counts.size(); ++b)
+        for (int i = 0; i < counts[b]; ++i)
+            logic::test::addLoaded(doc, 0, 0, static_cast<int32_t>(b), logic::test::measuredLevel(-20.0));
+}
+
+TEST(BandColumnPopulate, SubColumnsAndRows) {
+    struct Case {
+        int samples, subColumns, rows;
+    };
+    // A visible height of 400 fits 14 rows.
+    const Case cases[] = {{0, 1, 1}, {10, 1, 10}, {14, 1, 14}, {15, 2, 14}, {40, 2, 20}, {29, 2, 15}};
+    for (const auto& c : cases) {
+        EditDocument doc;
+        fill(doc, {c.samples});
+        BandColumn column;
+        column.setSize(200, 400);
+        int budget = 256;
+        column.populate(doc, 0, 0, 400, 400, budget);
+        EXPECT_EQ(column.subColumns, c.subColumns) << c.samples;
+        EXPECT_EQ(column.rows, c.rows) << c.samples;
+        EXPECT_EQ(column.sampleCount, c.samples);
+    }
+}
+
+TEST(BandColumnPopulate, ChipPlaces) {
+    struct Case {
+        int width, samples;
+        std::vector<juce::Rectangle<int>> first;  // chips 0 and, with two sub-columns, the first of the right
+        size_t rightChip;
+    };
+    const Case cases[] = {
+        {200, 3, {{12, 14, 176, 22}, {12, 40, 176, 22}}, 1},
+        {200, 15, {{3, 14, 93, 22}, {100, 14, 93, 22}}, 14},
+        {100, 2, {{3, 14, 94, 22}, {3, 40, 94, 22}}, 1},
+        {4, 1, {{3, 14, 1, 22}}, 0},
+    };
+    for (const auto& c : cases) {
+        EditDocument doc;
+        fill(doc, {c.samples});
+        BandColumn column;
+        column.setSize(c.width, 400);
+        int budget = 256;
+        column.populate(doc, 0, 0, 400, 400, budget);
+        ASSERT_GT(column.chips.size(), c.rightChip);
+        EXPECT_EQ(column.chips[0]->getBounds(), c.first[0]) << c.width << " " << c.samples;
+        if (c.first.size() > 1) {
+            EXPECT_EQ(column.chips[c.rightChip]->getBounds(), c.first[1]) << c.width;
+        }
+        for (auto& chip : column.chips) EXPECT_LE(chip->getWidth(), 176);
+    }
+}
+
+TEST(BandColumnPopulate, SharedBudgetAndVisibleRows) {
+    EditDocument doc;
+    fill(doc, {60, 60, 60, 60, 60});
+    const int visible = 14 + 26 * 60;
+    int budget = 256;
+    std::vector<size_t> shown;
+    std::vector<std::unique_ptr<BandColumn>> columns;
+    for (int b = 0; b < 5; ++b) {
+        columns.push_back(std::make_unique<BandColumn>());
+        columns.back()->setSize(200, visible);
+        columns.back()->populate(doc, b, 0, visible, visible, budget);
+        shown.push_back(columns.back()->slots.size());
+    }
+    EXPECT_EQ(shown, (std::vector<size_t>{60, 60, 60, 60, 16}));
+    EXPECT_EQ(budget, 0);
+
+    // Scrolled: only rows whose top lies above the bottom get chips, and
+    // rebinding reuses the chips instead of making new ones.
+    struct Case {
+        int top, bottom;
+        int firstSlot, slotCount;
+    };
+    const Case cases[] = {{0, 400, 0, 15}, {260, 660, 9, 16}, {1560, 1960, 59, 1}, {0, 0, 0, 0}, {5000, 5400, 0, 0}};
+    auto& column = *columns[0];
+    for (const auto& c : cases) {
+        int b = 256;
+        const size_t chipsBefore = column.chips.size();
+        column.populate(doc, 0, c.top, c.bottom, visible, b);
+        ASSERT_EQ(static_cast<int>(column.slots.size()), c.slotCount) << c.top;
+        if (c.slotCount > 0) {
+            EXPECT_EQ(column.slots.front(), c.firstSlot) << c.top;
+        }
+        EXPECT_EQ(column.chips.size(), chipsBefore);
+        size_t visibleChips = 0;
+        for (auto& chip : column.chips) visibleChips += chip->isVisible() ? 1 : 0;
+        EXPECT_EQ(visibleChips, static_cast<size_t>(c.slotCount));
+    }
+}
+
+TEST(BandColumnPopulate, BindsSelectionSoloAndPage) {
+    EditDocument doc;
+    logic::test::shape(doc, {false, true}, 1, 1);
+    const uint64_t a = logic::test::addLoaded(doc, 0, 0, 0, logic::test::measuredLevel(-20.0));
+    const uint64_t b = logic::test::addLoaded(doc, 1, 0, 0, logic::test::measuredLevel(-20.0));
+    doc.samples[1].soloed = 1;
+    struct Case {
+        const char* name;
+        int pageLayer;
+        bool all;
+        std::vector<uint64_t> selection;
+        std::vector<uint64_t> shown, selected, silenced;
+    };
+    const Case cases[] = {
+        {"every page", -1, false, {b}, {a, b}, {b}, {a}},
+        {"all selected on a page", 0, true, {}, {a}, {a}, {a}},
+        {"room page", 1, false, {}, {b}, {}, {}},
+    };
+    for (const auto& c : cases) {
+        doc.setPage(c.pageLayer, -1);
+        doc.allSelected = c.all ? 1 : 0;
+        doc.selection = {c.selection.begin(), c.selection.end()};
+        BandColumn column;
+        column.setSize(200, 400);
+        int budget = 256;
+        column.populate(doc, 0, 0, 400, 400, budget);
+        std::vector<uint64_t> shown, selected, silenced;
+        for (auto& chip : column.chips) {
+            if (!chip->isVisible()) continue;
+            shown.push_back(chip->uid);
+            if (chip->selected) selected.push_back(chip->uid);
+            if (chip->silenced) silenced.push_back(chip->uid);
+        }
+        EXPECT_EQ(shown, c.shown) << c.name;
+        EXPECT_EQ(selected, c.selected) << c.name;
+        EXPECT_EQ(silenced, c.silenced) << c.name;
+    }
+}
+
+TEST(BandColumnPaint, TintDotAndCross) {
+    struct Case {
+        int band;
+        uint8_t alpha;
+    };
+    const Case cases[] = {{0, 7}, {5, 35}, {45, 255}, {60, 255}};
+    for (const auto& c : cases) {
+        BandColumn column;
+        column.setSize(100, 60);
+        column.bandIndex = c.band;
+        const auto image = test::draw(100, 60, [&](juce::Graphics& g) { column.paintEntireComponent(g, false); });
+        EXPECT_EQ(image.getPixelAt(50, 40).getAlpha(), c.alpha) << c.band;
+        // The dot sits at x 7 in the group's colour; the cross at the right of the title row.
+        const auto dot = image.getPixelAt(11, 7);
+        EXPECT_TRUE(test::nearColour(dot.withAlpha(static_cast<uint8_t>(255)), bandColour(c.band), 6))
+            << c.band << dot.toDisplayString(true);
+        bool crossInk = false;
+        for (int y = 0; y < 14; ++y)
+            for (int x = 84; x < 100; ++x)
+                crossInk = crossInk || image.getPixelAt(x, y).getAlpha() > c.alpha + 40;
+        EXPECT_TRUE(crossInk || c.alpha == 255) << c.band;
+    }
+}
+
+TEST(BandColumnMouse, TitleRowBackgroundAndRename) {
+    struct Case {
+        const char* name;
+        juce::Point<float> at;
+        bool right;
+        std::vector<std::string> want;
+    };
+    const Case cases[] = {
+        {"below the title row clears", {50, 15}, false, {"background"}},
+        {"on the last title pixel nothing", {50, 14}, false, {}},
+        {"the cross deletes", {90, 6}, false, {"delete 2"}},
+        {"the cross's left edge", {84, 13}, false, {"delete 2"}},
+        {"left of the cross nothing", {83, 6}, false, {}},
+        {"right button asks for the menu", {50, 100}, true, {"menu 2"}},
+    };
+    for (const auto& c : cases) {
+        BandColumn column;
+        column.setSize(100, 200);
+        column.bandIndex = 2;
+        std::vector<std::string> got;
+        column.callbacks.onBackgroundClick = [&] { got.push_back("background"); };
+        column.callbacks.onBandDelete = [&](int g) { got.push_back("delete " + std::to_string(g)); };
+        column.callbacks.onBandMenu = [&](int g, juce::Point<int>) { got.push_back("menu " + std::to_string(g)); };
+        Window window(column, 100, 200);
+        PeerMouse mouse{window.top};
+        mouse.gesture(c.at, {}, c.right);
+        EXPECT_EQ(got, c.want) << c.name;
+    }
+
+    // A double-click on the title row opens the rename editor with the
+    // stored name; Return hands the text as typed to the callback.
+    BandColumn column;
+    column.setSize(100, 200);
+    column.name = "Soft";
+    std::vector<std::string> renamed;
+    column.callbacks.onBandRename = [&](int, const std::string& n) { renamed.push_back(n); };
+    Window window(column, 100, 200);
+    PeerMouse mouse{window.top};
+    mouse.send({20, 5}, {}, 1000);
+    mouse.send({20, 5}, PeerMouse::held(false));
+    mouse.send({20, 5}, {});
+    mouse.send({20, 5}, PeerMouse::held(false));
+    mouse.send({20, 5}, {});
+    ASSERT_TRUE(column.renameEditor.isVisible());
+    EXPECT_EQ(column.renameEditor.getBounds(), juce::Rectangle<int>(4, 1, 110, 12));
+    EXPECT_EQ(column.renameEditor.getText(), "Soft");
+    column.renameEditor.setText("  soft ");
+    column.renameEditor.keyPressed(juce::KeyPress(juce::KeyPress::returnKey));
+    pumpUntil([&] { return !renamed.empty(); }, 1000);
+    EXPECT_FALSE(column.renameEditor.isVisible());
+    EXPECT_EQ(renamed, std::vector<std::string>{"  soft "});
+}
+
+TEST(BoundaryEditorTest, LineAndGestures) {
+    BoundaryEditor editor(1);
+    editor.setSize(14, 50);
+    const auto image = test::draw(14, 50, [&](juce::Graphics& g) { editor.paintEntireComponent(g, false); });
+    for (int x = 0; x < 14; ++x)
+        EXPECT_EQ(image.getPixelAt(x, 25), (x == 6 || x == 7) ? themeColour(ThemeColour::border) : juce::Colour())
+            << x;
+
+    struct Case {
+        const char* name;
+        std::optional<juce::Point<float>> to;
+        std::vector<std::string> want;
+    };
+    const Case cases[] = {
+        {"press and release", {}, {"start 1", "end 1"}},
+        {"drag reports the parent's x", juce::Point<float>{40, 5}, {"start 1", "move 1 40", "end 1"}},
+        {"far left", juce::Point<float>{-300, 5}, {"start 1", "move 1 -300", "end 1"}},
+    };
+    for (const auto& c : cases) {
+        juce::Component parent;
+        parent.setSize(300, 50);
+        BoundaryEditor e(1);
+        e.setBounds(100, 0, 14, 50);
+        parent.addAndMakeVisible(e);
+        std::vector<std::string> got;
+        e.positionToLevel = [](float x) { return static_cast<int>(x); };
+        e.onDragStart = [&](int b) { got.push_back("start " + std::to_string(b)); };
+        e.onDragMove = [&](int b, int l) { got.push_back("move " + std::to_string(b) + " " + std::to_string(l)); };
+        e.onDragEnd = [&](int b) { got.push_back("end " + std::to_string(b)); };
+        Window window(parent, 300, 50);
+        PeerMouse mouse{window.top};
+        mouse.gesture({107, 5}, c.to);
+        EXPECT_EQ(got, c.want) << c.name;
+    }
+}
+
+}  // namespace
+}  // namespace vt6::ui::zemedit
