@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -540,6 +542,247 @@ TEST(BoundaryEditorTest, LineAndGestures) {
         PeerMouse mouse{window.top};
         mouse.gesture({107, 5}, c.to);
         EXPECT_EQ(got, c.want) << c.name;
+    }
+}
+
+}  // namespace
+}  // namespace vt6::ui::zemedit
+
+namespace vt6::ui::zemedit {
+namespace {
+
+ZemEditDeps kitDeps(const std::string& path) {
+    ZemEditDeps d;
+    d.standalone = true;
+    d.filePath = path;
+    return d;
+}
+
+// An overlay on a written kit, sized so that its grid is `gridWidth` wide.
+struct GridFixture {
+    test::TempDir dir;
+    std::unique_ptr<ZemEditOverlay> overlay;
+
+    explicit GridFixture(int samples = 12, int groups = 4, int gridWidth = 1000) {
+        const auto path = test::writeKit(dir.path("kit.zem"), samples, groups);
+        overlay = std::make_unique<ZemEditOverlay>(kitDeps(path));
+        overlay->setSize(1280, 689);
+        const int w = overlay->gridAreaBounds().getWidth();
+        overlay->setSize(1280 + gridWidth - w, 689);
+    }
+    BandGridTestAccess access() { return BandGridTestAccess(*overlay); }
+    EditDocument& doc() { return overlay->document(); }
+    // Boundaries as a loaded file could carry them.
+    void setBoundaries(const std::vector<int32_t>& splits) {
+        std::vector<double> positions(splits.size() + 1, 0.0);
+        doc().setBandLayout(splits, positions);
+        overlay->refreshAfterCommand();
+    }
+};
+
+TEST(BandGridLayout, ColumnsAndHandlesFollowTheBoundaries) {
+    GridFixture f;
+    ASSERT_EQ(f.overlay->gridAreaBounds().getWidth(), 1000);
+    f.setBoundaries({32, 64, 96});
+    auto a = f.access();
+    ASSERT_EQ(a.columns().size(), 4u);
+    ASSERT_EQ(a.editors().size(), 3u);
+    const int H = a.content().getHeight();
+    const int ends[] = {252, 504, 756, 1000};
+    int start = 0;
+    for (size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(a.columns()[i]->getBounds(), juce::Rectangle<int>(start, 0, ends[i] - start, H)) << i;
+        EXPECT_EQ(a.columns()[i]->getTitle(), juce::String("G") + juce::String(static_cast<int>(i) + 1));
+        start = ends[i];
+    }
+    const int xs[] = {245, 497, 749};
+    const char* titles[] = {"Dynamics boundary 32", "Dynamics boundary 64", "Dynamics boundary 96"};
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(a.editors()[i]->getBounds(), juce::Rectangle<int>(xs[i], 0, 14, H)) << i;
+        EXPECT_EQ(a.editors()[i]->getTitle(), titles[i]);
+    }
+    // Handles lie over the columns they separate.
+    EXPECT_GT(a.content().getIndexOfChildComponent(a.editors()[0].get()),
+              a.content().getIndexOfChildComponent(a.columns()[3].get()));
+}
+
+TEST(BandGridLayout, OneGroupZoomAndEmptyColumns) {
+    GridFixture one(3, 1, 600);
+    auto a = one.access();
+    ASSERT_EQ(a.columns().size(), 1u);
+    EXPECT_TRUE(a.editors().empty());
+    EXPECT_EQ(a.columns()[0]->getBounds().getWidth(), 600);
+
+    one.overlay->setZoom(2.0, 0.0f);
+    EXPECT_EQ(a.content().getWidth(), 1200);
+    EXPECT_EQ(a.columns()[0]->getWidth(), 1200);
+    EXPECT_EQ(a.horizontal().getMaximumRangeLimit() - a.horizontal().getCurrentRangeSize(), 600.0);
+
+    // Two boundaries on one level: the column between them keeps 1 px.
+    GridFixture f(6, 3, 1000);
+    f.setBoundaries({64, 64});
+    EXPECT_EQ(f.access().columns()[1]->getWidth(), 1);
+}
+
+TEST(BandGridLayout, ContentGrowsWithRows) {
+    GridFixture f(120, 2, 1000);
+    auto a = f.access();
+    const int gridH = f.overlay->gridAreaBounds().getHeight();
+    int rows = 0;
+    for (auto& c : a.columns()) rows = std::max(rows, c->rows);
+    EXPECT_EQ(a.content().getHeight(), std::max(gridH, rows * 26 + 18));
+    int chips = 0;
+    for (auto& c : a.columns()) chips += static_cast<int>(c->slots.size());
+    EXPECT_LE(chips, 256);
+    EXPECT_GT(chips, 0);
+}
+
+TEST(BandGridLayout, BandIndexAtEdges) {
+    GridFixture f;
+    f.setBoundaries({32, 64, 96});
+    const auto g = f.overlay->gridAreaBounds();
+    struct Case {
+        juce::Point<int> p;
+        int want;
+    };
+    const Case cases[] = {
+        {{g.getX(), g.getY()}, 0},
+        {{g.getX() + 251, g.getY() + 5}, 0},
+        {{g.getX() + 252, g.getY() + 5}, 1},
+        {{g.getX() + 999, g.getBottom() - 1}, 3},
+        {{g.getRight(), g.getY() + 5}, -1},
+        {{g.getX() + 10, g.getBottom()}, -1},
+        {{g.getX() - 1, g.getY() + 5}, -1},
+        {{g.getX() + 10, g.getY() - 1}, -1},
+    };
+    for (const auto& c : cases) EXPECT_EQ(f.overlay->bandIndexAt(c.p), c.want) << c.p.toString();
+}
+
+TEST(BandGridBoundaryDrag, ClampsCommitsAndStaysSortable) {
+    struct Case {
+        const char* name;
+        std::vector<int32_t> start;
+        int boundary;
+        int level;
+        std::vector<int32_t> want;
+    };
+    const Case cases[] = {
+        {"first towards 0", {32, 64, 96}, 0, 0, {6, 64, 96}},
+        {"last towards 127", {32, 64, 96}, 2, 127, {32, 64, 121}},
+        {"past the right neighbour", {32, 64, 96}, 0, 100, {58, 64, 96}},
+        {"past the left neighbour", {32, 64, 96}, 2, 10, {32, 64, 70}},
+        {"within the limits", {32, 64, 96}, 1, 50, {32, 50, 96}},
+        // Neighbours closer than 12: stay strictly between them.
+        {"tight, towards the right", {10, 14, 16}, 1, 127, {10, 15, 16}},
+        {"tight, towards the left", {10, 14, 16}, 1, 0, {10, 11, 16}},
+        {"tight first", {3, 5, 100}, 0, 127, {4, 5, 100}},
+        {"tight last", {20, 122, 125}, 2, 0, {20, 122, 123}},
+        {"tight last to the top", {20, 122, 125}, 2, 127, {20, 122, 126}},
+    };
+    for (const auto& c : cases) {
+        GridFixture f;
+        f.setBoundaries(c.start);
+        auto a = f.access();
+        auto& editor = *a.editors()[static_cast<size_t>(c.boundary)];
+        const int before = f.overlay->undoManager().getNumActionsInCurrentTransaction() +
+                           (f.overlay->undoManager().canUndo() ? 1 : 0);
+        editor.onDragStart(c.boundary);
+        editor.onDragMove(c.boundary, c.level);
+        // The layout follows the drag values before anything is committed.
+        EXPECT_EQ(f.doc().velocitySplits, c.start) << c.name;
+        editor.onDragEnd(c.boundary);
+        EXPECT_EQ(f.doc().velocitySplits, c.want) << c.name;
+        EXPECT_EQ(f.doc().dragBoundary, -1);
+        EXPECT_TRUE(f.overlay->undoManager().canUndo()) << c.name;
+        (void)before;
+        EXPECT_EQ(f.overlay->undoManager().getUndoDescription(), "Move dynamics boundary") << c.name;
+
+        // The sort assigns the softest of two hits (level 0 on the scale) only
+        // under boundaries it accepts.
+        std::vector<fmt::SortSample> samples(2);
+        for (size_t i = 0; i < 2; ++i) {
+            samples[i].id = i + 1;
+            samples[i].currentBand = 0;
+            samples[i].hitLevel = logic::test::measuredLevel(i == 0 ? -60.0 : 0.0);
+        }
+        const auto placed = fmt::autoSortBands(samples, f.doc().velocitySplits);
+        ASSERT_EQ(placed.size(), 2u);
+        EXPECT_NE(placed[0].assigned, 0)
+            << c.name << ": the sort refused the boundaries";
+        const std::vector<int32_t> unordered = {c.want[0], c.want[0], c.want[2]};
+        EXPECT_EQ(fmt::autoSortBands(samples, unordered)[0].assigned, 0);
+    }
+}
+
+TEST(BandGridBoundaryDrag, LevelsFromPositionsAndLiveLayout) {
+    GridFixture f;
+    f.setBoundaries({32, 64, 96});
+    auto a = f.access();
+    auto& editor = *a.editors()[1];
+    struct Case {
+        float x;
+        int level;
+    };
+    const Case cases[] = {{-500.0f, 0}, {0.0f, 0}, {500.0f, 64}, {503.9f, 64}, {1000.0f, 127}, {5000.0f, 127}};
+    for (const auto& c : cases) EXPECT_EQ(editor.positionToLevel(c.x), c.level) << c.x;
+
+    editor.onDragStart(1);
+    editor.onDragMove(1, 80);
+    // Live: the columns and the handle follow the drag values.
+    EXPECT_EQ(a.columns()[1]->getRight(), 630);
+    EXPECT_EQ(a.editors()[1]->getX(), 623);
+    EXPECT_EQ(a.editors()[1]->getTitle(), "Dynamics boundary 80");
+    editor.onDragEnd(1);
+    EXPECT_EQ(f.doc().velocitySplits, (std::vector<int32_t>{32, 80, 96}));
+    // The handles survive their own release: no rebuild for a boundary change.
+    EXPECT_EQ(a.editors()[1].get(), &editor);
+
+    // Press and release without moving: no step.
+    f.overlay->undoManager().clearUndoHistory();
+    editor.onDragStart(1);
+    editor.onDragEnd(1);
+    EXPECT_FALSE(f.overlay->undoManager().canUndo());
+    // Out-of-range starts and moves without a drag change nothing.
+    editor.onDragStart(7);
+    EXPECT_EQ(f.doc().dragBoundary, -1);
+    editor.onDragMove(1, 10);
+    editor.onDragEnd(1);
+    EXPECT_EQ(f.doc().velocitySplits, (std::vector<int32_t>{32, 80, 96}));
+    EXPECT_FALSE(f.overlay->undoManager().canUndo());
+}
+
+TEST(BandGridFlashes, TriggeredSampleCountsFromTheHost) {
+    struct Case {
+        int reported;
+        std::vector<int32_t> numbers;  // written into the buffer
+        std::vector<uint32_t> lit;     // flash slots lit afterwards
+    };
+    const Case cases[] = {
+        {2, {1, 3}, {0, 2}},
+        {70, {2}, {1}},   // more than the buffer holds: read the 64 entries only
+        {-1, {1, 2}, {}}, // negative: nothing
+        {3, {0, -4, 500}, {}},
+    };
+    for (const auto& c : cases) {
+        test::TempDir dir;
+        const auto path = test::writeKit(dir.path("kit.zem"));
+        auto deps = kitDeps(path);
+        int calls = 0, capacity = 0;
+        deps.pullTriggeredSamples = [&](int32_t* buffer, int cap) {
+            ++calls;
+            capacity = cap;
+            for (size_t i = 0; i < c.numbers.size(); ++i) buffer[i] = c.numbers[i];
+            return c.reported;
+        };
+        ZemEditOverlay overlay(std::move(deps));
+        overlay.setSize(1280, 689);
+        BandGridTestAccess a(overlay);
+        overlay.updateFlashes(juce::Time::getMillisecondCounter());
+        EXPECT_EQ(calls, 1);
+        EXPECT_EQ(capacity, 64);
+        std::vector<uint32_t> lit(a.chipFlashes().litList().begin(), a.chipFlashes().litList().end());
+        std::sort(lit.begin(), lit.end());
+        EXPECT_EQ(lit, c.lit) << c.reported;
     }
 }
 
