@@ -10,7 +10,9 @@
 #include "editor/logic/doc_fixture.hpp"
 #include "editor/ui/band_column.hpp"
 #include "editor/ui/boundary_editor.hpp"
+#include "editor/ui/band_grid_access.hpp"
 #include "editor/ui/kit_fixture.hpp"
+#include "editor/ui/peer_mouse.hpp"
 #include "editor/ui/zem_chip.hpp"
 #include "editor/ui/zem_edit_overlay.hpp"
 #include "support/temp_dir.hpp"
@@ -19,54 +21,12 @@
 
 namespace vt6::ui::zemedit {
 
-// Reaches the overlay's grid.
-class BandGridTestAccess {
-public:
-    explicit BandGridTestAccess(ZemEditOverlay& o) : o_(o) {}
-    std::vector<std::unique_ptr<BandColumn>>& columns() { return o_.columns; }
-    std::vector<std::unique_ptr<BoundaryEditor>>& editors() { return o_.boundaryEditors; }
-    juce::Component& content() { return o_.bandContent; }
-    juce::ScrollBar& horizontal() { return o_.horizontalScrollBar; }
-    void layoutGrid() { o_.layoutGrid(); }
-    widgets::ChipFlashTracker& chipFlashes() { return o_.chipFlashes; }
-
-private:
-    ZemEditOverlay& o_;
-};
-
 namespace {
 
 using logic::EditDocument;
 using test::pumpUntil;
 
-// Mouse events delivered through a real window's peer, with a clock of
-// their own so that separate gestures never make a double-click.
-struct PeerMouse {
-    juce::Component& top;
-    juce::int64 time = 100000;
-
-    void send(juce::Point<float> p, juce::ModifierKeys mods, int gapMs = 20) {
-        time += gapMs;
-        // The platform layer records the keys before it delivers the event.
-        juce::ModifierKeys::currentModifiers = mods;
-        top.getPeer()->handleMouseEvent(juce::MouseInputSource::InputSourceType::mouse, p, mods,
-                                        juce::MouseInputSource::defaultPressure,
-                                        juce::MouseInputSource::defaultOrientation, time);
-    }
-    static juce::ModifierKeys held(bool right, int extra = 0) {
-        return juce::ModifierKeys((right ? juce::ModifierKeys::rightButtonModifier
-                                         : juce::ModifierKeys::leftButtonModifier) |
-                                  extra);
-    }
-    // Press at a, move through b (when given), release there.
-    void gesture(juce::Point<float> a, std::optional<juce::Point<float>> b = {}, bool right = false,
-                 int extra = 0) {
-        send(a, juce::ModifierKeys(extra), 1000);
-        send(a, held(right, extra));
-        if (b) send(*b, held(right, extra));
-        send(b.value_or(a), juce::ModifierKeys(extra));
-    }
-};
+using test::PeerMouse;
 
 // A component on the desktop holding the component under test at (0, 0).
 struct Window {
