@@ -12,6 +12,6 @@ cmake --build build -j "$(nproc)"
 for b in build/bench/bench_*; do
   [ -x "$b" ] || continue
   echo "== $b"
-  # Opening files in the program window needs a display.
-  if [ "$(basename "$b")" = bench_open ]; then xvfb-run -a "$b"; else "$b"; fi
+  # Opening files and painting the grid in the program window need a display.
+  if [ "$(basename "$b")" = bench_open ] || [ "$(basename "$b")" = bench_grid ]; then xvfb-run -a "$b"; else "$b"; fi
 done
