@@ -392,6 +392,39 @@ TEST(BandColumnPopulate, BindsSelectionSoloAndPage) {
     }
 }
 
+TEST(BandColumnPopulate, SuggestionsOnlyFromACurrentPlacement) {
+    struct Case {
+        const char* name;
+        int64_t placedBand;
+        uint8_t changed;
+        bool current;
+        bool suggested;
+    };
+    const Case cases[] = {
+        {"another group", 1, 1, true, true},
+        {"its own group", 0, 0, true, false},
+        {"placement out of date", 1, 1, false, false},
+    };
+    for (const auto& c : cases) {
+        EditDocument doc;
+        fill(doc, {1, 0});
+        const uint64_t uid = doc.samples[0].uid;
+        fmt::SortPlacement placed;
+        placed.band = c.placedBand;
+        placed.assigned = 1;
+        placed.changed = c.changed;
+        doc.autoPlacement[uid] = placed;
+        doc.indexedRevision = c.current ? doc.structureRevision : doc.structureRevision - 1;
+        BandColumn column;
+        column.setSize(200, 400);
+        int budget = 256;
+        column.populate(doc, 0, 0, 400, 400, budget);
+        ASSERT_FALSE(column.chips.empty());
+        EXPECT_EQ(column.chips[0]->suggested, c.suggested) << c.name;
+        EXPECT_EQ(column.chips[0]->getTooltip().isNotEmpty(), c.suggested) << c.name;
+    }
+}
+
 TEST(BandColumnPaint, TintDotAndCross) {
     struct Case {
         int band;
