@@ -516,13 +516,7 @@ void ZemEditOverlay::wireColumn(BandColumn& column) {
         refreshStrips();
         refreshDetailStrip();
     };
-    c.onChipAudition = [this](uint64_t uid) {
-        // Stored audio plays from the source file; edited audio arrives with
-        // the view model's own audition.
-        const auto* source = viewModel.activeSource();
-        if (source != nullptr && document().sampleByUid(uid) != nullptr && viewModel.auditionStored)
-            viewModel.auditionStored(source->path(), uid);
-    };
+    c.onChipAudition = [this](uint64_t uid) { viewModel.audition(uid); };
     c.onChipMute = [this](uint64_t uid, bool muted) {
         document().setMuted(uid, muted);
         refreshAfterCommand();
