@@ -83,11 +83,10 @@ bool computeAutoPlacement(std::span<const PlacementRow> rows, std::span<const in
 
     // Batches: the direct rows first, then partnerless room rows per layer.
     auto sortBatch = [&](const std::vector<size_t>& members) {
-        work.batch.clear();
-        work.batch.reserve(members.size());
-        for (size_t i : members) work.batch.push_back(rows[i].sortSample);
-        const std::vector<SortPlacement> placed = autoSortBands(work.batch, boundaries);
-        for (size_t k = 0; k < members.size(); ++k) out[members[k]] = placed[k];
+        work.batch.resize(members.size());
+        for (size_t k = 0; k < members.size(); ++k) work.batch[k] = &rows[members[k]].sortSample;
+        autoSortBands(work.batch, boundaries, work.sort, work.batchPlaced);
+        for (size_t k = 0; k < members.size(); ++k) out[members[k]] = work.batchPlaced[k];
     };
     work.members.clear();
     work.batchOrder.clear();

@@ -32,7 +32,9 @@ struct PlacementWorkspace {
     std::vector<size_t> partners;          // direct rows, ascending per room
     std::vector<uint64_t> batchOrder;      // partnerless room rows keyed by layer
     std::vector<size_t> members;
-    std::vector<SortSample> batch;
+    std::vector<const SortSample*> batch;
+    std::vector<SortPlacement> batchPlaced;
+    SortWorkspace sort;
     std::vector<uint8_t> visited;
     std::vector<size_t> stack;
 };

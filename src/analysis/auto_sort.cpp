@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <map>
 #include <utility>
 
 namespace vt6::fmt {
@@ -17,16 +16,27 @@ constexpr size_t kRobustAnchors = 3;
 constexpr double kWeakSeparationDb = 6.0;
 constexpr int kMaxPasses = 8;
 constexpr double kScaleTop = 127.0;
+// Beyond this many distinct keys the groups are found by sorting the keys
+// instead of inserting each new one into a short sorted list.
+constexpr size_t kInsertedKeys = 64;
+
+using BandStats = SortWorkspace::BandStats;
+using Cluster = SortWorkspace::Cluster;
 
 SortPlacement defaultPlacement(const SortSample& s) {
     return SortPlacement{s.currentBand, 0.0, 0, 0};
 }
 
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
+// Median of values already in ascending order.
+double sortedMedian(std::span<const double> values) {
     const size_t n = values.size();
     if (n % 2 == 1) return values[n / 2];
     return (values[n / 2 - 1] + values[n / 2]) / 2.0;
+}
+
+double median(std::vector<double>& values) {
+    std::sort(values.begin(), values.end());
+    return sortedMedian(values);
 }
 
 bool validBoundaries(std::span<const int32_t> b) {
@@ -58,24 +68,19 @@ bool levelLess(const SortSample& a, const SortSample& b) {
     return a.id < b.id;
 }
 
-struct Cluster {
-    size_t first = 0;
-    size_t last = 0;
-    double centre = 0.0;
-    double span = 0.0;
-};
-
-// The gap rule over one group; `rows` index into `samples` and `out`.
-void gapRule(std::span<const SortSample> samples, const std::vector<size_t>& rows,
-             std::span<const int32_t> boundaries, std::vector<SortPlacement>& out) {
-    std::vector<size_t> sorted;
-    for (size_t r : rows) {
-        if (usableLevel(samples[r].hitLevel)) sorted.push_back(r);
+// The gap rule over one group; `members` are positions in `rows` and `out`.
+void gapRule(std::span<const SortSample* const> rows, std::span<const size_t> members,
+             std::span<const int32_t> boundaries, SortWorkspace& work, std::span<SortPlacement> out) {
+    std::vector<size_t>& sorted = work.sorted;
+    sorted.clear();
+    for (size_t r : members) {
+        if (usableLevel(rows[r]->hitLevel)) sorted.push_back(r);
     }
-    std::sort(sorted.begin(), sorted.end(), [&](size_t a, size_t b) { return levelLess(samples[a], samples[b]); });
+    std::sort(sorted.begin(), sorted.end(), [&](size_t a, size_t b) { return levelLess(*rows[a], *rows[b]); });
 
-    auto level = [&](size_t pos) { return samples[sorted[pos]].hitLevel.level_db; };
-    std::vector<Cluster> clusters;
+    auto level = [&](size_t pos) { return rows[sorted[pos]]->hitLevel.level_db; };
+    std::vector<Cluster>& clusters = work.clusters;
+    clusters.clear();
     for (size_t i = 0; i < sorted.size();) {
         size_t j = i;
         while (j + 1 < sorted.size() && level(j + 1) - level(i) <= kClusterWidthDb) ++j;
@@ -88,7 +93,8 @@ void gapRule(std::span<const SortSample> samples, const std::vector<size_t>& row
     size_t low = 0;
     size_t high = count - 1;
     if (count >= 5) {
-        std::vector<double> gaps;
+        std::vector<double>& gaps = work.gaps;
+        gaps.clear();
         for (size_t k = 1; k + 2 < count; ++k) gaps.push_back(clusters[k + 1].centre - clusters[k].centre);
         const double threshold = std::max(3.0 * median(gaps), kMinOutlierGapDb);
         if (clusters[1].centre - clusters[0].centre > threshold) low = 1;
@@ -108,25 +114,222 @@ void gapRule(std::span<const SortSample> samples, const std::vector<size_t>& row
         for (size_t pos = c.first; pos <= c.last; ++pos) {
             const size_t r = sorted[pos];
             out[r].scaleLevel = u;
-            if (confident && samples[r].keep == 0) {
+            if (confident && rows[r]->keep == 0) {
                 out[r].band = band;
                 out[r].assigned = 1;
-                out[r].changed = band != samples[r].currentBand ? 1 : 0;
+                out[r].changed = band != rows[r]->currentBand ? 1 : 0;
             }
         }
     }
 }
 
-struct BandStats {
-    bool anchored = false;
-    double reference = 0.0;
-    double spread = 0.0;
-    bool robust = false;
-    bool consistent = true;
-};
-
 double matchTolerance(const BandStats& s) {
     return std::max(2.5 * s.spread, 1.25);
+}
+
+// Per key with anchors, per band: reference level, spread, robustness and
+// order consistency, from the anchors of the members in their working bands.
+void bandStatistics(std::span<const SortSample* const> rows, std::span<const size_t> members,
+                    std::span<const int64_t> bands, size_t nb, SortWorkspace& work) {
+    auto& anchors = work.anchors;
+    anchors.clear();
+    for (size_t m = 0; m < members.size(); ++m) {
+        const SortSample& s = *rows[members[m]];
+        if (s.locked == 0 || !usableLevel(s.hitLevel) || static_cast<uint64_t>(bands[m]) >= nb) continue;
+        anchors.push_back(SortWorkspace::Anchor{s.groupKey, static_cast<uint32_t>(bands[m]), s.hitLevel.level_db});
+    }
+    // Each (key, band) list ends up contiguous and in ascending order.
+    std::sort(anchors.begin(), anchors.end(), [](const auto& a, const auto& b) {
+        if (a.key != b.key) return a.key < b.key;
+        if (a.band != b.band) return a.band < b.band;
+        return a.level < b.level;
+    });
+
+    work.statKeys.clear();
+    work.stats.clear();
+    for (size_t i = 0; i < anchors.size();) {
+        if (work.statKeys.empty() || work.statKeys.back() != anchors[i].key) {
+            work.statKeys.push_back(anchors[i].key);
+            work.stats.resize(work.stats.size() + nb);
+        }
+        BandStats* keyBands = work.stats.data() + work.stats.size() - nb;
+        size_t j = i;
+        work.deviations.clear();
+        while (j < anchors.size() && anchors[j].key == anchors[i].key && anchors[j].band == anchors[i].band) {
+            work.deviations.push_back(anchors[j].level);
+            ++j;
+        }
+        BandStats& st = keyBands[anchors[i].band];
+        st.anchored = true;
+        st.reference = sortedMedian(work.deviations);
+        for (double& v : work.deviations) v = std::fabs(v - st.reference);
+        st.spread = kSpreadFactor * median(work.deviations);
+        st.robust = j - i >= kRobustAnchors;
+        i = j;
+    }
+    for (size_t k = 0; k < work.statKeys.size(); ++k) {
+        BandStats* keyBands = work.stats.data() + k * nb;
+        for (size_t i = 0; i < nb; ++i) {
+            for (size_t j = i + 1; j < nb; ++j) {
+                if (!keyBands[i].robust || !keyBands[j].robust) continue;
+                if (keyBands[i].reference > keyBands[j].reference + kOrderToleranceDb) {
+                    keyBands[i].consistent = false;
+                    keyBands[j].consistent = false;
+                }
+            }
+        }
+    }
+}
+
+// One anchored pass over the members, each in its working band; writes
+// out[members[m]].
+void anchoredPass(std::span<const SortSample* const> rows, std::span<const size_t> members,
+                  std::span<const int64_t> bands, std::span<const int32_t> boundaries, SortWorkspace& work,
+                  std::span<SortPlacement> out) {
+    const size_t nb = boundaries.size() + 1;
+    bandStatistics(rows, members, bands, nb, work);
+
+    for (size_t m = 0; m < members.size(); ++m) {
+        const SortSample& s = *rows[members[m]];
+        const int64_t current = bands[m];
+        SortPlacement& p = out[members[m]];
+        p = SortPlacement{current, 0.0, 0, 0};
+        if (s.keep != 0 || !usableLevel(s.hitLevel) || static_cast<uint64_t>(current) >= nb) continue;
+        const auto key = std::lower_bound(work.statKeys.begin(), work.statKeys.end(), s.groupKey);
+        if (key == work.statKeys.end() || *key != s.groupKey) continue;
+        const BandStats* keyBands = work.stats.data() + static_cast<size_t>(key - work.statKeys.begin()) * nb;
+        const auto b = static_cast<size_t>(current);
+        const double level = s.hitLevel.level_db;
+        p.scaleLevel = bandCentre(current, boundaries);
+
+        if (s.locked != 0) {
+            if (!keyBands[b].robust || !keyBands[b].consistent) continue;
+            const double tolerance = std::max(4.0 * keyBands[b].spread, 3.0) + kOrderToleranceDb;
+            if (std::fabs(level - keyBands[b].reference) <= tolerance) {
+                p.assigned = 1;
+                continue;
+            }
+        }
+
+        size_t matches = 0;
+        size_t match = 0;
+        for (size_t k = 0; k < nb; ++k) {
+            if (!keyBands[k].anchored) continue;
+            if (std::fabs(level - keyBands[k].reference) <= matchTolerance(keyBands[k])) {
+                ++matches;
+                match = k;
+            }
+        }
+        if (matches != 1) continue;
+        const BandStats& target = keyBands[match];
+        if (!target.consistent) continue;
+        if (!target.robust) {
+            if (s.locked != 0 || std::fabs(level - target.reference) > kOrderToleranceDb) continue;
+            bool separated = false;
+            bool ordered = true;
+            for (size_t k = 0; k < nb; ++k) {
+                if (k == match || !keyBands[k].anchored) continue;
+                if (std::fabs(keyBands[k].reference - target.reference) >= kWeakSeparationDb) separated = true;
+                if (k < match && keyBands[k].reference > target.reference + kOrderToleranceDb) ordered = false;
+                if (k > match && keyBands[k].reference < target.reference - kOrderToleranceDb) ordered = false;
+            }
+            if (!separated || !ordered) continue;
+        }
+
+        if (match == b) {
+            p.assigned = 1;
+            continue;
+        }
+        if (s.locked != 0) {
+            const double apart = matchTolerance(target) + matchTolerance(keyBands[b]) + kOrderToleranceDb;
+            if (!(std::fabs(target.reference - keyBands[b].reference) > apart)) continue;
+        }
+        p.band = static_cast<int64_t>(match);
+        p.scaleLevel = bandCentre(p.band, boundaries);
+        p.assigned = 1;
+        p.changed = 1;
+    }
+}
+
+// The anchored sort of the members, into out[members[m]]: passes move the
+// working bands until nothing changes.
+void anchoredMembers(std::span<const SortSample* const> rows, std::span<const size_t> members,
+                     std::span<const int32_t> boundaries, SortWorkspace& work, std::span<SortPlacement> out) {
+    std::vector<int64_t>& bands = work.workBands;
+    bands.resize(members.size());
+    for (size_t m = 0; m < members.size(); ++m) bands[m] = rows[members[m]]->currentBand;
+    auto giveUp = [&]() {
+        for (size_t r : members) out[r] = defaultPlacement(*rows[r]);
+    };
+
+    bool settled = false;
+    for (int pass = 0; pass < kMaxPasses && !settled; ++pass) {
+        anchoredPass(rows, members, bands, boundaries, work, out);
+        settled = true;
+        for (size_t m = 0; m < members.size(); ++m) {
+            if (out[members[m]].changed != 0) {
+                bands[m] = out[members[m]].band;
+                settled = false;
+            }
+        }
+    }
+    if (!settled) return giveUp();
+
+    for (size_t m = 0; m < members.size(); ++m) {
+        if (bands[m] != rows[members[m]]->currentBand && out[members[m]].assigned == 0) return giveUp();
+    }
+    for (size_t m = 0; m < members.size(); ++m) {
+        SortPlacement& p = out[members[m]];
+        p.band = bands[m];
+        p.changed = bands[m] != rows[members[m]]->currentBand ? 1 : 0;
+    }
+}
+
+// Groups by key, ascending, members in input order.
+void groupByKey(std::span<const SortSample* const> rows, SortWorkspace& work) {
+    std::vector<uint32_t>& keys = work.groupKeys;
+    keys.clear();
+    for (const SortSample* s : rows) {
+        const auto at = std::lower_bound(keys.begin(), keys.end(), s->groupKey);
+        if (at != keys.end() && *at == s->groupKey) continue;
+        if (keys.size() == kInsertedKeys) {
+            keys.clear();
+            for (const SortSample* t : rows) keys.push_back(t->groupKey);
+            std::sort(keys.begin(), keys.end());
+            keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+            break;
+        }
+        keys.insert(at, s->groupKey);
+    }
+    auto groupOf = [&](uint32_t key) {
+        return static_cast<size_t>(std::lower_bound(keys.begin(), keys.end(), key) - keys.begin());
+    };
+    work.groupStart.assign(keys.size() + 1, 0);
+    if (keys.size() == 1) {
+        work.groupStart[1] = rows.size();
+        work.groupMembers.resize(rows.size());
+        for (size_t i = 0; i < rows.size(); ++i) work.groupMembers[i] = i;
+        return;
+    }
+    for (const SortSample* s : rows) ++work.groupStart[groupOf(s->groupKey) + 1];
+    for (size_t g = 0; g < keys.size(); ++g) work.groupStart[g + 1] += work.groupStart[g];
+    work.groupMembers.resize(rows.size());
+    work.workBands.assign(work.groupStart.begin(), work.groupStart.end() - 1);  // fill positions
+    for (size_t i = 0; i < rows.size(); ++i) {
+        int64_t& fill = work.workBands[groupOf(rows[i]->groupKey)];
+        work.groupMembers[static_cast<size_t>(fill++)] = i;
+    }
+}
+
+std::span<const SortSample* const> pointersTo(std::span<const SortSample> samples, SortWorkspace& work) {
+    work.pointers.resize(samples.size());
+    for (size_t i = 0; i < samples.size(); ++i) work.pointers[i] = &samples[i];
+    return work.pointers;
+}
+
+void startAtDefaults(std::span<const SortSample* const> rows, std::vector<SortPlacement>& out) {
+    out.resize(rows.size());
+    for (size_t i = 0; i < rows.size(); ++i) out[i] = defaultPlacement(*rows[i]);
 }
 
 } // namespace
@@ -135,165 +338,53 @@ bool usableLevel(const HitLevel& level) noexcept {
     return level.version == 1 && level.finite && !level.cancelled && std::isfinite(level.level_db);
 }
 
-std::vector<SortPlacement> autoSortBands(std::span<const SortSample> samples, std::span<const int32_t> boundaries) {
-    std::vector<SortPlacement> out;
-    out.reserve(samples.size());
-    for (const SortSample& s : samples) out.push_back(defaultPlacement(s));
-    if (!validBoundaries(boundaries)) return out;
+void autoSortBands(std::span<const SortSample* const> rows, std::span<const int32_t> boundaries,
+                   SortWorkspace& work, std::vector<SortPlacement>& out) {
+    startAtDefaults(rows, out);
+    if (!validBoundaries(boundaries) || rows.empty()) return;
 
-    std::map<uint32_t, std::vector<size_t>> groups;
-    for (size_t i = 0; i < samples.size(); ++i) groups[samples[i].groupKey].push_back(i);
-
-    for (const auto& [key, rows] : groups) {
-        const bool anyLocked =
-            std::any_of(rows.begin(), rows.end(), [&](size_t r) { return samples[r].locked != 0; });
+    groupByKey(rows, work);
+    for (size_t g = 0; g + 1 < work.groupStart.size(); ++g) {
+        const std::span<const size_t> members(work.groupMembers.data() + work.groupStart[g],
+                                              work.groupStart[g + 1] - work.groupStart[g]);
+        const bool anyLocked = std::any_of(members.begin(), members.end(), [&](size_t r) { return rows[r]->locked != 0; });
         if (anyLocked) {
-            std::vector<SortSample> group;
-            group.reserve(rows.size());
-            for (size_t r : rows) group.push_back(samples[r]);
-            const std::vector<SortPlacement> placed = anchoredSort(group, boundaries);
-            for (size_t k = 0; k < rows.size(); ++k) out[rows[k]] = placed[k];
+            anchoredMembers(rows, members, boundaries, work, out);
         } else {
-            gapRule(samples, rows, boundaries, out);
+            gapRule(rows, members, boundaries, work, out);
         }
     }
+}
+
+std::vector<SortPlacement> autoSortBands(std::span<const SortSample> samples, std::span<const int32_t> boundaries) {
+    SortWorkspace work;
+    std::vector<SortPlacement> out;
+    autoSortBands(pointersTo(samples, work), boundaries, work, out);
     return out;
 }
 
 std::vector<SortPlacement> anchoredSortPass(std::span<const SortSample> samples, std::span<const int32_t> boundaries) {
-    std::vector<SortPlacement> out;
-    out.reserve(samples.size());
-    for (const SortSample& s : samples) out.push_back(defaultPlacement(s));
-
-    const size_t nb = boundaries.size() + 1;
-    auto inRange = [nb](int64_t band) { return static_cast<uint64_t>(band) < nb; };
-
-    std::map<uint32_t, std::vector<std::vector<double>>> anchors;
-    for (const SortSample& s : samples) {
-        if (s.locked == 0 || !usableLevel(s.hitLevel) || !inRange(s.currentBand)) continue;
-        auto& lists = anchors[s.groupKey];
-        if (lists.empty()) lists.resize(nb);
-        lists[static_cast<size_t>(s.currentBand)].push_back(s.hitLevel.level_db);
+    SortWorkspace work;
+    const auto rows = pointersTo(samples, work);
+    std::vector<SortPlacement> out(samples.size());
+    std::vector<size_t> members(samples.size());
+    std::vector<int64_t> bands(samples.size());
+    for (size_t i = 0; i < samples.size(); ++i) {
+        members[i] = i;
+        bands[i] = samples[i].currentBand;
     }
-
-    std::map<uint32_t, std::vector<BandStats>> stats;
-    for (const auto& [key, lists] : anchors) {
-        std::vector<BandStats>& bands = stats[key];
-        bands.resize(nb);
-        for (size_t b = 0; b < nb; ++b) {
-            if (lists[b].empty()) continue;
-            BandStats& st = bands[b];
-            st.anchored = true;
-            st.reference = median(lists[b]);
-            std::vector<double> deviations;
-            deviations.reserve(lists[b].size());
-            for (double v : lists[b]) deviations.push_back(std::fabs(v - st.reference));
-            st.spread = kSpreadFactor * median(std::move(deviations));
-            st.robust = lists[b].size() >= kRobustAnchors;
-        }
-        for (size_t i = 0; i < nb; ++i) {
-            for (size_t j = i + 1; j < nb; ++j) {
-                if (!bands[i].robust || !bands[j].robust) continue;
-                if (bands[i].reference > bands[j].reference + kOrderToleranceDb) {
-                    bands[i].consistent = false;
-                    bands[j].consistent = false;
-                }
-            }
-        }
-    }
-
-    for (size_t idx = 0; idx < samples.size(); ++idx) {
-        const SortSample& s = samples[idx];
-        if (s.keep != 0 || !usableLevel(s.hitLevel) || !inRange(s.currentBand)) continue;
-        const auto found = stats.find(s.groupKey);
-        if (found == stats.end()) continue;
-        const std::vector<BandStats>& bands = found->second;
-        const auto b = static_cast<size_t>(s.currentBand);
-        const double level = s.hitLevel.level_db;
-        SortPlacement& p = out[idx];
-        p.scaleLevel = bandCentre(s.currentBand, boundaries);
-
-        if (s.locked != 0) {
-            if (!bands[b].robust || !bands[b].consistent) continue;
-            const double tolerance = std::max(4.0 * bands[b].spread, 3.0) + kOrderToleranceDb;
-            if (std::fabs(level - bands[b].reference) <= tolerance) {
-                p.assigned = 1;
-                continue;
-            }
-        }
-
-        size_t matches = 0;
-        size_t m = 0;
-        for (size_t k = 0; k < nb; ++k) {
-            if (!bands[k].anchored) continue;
-            if (std::fabs(level - bands[k].reference) <= matchTolerance(bands[k])) {
-                ++matches;
-                m = k;
-            }
-        }
-        if (matches != 1) continue;
-        const BandStats& target = bands[m];
-        if (!target.consistent) continue;
-        if (!target.robust) {
-            if (s.locked != 0 || std::fabs(level - target.reference) > kOrderToleranceDb) continue;
-            bool separated = false;
-            bool ordered = true;
-            for (size_t k = 0; k < nb; ++k) {
-                if (k == m || !bands[k].anchored) continue;
-                if (std::fabs(bands[k].reference - target.reference) >= kWeakSeparationDb) separated = true;
-                if (k < m && bands[k].reference > target.reference + kOrderToleranceDb) ordered = false;
-                if (k > m && bands[k].reference < target.reference - kOrderToleranceDb) ordered = false;
-            }
-            if (!separated || !ordered) continue;
-        }
-
-        if (m == b) {
-            p.assigned = 1;
-            continue;
-        }
-        if (s.locked != 0) {
-            const double apart = matchTolerance(target) + matchTolerance(bands[b]) + kOrderToleranceDb;
-            if (!(std::fabs(target.reference - bands[b].reference) > apart)) continue;
-        }
-        p.band = static_cast<int64_t>(m);
-        p.scaleLevel = bandCentre(p.band, boundaries);
-        p.assigned = 1;
-        p.changed = 1;
-    }
+    anchoredPass(rows, members, bands, boundaries, work, out);
     return out;
 }
 
 std::vector<SortPlacement> anchoredSort(std::span<const SortSample> samples, std::span<const int32_t> boundaries) {
-    std::vector<SortSample> work(samples.begin(), samples.end());
-    auto giveUp = [&]() {
-        std::vector<SortPlacement> out;
-        out.reserve(samples.size());
-        for (const SortSample& s : samples) out.push_back(defaultPlacement(s));
-        return out;
-    };
-
-    std::vector<SortPlacement> last;
-    bool settled = false;
-    for (int pass = 0; pass < kMaxPasses && !settled; ++pass) {
-        last = anchoredSortPass(work, boundaries);
-        settled = true;
-        for (size_t i = 0; i < work.size(); ++i) {
-            if (last[i].changed != 0) {
-                work[i].currentBand = last[i].band;
-                settled = false;
-            }
-        }
-    }
-    if (!settled) return giveUp();
-
-    for (size_t i = 0; i < work.size(); ++i) {
-        if (work[i].currentBand != samples[i].currentBand && last[i].assigned == 0) return giveUp();
-    }
-    for (size_t i = 0; i < work.size(); ++i) {
-        last[i].band = work[i].currentBand;
-        last[i].changed = work[i].currentBand != samples[i].currentBand ? 1 : 0;
-    }
-    return last;
+    SortWorkspace work;
+    const auto rows = pointersTo(samples, work);
+    std::vector<SortPlacement> out(samples.size());
+    std::vector<size_t> members(samples.size());
+    for (size_t i = 0; i < samples.size(); ++i) members[i] = i;
+    anchoredMembers(rows, members, boundaries, work, out);
+    return out;
 }
 
 } // namespace vt6::fmt

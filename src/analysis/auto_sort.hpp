@@ -45,4 +45,45 @@ std::vector<SortPlacement> anchoredSort(std::span<const SortSample> samples, std
 // One pass of the anchored sort.
 std::vector<SortPlacement> anchoredSortPass(std::span<const SortSample> samples, std::span<const int32_t> boundaries);
 
+// Working storage of the sort, flat arrays reused from call to call, so a
+// caller that sorts often allocates (almost) nothing once they have grown.
+struct SortWorkspace {
+    struct Anchor {
+        uint32_t key = 0;
+        uint32_t band = 0;
+        double level = 0.0;
+    };
+    struct BandStats {
+        bool anchored = false;
+        bool robust = false;
+        bool consistent = true;
+        double reference = 0.0;
+        double spread = 0.0;
+    };
+    std::vector<uint32_t> groupKeys;   // ascending
+    std::vector<size_t> groupStart;    // members of group g: [groupStart[g], groupStart[g + 1])
+    std::vector<size_t> groupMembers;  // input positions, ascending per group
+    std::vector<int64_t> workBands;    // the anchored sort's working bands, per member
+    std::vector<Anchor> anchors;
+    std::vector<uint32_t> statKeys;    // keys with anchors, ascending
+    std::vector<BandStats> stats;      // band count per key in statKeys
+    struct Cluster {
+        size_t first = 0;  // positions in `sorted`
+        size_t last = 0;
+        double centre = 0.0;
+        double span = 0.0;
+    };
+    std::vector<double> deviations;
+    std::vector<size_t> sorted;
+    std::vector<Cluster> clusters;
+    std::vector<double> gaps;
+    std::vector<SortSample> copies;
+    std::vector<const SortSample*> pointers;
+};
+
+// autoSortBands over the samples `rows` point at, into `out` (one placement
+// per row, in row order), with `work` for storage.
+void autoSortBands(std::span<const SortSample* const> rows, std::span<const int32_t> boundaries,
+                   SortWorkspace& work, std::vector<SortPlacement>& out);
+
 } // namespace vt6::fmt
