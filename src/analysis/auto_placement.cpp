@@ -11,29 +11,32 @@ size_t idHome(uint64_t id, size_t mask) noexcept {
     return static_cast<size_t>((id * 0x9E3779B97F4A7C15ull) >> 32) & mask;
 }
 
-// Fills the id table; false when an id is 0 or repeated.
-bool indexIds(std::span<const PlacementRow> rows, std::vector<uint64_t>& slots) {
+// Fills the id table; false when an id is 0 or repeated. `ids` holds the
+// rows' ids side by side, so that probing never touches the rows.
+bool indexIds(std::span<const PlacementRow> rows, std::vector<uint64_t>& ids, std::vector<uint64_t>& slots) {
     size_t capacity = 16;
     while (capacity < rows.size() * 2) capacity *= 2;
     slots.assign(capacity, 0);
+    ids.resize(rows.size());
+    for (size_t i = 0; i < rows.size(); ++i) ids[i] = rows[i].sortSample.id;
     const size_t mask = capacity - 1;
     for (size_t i = 0; i < rows.size(); ++i) {
-        const uint64_t id = rows[i].sortSample.id;
+        const uint64_t id = ids[i];
         if (id == 0) return false;
         size_t slot = idHome(id, mask);
         for (; slots[slot] != 0; slot = (slot + 1) & mask)
-            if (rows[slots[slot] - 1].sortSample.id == id) return false;
+            if (ids[slots[slot] - 1] == id) return false;
         slots[slot] = i + 1;
     }
     return true;
 }
 
-// Row of `id`, or rows.size() when no row has it.
-size_t rowOfId(std::span<const PlacementRow> rows, const std::vector<uint64_t>& slots, uint64_t id) noexcept {
+// Row of `id`, or ids.size() when no row has it.
+size_t rowOfId(const std::vector<uint64_t>& ids, const std::vector<uint64_t>& slots, uint64_t id) noexcept {
     const size_t mask = slots.size() - 1;
     for (size_t slot = idHome(id, mask); slots[slot] != 0; slot = (slot + 1) & mask)
-        if (rows[slots[slot] - 1].sortSample.id == id) return slots[slot] - 1;
-    return rows.size();
+        if (ids[slots[slot] - 1] == id) return slots[slot] - 1;
+    return ids.size();
 }
 
 } // namespace
@@ -51,7 +54,7 @@ bool computeAutoPlacement(std::span<const PlacementRow> rows, std::span<const in
     const size_t n = rows.size();
     out.clear();
     work.links.clear();
-    if (!indexIds(rows, work.idSlots)) return false;
+    if (!indexIds(rows, work.ids, work.idSlots)) return false;
     out.resize(n);
     for (size_t i = 0; i < n; ++i) out[i] = SortPlacement{rows[i].sortSample.currentBand, 0.0, 0, 0};
 
@@ -64,7 +67,7 @@ bool computeAutoPlacement(std::span<const PlacementRow> rows, std::span<const in
         const size_t first = work.links.size();
         for (uint64_t uid : rows[i].roomLinks) {
             if (uid == 0) continue;
-            const size_t room = rowOfId(rows, work.idSlots, uid);
+            const size_t room = rowOfId(work.ids, work.idSlots, uid);
             if (room == n || rows[room].isRoom == 0) continue;
             const bool seen = std::any_of(work.links.begin() + static_cast<std::ptrdiff_t>(first), work.links.end(),
                                           [room](const auto& link) { return link.second == room; });

@@ -25,6 +25,7 @@ struct PlacementRow {
 // A caller that places often keeps one and passes it every time, so that a
 // placement allocates (almost) nothing once the arrays have their size.
 struct PlacementWorkspace {
+    std::vector<uint64_t> ids;             // per row
     std::vector<uint64_t> idSlots;         // open-addressing table of row + 1 by id, 0 = empty
     std::vector<std::pair<size_t, size_t>> links;  // (direct row, room row), direct rows ascending
     std::vector<size_t> linkStart;         // links of direct row i: [linkStart[i], linkStart[i + 1])

@@ -23,20 +23,22 @@ constexpr size_t kInsertedKeys = 64;
 using BandStats = SortWorkspace::BandStats;
 using Cluster = SortWorkspace::Cluster;
 
+// usableLevel, visible to the inliner in the loops below.
+inline bool usable(const HitLevel& level) noexcept {
+    return level.version == 1 && level.finite && !level.cancelled && std::isfinite(level.level_db);
+}
+
 SortPlacement defaultPlacement(const SortSample& s) {
     return SortPlacement{s.currentBand, 0.0, 0, 0};
 }
 
-// Median of values already in ascending order.
-double sortedMedian(std::span<const double> values) {
+// Median by selection; the same value a full sort would give.
+double median(std::span<double> values) {
     const size_t n = values.size();
-    if (n % 2 == 1) return values[n / 2];
-    return (values[n / 2 - 1] + values[n / 2]) / 2.0;
-}
-
-double median(std::vector<double>& values) {
-    std::sort(values.begin(), values.end());
-    return sortedMedian(values);
+    const auto mid = values.begin() + static_cast<std::ptrdiff_t>(n / 2);
+    std::nth_element(values.begin(), mid, values.end());
+    if (n % 2 == 1) return *mid;
+    return (*std::max_element(values.begin(), mid) + *mid) / 2.0;
 }
 
 bool validBoundaries(std::span<const int32_t> b) {
@@ -74,7 +76,7 @@ void gapRule(std::span<const SortSample* const> rows, std::span<const size_t> me
     std::vector<size_t>& sorted = work.sorted;
     sorted.clear();
     for (size_t r : members) {
-        if (usableLevel(rows[r]->hitLevel)) sorted.push_back(r);
+        if (usable(rows[r]->hitLevel)) sorted.push_back(r);
     }
     std::sort(sorted.begin(), sorted.end(), [&](size_t a, size_t b) { return levelLess(*rows[a], *rows[b]); });
 
@@ -135,15 +137,26 @@ void bandStatistics(std::span<const SortSample* const> rows, std::span<const siz
     anchors.clear();
     for (size_t m = 0; m < members.size(); ++m) {
         const SortSample& s = *rows[members[m]];
-        if (s.locked == 0 || !usableLevel(s.hitLevel) || static_cast<uint64_t>(bands[m]) >= nb) continue;
+        if (s.locked == 0 || !usable(s.hitLevel) || static_cast<uint64_t>(bands[m]) >= nb) continue;
         anchors.push_back(SortWorkspace::Anchor{s.groupKey, static_cast<uint32_t>(bands[m]), s.hitLevel.level_db});
     }
-    // Each (key, band) list ends up contiguous and in ascending order.
-    std::sort(anchors.begin(), anchors.end(), [](const auto& a, const auto& b) {
-        if (a.key != b.key) return a.key < b.key;
-        if (a.band != b.band) return a.band < b.band;
-        return a.level < b.level;
-    });
+    // Each (key, band) list contiguous. One key (the usual case) needs only
+    // a counting pass by band.
+    const bool oneKey = std::all_of(anchors.begin(), anchors.end(),
+                                    [&](const auto& a) { return a.key == anchors.front().key; });
+    if (oneKey) {
+        work.bandFill.assign(nb + 1, 0);
+        for (const auto& a : anchors) ++work.bandFill[a.band + 1];
+        for (size_t b = 0; b < nb; ++b) work.bandFill[b + 1] += work.bandFill[b];
+        work.anchorsByBand.resize(anchors.size());
+        for (const auto& a : anchors) work.anchorsByBand[work.bandFill[a.band]++] = a;
+        anchors.swap(work.anchorsByBand);
+    } else {
+        std::sort(anchors.begin(), anchors.end(), [](const auto& a, const auto& b) {
+            if (a.key != b.key) return a.key < b.key;
+            return a.band < b.band;
+        });
+    }
 
     work.statKeys.clear();
     work.stats.clear();
@@ -161,7 +174,7 @@ void bandStatistics(std::span<const SortSample* const> rows, std::span<const siz
         }
         BandStats& st = keyBands[anchors[i].band];
         st.anchored = true;
-        st.reference = sortedMedian(work.deviations);
+        st.reference = median(work.deviations);
         for (double& v : work.deviations) v = std::fabs(v - st.reference);
         st.spread = kSpreadFactor * median(work.deviations);
         st.robust = j - i >= kRobustAnchors;
@@ -194,7 +207,7 @@ void anchoredPass(std::span<const SortSample* const> rows, std::span<const size_
         const int64_t current = bands[m];
         SortPlacement& p = out[members[m]];
         p = SortPlacement{current, 0.0, 0, 0};
-        if (s.keep != 0 || !usableLevel(s.hitLevel) || static_cast<uint64_t>(current) >= nb) continue;
+        if (s.keep != 0 || !usable(s.hitLevel) || static_cast<uint64_t>(current) >= nb) continue;
         const auto key = std::lower_bound(work.statKeys.begin(), work.statKeys.end(), s.groupKey);
         if (key == work.statKeys.end() || *key != s.groupKey) continue;
         const BandStats* keyBands = work.stats.data() + static_cast<size_t>(key - work.statKeys.begin()) * nb;
@@ -335,7 +348,7 @@ void startAtDefaults(std::span<const SortSample* const> rows, std::vector<SortPl
 } // namespace
 
 bool usableLevel(const HitLevel& level) noexcept {
-    return level.version == 1 && level.finite && !level.cancelled && std::isfinite(level.level_db);
+    return usable(level);
 }
 
 void autoSortBands(std::span<const SortSample* const> rows, std::span<const int32_t> boundaries,

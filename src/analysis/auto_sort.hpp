@@ -65,6 +65,8 @@ struct SortWorkspace {
     std::vector<size_t> groupMembers;  // input positions, ascending per group
     std::vector<int64_t> workBands;    // the anchored sort's working bands, per member
     std::vector<Anchor> anchors;
+    std::vector<Anchor> anchorsByBand;
+    std::vector<size_t> bandFill;
     std::vector<uint32_t> statKeys;    // keys with anchors, ascending
     std::vector<BandStats> stats;      // band count per key in statKeys
     struct Cluster {

@@ -163,7 +163,7 @@ inline std::vector<SortPlacement> autoSortBands(std::span<const SortSample> samp
             std::vector<SortSample> group;
             group.reserve(rows.size());
             for (size_t r : rows) group.push_back(samples[r]);
-            const std::vector<SortPlacement> placed = anchoredSort(group, boundaries);
+            const std::vector<SortPlacement> placed = reference::anchoredSort(group, boundaries);
             for (size_t k = 0; k < rows.size(); ++k) out[rows[k]] = placed[k];
         } else {
             gapRule(samples, rows, boundaries, out);
@@ -287,7 +287,7 @@ inline std::vector<SortPlacement> anchoredSort(std::span<const SortSample> sampl
     std::vector<SortPlacement> last;
     bool settled = false;
     for (int pass = 0; pass < kMaxPasses && !settled; ++pass) {
-        last = anchoredSortPass(work, boundaries);
+        last = reference::anchoredSortPass(work, boundaries);
         settled = true;
         for (size_t i = 0; i < work.size(); ++i) {
             if (last[i].changed != 0) {

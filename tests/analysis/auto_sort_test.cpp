@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <limits>
+#include <random>
 #include <vector>
 
+#include "analysis/auto_sort_reference.hpp"
 #include "analysis/sort_fixture.hpp"
 
 namespace vt6::fmt {
@@ -227,6 +229,69 @@ TEST(AnchoredSort, KeptAndUnusableSamplesAreSkipped) {
     EXPECT_EQ(out[rows.size() - 3], unassigned(0));
     EXPECT_EQ(out[rows.size() - 2], unassigned(0));
     EXPECT_EQ(out[rows.size() - 1], unassigned(-1));
+}
+
+// Random groups shaped like real libraries: bands with a level each, samples
+// near their band's level or misfiled, some locked, kept or unmeasured,
+// several keys at once, equal levels. The sort must give exactly what the
+// plain version gives, row for row.
+std::vector<SortSample> randomSamples(std::mt19937_64& rng, size_t bandCount) {
+    std::uniform_int_distribution<int> pick(0, 99);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    std::vector<double> bandLevel(bandCount);
+    double at = -60.0 + 10.0 * unit(rng);
+    for (double& l : bandLevel) {
+        l = at;
+        at += pick(rng) < 15 ? -3.0 * unit(rng) : 1.0 + 10.0 * unit(rng);  // now and then out of order
+    }
+    const double noise = pick(rng) < 50 ? 0.5 : 4.0;
+    const size_t count = static_cast<size_t>(pick(rng) % 40);
+    const int lockedPercent = pick(rng);
+    std::vector<SortSample> rows;
+    for (size_t i = 0; i < count; ++i) {
+        SortSample s;
+        s.id = 1 + static_cast<uint64_t>(pick(rng)) * 100 + i;  // distinct, not in input order
+        s.groupKey = static_cast<uint32_t>(pick(rng) % 3);
+        const auto truth = static_cast<size_t>(pick(rng)) % bandCount;
+        const int where = pick(rng);
+        s.currentBand = where < 70 ? static_cast<int64_t>(truth)
+                        : where < 90 ? static_cast<int64_t>(static_cast<size_t>(pick(rng)) % bandCount)
+                        : where < 95 ? -1
+                                     : static_cast<int64_t>(bandCount);
+        const int kind = pick(rng);
+        if (kind < 80) {
+            s.hitLevel = test::levelOf(bandLevel[truth] + noise * (unit(rng) - 0.5));
+        } else if (kind < 88 && !rows.empty()) {
+            s.hitLevel = rows[static_cast<size_t>(pick(rng)) % rows.size()].hitLevel;  // an equal level
+        } else if (kind < 93) {
+            s.hitLevel = HitLevel::unmeasured();
+        } else if (kind < 97) {
+            s.hitLevel = test::levelOf(bandLevel[truth]);
+            s.hitLevel.cancelled = true;
+        } else {
+            s.hitLevel = test::levelOf(-std::numeric_limits<double>::infinity());
+        }
+        s.keep = pick(rng) < 10 ? 1 : 0;
+        s.locked = pick(rng) < lockedPercent ? 1 : 0;
+        rows.push_back(s);
+    }
+    return rows;
+}
+
+TEST(AnchoredSort, MatchesThePlainVersionOnRandomGroups) {
+    const std::vector<std::vector<int32_t>> layouts{
+        {64}, {43, 86}, {16, 32, 48, 64, 80, 96, 112}, {5, 10, 20, 30, 60, 90, 120}, {40, 40}};
+    for (uint64_t seed : {1u, 2u, 3u, 4u}) {
+        std::mt19937_64 rng(seed);
+        for (int trial = 0; trial < 2000; ++trial) {
+            const auto& boundaries = layouts[static_cast<size_t>(trial) % layouts.size()];
+            const std::vector<SortSample> rows = randomSamples(rng, boundaries.size() + 1);
+            const std::string where = "seed " + std::to_string(seed) + " trial " + std::to_string(trial);
+            ASSERT_EQ(anchoredSortPass(rows, boundaries), test::reference::anchoredSortPass(rows, boundaries)) << where;
+            ASSERT_EQ(anchoredSort(rows, boundaries), test::reference::anchoredSort(rows, boundaries)) << where;
+            ASSERT_EQ(autoSortBands(rows, boundaries), test::reference::autoSortBands(rows, boundaries)) << where;
+        }
+    }
 }
 
 } // namespace

@@ -39,22 +39,31 @@ void EditDocument::rebuildIndexes() {
                      [](const auto& a, const auto& b) { return a.first < b.first; });
 
     // Live records: those whose uid the uid index holds. Marked from the
-    // index itself; only records it does not point at are looked up.
+    // index itself by noting, per record it points at, the uid it was filed
+    // under (no record is read here); a record whose own uid was not noted is
+    // looked up.
+    // The union-find storage is free until the rows are built and holds
+    // those uids meanwhile.
+    static_assert(sizeof(size_t) >= sizeof(uint64_t));
+    std::vector<size_t>& liveUid = s.parent;
     s.live.assign(samples.size(), 0);
+    liveUid.resize(samples.size());
     for (const auto& [uid, index] : uidIndex) {
-        if (index >= 0 && static_cast<size_t>(index) < samples.size() && samples[static_cast<size_t>(index)].uid == uid)
-            s.live[static_cast<size_t>(index)] = 1;
+        if (index < 0 || static_cast<size_t>(index) >= samples.size()) continue;
+        s.live[static_cast<size_t>(index)] = 1;
+        liveUid[static_cast<size_t>(index)] = uid;
     }
 
     s.rows.clear();
     s.rows.reserve(liveSampleCount);
     for (size_t k = 0; k < samples.size(); ++k) {
         const EditSample& record = samples[k];
-        if (s.live[k] == 0 && uidIndex.count(record.uid) == 0) continue;
+        const bool noted = s.live[k] != 0 && liveUid[k] == record.uid;
+        if (!noted && uidIndex.count(record.uid) == 0) continue;
         const auto band = std::lower_bound(s.bandPositions.begin(), s.bandPositions.end(), record.bandId,
                                            [](const auto& entry, int32_t id) { return entry.first < id; });
         if (band == s.bandPositions.end() || band->first != record.bandId) continue;
-        fmt::PlacementRow row;
+        fmt::PlacementRow& row = s.rows.emplace_back();
         row.sortSample.id = record.uid;
         row.sortSample.groupKey = static_cast<uint32_t>(record.articulationIndex);
         row.sortSample.currentBand = band->second;
@@ -64,7 +73,6 @@ void EditDocument::rebuildIndexes() {
         row.layerIndex = static_cast<uint32_t>(record.layerIndex);
         row.isRoom = row.layerIndex < layers.size() && layers[row.layerIndex].isRoom != 0 ? 1 : 0;
         row.roomLinks = record.roomLinks;
-        s.rows.push_back(row);
     }
 
     if (!fmt::computeAutoPlacement(s.rows, velocitySplits, s.placement, s.placements)) return;
@@ -80,13 +88,13 @@ void EditDocument::rebuildIndexes() {
         s.parent[r2] = r1;
     }
 
+    // The placement accepted the rows, so their uids are distinct and
+    // nonzero; both maps share one key order and one slot table.
     autoPlacement.reserve(n);
-    linkRoots.reserve(n);
-    for (size_t i = 0; i < n; ++i) {
-        const uint64_t uid = s.rows[i].sortSample.id;
-        autoPlacement[uid] = s.placements[i];
-        linkRoots[uid] = s.rows[findRoot(s.parent, i)].sortSample.id;
-    }
+    for (size_t i = 0; i < n; ++i) autoPlacement.appendNew(s.rows[i].sortSample.id, s.placements[i]);
+    linkRoots.assignKeysOf(autoPlacement);
+    auto root = linkRoots.begin();
+    for (size_t i = 0; i < n; ++i, ++root) root->second = s.rows[findRoot(s.parent, i)].sortSample.id;
 }
 
 } // namespace vt6::ui::zemedit::logic

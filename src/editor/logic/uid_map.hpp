@@ -74,7 +74,29 @@ public:
         return entries_.back().second;
     }
 
+    // Adds an entry for a uid the caller knows the map does not hold, after
+    // reserve() made room for it: no key is compared on the way.
+    void appendNew(uint64_t uid, const T& value) {
+        size_t slot = home(uid);
+        while (slots_[slot] != kEmpty) slot = (slot + 1) & (slots_.size() - 1);
+        slots_[slot] = static_cast<uint32_t>(entries_.size());
+        entries_.emplace_back(uid, value);
+    }
+
+    // Becomes a map of the same uids as `other`, in the same order, each with
+    // a default value; entry k is other's entry k. Copies the slot table
+    // instead of hashing every uid again.
+    template <typename U>
+    void assignKeysOf(const UidMap<U>& other) {
+        entries_.resize(other.entries_.size());
+        for (size_t k = 0; k < entries_.size(); ++k) entries_[k] = value_type(other.entries_[k].first, T{});
+        slots_ = other.slots_;
+    }
+
 private:
+    template <typename U>
+    friend class UidMap;
+
     static constexpr uint32_t kEmpty = 0xFFFFFFFFu;
     static constexpr size_t kNone = ~size_t{0};
 
