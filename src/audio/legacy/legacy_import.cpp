@@ -538,10 +538,14 @@ fmt::Result<fmt::Export> convertLegacyModel(const LegacyFile& legacy, const std:
         // The hash and the audio must come from the bytes that were parsed.
         const FileGuard file(platform::openFileUtf8(path));
         if (file.fd() < 0) return fail(ErrorCode::ReadIo, "cannot open '" + path + "'");
-        // Legacy files were addressed with signed 32-bit offsets; a size beyond
-        // that counts as a failed size query (0), never as a wrapped one.
+        // Legacy files were addressed with signed 32-bit offsets: a file that
+        // has grown beyond that is refused as the reader refuses it, as too
+        // large (never wrapped, never taken for empty).
         const std::optional<uint64_t> queried = platform::fileSize(file.fd());
-        const uint64_t fileBytes = queried && *queried <= kLegacyMaxFileBytes ? *queried : 0;
+        if (queried && *queried > kLegacyMaxFileBytes)
+            return fail(ErrorCode::ModelInvalid, "file is " + to_string(*queried) + " bytes; a legacy zem file is at most " +
+                                                     to_string(kLegacyMaxFileBytes) + " bytes (2 GiB - 1)");
+        const uint64_t fileBytes = queried ? *queried : 0;
         if (fileBytes != legacy.fileSize)
             return fail(ErrorCode::ReadIo, "'" + path + "' changed size since it was parsed (" + to_string(fileBytes) +
                                                " vs " + to_string(legacy.fileSize) + ")");

@@ -379,6 +379,29 @@ TEST(LegacyImportRefusals, TheReaderAndTheFile) {
     EXPECT_EQ(r.code(), ErrorCode::ReadIo);
     EXPECT_EQ(r.message(), "'" + legacy.path() + "' changed size since it was parsed (" +
                                std::to_string(longer.size()) + " vs " + std::to_string(longer.size() - 1) + ")");
+    // Grown (sparsely) to the largest legacy size and past it: the first is a
+    // change of size, the second is refused as the reader refuses it.
+    struct Grown {
+        uint64_t size;
+        ErrorCode code;
+        std::string message;
+    };
+    const std::vector<Grown> grown{
+        {kLegacyMaxFileBytes, ErrorCode::ReadIo,
+         "'" + legacy.path() + "' changed size since it was parsed (2147483647 vs " +
+             std::to_string(longer.size() - 1) + ")"},
+        {kLegacyMaxFileBytes + 1, ErrorCode::ModelInvalid,
+         "file is 2147483648 bytes; a legacy zem file is at most 2147483647 bytes (2 GiB - 1)"},
+    };
+    for (const Grown& g : grown) {
+        std::filesystem::resize_file(legacy.path(), g.size);
+        r = convertLegacyModel(*read.file, legacy.path(), {});
+        EXPECT_EQ(r.code(), g.code) << g.size;
+        EXPECT_EQ(r.message(), g.message) << g.size;
+    }
+    EXPECT_EQ(importLegacyFile(legacy.path(), {}).message(), "legacy read refused: " + grown.back().message);
+    legacy.write(longer);
+
     const std::string gone = legacy.path() + ".gone";
     r = convertLegacyModel(*read.file, gone, {});
     EXPECT_EQ(r.code(), ErrorCode::ReadIo);
