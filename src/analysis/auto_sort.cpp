@@ -1,6 +1,7 @@
 #include "analysis/auto_sort.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <utility>
 
@@ -19,6 +20,8 @@ constexpr double kScaleTop = 127.0;
 // Beyond this many distinct keys the groups are found by sorting the keys
 // instead of inserting each new one into a short sorted list.
 constexpr size_t kInsertedKeys = 64;
+// Groups remembered by a workspace; the least recently used goes first.
+constexpr size_t kMemoGroups = 64;
 
 using BandStats = SortWorkspace::BandStats;
 using Cluster = SortWorkspace::Cluster;
@@ -345,6 +348,50 @@ void startAtDefaults(std::span<const SortSample* const> rows, std::vector<SortPl
     for (size_t i = 0; i < rows.size(); ++i) out[i] = defaultPlacement(*rows[i]);
 }
 
+// The inputs of the members that their placements depend on, into
+// work.memoProbe; then the remembered group with exactly these inputs, or
+// null.
+SortWorkspace::Memo* findMemo(std::span<const SortSample* const> rows, std::span<const size_t> members,
+                              std::span<const int32_t> boundaries, SortWorkspace& work) {
+    auto& probe = work.memoProbe;
+    probe.resize(members.size());
+    for (size_t m = 0; m < members.size(); ++m) {
+        const SortSample& s = *rows[members[m]];
+        SortWorkspace::MemoRow& row = probe[m];
+        row.id = s.id;
+        row.currentBand = s.currentBand;
+        row.usable = usable(s.hitLevel) ? 1 : 0;
+        row.levelBits = row.usable != 0 ? std::bit_cast<uint64_t>(s.hitLevel.level_db) : 0;
+        row.keep = s.keep;
+        row.locked = s.locked;
+    }
+    const uint32_t key = rows[members.front()]->groupKey;
+    for (SortWorkspace::Memo& memo : work.memos) {
+        if (memo.key == key && memo.rows.size() == probe.size() &&
+            std::equal(memo.boundaries.begin(), memo.boundaries.end(), boundaries.begin(), boundaries.end()) &&
+            memo.rows == probe)
+            return &memo;
+    }
+    return nullptr;
+}
+
+void remember(std::span<const SortSample* const> rows, std::span<const size_t> members,
+              std::span<const int32_t> boundaries, SortWorkspace& work, std::span<const SortPlacement> out) {
+    SortWorkspace::Memo* memo = nullptr;
+    if (work.memos.size() < kMemoGroups) {
+        memo = &work.memos.emplace_back();
+    } else {
+        memo = &*std::min_element(work.memos.begin(), work.memos.end(),
+                                  [](const auto& a, const auto& b) { return a.lastUse < b.lastUse; });
+    }
+    memo->key = rows[members.front()]->groupKey;
+    memo->lastUse = ++work.memoClock;
+    memo->boundaries.assign(boundaries.begin(), boundaries.end());
+    memo->rows.swap(work.memoProbe);
+    memo->placements.resize(members.size());
+    for (size_t m = 0; m < members.size(); ++m) memo->placements[m] = out[members[m]];
+}
+
 } // namespace
 
 bool usableLevel(const HitLevel& level) noexcept {
@@ -360,12 +407,18 @@ void autoSortBands(std::span<const SortSample* const> rows, std::span<const int3
     for (size_t g = 0; g + 1 < work.groupStart.size(); ++g) {
         const std::span<const size_t> members(work.groupMembers.data() + work.groupStart[g],
                                               work.groupStart[g + 1] - work.groupStart[g]);
+        if (SortWorkspace::Memo* memo = findMemo(rows, members, boundaries, work)) {
+            memo->lastUse = ++work.memoClock;
+            for (size_t m = 0; m < members.size(); ++m) out[members[m]] = memo->placements[m];
+            continue;
+        }
         const bool anyLocked = std::any_of(members.begin(), members.end(), [&](size_t r) { return rows[r]->locked != 0; });
         if (anyLocked) {
             anchoredMembers(rows, members, boundaries, work, out);
         } else {
             gapRule(rows, members, boundaries, work, out);
         }
+        remember(rows, members, boundaries, work, out);
     }
 }
 

@@ -79,8 +79,30 @@ struct SortWorkspace {
     std::vector<size_t> sorted;
     std::vector<Cluster> clusters;
     std::vector<double> gaps;
-    std::vector<SortSample> copies;
     std::vector<const SortSample*> pointers;
+
+    // The last groups sorted with this workspace, inputs and results: a group
+    // whose every input is as before gets its results back without sorting
+    // again (after an edit, most groups are).
+    struct MemoRow {
+        uint64_t id = 0;
+        int64_t currentBand = 0;
+        uint64_t levelBits = 0;  // 0 unless usable
+        uint8_t usable = 0;
+        uint8_t keep = 0;
+        uint8_t locked = 0;
+        bool operator==(const MemoRow&) const = default;
+    };
+    struct Memo {
+        uint32_t key = 0;
+        uint64_t lastUse = 0;
+        std::vector<int32_t> boundaries;
+        std::vector<MemoRow> rows;
+        std::vector<SortPlacement> placements;
+    };
+    std::vector<Memo> memos;
+    std::vector<MemoRow> memoProbe;
+    uint64_t memoClock = 0;
 };
 
 // autoSortBands over the samples `rows` point at, into `out` (one placement

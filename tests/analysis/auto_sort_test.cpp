@@ -294,5 +294,35 @@ TEST(AnchoredSort, MatchesThePlainVersionOnRandomGroups) {
     }
 }
 
+// A workspace kept from call to call hands back remembered groups: after one
+// changed input (a band, a lock, a level, a boundary) it must still give
+// exactly the plain results.
+TEST(AutoSortBands, AKeptWorkspaceMatchesThePlainVersionAfterEachChange) {
+    const std::vector<std::vector<int32_t>> layouts{{43, 86}, {43, 85}, {16, 32, 48, 64, 80, 96, 112}};
+    std::mt19937_64 rng(7);
+    SortWorkspace work;
+    std::vector<SortPlacement> out;
+    for (int trial = 0; trial < 300; ++trial) {
+        std::vector<int32_t> boundaries = layouts[static_cast<size_t>(trial) % 2];
+        std::vector<SortSample> rows = randomSamples(rng, boundaries.size() + 1);
+        for (int step = 0; step < 12; ++step) {
+            std::vector<const SortSample*> pointers;
+            for (const SortSample& s : rows) pointers.push_back(&s);
+            autoSortBands(pointers, boundaries, work, out);
+            ASSERT_EQ(out, test::reference::autoSortBands(rows, boundaries)) << trial << " step " << step;
+            if (rows.empty()) break;
+            SortSample& s = rows[rng() % rows.size()];
+            switch (rng() % 6) {
+                case 0: s.currentBand = static_cast<int64_t>(rng() % (boundaries.size() + 1)); break;
+                case 1: s.locked ^= 1; break;
+                case 2: s.keep ^= 1; break;
+                case 3: s.hitLevel.level_db += 0.25; break;
+                case 4: s.hitLevel.cancelled = !s.hitLevel.cancelled; break;
+                default: boundaries = layouts[rng() % layouts.size()]; break;
+            }
+        }
+    }
+}
+
 } // namespace
 } // namespace vt6::fmt
