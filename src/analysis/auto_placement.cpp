@@ -11,9 +11,10 @@ size_t idHome(uint64_t id, size_t mask) noexcept {
     return static_cast<size_t>((id * 0x9E3779B97F4A7C15ull) >> 32) & mask;
 }
 
-// Fills the id table; false when an id is 0 or repeated. `ids` holds the
+// Fills the id table; false when an id is 0 or repeated. Row numbers fit
+// the table's 32 bits: rows of 112 bytes cannot number 2^32 in memory. `ids` holds the
 // rows' ids side by side, so that probing never touches the rows.
-bool indexIds(std::span<const PlacementRow> rows, std::vector<uint64_t>& ids, std::vector<uint64_t>& slots) {
+bool indexIds(std::span<const PlacementRow> rows, std::vector<uint64_t>& ids, std::vector<uint32_t>& slots) {
     size_t capacity = 16;
     while (capacity < rows.size() * 2) capacity *= 2;
     slots.assign(capacity, 0);
@@ -26,13 +27,13 @@ bool indexIds(std::span<const PlacementRow> rows, std::vector<uint64_t>& ids, st
         size_t slot = idHome(id, mask);
         for (; slots[slot] != 0; slot = (slot + 1) & mask)
             if (ids[slots[slot] - 1] == id) return false;
-        slots[slot] = i + 1;
+        slots[slot] = static_cast<uint32_t>(i + 1);
     }
     return true;
 }
 
 // Row of `id`, or ids.size() when no row has it.
-size_t rowOfId(const std::vector<uint64_t>& ids, const std::vector<uint64_t>& slots, uint64_t id) noexcept {
+size_t rowOfId(const std::vector<uint64_t>& ids, const std::vector<uint32_t>& slots, uint64_t id) noexcept {
     const size_t mask = slots.size() - 1;
     for (size_t slot = idHome(id, mask); slots[slot] != 0; slot = (slot + 1) & mask)
         if (ids[slots[slot] - 1] == id) return slots[slot] - 1;

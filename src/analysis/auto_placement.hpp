@@ -26,7 +26,7 @@ struct PlacementRow {
 // placement allocates (almost) nothing once the arrays have their size.
 struct PlacementWorkspace {
     std::vector<uint64_t> ids;             // per row
-    std::vector<uint64_t> idSlots;         // open-addressing table of row + 1 by id, 0 = empty
+    std::vector<uint32_t> idSlots;         // open-addressing table of row + 1 by id, 0 = empty
     std::vector<std::pair<size_t, size_t>> links;  // (direct row, room row), direct rows ascending
     std::vector<size_t> linkStart;         // links of direct row i: [linkStart[i], linkStart[i + 1])
     std::vector<size_t> partnerStart;      // partners of room row r: [partnerStart[r], partnerStart[r + 1])

@@ -348,29 +348,29 @@ void startAtDefaults(std::span<const SortSample* const> rows, std::vector<SortPl
     for (size_t i = 0; i < rows.size(); ++i) out[i] = defaultPlacement(*rows[i]);
 }
 
-// The inputs of the members that their placements depend on, into
-// work.memoProbe; then the remembered group with exactly these inputs, or
-// null.
+// The inputs of a member that its group's placements depend on.
+SortWorkspace::MemoRow memoRow(const SortSample& s) noexcept {
+    SortWorkspace::MemoRow row;
+    row.id = s.id;
+    row.currentBand = s.currentBand;
+    row.usable = usable(s.hitLevel) ? 1 : 0;
+    row.levelBits = row.usable != 0 ? std::bit_cast<uint64_t>(s.hitLevel.level_db) : 0;
+    row.keep = s.keep;
+    row.locked = s.locked;
+    return row;
+}
+
+// The remembered group with exactly these inputs, or null.
 SortWorkspace::Memo* findMemo(std::span<const SortSample* const> rows, std::span<const size_t> members,
                               std::span<const int32_t> boundaries, SortWorkspace& work) {
-    auto& probe = work.memoProbe;
-    probe.resize(members.size());
-    for (size_t m = 0; m < members.size(); ++m) {
-        const SortSample& s = *rows[members[m]];
-        SortWorkspace::MemoRow& row = probe[m];
-        row.id = s.id;
-        row.currentBand = s.currentBand;
-        row.usable = usable(s.hitLevel) ? 1 : 0;
-        row.levelBits = row.usable != 0 ? std::bit_cast<uint64_t>(s.hitLevel.level_db) : 0;
-        row.keep = s.keep;
-        row.locked = s.locked;
-    }
     const uint32_t key = rows[members.front()]->groupKey;
     for (SortWorkspace::Memo& memo : work.memos) {
-        if (memo.key == key && memo.rows.size() == probe.size() &&
-            std::equal(memo.boundaries.begin(), memo.boundaries.end(), boundaries.begin(), boundaries.end()) &&
-            memo.rows == probe)
-            return &memo;
+        if (memo.key != key || memo.rows.size() != members.size() ||
+            !std::equal(memo.boundaries.begin(), memo.boundaries.end(), boundaries.begin(), boundaries.end()))
+            continue;
+        size_t m = 0;
+        while (m < members.size() && memo.rows[m] == memoRow(*rows[members[m]])) ++m;
+        if (m == members.size()) return &memo;
     }
     return nullptr;
 }
@@ -387,7 +387,8 @@ void remember(std::span<const SortSample* const> rows, std::span<const size_t> m
     memo->key = rows[members.front()]->groupKey;
     memo->lastUse = ++work.memoClock;
     memo->boundaries.assign(boundaries.begin(), boundaries.end());
-    memo->rows.swap(work.memoProbe);
+    memo->rows.resize(members.size());
+    for (size_t m = 0; m < members.size(); ++m) memo->rows[m] = memoRow(*rows[members[m]]);
     memo->placements.resize(members.size());
     for (size_t m = 0; m < members.size(); ++m) memo->placements[m] = out[members[m]];
 }

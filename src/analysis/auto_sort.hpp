@@ -101,7 +101,6 @@ struct SortWorkspace {
         std::vector<SortPlacement> placements;
     };
     std::vector<Memo> memos;
-    std::vector<MemoRow> memoProbe;
     uint64_t memoClock = 0;
 };
 
