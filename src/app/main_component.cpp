@@ -5,6 +5,8 @@
 
 #include "app/file_choosers.hpp"
 #include "app/message_boxes.hpp"
+#include "app/new_model.hpp"
+#include "app/new_zem_dialog.hpp"
 #include "app/open_for_edit.hpp"
 #include "editor/logic/path_helpers.hpp"
 #include "editor/ui/user_messages.hpp"
@@ -370,14 +372,45 @@ void MainComponent::resetAction() {
     mount(juce::File(), std::make_shared<const fmt::Zem6Model>(asOpenedModel_));
 }
 
-// Importing and the new-file dialog arrive with their jobs and dialogs; until
-// then their buttons and keys end here.
+// Importing arrives with its job; until then its buttons end here.
 
 void MainComponent::chooseImport(bool) {}
 
 void MainComponent::newDialog() {
     if (busy_) return;
     started(ShellAction::newFile);
+    auto* dialog = new NewZemDialog();
+    dialog->centreAroundComponent(this, dialog->getWidth(), dialog->getHeight());
+    juce::Component::SafePointer<MainComponent> safe(this);
+    juce::Component::SafePointer<NewZemDialog> safeDialog(dialog);
+    dialog->enterModalState(true, juce::ModalCallbackFunction::create([safe, safeDialog](int result) {
+                                // Deleted whatever the answer; when the main
+                                // component is gone, only deleted.
+                                std::unique_ptr<NewZemDialog> owned(safeDialog.getComponent());
+                                auto* self = safe.getComponent();
+                                if (self != nullptr && owned != nullptr) self->createFromDialog(result, *owned);
+                            }),
+                            false);
+    dialog->focusNameField();
+}
+
+void MainComponent::createFromDialog(int result, NewZemDialog& dialog) {
+    if (result != 1) return;
+    const auto spec = dialog.content().readSpec();
+    auto model = buildNewModel(spec, {});
+    nameArticulations(model, splitArticulationNames(dialog.content().articulationNamesText().toStdString()),
+                      spec.articulations);
+
+    // A zem without a file: nothing to protect from overwriting, RESET
+    // returns to this model, and no earlier import counts as a duplicate.
+    noOverwriteFile_ = juce::File();
+    asOpenedModel_ = model;
+    currentFile_ = juce::File();
+    importedKeys_.clear();
+    mount(juce::File(), std::make_shared<const fmt::Zem6Model>(std::move(model)));
+    discardWorkingCopy(std::exchange(workingCopy_, nullptr));
+    workingCopyConverted_ = false;
+    setStatus(juce::String::fromUTF8(newZemStatus(spec.articulations).c_str()));
 }
 
 void MainComponent::started(ShellAction action) {

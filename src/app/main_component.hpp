@@ -24,6 +24,8 @@
 
 namespace vt6::maker {
 
+class NewZemDialog;
+
 // The shell operations that buttons and keys lead to.
 enum class ShellAction { open, newFile, save, saveAs, settings };
 
@@ -99,7 +101,11 @@ private:
     // Deletes a working copy that is no longer needed on a thread of its own.
     void discardWorkingCopy(std::shared_ptr<juce::TemporaryFile> copy);
     void chooseImport(bool folder);
+    // Shows the modal "New ZEM" dialog; nothing while a job runs.
     void newDialog();
+    // The dialog's answer: 1 mounts the new model as an unsaved zem without
+    // a file; the caller deletes the dialog.
+    void createFromDialog(int result, NewZemDialog& dialog);
     void showImportReport();
     void started(ShellAction action);
 

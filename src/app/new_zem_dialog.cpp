@@ -251,6 +251,24 @@ NewZemDialog::~NewZemDialog() = default;
 
 void NewZemDialog::closeButtonPressed() { exitModalState(0); }
 
+void NewZemDialog::focusNameField() {
+    content_->focusNameField();
+    // A window the window system has not mapped yet cannot take the focus;
+    // the request is repeated when it comes to the front.
+    nameFocusPending_ = !content_->nameFieldHasFocus();
+}
+
+void NewZemDialog::broughtToFront() {
+    DialogWindow::broughtToFront();
+    if (nameFocusPending_) focusNameField();
+}
+
+void NewZemDialog::focusGained(FocusChangeType cause) {
+    DialogWindow::focusGained(cause);
+    // The window itself took the focus once shown: hand it on.
+    if (nameFocusPending_) focusNameField();
+}
+
 bool NewZemDialog::escapeKeyPressed() {
     closeButtonPressed();
     return true;

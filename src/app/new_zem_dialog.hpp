@@ -69,6 +69,7 @@ public:
         // The articulation-names field's text, as typed.
         juce::String articulationNamesText() const { return articulationNames_.getText(); }
         void focusNameField();
+        bool nameFieldHasFocus() const { return name_.hasKeyboardFocus(false); }
 
     private:
         void create();
@@ -98,10 +99,17 @@ public:
     void closeButtonPressed() override;
     bool escapeKeyPressed() override;
 
+    // Gives the name field the keyboard focus, now or, when the window
+    // system has not shown the window yet, as soon as it has.
+    void focusNameField();
+    void broughtToFront() override;
+    void focusGained(FocusChangeType cause) override;
+
     Content& content() noexcept { return *content_; }
 
 private:
     Content* content_;  // owned by the window
+    bool nameFocusPending_ = false;
 };
 
 }  // namespace vt6::maker

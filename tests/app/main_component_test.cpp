@@ -63,6 +63,11 @@ struct MainComponentTest : ::testing::Test {
         });
     }
     void TearDown() override {
+        // NEW ZEM and Ctrl+N leave the modal new-file dialog open.
+        test::pumpUntil([] {
+            if (auto* dialog = juce::Component::getCurrentlyModalComponent()) dialog->exitModalState(0);
+            return juce::Component::getCurrentlyModalComponent() == nullptr;
+        });
         main.reset();
         setMessageBoxPresenter({});
         setFileChooserPresenter({});

@@ -29,7 +29,7 @@ struct NewZemDialogTest : ::testing::Test {
         dialog = d;
         d->centreWithSize(d->getWidth(), d->getHeight());
         d->enterModalState(true, juce::ModalCallbackFunction::create([r = result](int value) { *r = value; }), false);
-        d->content().focusNameField();
+        d->focusNameField();
         // A user types only once the window is up and its first messages
         // are handled.
         settle();
