@@ -243,6 +243,10 @@ NewZemDialog::NewZemDialog()
     : juce::DialogWindow("New ZEM", themeColour(ThemeColour::windowBackground), true, true, 1.0f) {
     setUsingNativeTitleBar(true);
     setResizable(false, false);
+    // Brought to the front with the focus (as the framework does when the
+    // blocked main window is activated), the window passes the focus to the
+    // field that had it, or to the name field, instead of taking it itself.
+    setWantsKeyboardFocus(false);
     content_ = new Content(*this);
     setContentOwned(content_, true);
 }
@@ -263,11 +267,6 @@ void NewZemDialog::broughtToFront() {
     if (nameFocusPending_) focusNameField();
 }
 
-void NewZemDialog::focusGained(FocusChangeType cause) {
-    DialogWindow::focusGained(cause);
-    // The window itself took the focus once shown: hand it on.
-    if (nameFocusPending_) focusNameField();
-}
 
 bool NewZemDialog::escapeKeyPressed() {
     closeButtonPressed();

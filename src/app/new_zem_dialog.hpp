@@ -103,7 +103,6 @@ public:
     // system has not shown the window yet, as soon as it has.
     void focusNameField();
     void broughtToFront() override;
-    void focusGained(FocusChangeType cause) override;
 
     Content& content() noexcept { return *content_; }
 

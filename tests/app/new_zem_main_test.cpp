@@ -185,6 +185,15 @@ TEST_F(NewZemMainTest, NewZemShowsTheDialogCentredOnTheWindow) {
         << " peer focused " << (d.getPeer() != nullptr && d.getPeer()->isFocused());
     EXPECT_EQ(name.getHighlightedText(), "Untitled");
 
+    // Activating the blocked main window brings the dialog to the front with
+    // the focus; the field that had it keeps it.
+    auto& articulations = findChild<juce::TextEditor>(d.content(), "Articulations");
+    articulations.grabKeyboardFocus();
+    ASSERT_TRUE(pumpUntil([&] { return articulations.hasKeyboardFocus(false); }));
+    juce::ModalComponentManager::getInstance()->bringModalComponentsToFront(true);
+    test::pumpFor(30);
+    EXPECT_TRUE(articulations.hasKeyboardFocus(false));
+
     // The main window takes no input while the dialog is up.
     EXPECT_TRUE(main->isCurrentlyBlockedByAnotherModalComponent());
 }
