@@ -388,7 +388,12 @@ void MainComponent::newDialog() {
                                 // component is gone, only deleted.
                                 std::unique_ptr<NewZemDialog> owned(safeDialog.getComponent());
                                 auto* self = safe.getComponent();
-                                if (self != nullptr && owned != nullptr) self->createFromDialog(result, *owned);
+                                if (self == nullptr || owned == nullptr) return;
+                                self->createFromDialog(result, *owned);
+                                owned.reset();
+                                // The shortcuts live here; not every window
+                                // system hands the focus back by itself.
+                                self->grabKeyboardFocus();
                             }),
                             false);
     dialog->focusNameField();

@@ -196,6 +196,12 @@ TEST_F(NewZemMainTest, NewZemShowsTheDialogCentredOnTheWindow) {
 
     // The main window takes no input while the dialog is up.
     EXPECT_TRUE(main->isCurrentlyBlockedByAnotherModalComponent());
+
+    // Closed, the dialog gives the keyboard back to the main window, where
+    // the shortcuts are.
+    findChild<juce::Button>(d.content(), "CANCEL").triggerClick();
+    ASSERT_TRUE(pumpUntil([] { return openDialog() == nullptr; }));
+    EXPECT_TRUE(pumpUntil([&] { return main->hasKeyboardFocus(false); }));
 }
 
 TEST_F(NewZemMainTest, EveryWayToNewReachesTheDialog) {
