@@ -328,6 +328,8 @@ struct AnswerCase {
     int answer;
 };
 
+void PrintTo(const AnswerCase& c, std::ostream* os) { *os << c.what; }
+
 struct NewZemDialogAnswer : NewZemDialogTest, ::testing::WithParamInterface<AnswerCase> {};
 
 TEST_P(NewZemDialogAnswer, EndsTheModalState) {
