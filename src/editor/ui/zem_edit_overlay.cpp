@@ -328,14 +328,7 @@ void ZemEditOverlay::resized() {
     if (sampleEditor != nullptr) sampleEditor->setBounds(0, 0, W, H);
 
     layoutGrid();
-    if (loaded()) {
-        layoutBands();
-        populateColumns();
-        layoutGrid();
-        refreshHeader();
-        refreshStrips();
-        refreshDetailStrip();
-    }
+    refreshAll();
 }
 
 void ZemEditOverlay::layoutHeader(juce::Rectangle<int> row) {
@@ -508,13 +501,7 @@ void ZemEditOverlay::wireColumn(BandColumn& column) {
     };
     c.onChipClick = [this](uint64_t uid, const juce::ModifierKeys& mods) {
         document().selectSample(uid, mods.isShiftDown(), mods.isCtrlDown());
-        if (!loaded()) return;
-        layoutBands();
-        populateColumns();
-        layoutGrid();
-        refreshHeader();
-        refreshStrips();
-        refreshDetailStrip();
+        refreshAll();
     };
     c.onChipAudition = [this](uint64_t uid) { viewModel.audition(uid); };
     c.onChipMute = [this](uint64_t uid, bool muted) {
