@@ -163,6 +163,10 @@ public:
     // The in-memory audio the sample has now, or null when it is on disk.
     std::shared_ptr<const AddedPcm> currentPcm(const EditSample& record) const;
 
+    // --- The editor's own save (message thread) ---
+    // A free file name, without extension, for the save dialog to propose.
+    std::string copyDestination(const std::string& directory) const;
+
     // --- Hit sort (message thread) ---
     // Rebuilds the session-hits histogram from levels on the 0..1 scale.
     void setSessionHits(std::span<const float> levels);
