@@ -42,6 +42,16 @@ fmt::Result<SaveOutcome> saveEdited(EditDocument& document, FileDataSource& sour
 fmt::Result<SaveOutcome> saveInPlace(EditDocument& document, FileDataSource& source, const std::string& directory,
                                      std::vector<fmt::StagedPayload> added, const std::string& name);
 
+// Writes a document opened from a converted legacy file, converting that
+// file again for its audio. `destination` null: derived from the source, but
+// never the legacy file itself. Marks the document saved on success.
+fmt::Result<SaveOutcome> saveConverted(EditDocument& document, LegacyModelDataSource& source,
+                                       const std::string& directory, const std::string& name,
+                                       std::vector<fmt::StagedPayload> added, const SaveDestination* destination);
+
+// The text shown after a save whose room samples have no direct sample.
+std::string savedMessage(const std::vector<std::string>& names);
+
 // Writes `model` and `payloads` (or, with `carrySourcePath`, the audio of that
 // file) to "<path>.vt6tmp", adds the physical analysis, verifies it reopens
 // and renames it over `path`. Any failure removes what this call created.

@@ -20,6 +20,7 @@
 #include "audio/sample_load.hpp"
 #include "editor/logic/data_source.hpp"
 #include "editor/logic/edit_document.hpp"
+#include "editor/logic/save_writers.hpp"
 #include "format/checksum.hpp"
 #include "format/hit_level.hpp"
 #include "format/mtad.hpp"
@@ -166,6 +167,20 @@ public:
     // --- The editor's own save (message thread) ---
     // A free file name, without extension, for the save dialog to propose.
     std::string copyDestination(const std::string& directory) const;
+    // Saves into `directory` under `name` (empty: the current destination),
+    // then prunes empty groups and marks the document saved.
+    fmt::Result<SaveOutcome> save(const std::string& directory, const std::string& name);
+    // Saves to a chosen path.
+    fmt::Result<SaveOutcome> saveAs(const std::string& path);
+    // Picks the writer by the data source and the save state; called by save.
+    fmt::Result<SaveOutcome> saveNow(const std::string& directory, const std::string& name);
+    // Writes the document as a new file "<directory>/<name>.zem".
+    fmt::Result<SaveOutcome> writeNew(const std::string& directory, const std::string& name);
+    // Copies the source to a temporary file the document then reads from, so
+    // undo reaches past a save that replaces the source. Once per document.
+    fmt::Result<fmt::Unit> retainUndoSource();
+    void setDestination(std::string path, int32_t kind);
+    int32_t currentDestinationKind() const;
 
     // --- Hit sort (message thread) ---
     // Rebuilds the session-hits histogram from levels on the 0..1 scale.
