@@ -35,7 +35,8 @@ void pruneDefs(EditDocument& doc, bool ofLayers, std::vector<ZemCmdPtr>& parts) 
     // serves the whole walk.
     const std::vector<uint8_t> used = usedDefs(doc, ofLayers);
     for (size_t i = defs.size(); i-- > 0;) {
-        if (used[i] != 0) continue;
+        // The last definition stays even when empty: a document always has one.
+        if (used[i] != 0 || defs.size() <= 1) continue;
         auto cmd = std::make_unique<DeleteDefCmd>();
         cmd->isLayer = ofLayers ? 1 : 0;
         cmd->index = static_cast<uint32_t>(i);
@@ -63,7 +64,8 @@ bool PruneEmptyGroupsCmd::apply(EditDocument& doc) {
     // From the last band down, so the indices still to be visited stay valid.
     for (size_t w = doc.bands.size(); w-- > 0;) {
         const EditBand& band = doc.bands[w];
-        if (bandLive(band) != 0) continue;
+        // The last band stays even when empty: a document always has one.
+        if (bandLive(band) != 0 || doc.bands.size() <= 1) continue;
         auto cmd = makeDeleteBandCmd();
         cmd->index = static_cast<int32_t>(w);
         cmd->bandId = band.id;
@@ -97,14 +99,21 @@ uint64_t PruneEmptyGroupsCmd::cost() const {
 }
 
 bool EditDocument::findEmptyGroups() const {
-    for (const EditBand& band : bands) {
-        if (bandLive(band) == 0) return true;
+    // What pruning would remove: never the last band, layer or articulation.
+    if (bands.size() > 1) {
+        for (const EditBand& band : bands) {
+            if (bandLive(band) == 0) return true;
+        }
     }
-    for (uint8_t used : usedDefs(*this, true)) {
-        if (used == 0) return true;
+    if (layers.size() > 1) {
+        for (uint8_t used : usedDefs(*this, true)) {
+            if (used == 0) return true;
+        }
     }
-    for (uint8_t used : usedDefs(*this, false)) {
-        if (used == 0) return true;
+    if (articulations.size() > 1) {
+        for (uint8_t used : usedDefs(*this, false)) {
+            if (used == 0) return true;
+        }
     }
     return false;
 }

@@ -261,3 +261,33 @@ TEST(OwnSave, SavedMessage) {
 
 } // namespace
 } // namespace vt6::ui::zemedit::logic
+
+namespace vt6::ui::zemedit::logic {
+namespace {
+
+// Pruning never leaves a document without a band, a layer or an articulation.
+TEST(PruneEmptyGroups, KeepsTheLastOfEach) {
+    struct Case {
+        const char* what;
+        bool keepOneSample;
+    };
+    const std::vector<Case> cases = {{"no live sample", false}, {"one live sample", true}};
+    for (const auto& c : cases) {
+        ZemEditViewModel vm;
+        vm.newDocument();
+        ASSERT_TRUE(vm.document.addLayer("Second")) << c.what;
+        const uint64_t uid = addHit(vm);
+        ASSERT_NE(uid, 0u) << c.what;
+        if (!c.keepOneSample) {
+            ASSERT_TRUE(test::removeSample(vm.document, uid)) << c.what;
+        }
+        vm.document.pruneEmptyGroups();
+        EXPECT_EQ(vm.document.bands.size(), 1u) << c.what;
+        EXPECT_EQ(vm.document.layers.size(), 1u) << c.what;
+        EXPECT_EQ(vm.document.articulations.size(), 1u) << c.what;
+        EXPECT_FALSE(vm.document.findEmptyGroups()) << c.what;
+    }
+}
+
+} // namespace
+} // namespace vt6::ui::zemedit::logic
