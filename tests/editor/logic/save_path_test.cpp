@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "audio/legacy/legacy_builder.hpp"
+#include "audio/legacy/legacy_import.hpp"
 #include "editor/logic/audio_fixture.hpp"
 #include "editor/logic/save_writers.hpp"
 #include "format/reader.hpp"
@@ -286,6 +288,61 @@ TEST(PruneEmptyGroups, KeepsTheLastOfEach) {
         EXPECT_EQ(vm.document.layers.size(), 1u) << c.what;
         EXPECT_EQ(vm.document.articulations.size(), 1u) << c.what;
         EXPECT_FALSE(vm.document.findEmptyGroups()) << c.what;
+    }
+}
+
+} // namespace
+} // namespace vt6::ui::zemedit::logic
+
+namespace vt6::ui::zemedit::logic {
+namespace {
+
+// A converted legacy file is never replaced by the current-format file its
+// save writes, with or without the undo copy.
+TEST(OwnSaveConverted, LegacyFileStaysAndSaveAsWaitsForTheFirstSave) {
+    struct Case {
+        const char* what;
+        bool removeOne;
+    };
+    const std::vector<Case> cases = {{"plain save", false}, {"after removing a sample", true}};
+    for (const auto& c : cases) {
+        vt6::test::TempDir dir;
+        TempFolderScope tmp(dir.path(""));
+        const fmt::Bytes legacyBytes = zem::testing::buildLegacyFile(zem::testing::sampleLegacyFile(6));
+        const std::string legacy = dir.write("Kit.zem", legacyBytes);
+        auto imported = zem::importLegacyFile(legacy, zem::LegacyImportOptions{});
+        ASSERT_TRUE(imported.ok()) << imported.message();
+        ZemEditViewModel vm;
+        ASSERT_TRUE(vm.openLegacy(std::make_shared<const fmt::Zem6Model>(imported->model), std::string(legacy)));
+        const uint64_t live = vm.document.liveSampleCount;
+        ASSERT_GT(live, 1u);
+        if (c.removeOne) {
+            ASSERT_TRUE(test::removeSample(vm.document, vm.document.samples.front().uid)) << c.what;
+        }
+        const auto early = vm.saveAs(dir.path("Other.zem"));
+        ASSERT_FALSE(early.ok()) << c.what;
+        EXPECT_EQ(early.message(), "a converted zem saves through SAVE") << c.what;
+
+        const auto outcome = vm.save("/unused", "");
+        ASSERT_TRUE(outcome.ok()) << c.what << ": " << outcome.message();
+        EXPECT_EQ(outcome->path, dir.path("Kit 2.zem")) << c.what;
+        EXPECT_EQ(bytesOf(legacy), legacyBytes) << c.what;
+        expectLoads(outcome->path, c.removeOne ? live - 1 : live, c.what);
+        // Bound to the written file, save as works; kept on the undo copy
+        // (removed samples or empty groups), it still waits for SAVE.
+        const auto later = vm.saveAs(dir.path("Mine.zem"));
+        if (vm.undoSourcePath.empty()) {
+            ASSERT_NE(vm.fileSource, nullptr) << c.what;
+            ASSERT_TRUE(later.ok()) << c.what << ": " << later.message();
+            expectLoads(dir.path("Mine.zem"), live, c.what);
+        } else {
+            EXPECT_EQ(vm.destinationPath, outcome->path) << c.what;
+            EXPECT_EQ(later.message(), "a converted zem saves through SAVE") << c.what;
+            const auto again = vm.save("/unused", "");
+            ASSERT_TRUE(again.ok()) << c.what << ": " << again.message();
+            EXPECT_EQ(again->path, outcome->path) << c.what;
+        }
+        EXPECT_EQ(bytesOf(legacy), legacyBytes) << c.what;
     }
 }
 
