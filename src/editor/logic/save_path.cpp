@@ -162,14 +162,25 @@ Result<Unit> ZemEditViewModel::retainUndoSource() {
 
 namespace {
 
+bool reopenFails = false;
+
 // Binds the view model to the file just written when it opens; only then are
 // the audio revisions counted as on disk, and only the audio that went into
 // the file is let go (an undone added sample keeps its audio for redo).
 bool rebindTo(ZemEditViewModel& vm, const std::string& path, const std::unordered_set<uint64_t>& written) {
     const platform::FileInfo info = platform::queryFileInfo(path);
     EditStatus ignored;
-    Result<std::unique_ptr<FileDataSource>> opened = FileDataSource::open(path, ignored, fmt::ReadPolicy{});
-    if (!opened.ok()) return false;
+    Result<std::unique_ptr<FileDataSource>> opened =
+        reopenFails ? Result<std::unique_ptr<FileDataSource>>(ErrorCode::ReadIo, "reopen refused")
+                    : FileDataSource::open(path, ignored, fmt::ReadPolicy{});
+    if (!opened.ok()) {
+        // The audio stays in memory and counts as unsaved, so the next save
+        // gathers it anew. When the source itself was replaced, its stored
+        // samples keep their rows (added ones only follow them), so the
+        // replaced file serves them.
+        if (vm.fileSource && normalizePath(vm.fileSource->path()) == normalizePath(path)) vm.sourceFileInfo = info;
+        return false;
+    }
     vm.document.acceptAudioRevisions();
     vm.fileSource = std::move(opened).value();
     vm.sourceFileInfo = info;
@@ -180,6 +191,8 @@ bool rebindTo(ZemEditViewModel& vm, const std::string& path, const std::unordere
 }
 
 } // namespace
+
+void setReopenFailsForTesting(bool fails) noexcept { reopenFails = fails; }
 
 Result<SaveOutcome> ZemEditViewModel::writeNew(const std::string& directory, const std::string& name) {
     std::vector<std::string> unmatched;

@@ -65,5 +65,7 @@ fmt::Result<fmt::Unit> writeAndReplace(const std::string& path, const fmt::Zem6M
 enum class SaveStep { Written, Analysed, Verified };
 using SaveStepHook = fmt::Result<fmt::Unit> (*)(SaveStep step, const std::string& temporaryPath);
 void setSaveStepHookForTesting(SaveStepHook hook) noexcept;
+// Test seam: when set, opening the written file after a save fails.
+void setReopenFailsForTesting(bool fails) noexcept;
 
 } // namespace vt6::ui::zemedit::logic

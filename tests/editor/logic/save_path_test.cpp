@@ -348,3 +348,35 @@ TEST(OwnSaveConverted, LegacyFileStaysAndSaveAsWaitsForTheFirstSave) {
 
 } // namespace
 } // namespace vt6::ui::zemedit::logic
+
+namespace vt6::ui::zemedit::logic {
+namespace {
+
+// A save whose written file does not reopen still succeeds; its audio stays
+// unsaved in memory so the next save writes it again, and every sample reads.
+TEST(OwnSave, FailedReopenKeepsAudioUnsaved) {
+    OpenedFile f({SampleSpec{.seed = 1}, SampleSpec{.seed = 2}});
+    const std::vector<float> edited = test::hitSignal(1, 300, 0.4f);
+    ASSERT_TRUE(f.vm->replaceSampleAudio(f.uid(0), edited, 1, 44100, 0, 0));
+    const uint64_t added = addHit(*f.vm);
+    setReopenFailsForTesting(true);
+    const auto outcome = f.vm->save("/unused", "");
+    setReopenFailsForTesting(false);
+    ASSERT_TRUE(outcome.ok()) << outcome.message();
+    EXPECT_TRUE(f.vm->document.hasPendingAudio());
+    for (uint64_t uid : {f.uid(0), f.uid(1), added}) {
+        const auto audio = f.vm->sampleAudio(uid);
+        EXPECT_TRUE(audio.ok()) << uid << ": " << audio.message();
+    }
+    const auto again = f.vm->save("/unused", "");
+    ASSERT_TRUE(again.ok()) << again.message();
+    EXPECT_FALSE(f.vm->document.hasPendingAudio());
+    EXPECT_EQ(f.vm->fileSource->path(), f.path);
+    expectLoads(f.path, 3, "after the second save");
+    const auto audio = f.vm->sampleAudio(f.uid(0));
+    ASSERT_TRUE(audio.ok()) << audio.message();
+    EXPECT_EQ(audio->samples, edited);
+}
+
+} // namespace
+} // namespace vt6::ui::zemedit::logic
