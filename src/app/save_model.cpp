@@ -1,0 +1,268 @@
+#include "app/save_model.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <map>
+#include <new>
+#include <set>
+
+#include "audio/pcma_head.hpp"
+#include "editor/logic/compose.hpp"
+#include "editor/logic/room_linking.hpp"
+#include "format/checksum.hpp"
+#include "format/framing.hpp"
+#include "format/sample_ext.hpp"
+
+namespace vt6::maker {
+
+namespace logic = ui::zemedit::logic;
+
+namespace {
+
+constexpr uint64_t kSortLockExtKey = 1003;
+
+struct RoomLinks {
+    std::array<uint64_t, 3> rooms{};  // Room A, B, C uids; 0 where none
+};
+
+int8_t peakByte(float value) {
+    const double limited = std::clamp(static_cast<double>(value), -1.0, 1.0);
+    return static_cast<int8_t>(std::nearbyint(limited * 127.0));  // default rounding: ties to even
+}
+
+std::string handPlacedNote(const fmt::SmplEntry& row) {
+    return "Manually placed room sample " + fmt::nameOrRoomSample(row.name) +
+           " must share its direct sample's dynamic group before saving.";
+}
+
+// Steps 8 to 13.1 of the plan: links kept from direct samples, then from
+// room samples, then the rest matched by name; every link written back.
+void relinkRooms(fmt::Zem6Model& model, const logic::EditDocument& document, std::vector<std::string>& notes) {
+    const logic::LayerSlotMap layers = logic::buildLayerSlotMap(model);
+    const logic::RoomLinkIndex index = logic::buildDirectSampleIndex(model, layers);
+    std::map<uint64_t, RoomLinks> links;                  // direct uid -> its rooms
+    std::map<uint64_t, std::vector<uint64_t>> directsOf;  // room uid -> its directs
+    auto link = [&](uint64_t direct, int slot, uint64_t room) {
+        links[direct].rooms[static_cast<size_t>(slot - 1)] = room;
+        auto& list = directsOf[room];
+        if (std::find(list.begin(), list.end(), direct) == list.end()) list.push_back(direct);
+    };
+
+    for (const fmt::SmplEntry& row : model.samples) {
+        if (logic::layerSlotOf(layers, row) != 0) continue;
+        const auto triple = fmt::readExtUintTriple(row);
+        if (!triple) continue;
+        for (int k = 1; k <= 3; ++k) {
+            const uint64_t room = (*triple)[static_cast<size_t>(k - 1)];
+            if (room != 0 && index.findSample(layers, room, k) != nullptr) link(row.uid, k, room);
+        }
+    }
+    for (const fmt::SmplEntry& row : model.samples) {
+        const int slot = logic::layerSlotOf(layers, row);
+        if (slot < 1 || slot > 3 || !row.room_owner_uid) continue;
+        const uint64_t direct = *row.room_owner_uid;
+        if (index.findSample(layers, direct, 0) == nullptr) continue;
+        const uint64_t taken = links[direct].rooms[static_cast<size_t>(slot - 1)];
+        if (taken == 0 || taken == row.uid) link(direct, slot, row.uid);
+    }
+    for (fmt::SmplEntry& row : model.samples) row.removeExtension(logic::kRoomLinksExtKey);
+
+    auto bandOf = [&](uint64_t uid) -> std::optional<uint64_t> {
+        const auto found = index.byUid.find(uid);
+        return found == index.byUid.end() ? std::nullopt : found->second->band;
+    };
+    auto locked = [&](uint64_t uid) {
+        const logic::EditSample* record = document.sampleByUid(uid);
+        return record != nullptr && record->sortLock != 0;
+    };
+    for (fmt::SmplEntry& row : model.samples) {
+        const int slot = logic::layerSlotOf(layers, row);
+        if (slot < 1 || slot > 3) continue;
+        if (directsOf.find(row.uid) == directsOf.end()) {
+            row.room_owner_uid.reset();
+            const fmt::SmplEntry* direct = logic::findUniqueDirectMatch(index, row);
+            if (direct == nullptr || links[direct->uid].rooms[static_cast<size_t>(slot - 1)] != 0) {
+                notes.push_back("No unique direct match for " + fmt::nameOrRoomSample(row.name));
+                continue;
+            }
+            if (locked(row.uid) && row.band && direct->band && *row.band != *direct->band) {
+                notes.push_back(handPlacedNote(row));
+                continue;
+            }
+            link(direct->uid, slot, row.uid);
+        }
+        const std::vector<uint64_t>& directs = directsOf[row.uid];
+        const std::optional<uint64_t> first = bandOf(directs.front());
+        const bool agree = std::all_of(directs.begin(), directs.end(),
+                                       [&](uint64_t d) { return bandOf(d) == first; });
+        if (agree && row.band != first) {
+            if (locked(row.uid)) {
+                notes.push_back(handPlacedNote(row));
+            } else {
+                row.band = first;
+            }
+        }
+        if (!row.room_owner_uid ||
+            std::find(directs.begin(), directs.end(), *row.room_owner_uid) == directs.end()) {
+            row.room_owner_uid = directs.front();
+        }
+    }
+    for (fmt::SmplEntry& row : model.samples) {
+        const auto found = links.find(row.uid);
+        if (found != links.end() && logic::layerSlotOf(layers, row) == 0) row.setRoomLink(found->second.rooms);
+    }
+}
+
+} // namespace
+
+fmt::Result<SaveModelPlan> composeSaveModel(const logic::EditDocument& document, const fmt::Zem6Model& source,
+                                            const std::string& baseName, int& code) {
+    code = kSaveOk;
+    auto composed = logic::composeModel(document, source, false, nullptr);
+    if (!composed.ok()) {
+        code = kSaveBuildFailed;
+        return composed.error();
+    }
+    SaveModelPlan plan;
+    fmt::Zem6Model& model = plan.exported.model;
+    model = std::move(composed).value();
+    fmt::assignOptionalStringCopy(model.metadata.name, baseName);
+    fmt::setCreatorToolName(model.metadata.creator_tool);
+
+    fmt::eraseSmplEntriesIf(model.samples, [&](uint64_t uid) { return document.sampleByUid(uid) != nullptr; });
+    if (model.samples.empty()) {
+        code = kSaveNoSamples;
+        return fmt::fail(fmt::ErrorCode::ModelInvalid, kNoSamplesText);
+    }
+    model.summary = fmt::Summary{};
+    model.peaks.clear();
+    fmt::dropPreviewAndDescChunks(model.extraChunks);
+
+    // Every payload is rebuilt whole from its audio: no tail, no head split.
+    for (fmt::SmplEntry& row : model.samples) {
+        row.audt_uid.reset();
+        row.head_frames.reset();
+        row.audi_uid = row.uid;
+    }
+
+    // Composition has set each layer record's slot; the document's
+    // definitions are paired with the records by id, never by position, so
+    // a reordered channel keeps its own level.
+    std::map<uint64_t, size_t> defById;
+    for (size_t i = 0; i < document.layers.size(); ++i) defById[document.layers[i].key] = i;
+    for (fmt::LayerDef& layer : model.metadata.layers) {
+        if (!layer.slot || *layer.slot > 3) {
+            code = kSaveCustomChannel;
+            return fmt::fail(fmt::ErrorCode::ModelInvalid, kCustomChannelText);
+        }
+        const auto found = defById.find(layer.id);
+        if (!layer.level && found != defById.end()) {
+            layer.level = document.layerDefaultLevel(static_cast<int32_t>(found->second), true);
+        }
+    }
+
+    relinkRooms(model, document, plan.exported.warnings);
+
+    plan.levels.reserve(model.samples.size());
+    plan.sortLocks.reserve(model.samples.size());
+    for (const fmt::SmplEntry& row : model.samples) {
+        const logic::EditSample* record = document.sampleByUid(row.uid);
+        plan.levels.push_back(record != nullptr ? record->hitLevel : fmt::HitLevel::unmeasured());
+        plan.sortLocks.push_back(record != nullptr ? record->sortLock : 0);
+    }
+    return plan;
+}
+
+fmt::Result<fmt::StagedPayload> buildSamplePayload(fmt::SmplEntry& row, const fmt::SampleAudio& audio,
+                                                   const fmt::HitLevel& level, bool sortLock, uint16_t peakPoints,
+                                                   fmt::Bytes& peaks) {
+    const size_t n = audio.samples.size();
+    const size_t channels = audio.channels > 0 ? static_cast<size_t>(audio.channels) : 1;
+    const uint64_t frames = n / channels;
+    double peak = 0.0;
+    double sumSquares = 0.0;
+    for (const float v : audio.samples) {
+        peak = std::max(peak, std::fabs(static_cast<double>(v)));
+        sumSquares += static_cast<double>(v) * static_cast<double>(v);
+    }
+    const fmt::ByteView floatBytes(reinterpret_cast<const uint8_t*>(audio.samples.data()), n * sizeof(float));
+
+    row.sample_rate = static_cast<uint64_t>(std::max(audio.sampleRate, 0));
+    row.channels = static_cast<uint64_t>(std::max(audio.channels, 0));
+    row.frames = frames;
+    row.bits = 32;
+    row.codec = fmt::kCodecRawPcm;
+    row.peak = peak;
+    row.rms = n == 0 ? 0.0 : std::sqrt(sumSquares / static_cast<double>(n));
+    row.plain_hash = fmt::blake2b128(floatBytes);
+    fmt::writeHitLevelExt(row, level);
+    row.removeExtension(kSortLockExtKey);
+    if (sortLock) row.setFlagExt(true);
+    fmt::sortExtensions(row.extensions);
+
+    fmt::PcmaHead head;
+    head.codec = fmt::kCodecRawPcm;
+    head.bits = 32;
+    head.sample_rate = static_cast<uint32_t>(row.sample_rate.value());
+    head.channels = static_cast<uint16_t>(std::min<uint64_t>(row.channels.value(), UINT16_MAX));
+    head.role = fmt::PayloadRole::whole;
+    head.flags = fmt::kPcmaFlagWritten;
+    head.first_frame = 0;
+    head.frames = frames;
+    head.plain_bytes = n * sizeof(float);
+    head.plain_hash = *row.plain_hash;
+    head.max_blocksize = 0;
+    auto bytes = fmt::buildPayload(head, floatBytes);
+    if (!bytes.ok()) return bytes.error();
+
+    for (uint32_t i = 0; i < peakPoints; ++i) {
+        const uint64_t from = frames * i / peakPoints;
+        const uint64_t to = std::min(frames, std::max(from + 1, frames * (i + 1) / peakPoints));
+        float lo = 0.0f;
+        float hi = 0.0f;
+        for (uint64_t f = from; f < to; ++f) {
+            for (size_t c = 0; c < channels; ++c) {
+                const float v = audio.samples[static_cast<size_t>(f) * channels + c];
+                lo = std::min(lo, v);
+                hi = std::max(hi, v);
+            }
+        }
+        peaks.push_back(static_cast<uint8_t>(peakByte(lo)));
+        peaks.push_back(static_cast<uint8_t>(peakByte(hi)));
+    }
+    return fmt::StagedPayload{row.uid, fmt::kTagAUDI, std::move(bytes).value()};
+}
+
+fmt::Result<fmt::Export> buildSaveModel(const logic::EditDocument& document, const fmt::Zem6Model& source,
+                                        const std::string& baseName, const SaveAudioLoader& loadAudio, int& code) {
+    try {
+        auto planned = composeSaveModel(document, source, baseName, code);
+        if (!planned.ok()) return planned.error();
+        SaveModelPlan plan = std::move(planned).value();
+        fmt::Zem6Model& model = plan.exported.model;
+        for (size_t i = 0; i < model.samples.size(); ++i) {
+            fmt::SmplEntry& row = model.samples[i];
+            // One sample's floats at a time: they are freed before the next is read.
+            auto audio = loadAudio(row.uid);
+            if (!audio.ok()) {
+                code = kSaveAudioUnreadable;
+                return audio.error();
+            }
+            auto payload = buildSamplePayload(row, audio.value(), plan.levels[i], plan.sortLocks[i] != 0,
+                                              model.points_per_sample, model.peaks);
+            if (!payload.ok()) {
+                code = kSaveBuildFailed;
+                return payload.error();
+            }
+            plan.exported.payloads.push_back(std::move(payload).value());
+        }
+        return std::move(plan.exported);
+    } catch (const std::bad_alloc&) {
+        code = kSaveBuildFailed;
+        return fmt::fail(fmt::ErrorCode::WriteIo, "not enough memory to build the save");
+    }
+}
+
+} // namespace vt6::maker

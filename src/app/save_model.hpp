@@ -1,0 +1,67 @@
+#pragma once
+// Turns the editor's document into what a save writes: the composed model
+// fitted to the plug-in's layout (Direct and Room A to C only, room samples
+// linked to their direct samples) and one raw 32-bit float payload per
+// sample with fresh measures. Plain C++: no framework types, so the worker
+// can build payloads and the tests can drive it without a window.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "audio/sample_load.hpp"
+#include "editor/logic/edit_document.hpp"
+#include "format/export.hpp"
+#include "format/hit_level.hpp"
+#include "format/result.hpp"
+
+namespace vt6::maker {
+
+// Why a save model could not be built; 0 when it could.
+enum SaveRefusal : int {
+    kSaveOk = 0,
+    kSaveNoSamples = 2,
+    kSaveCustomChannel = 3,
+    kSaveAudioUnreadable = 4,
+    kSaveBuildFailed = 5,
+};
+
+inline constexpr const char* kNoSamplesText = "Import samples before saving the zem.";
+inline constexpr const char* kCustomChannelText =
+    "ZEM Rivir supports Direct and Room A, B and C. This file contains a custom channel.";
+
+// The model part of a save: everything but the audio. Rows keep their order;
+// levels and locks are the document's, one per row, for the payload step.
+struct SaveModelPlan {
+    fmt::Export exported;             // model without payloads, plus the notes
+    std::vector<fmt::HitLevel> levels;     // per sample row
+    std::vector<uint8_t> sortLocks;   // per sample row
+};
+
+// Steps that need no audio: composition, orphan rows dropped, summary and
+// peaks cleared, previews dropped, channel slots checked and set (paired by
+// layer id, so a reordered channel keeps its slot), room links rebuilt. On a
+// refusal `code` is set and an error returned.
+fmt::Result<SaveModelPlan> composeSaveModel(const ui::zemedit::logic::EditDocument& document,
+                                            const fmt::Zem6Model& source, const std::string& baseName, int& code);
+
+// Fills one sample row from its complete audio (measures, 32-bit raw float
+// fields, plain hash, hit level, sort lock), appends its waveform peaks to
+// `peaks` and returns its AUDI payload. Fails only when the payload head is
+// refused.
+fmt::Result<fmt::StagedPayload> buildSamplePayload(fmt::SmplEntry& row, const fmt::SampleAudio& audio,
+                                                   const fmt::HitLevel& level, bool sortLock, uint16_t peakPoints,
+                                                   fmt::Bytes& peaks);
+
+// Reads one sample's complete audio; called once per row, in row order, and
+// the audio is dropped before the next row is read.
+using SaveAudioLoader = std::function<fmt::Result<fmt::SampleAudio>(uint64_t uid)>;
+
+// The whole export: the plan, then one payload at a time. An allocation
+// failure while building gives code 5 with the document untouched.
+fmt::Result<fmt::Export> buildSaveModel(const ui::zemedit::logic::EditDocument& document,
+                                        const fmt::Zem6Model& source, const std::string& baseName,
+                                        const SaveAudioLoader& loadAudio, int& code);
+
+} // namespace vt6::maker
