@@ -10,6 +10,7 @@
 
 #include "audio/pcma_head.hpp"
 #include "editor/logic/compose.hpp"
+#include "editor/logic/group_definitions.hpp"
 #include "editor/logic/room_linking.hpp"
 #include "format/checksum.hpp"
 #include "format/framing.hpp"
@@ -263,6 +264,20 @@ fmt::Result<fmt::Export> buildSaveModel(const logic::EditDocument& document, con
         code = kSaveBuildFailed;
         return fmt::fail(fmt::ErrorCode::WriteIo, "not enough memory to build the save");
     }
+}
+
+fmt::Result<fmt::Export> buildExport(const logic::EditDocument& document, const fmt::Zem6Model& source,
+                                     const std::string& baseName, const SaveAudioLoader& loadAudio, int& code) {
+    auto built = buildSaveModel(document, source, baseName, loadAudio, code);
+    if (!built.ok()) return built;
+    fmt::Export exported = std::move(built).value();
+    auto indexed = logic::indexGroupDefinitions(exported.model);
+    if (!indexed.ok()) {
+        code = kSaveBuildFailed;
+        return indexed.error();
+    }
+    exported.model = std::move(indexed.value().model);
+    return exported;
 }
 
 } // namespace vt6::maker

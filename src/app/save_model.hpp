@@ -64,4 +64,10 @@ fmt::Result<fmt::Export> buildSaveModel(const ui::zemedit::logic::EditDocument& 
                                         const fmt::Zem6Model& source, const std::string& baseName,
                                         const SaveAudioLoader& loadAudio, int& code);
 
+// buildSaveModel, then its groups indexed (unused ones dropped, ids
+// renumbered, histograms recounted); code 5 when they do not index.
+fmt::Result<fmt::Export> buildExport(const ui::zemedit::logic::EditDocument& document,
+                                     const fmt::Zem6Model& source, const std::string& baseName,
+                                     const SaveAudioLoader& loadAudio, int& code);
+
 } // namespace vt6::maker
