@@ -8,8 +8,11 @@
 #include "app/new_model.hpp"
 #include "app/new_zem_dialog.hpp"
 #include "app/open_for_edit.hpp"
+#include "app/save_job.hpp"
+#include "app/save_model.hpp"
 #include "editor/logic/path_helpers.hpp"
 #include "editor/ui/user_messages.hpp"
+#include "platform/file_info.hpp"
 #include "widgets/theme.hpp"
 
 namespace vt6::maker {
@@ -206,11 +209,126 @@ void MainComponent::showSettings() {
     settingsWindow_->toFront(true);
 }
 
-void MainComponent::save(bool saveAs, std::function<void()>) {
+void MainComponent::save(bool saveAs, std::function<void()> continuation) {
     if (busy_) return;
     started(saveAs ? ShellAction::saveAs : ShellAction::save);
-    // Nothing to save until an editor is mounted; the save job arrives with it.
     if (overlay_ == nullptr) return;
+    if (overlay_->sampleEditor != nullptr) {
+        showMessage("Sample editor", "Press APPLY and DONE in the sample editor before saving the zem.");
+        return;
+    }
+    if (!saveAs && currentFile_ != juce::File() && !isNoOverwriteFile(currentFile_)) {
+        write(currentFile_, std::move(continuation));
+        return;
+    }
+    juce::File start = currentFile_;
+    if (start == juce::File()) {
+        // On Linux the framework reads XDG_DOCUMENTS_DIR, else ~/Documents.
+        const auto documents = juce::File::getSpecialLocation(juce::File::userDocumentsDirectory);
+        const auto name = juce::File::createLegalFileName(juce::String::fromUTF8(overlay_->document().name.c_str()));
+        start = documents.getChildFile((name.isEmpty() ? juce::String("Untitled") : name) + ".zem");
+    }
+    if (isNoOverwriteFile(start)) start = start.getSiblingFile(start.getFileNameWithoutExtension() + "_ZEM6.zem");
+
+    FileChooserRequest request{"Save zem", start, "*.zem",
+                               juce::FileBrowserComponent::saveMode | juce::FileBrowserComponent::canSelectFiles |
+                                   juce::FileBrowserComponent::warnAboutOverwriting};
+    fileChooser_ = makeZemFileChooser(request.title, request.start);
+    juce::Component::SafePointer<MainComponent> safe(this);
+    launchFileChooser(fileChooser_, request, [safe, continuation](const juce::File& chosen) {
+        auto* self = safe.getComponent();
+        if (self == nullptr || chosen == juce::File()) return;
+        const juce::File target = chosen.withFileExtension("zem");
+        if (target == chosen || !target.exists()) {
+            self->write(target, continuation);
+            return;
+        }
+        // The chooser warned about the name the user typed, not about the
+        // one the extension turned it into: ask before replacing that.
+        const auto options = juce::MessageBoxOptions()
+                                 .withIconType(juce::MessageBoxIconType::QuestionIcon)
+                                 .withTitle("Replace zem")
+                                 .withMessage(target.getFileName() + " already exists. Replace it?")
+                                 .withButton("Replace")
+                                 .withButton("Cancel")
+                                 .withAssociatedComponent(self);
+        showMessageBoxAsync(options, [safe, target, continuation](int button) {
+            auto* owner = safe.getComponent();
+            if (owner != nullptr && button == 1) owner->write(target, continuation);
+        });
+    });
+}
+
+bool MainComponent::isNoOverwriteFile(const juce::File& file) const {
+    if (noOverwriteFile_ == juce::File()) return false;
+    if (file == noOverwriteFile_) return true;
+    // A link to the protected file, or another path to it, is that file too.
+    return platform::isSameFile(file.getFullPathName().toStdString(), noOverwriteFile_.getFullPathName().toStdString());
+}
+
+void MainComponent::write(const juce::File& target, std::function<void()> continuation) {
+    if (busy_ || overlay_ == nullptr) return;
+    if (isNoOverwriteFile(target)) {
+        showMessage("Save a copy", "Choose a new filename to preserve the original library.");
+        return;
+    }
+    // The name after the last separator of either kind, without its extension.
+    const std::string path = target.getFullPathName().toStdString();
+    const std::string fileName = ui::zemedit::logic::fileNamePart(path);
+    const size_t dot = fileName.find_last_of('.');
+    const std::string baseName = dot == std::string::npos ? fileName : fileName.substr(0, dot);
+
+    auto& viewModel = overlay_->viewModel;
+    // A new document has no source: composition starts from the default model.
+    const fmt::Zem6Model noSource;
+    const auto* source = viewModel.activeSource();
+    int code = kSaveBuildFailed;
+    auto built = buildExport(viewModel.document, source != nullptr ? source->model() : noSource, baseName,
+                             [&viewModel](uint64_t uid) { return viewModel.sampleAudio(uid); }, code);
+    if (!built.ok()) {
+        showMessage("Cannot save zem", juce::String::fromUTF8(saveErrorText(static_cast<uint32_t>(code)).c_str()));
+        return;
+    }
+    if (!built.value().warnings.empty()) {
+        juce::StringArray lines;
+        for (const auto& note : built.value().warnings) lines.add(juce::String::fromUTF8(note.c_str()));
+        showMessage("Match room samples",
+                    lines.joinIntoString("\n") +
+                        "\n\nGive each room recording the same name as its direct recording, apart from the mic "
+                        "label.");
+        return;
+    }
+
+    auto exported = std::make_shared<const fmt::Export>(std::move(built).value());
+    busy_ = true;
+    setStatus("Saving and verifying zem...");
+    updateButtons();
+    if (worker_.joinable()) worker_.join();
+    juce::Component::SafePointer<MainComponent> safe(this);
+    worker_ = std::thread([safe, exported, target, path, continuation] {
+        const int result = writeExportOver(path, *exported);
+        juce::MessageManager::callAsync([safe, result, target, continuation] {
+            if (auto* self = safe.getComponent()) self->finishSave(result, target, continuation);
+        });
+    });
+}
+
+void MainComponent::finishSave(int code, const juce::File& target, std::function<void()> continuation) {
+    if (worker_.joinable()) worker_.join();
+    busy_ = false;
+    if (code == 0) {
+        currentFile_ = target;
+        if (overlay_ != nullptr) {
+            overlay_->document().pruneEmptyGroups();
+            overlay_->document().markSaved();
+        }
+        const auto name = ui::zemedit::logic::fileNamePart(target.getFullPathName().toStdString());
+        setStatus("Saved " + juce::String::fromUTF8(name.c_str()));
+    } else {
+        showMessage("Cannot save zem", juce::String::fromUTF8(saveErrorText(static_cast<uint32_t>(code)).c_str()));
+    }
+    updateButtons();
+    if (code == 0 && continuation) continuation();
 }
 
 void MainComponent::setUndoManager(juce::UndoManager* manager) {

@@ -57,6 +57,9 @@ public:
     void requestQuit();
     void showSettings();
     void save(bool saveAs, std::function<void()> continuation);
+    // Builds the open document's save and writes it over `target` on the
+    // worker; the continuation runs only after a successful save.
+    void write(const juce::File& target, std::function<void()> continuation);
 
     // The undo manager the header Undo and Redo act on, handed over by the
     // mounted editor; null when none.
@@ -97,6 +100,9 @@ private:
 
     void chooseOpen();
     void finishOpen(OpenResult result);
+    void finishSave(int code, const juce::File& target, std::function<void()> continuation);
+    // The file opened from a converted or signed library: never written.
+    bool isNoOverwriteFile(const juce::File& file) const;
     void resetAction();
     // Deletes a working copy that is no longer needed on a thread of its own.
     void discardWorkingCopy(std::shared_ptr<juce::TemporaryFile> copy);

@@ -79,4 +79,12 @@ bool copyFile(const std::string& source, const std::string& target) {
     return out.commit().ok();
 }
 
+bool isSameFile(const std::string& a, const std::string& b) noexcept {
+    struct stat first {};
+    struct stat second {};
+    if (a.find('\0') != std::string::npos || b.find('\0') != std::string::npos) return false;
+    if (::stat(a.c_str(), &first) != 0 || ::stat(b.c_str(), &second) != 0) return false;
+    return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
 } // namespace vt6::platform

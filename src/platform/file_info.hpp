@@ -26,6 +26,10 @@ struct FileInfo {
 // nothing gives the all-zero record.
 FileInfo queryFileInfo(const std::string& path) noexcept;
 
+// Whether both paths name one existing file (same device and inode, links
+// followed); false when either names nothing.
+bool isSameFile(const std::string& a, const std::string& b) noexcept;
+
 // The current folder, or nothing when it cannot be read into 4096 bytes.
 std::optional<std::string> currentDirectory();
 
