@@ -146,6 +146,10 @@ bool MainComponent::keyPressed(const juce::KeyPress& key) {
 void MainComponent::timerCallback() {
     updateButtons();
     if (busy_ && importing_) setStatus("Importing " + juce::String(filesDone_.load()) + " files...");
+    if (busy_ && saving_ && samplesTotal_ > 0) {
+        setStatus("Saving and verifying zem... " + juce::String(samplesDone_.load()) + " of " +
+                  juce::String(samplesTotal_) + " samples");
+    }
 }
 
 void MainComponent::changeListenerCallback(juce::ChangeBroadcaster*) {
@@ -283,15 +287,14 @@ void MainComponent::write(const juce::File& target, std::function<void()> contin
     const fmt::Zem6Model noSource;
     const auto* source = viewModel.activeSource();
     int code = kSaveBuildFailed;
-    auto built = buildExport(viewModel.document, source != nullptr ? source->model() : noSource, baseName,
-                             [&viewModel](uint64_t uid) { return viewModel.sampleAudio(uid); }, code);
-    if (!built.ok()) {
+    auto planned = composeSaveModel(viewModel.document, source != nullptr ? source->model() : noSource, baseName, code);
+    if (!planned.ok()) {
         showMessage("Cannot save zem", juce::String::fromUTF8(saveErrorText(static_cast<uint32_t>(code)).c_str()));
         return;
     }
-    if (!built.value().warnings.empty()) {
+    if (!planned.value().exported.warnings.empty()) {
         juce::StringArray lines;
-        for (const auto& note : built.value().warnings) lines.add(juce::String::fromUTF8(note.c_str()));
+        for (const auto& note : planned.value().exported.warnings) lines.add(juce::String::fromUTF8(note.c_str()));
         showMessage("Match room samples",
                     lines.joinIntoString("\n") +
                         "\n\nGive each room recording the same name as its direct recording, apart from the mic "
@@ -299,14 +302,24 @@ void MainComponent::write(const juce::File& target, std::function<void()> contin
         return;
     }
 
-    auto exported = std::make_shared<const fmt::Export>(std::move(built).value());
+    // The payloads are built on the worker, one sample at a time, from audio
+    // the loader shares or reads itself: the message thread neither decodes
+    // nor holds every sample's floats.
+    auto plan = std::make_shared<SaveModelPlan>(std::move(planned).value());
+    SaveAudioLoader loader = makeDetachedAudioLoader(viewModel);
+    samplesTotal_ = static_cast<int>(plan->exported.model.samples.size());
+    samplesDone_ = 0;
+    saving_ = true;
     busy_ = true;
     setStatus("Saving and verifying zem...");
     updateButtons();
     if (worker_.joinable()) worker_.join();
     juce::Component::SafePointer<MainComponent> safe(this);
-    worker_ = std::thread([safe, exported, target, path, continuation] {
-        const int result = writeExportOver(path, *exported);
+    worker_ = std::thread([this, safe, plan, loader, target, path, continuation] {
+        int result = kSaveBuildFailed;
+        auto built = buildPayloadsAndIndex(std::move(*plan), loader, result,
+                                           [this](size_t done) { samplesDone_ = static_cast<int>(done); });
+        if (built.ok()) result = writeExportOver(path, built.value());
         juce::MessageManager::callAsync([safe, result, target, continuation] {
             if (auto* self = safe.getComponent()) self->finishSave(result, target, continuation);
         });
@@ -316,6 +329,7 @@ void MainComponent::write(const juce::File& target, std::function<void()> contin
 void MainComponent::finishSave(int code, const juce::File& target, std::function<void()> continuation) {
     if (worker_.joinable()) worker_.join();
     busy_ = false;
+    saving_ = false;
     if (code == 0) {
         currentFile_ = target;
         if (overlay_ != nullptr) {

@@ -152,6 +152,9 @@ private:
     std::atomic<int> filesDone_{0};
     bool busy_ = false;
     bool importing_ = false;
+    bool saving_ = false;
+    int samplesTotal_ = 0;
+    std::atomic<int> samplesDone_{0};
 };
 
 }  // namespace vt6::maker

@@ -6,7 +6,10 @@
 #include <cstring>
 #include <map>
 #include <new>
+#include <limits>
 #include <set>
+
+#include "platform/file_info.hpp"
 
 #include "audio/pcma_head.hpp"
 #include "editor/logic/compose.hpp"
@@ -236,48 +239,121 @@ fmt::Result<fmt::StagedPayload> buildSamplePayload(fmt::SmplEntry& row, const fm
     return fmt::StagedPayload{row.uid, fmt::kTagAUDI, std::move(bytes).value()};
 }
 
+namespace {
+
+fmt::Result<fmt::Export> buildPayloads(SaveModelPlan& plan, const SaveAudioLoader& loadAudio, int& code,
+                                       const std::function<void(size_t)>& progress) {
+    fmt::Zem6Model& model = plan.exported.model;
+    for (size_t i = 0; i < model.samples.size(); ++i) {
+        fmt::SmplEntry& row = model.samples[i];
+        // One sample's floats at a time: they are freed before the next is read.
+        auto audio = loadAudio(row.uid);
+        if (!audio.ok()) {
+            code = kSaveAudioUnreadable;
+            return audio.error();
+        }
+        auto payload = buildSamplePayload(row, audio.value(), plan.levels[i], plan.sortLocks[i] != 0,
+                                          model.points_per_sample, model.peaks);
+        if (!payload.ok()) {
+            code = kSaveBuildFailed;
+            return payload.error();
+        }
+        plan.exported.payloads.push_back(std::move(payload).value());
+        if (progress) progress(i + 1);
+    }
+    return std::move(plan.exported);
+}
+
+fmt::Result<fmt::Export> indexed(fmt::Result<fmt::Export> built, int& code) {
+    if (!built.ok()) return built;
+    fmt::Export exported = std::move(built).value();
+    auto index = logic::indexGroupDefinitions(exported.model);
+    if (!index.ok()) {
+        code = kSaveBuildFailed;
+        return index.error();
+    }
+    exported.model = std::move(index.value().model);
+    return exported;
+}
+
+fmt::Result<fmt::Export> outOfMemory(int& code) {
+    code = kSaveBuildFailed;
+    return fmt::fail(fmt::ErrorCode::WriteIo, "not enough memory to build the save");
+}
+
+} // namespace
+
 fmt::Result<fmt::Export> buildSaveModel(const logic::EditDocument& document, const fmt::Zem6Model& source,
                                         const std::string& baseName, const SaveAudioLoader& loadAudio, int& code) {
     try {
         auto planned = composeSaveModel(document, source, baseName, code);
         if (!planned.ok()) return planned.error();
-        SaveModelPlan plan = std::move(planned).value();
-        fmt::Zem6Model& model = plan.exported.model;
-        for (size_t i = 0; i < model.samples.size(); ++i) {
-            fmt::SmplEntry& row = model.samples[i];
-            // One sample's floats at a time: they are freed before the next is read.
-            auto audio = loadAudio(row.uid);
-            if (!audio.ok()) {
-                code = kSaveAudioUnreadable;
-                return audio.error();
-            }
-            auto payload = buildSamplePayload(row, audio.value(), plan.levels[i], plan.sortLocks[i] != 0,
-                                              model.points_per_sample, model.peaks);
-            if (!payload.ok()) {
-                code = kSaveBuildFailed;
-                return payload.error();
-            }
-            plan.exported.payloads.push_back(std::move(payload).value());
-        }
-        return std::move(plan.exported);
+        return buildPayloads(planned.value(), loadAudio, code, {});
     } catch (const std::bad_alloc&) {
-        code = kSaveBuildFailed;
-        return fmt::fail(fmt::ErrorCode::WriteIo, "not enough memory to build the save");
+        return outOfMemory(code);
     }
+}
+
+fmt::Result<fmt::Export> buildPayloadsAndIndex(SaveModelPlan plan, const SaveAudioLoader& loadAudio, int& code,
+                                               const std::function<void(size_t)>& progress) {
+    try {
+        return indexed(buildPayloads(plan, loadAudio, code, progress), code);
+    } catch (const std::bad_alloc&) {
+        return outOfMemory(code);
+    }
+}
+
+SaveAudioLoader makeDetachedAudioLoader(const logic::ZemEditViewModel& viewModel) {
+    struct Detached {
+        std::map<uint64_t, std::shared_ptr<const logic::ZemEditViewModel::AddedPcm>> inMemory;
+        std::map<uint64_t, int32_t> storedRow;  // uid -> row of the source file, from 1
+        std::string path;
+        platform::FileInfo info;
+    };
+    auto d = std::make_shared<Detached>();
+    for (const logic::EditSample& record : viewModel.document.samples) {
+        if (viewModel.document.sampleByUid(record.uid) != &record) continue;
+        if (auto pcm = viewModel.currentPcm(record)) d->inMemory[record.uid] = std::move(pcm);
+    }
+    if (const logic::ZemEditDataSource* source = viewModel.activeSource(); source != nullptr) {
+        d->path = source->path();
+        const auto& rows = source->model().samples;
+        for (size_t i = rows.size(); i-- > 0;) {
+            if (i < static_cast<size_t>(std::numeric_limits<int32_t>::max())) {
+                d->storedRow[rows[i].uid] = static_cast<int32_t>(i + 1);  // the first row of a uid wins
+            }
+        }
+    }
+    d->info = viewModel.sourceFileInfo;
+    return [d](uint64_t uid) -> fmt::Result<fmt::SampleAudio> {
+        if (const auto found = d->inMemory.find(uid); found != d->inMemory.end()) {
+            fmt::SampleAudio copy;
+            copy.samples = found->second->samples;
+            copy.channels = found->second->channels;
+            copy.sampleRate = found->second->sampleRate;
+            return copy;
+        }
+        const auto row = d->storedRow.find(uid);
+        if (d->path.empty() || row == d->storedRow.end()) {
+            return fmt::fail(fmt::ErrorCode::ModelInvalid, "sample uid " + std::to_string(uid) + " has no audio");
+        }
+        auto unchanged = [&] {
+            const platform::FileInfo now = platform::queryFileInfo(d->path);
+            return now.exists && d->info.exists && now.size == d->info.size &&
+                   now.lastWriteTime == d->info.lastWriteTime;
+        };
+        const char* const changedText = "the zem changed on disk since it was opened; reopen it";
+        if (!unchanged()) return fmt::fail(fmt::ErrorCode::ModelInvalid, changedText);
+        auto loaded = fmt::loadSampleForEdit(d->path, fmt::SampleSelector{-1, row->second}, fmt::kEditingBudgetBytes,
+                                             fmt::SampleLoadMode::CompleteSource);
+        if (loaded.ok() && !unchanged()) return fmt::fail(fmt::ErrorCode::ModelInvalid, changedText);
+        return loaded;
+    };
 }
 
 fmt::Result<fmt::Export> buildExport(const logic::EditDocument& document, const fmt::Zem6Model& source,
                                      const std::string& baseName, const SaveAudioLoader& loadAudio, int& code) {
-    auto built = buildSaveModel(document, source, baseName, loadAudio, code);
-    if (!built.ok()) return built;
-    fmt::Export exported = std::move(built).value();
-    auto indexed = logic::indexGroupDefinitions(exported.model);
-    if (!indexed.ok()) {
-        code = kSaveBuildFailed;
-        return indexed.error();
-    }
-    exported.model = std::move(indexed.value().model);
-    return exported;
+    return indexed(buildSaveModel(document, source, baseName, loadAudio, code), code);
 }
 
 } // namespace vt6::maker

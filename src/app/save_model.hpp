@@ -12,6 +12,7 @@
 
 #include "audio/sample_load.hpp"
 #include "editor/logic/edit_document.hpp"
+#include "editor/logic/view_model.hpp"
 #include "format/export.hpp"
 #include "format/hit_level.hpp"
 #include "format/result.hpp"
@@ -57,6 +58,18 @@ fmt::Result<fmt::StagedPayload> buildSamplePayload(fmt::SmplEntry& row, const fm
 // Reads one sample's complete audio; called once per row, in row order, and
 // the audio is dropped before the next row is read.
 using SaveAudioLoader = std::function<fmt::Result<fmt::SampleAudio>(uint64_t uid)>;
+
+// The payload step of a plan: one sample at a time (read, measure, hash,
+// build, free the floats), `progress` told the number done after each; then
+// the groups indexed as buildExport does. Safe on a worker thread when the
+// loader is. Allocation failure gives code 5.
+fmt::Result<fmt::Export> buildPayloadsAndIndex(SaveModelPlan plan, const SaveAudioLoader& loadAudio, int& code,
+                                               const std::function<void(size_t done)>& progress = {});
+
+// A loader that any thread may call once the message thread has made it:
+// added and edited audio is shared now (never copied here), stored audio is
+// read later from the source's file, refused once that file changed.
+SaveAudioLoader makeDetachedAudioLoader(const ui::zemedit::logic::ZemEditViewModel& viewModel);
 
 // The whole export: the plan, then one payload at a time. An allocation
 // failure while building gives code 5 with the document untouched.
