@@ -13,6 +13,7 @@
 #include "audio/legacy/legacy_builder.hpp"
 #include "audio/pcma_head.hpp"
 #include "editor/ui/kit_fixture.hpp"
+#include "editor/ui/user_messages.hpp"
 #include "format/framing.hpp"
 #include "format/reader.hpp"
 #include "support/temp_dir.hpp"
@@ -151,6 +152,49 @@ TEST_F(SaveTest, AnExtensionChangeThatHitsAnotherFileAsksFirst) {
         waitForSave();
         EXPECT_EQ(test::TempDir::contents(other) != before, c.written);
     }
+}
+
+TEST_F(SaveTest, RefusalsShowWhyAndWriteNothing) {
+    const auto kit = test::writeKit(files.path("kit.zem"));
+    struct Case {
+        const char* name;
+        bool newDocument;
+        std::string target;
+        uint32_t code;
+    };
+    const Case cases[] = {
+        {"a new document without samples", true, files.path("new.zem"), 2},
+        {"a folder that does not exist", false, files.path("missing/kit.zem"), 6},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        boxes.clear();
+        open(kit);
+        if (c.newDocument) main->mount(juce::File(), nullptr);
+        const auto before = test::TempDir::contents(kit);
+        boxes.clear();
+        bool continued = false;
+        main->write(juce::File(juce::String::fromUTF8(c.target.c_str())), [&] { continued = true; });
+        waitForSave();
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].title, "Cannot save zem");
+        EXPECT_EQ(boxes[0].message, juce::String::fromUTF8(saveErrorText(c.code).c_str()));
+        EXPECT_FALSE(continued);
+        EXPECT_FALSE(std::filesystem::exists(c.target));
+        EXPECT_EQ(test::TempDir::contents(kit), before);
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(files.root()), {}), 1);
+    }
+}
+
+TEST_F(SaveTest, ANewDocumentIsSavedAsFromTheDocumentsFolder) {
+    main->mount(juce::File(), nullptr);
+    main->overlay()->document().name = "My Kit";
+    main->save(false, {});
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].title, "Save zem");
+    EXPECT_EQ(requests[0].start,
+              juce::File::getSpecialLocation(juce::File::userDocumentsDirectory).getChildFile("My Kit.zem"));
+    EXPECT_TRUE(boxes.empty());
 }
 
 } // namespace
