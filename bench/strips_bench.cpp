@@ -30,11 +30,11 @@ std::string gFile;
 std::string writeFile(const std::string& path) {
     vt6::test::SampleFileBuilder builder;
     for (int i = 0; i < 5000; ++i) {
-        vt6::test::SampleSpec spec;
-        spec.rate = 44100;
-        spec.frames = 400;
-        spec.seed = static_cast<uint32_t>(i + 1);
-        builder.add(spec);
+        vt6::test::SampleRecipe recipe;
+        recipe.rate = 44100;
+        recipe.frames = 400;
+        recipe.seed = static_cast<uint32_t>(i + 1);
+        builder.add(recipe);
     }
     auto m = builder.model();
     m.metadata.name = "Many";

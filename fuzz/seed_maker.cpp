@@ -19,7 +19,7 @@
 
 using namespace vt6;
 using test::SampleFileBuilder;
-using test::SampleSpec;
+using test::SampleRecipe;
 
 namespace {
 

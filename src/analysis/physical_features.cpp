@@ -361,11 +361,11 @@ PhysicalFeatures computePhysicalFeatures(std::span<const float> x, std::span<con
     }
 
     // Spectral shape over the analysis window.
-    const Spectrogram spec =
+    const Spectrogram spectra =
         magnitudeSpectrogram(x, static_cast<int32_t>(std::clamp<int64_t>(w, 0, std::min<int64_t>(static_cast<int64_t>(x.size()), INT32_MAX))));
-    const size_t frames = spec.frames.size();
+    const size_t frames = spectra.frames.size();
     std::vector<SpectralShape> shapes(frames);
-    for (size_t f = 0; f < frames; ++f) shapes[f] = frameSpectralShape(spec.frames[f]);
+    for (size_t f = 0; f < frames; ++f) shapes[f] = frameSpectralShape(spectra.frames[f]);
     const double perFrame = static_cast<double>(std::max<size_t>(frames, 1));
     for (size_t v = 0; v < 8; ++v) {
         double sum = 0.0;
@@ -390,7 +390,7 @@ PhysicalFeatures computePhysicalFeatures(std::span<const float> x, std::span<con
     // Mean power spectrum.
     const size_t binCount = 513;
     std::vector<double> p(binCount, 0.0);
-    for (const std::vector<double>& row : spec.frames) {
+    for (const std::vector<double>& row : spectra.frames) {
         for (size_t k = 0; k < binCount; ++k) p[k] += row[k] * row[k];
     }
     for (double& v : p) v /= perFrame;

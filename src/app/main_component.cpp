@@ -533,10 +533,10 @@ void MainComponent::newDialog() {
 
 void MainComponent::createFromDialog(int result, NewZemDialog& dialog) {
     if (result != 1) return;
-    const auto spec = dialog.content().readSpec();
-    auto model = buildNewModel(spec, {});
+    const auto choices = dialog.content().readChoices();
+    auto model = buildNewModel(choices, {});
     nameArticulations(model, splitArticulationNames(dialog.content().articulationNamesText().toStdString()),
-                      spec.articulations);
+                      choices.articulations);
 
     // A zem without a file: nothing to protect from overwriting, RESET
     // returns to this model, and no earlier import counts as a duplicate.
@@ -547,7 +547,7 @@ void MainComponent::createFromDialog(int result, NewZemDialog& dialog) {
     mount(juce::File(), std::make_shared<const fmt::Zem6Model>(std::move(model)));
     discardWorkingCopy(std::exchange(workingCopy_, nullptr));
     workingCopyConverted_ = false;
-    setStatus(juce::String::fromUTF8(newZemStatus(spec.articulations).c_str()));
+    setStatus(juce::String::fromUTF8(newZemStatus(choices.articulations).c_str()));
 }
 
 void MainComponent::started(ShellAction action) {

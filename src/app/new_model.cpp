@@ -22,13 +22,13 @@ std::string_view trimmed(std::string_view text) {
 
 }  // namespace
 
-fmt::Zem6Model buildNewModel(const NewZemSpec& spec, const std::vector<double>& centres) {
+fmt::Zem6Model buildNewModel(const NewZemChoices& choices, const std::vector<double>& centres) {
     fmt::Zem6Model model;
     auto& meta = model.metadata;
     fmt::setCreatorToolName(meta.creator_tool);
-    meta.name = spec.name;
-    if (!spec.instrumentName.empty()) meta.instrument_name = spec.instrumentName;
-    if (!spec.thirdText.empty()) meta.opaque_text_7 = spec.thirdText;
+    meta.name = choices.name;
+    if (!choices.instrumentName.empty()) meta.instrument_name = choices.instrumentName;
+    if (!choices.thirdText.empty()) meta.opaque_text_7 = choices.thirdText;
 
     fmt::LayerDef direct;
     direct.id = 1;
@@ -36,7 +36,7 @@ fmt::Zem6Model buildNewModel(const NewZemSpec& spec, const std::vector<double>& 
     direct.slot = 0;
     direct.level = 1.0;
     meta.layers.push_back(std::move(direct));
-    for (int i = 0; i < spec.roomChannels; ++i) {
+    for (int i = 0; i < choices.roomChannels; ++i) {
         fmt::LayerDef room;
         room.id = static_cast<uint64_t>(i) + 2;
         room.name = std::string("Room ") + static_cast<char>('A' + i);
@@ -45,14 +45,14 @@ fmt::Zem6Model buildNewModel(const NewZemSpec& spec, const std::vector<double>& 
         meta.layers.push_back(std::move(room));
     }
 
-    for (int i = 0; i < spec.articulations; ++i) {
+    for (int i = 0; i < choices.articulations; ++i) {
         fmt::ArticulationDef articulation;
         articulation.id = static_cast<uint64_t>(i) + 1;
         articulation.name = i == 0 ? std::string("CENTER") : "ART " + std::to_string(i + 1);
         meta.articulations.push_back(std::move(articulation));
     }
 
-    const int n = std::max(0, spec.dynamicGroups);
+    const int n = std::max(0, choices.dynamicGroups);
     std::vector<double> c;
     if (centres.size() == static_cast<size_t>(n)) {
         c = centres;

@@ -10,7 +10,7 @@
 
 namespace vt6::maker {
 
-struct NewZemSpec {
+struct NewZemChoices {
     std::string name = "Untitled";
     // Optional metadata texts (instrument name, key 7); the dialog leaves them
     // empty and only other callers fill them.
@@ -25,7 +25,7 @@ struct NewZemSpec {
 // the articulations "CENTER", "ART 2", ..., and the dynamic groups spread over
 // the level scale. The centres are used when there is exactly one per group,
 // otherwise the groups share the scale evenly.
-fmt::Zem6Model buildNewModel(const NewZemSpec& spec, const std::vector<double>& centres);
+fmt::Zem6Model buildNewModel(const NewZemChoices& choices, const std::vector<double>& centres);
 
 // The names typed as one text: split at every comma, each piece trimmed of
 // white space, empty pieces dropped.

@@ -9,9 +9,9 @@ namespace {
 using ui::ThemeColour;
 using ui::themeColour;
 
-constexpr ui::TypeSpec kDialogButtonFont{12.0f, 700, 0.5f};
-constexpr ui::TypeSpec kStepperFont{20.0f, 400, 0.0f};
-constexpr ui::TypeSpec kFieldFont{16.0f, 400, 0.0f};
+constexpr ui::TypeStyle kDialogButtonFont{12.0f, 700, 0.5f};
+constexpr ui::TypeStyle kStepperFont{20.0f, 400, 0.0f};
+constexpr ui::TypeStyle kFieldFont{16.0f, 400, 0.0f};
 
 // Return runs CREATE and Escape cancels in every field of the dialog.
 void wireKeys(juce::TextEditor& field, std::function<void()> onReturn, std::function<void()> onEscape) {
@@ -183,13 +183,13 @@ void NewZemDialog::Content::cancel() { dialog_.exitModalState(0); }
 
 void NewZemDialog::Content::focusNameField() { name_.grabKeyboardFocus(); }
 
-NewZemSpec NewZemDialog::Content::readSpec() const {
-    NewZemSpec spec;
-    spec.name = name_.getText().trim().toStdString();
-    spec.dynamicGroups = groups_.value();
-    spec.roomChannels = rooms_.value();
-    spec.articulations = articulations_.value();
-    return spec;
+NewZemChoices NewZemDialog::Content::readChoices() const {
+    NewZemChoices choices;
+    choices.name = name_.getText().trim().toStdString();
+    choices.dynamicGroups = groups_.value();
+    choices.roomChannels = rooms_.value();
+    choices.articulations = articulations_.value();
+    return choices;
 }
 
 void NewZemDialog::Content::paint(juce::Graphics& g) {

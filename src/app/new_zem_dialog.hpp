@@ -65,7 +65,7 @@ public:
         void paint(juce::Graphics&) override;
         void resized() override;
 
-        NewZemSpec readSpec() const;
+        NewZemChoices readChoices() const;
         // The articulation-names field's text, as typed.
         juce::String articulationNamesText() const { return articulationNames_.getText(); }
         void focusNameField();

@@ -248,16 +248,16 @@ Result<ModelMetadata> decodeMtad(ByteView payload) {
     CborReader reader(payload);
     ZEM_TRY(reader.enterMap());
     ModelMetadata md;
-    bool haveSpecVersion = false;
+    bool haveFormatVersion = false;
     bool haveNextUid = false;
     bool haveHeadBytes = false;
     for (;;) {
         ZEM_TRY_ASSIGN(const std::optional<uint64_t> key, reader.nextMapKey());
         if (!key) break;
         switch (*key) {
-        case k::kSpecVersion: {
-            ZEM_TRY_ASSIGN(md.spec_version, reader.readUint());
-            haveSpecVersion = true;
+        case k::kFormatVersion: {
+            ZEM_TRY_ASSIGN(md.format_version, reader.readUint());
+            haveFormatVersion = true;
             break;
         }
         case k::kOpaqueUint2: {
@@ -329,7 +329,7 @@ Result<ModelMetadata> decodeMtad(ByteView payload) {
         }
     }
     ZEM_TRY(reader.finish());
-    if (!haveSpecVersion || !haveNextUid || !haveHeadBytes) {
+    if (!haveFormatVersion || !haveNextUid || !haveHeadBytes) {
         return fail(ErrorCode::ModelInvalid,
                     "MTAD missing a required key (1 spec_version, 23 next_uid, 24 head_bytes)");
     }
@@ -339,7 +339,7 @@ Result<ModelMetadata> decodeMtad(ByteView payload) {
 Result<Bytes> encodeMtad(const ModelMetadata& md) {
     namespace k = mtad_key;
     CborMapBuilder builder;
-    builder.addMapPair(k::kSpecVersion, encodeCborUint(md.spec_version));
+    builder.addMapPair(k::kFormatVersion, encodeCborUint(md.format_version));
     if (md.opaque_uint_2) builder.addMapPair(k::kOpaqueUint2, encodeCborUint(*md.opaque_uint_2));
     if (md.creator_tool) builder.addMapPair(k::kCreatorTool, encodeCborText(*md.creator_tool));
     if (md.name) builder.addMapPair(k::kName, encodeCborText(*md.name));

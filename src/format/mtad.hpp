@@ -28,7 +28,7 @@ inline constexpr uint64_t kMtadMaxPayloadBytes = 65536 - kSuperblockBytes - kChu
 
 // MTAD map keys.
 namespace mtad_key {
-inline constexpr uint64_t kSpecVersion = 1;
+inline constexpr uint64_t kFormatVersion = 1;
 inline constexpr uint64_t kOpaqueUint2 = 2;
 inline constexpr uint64_t kCreatorTool = 3;
 inline constexpr uint64_t kName = 4;
@@ -106,7 +106,7 @@ struct SplitInfo {
 
 // The MTAD payload. Texts are the bytes of the CBOR text strings, unchecked.
 struct ModelMetadata {
-    uint64_t spec_version = 1;                   // 1, required
+    uint64_t format_version = 1;                 // 1, required
     std::optional<uint64_t> opaque_uint_2;       // 2
     std::optional<std::string> creator_tool;     // 3
     std::optional<std::string> name;             // 4

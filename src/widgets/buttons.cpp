@@ -48,7 +48,7 @@ V6Button::V6Button(const juce::String& text, int style) : juce::Button(text), st
 V6Button::~V6Button() = default;
 
 juce::Font V6Button::getFont() const {
-    const TypeSpec role = fontRole_ ? *fontRole_ : (style_ == 1 ? kTypeButtonSmall : kTypeButton);
+    const TypeStyle role = fontRole_ ? *fontRole_ : (style_ == 1 ? kTypeButtonSmall : kTypeButton);
     auto font = makeFont(role);
     if (fontScale_ != 1.0f) font.setHeight(std::clamp(font.getHeight() * fontScale_, 0.1f, 10000.0f));
     return font;

@@ -26,7 +26,7 @@ public:
     double horizontalInset() const noexcept { return horizontalInset_; }
     void setFontScale(float scale) { fontScale_ = scale; }
     void setIcon(std::optional<int> icon) { icon_ = icon; }
-    void setFontRole(std::optional<TypeSpec> role) { fontRole_ = role; }
+    void setFontRole(std::optional<TypeStyle> role) { fontRole_ = role; }
     void setTone(int tone) { tone_ = tone; }
     void setEllipsisSuffix(bool on) { ellipsisSuffix_ = on; }
     void setTruncateText(bool on) { truncateText_ = on; }
@@ -46,7 +46,7 @@ private:
     double horizontalInset_ = 14.0;
     float fontScale_ = 1.0f;
     std::optional<int> icon_;
-    std::optional<TypeSpec> fontRole_;
+    std::optional<TypeStyle> fontRole_;
     int style_;
     int tone_ = 0;
     bool active_ = false;
@@ -66,7 +66,7 @@ public:
     bool isActive() const noexcept { return active_; }
     void setScale(float scale) { scale_ = scale; }
     void setLabel(const juce::String& label) { label_ = label; }
-    void setLabelFont(TypeSpec font) { labelFont_ = font; }
+    void setLabelFont(TypeStyle font) { labelFont_ = font; }
     void setGlyphCharacter(char c) { glyphCharacter_ = c; }
     int iconId() const noexcept { return iconId_; }
 
@@ -84,7 +84,7 @@ protected:
 private:
     float scale_ = 1.0f;
     juce::String label_;
-    TypeSpec labelFont_ = kTypeButton;
+    TypeStyle labelFont_ = kTypeButton;
     int variant_ = 0;
     int iconId_;
     char glyphCharacter_ = 0;

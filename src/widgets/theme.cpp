@@ -77,7 +77,7 @@ void Theme::removeListener(Listener* listener) {
     listeners_.erase(std::remove(listeners_.begin(), listeners_.end(), listener), listeners_.end());
 }
 
-juce::Font makeFont(const TypeSpec& desc) {
+juce::Font makeFont(const TypeStyle& desc) {
     // The height-only constructor names the default sans-serif typeface.
     juce::Font font(desc.size, juce::Font::plain);
     // 800 draws like 700: there is no heavier face.

@@ -54,28 +54,28 @@ inline constexpr int kPaletteSize = 37;
 
 // A font role: height in pixels, weight (400 plain, 700 and up bold) and
 // extra letter spacing in pixels.
-struct TypeSpec {
+struct TypeStyle {
     float size;
     int weight;
     float tracking;
 };
 
-inline constexpr TypeSpec kTypeBody{13.0f, 400, 0.0f};
-inline constexpr TypeSpec kTypeCaps{12.0f, 700, 1.9f};
-inline constexpr TypeSpec kTypeTitle{17.0f, 700, 0.0f};
-inline constexpr TypeSpec kTypeEyebrow{11.0f, 800, 2.0f};
-inline constexpr TypeSpec kTypeButton{13.0f, 700, 1.5f};
-inline constexpr TypeSpec kTypeHeading{16.0f, 700, 1.0f};
-inline constexpr TypeSpec kTypeButtonSmall{12.0f, 700, 1.0f};
-inline constexpr TypeSpec kTypeMenu{15.0f, 400, 0.0f};
-inline constexpr TypeSpec kTypeLabelBold{13.0f, 700, 0.0f};
-inline constexpr TypeSpec kTypeValue{14.0f, 400, 0.0f};
-inline constexpr TypeSpec kTypeChip{10.5f, 800, 1.0f};
-inline constexpr TypeSpec kTypeMicro{10.5f, 800, 1.5f};
-inline constexpr TypeSpec kTypeText{13.5f, 400, 0.0f};
+inline constexpr TypeStyle kTypeBody{13.0f, 400, 0.0f};
+inline constexpr TypeStyle kTypeCaps{12.0f, 700, 1.9f};
+inline constexpr TypeStyle kTypeTitle{17.0f, 700, 0.0f};
+inline constexpr TypeStyle kTypeEyebrow{11.0f, 800, 2.0f};
+inline constexpr TypeStyle kTypeButton{13.0f, 700, 1.5f};
+inline constexpr TypeStyle kTypeHeading{16.0f, 700, 1.0f};
+inline constexpr TypeStyle kTypeButtonSmall{12.0f, 700, 1.0f};
+inline constexpr TypeStyle kTypeMenu{15.0f, 400, 0.0f};
+inline constexpr TypeStyle kTypeLabelBold{13.0f, 700, 0.0f};
+inline constexpr TypeStyle kTypeValue{14.0f, 400, 0.0f};
+inline constexpr TypeStyle kTypeChip{10.5f, 800, 1.0f};
+inline constexpr TypeStyle kTypeMicro{10.5f, 800, 1.5f};
+inline constexpr TypeStyle kTypeText{13.5f, 400, 0.0f};
 
 // The font of a role, in the framework's default sans-serif typeface.
-juce::Font makeFont(const TypeSpec& desc);
+juce::Font makeFont(const TypeStyle& desc);
 
 // The three palettes as ARGB words, indexed by ThemeColour.
 extern const uint32_t kDarkPalette[kPaletteSize];

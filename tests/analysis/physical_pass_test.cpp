@@ -391,14 +391,14 @@ struct FileFixture {
 
     // A 32-bit float mono sample with this audio.
     SmplEntry& add(const std::vector<float>& audio, uint32_t rate, std::optional<uint64_t> articulation) {
-        test::SampleSpec spec;
-        spec.bits = 32;
-        spec.rate = rate;
-        spec.frames = audio.size();
-        test::SampleBuild& s = builder.add(spec);
+        test::SampleRecipe recipe;
+        recipe.bits = 32;
+        recipe.rate = rate;
+        recipe.frames = audio.size();
+        test::SampleBuild& s = builder.add(recipe);
         s.pcm.resize(audio.size() * 4);
         std::memcpy(s.pcm.data(), audio.data(), s.pcm.size());
-        s.audi = test::makePart(spec, PayloadRole::whole, 0, s.pcm);
+        s.audi = test::makePart(recipe, PayloadRole::whole, 0, s.pcm);
         s.row.articulation = articulation;
         return s.row;
     }

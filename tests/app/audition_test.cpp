@@ -144,7 +144,7 @@ TEST_F(AuditionTest, StoredSamplesGoThroughTheLoader) {
 TEST_F(AuditionTest, PlaysAStoredSampleOfAWrittenFile) {
     test::TempDir dir;
     test::SampleFileBuilder builder;
-    test::SampleSpec desc;
+    test::SampleRecipe desc;
     desc.rate = 44100;
     desc.frames = 400;
     const test::SampleBuild& sample = builder.add(desc);

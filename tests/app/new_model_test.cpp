@@ -11,18 +11,18 @@
 namespace vt6::maker {
 namespace {
 
-NewZemSpec specOf(int groups, int rooms, int articulations) {
-    NewZemSpec spec;
-    spec.dynamicGroups = groups;
-    spec.roomChannels = rooms;
-    spec.articulations = articulations;
-    return spec;
+NewZemChoices choicesOf(int groups, int rooms, int articulations) {
+    NewZemChoices choices;
+    choices.dynamicGroups = groups;
+    choices.roomChannels = rooms;
+    choices.articulations = articulations;
+    return choices;
 }
 
 TEST(NewModel, Metadata) {
-    NewZemSpec spec;
-    spec.name = "Snare Ünï";
-    const auto model = buildNewModel(spec, {});
+    NewZemChoices choices;
+    choices.name = "Snare Ünï";
+    const auto model = buildNewModel(choices, {});
     EXPECT_EQ(model.metadata.creator_tool, std::optional<std::string>("ZEM Rivir"));
     EXPECT_EQ(model.metadata.name, std::optional<std::string>("Snare Ünï"));
     // The dialog's two empty optional texts leave their keys out.
@@ -30,9 +30,9 @@ TEST(NewModel, Metadata) {
     EXPECT_FALSE(model.metadata.opaque_text_7.has_value());
     EXPECT_TRUE(model.samples.empty());
 
-    spec.instrumentName = "Maple 14";
-    spec.thirdText = "third";
-    const auto filled = buildNewModel(spec, {});
+    choices.instrumentName = "Maple 14";
+    choices.thirdText = "third";
+    const auto filled = buildNewModel(choices, {});
     EXPECT_EQ(filled.metadata.instrument_name, std::optional<std::string>("Maple 14"));
     EXPECT_EQ(filled.metadata.opaque_text_7, std::optional<std::string>("third"));
 }
@@ -50,7 +50,7 @@ TEST(NewModel, LayersByRoomChannels) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.rooms);
-        const auto layers = buildNewModel(specOf(4, c.rooms, 1), {}).metadata.layers;
+        const auto layers = buildNewModel(choicesOf(4, c.rooms, 1), {}).metadata.layers;
         ASSERT_EQ(layers.size(), c.names.size());
         for (size_t i = 0; i < layers.size(); ++i) {
             fmt::LayerDef expected;
@@ -76,7 +76,7 @@ TEST(NewModel, ArticulationsByCount) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.count);
-        const auto table = buildNewModel(specOf(4, 0, c.count), {}).metadata.articulations;
+        const auto table = buildNewModel(choicesOf(4, 0, c.count), {}).metadata.articulations;
         ASSERT_EQ(table.size(), static_cast<size_t>(c.count));
         for (size_t i = 0; i < table.size(); ++i) EXPECT_EQ(table[i].id, i + 1);
         for (const auto& [index, name] : c.named) {
@@ -109,7 +109,7 @@ TEST(NewModel, DynamicGroupsSpreadOverTheScale) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        const auto groups = buildNewModel(specOf(c.groups, 0, 1), c.given).metadata.dynamics;
+        const auto groups = buildNewModel(choicesOf(c.groups, 0, 1), c.given).metadata.dynamics;
         ASSERT_EQ(groups.size(), static_cast<size_t>(c.groups));
         for (size_t j = 0; j < groups.size(); ++j) {
             const auto& g = groups[j];
@@ -129,7 +129,7 @@ TEST(NewModel, DynamicGroupsSpreadOverTheScale) {
 }
 
 TEST(NewModel, LargestModelHasEveryVelocityStep) {
-    const auto groups = buildNewModel(specOf(127, 3, 128), {}).metadata.dynamics;
+    const auto groups = buildNewModel(choicesOf(127, 3, 128), {}).metadata.dynamics;
     ASSERT_EQ(groups.size(), 127u);
     for (size_t j = 0; j < groups.size(); ++j) {
         EXPECT_EQ(groups[j].low, std::optional<double>(static_cast<double>(j) / 127.0)) << j;
@@ -138,10 +138,10 @@ TEST(NewModel, LargestModelHasEveryVelocityStep) {
 }
 
 TEST(NewModel, EveryShapeIsAWritableModel) {
-    const NewZemSpec shapes[] = {specOf(1, 0, 1), specOf(4, 0, 1), specOf(3, 2, 5), specOf(127, 3, 128)};
-    for (const auto& spec : shapes) {
-        SCOPED_TRACE(spec.dynamicGroups);
-        const auto model = buildNewModel(spec, {});
+    const NewZemChoices shapes[] = {choicesOf(1, 0, 1), choicesOf(4, 0, 1), choicesOf(3, 2, 5), choicesOf(127, 3, 128)};
+    for (const auto& choices : shapes) {
+        SCOPED_TRACE(choices.dynamicGroups);
+        const auto model = buildNewModel(choices, {});
         const auto laws = fmt::checkModelLaws(model);
         EXPECT_TRUE(laws.ok()) << laws.message();
     }
@@ -180,14 +180,14 @@ TEST(NewModel, NamesFillTheFirstArticulations) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
-        auto model = buildNewModel(specOf(4, 0, c.articulations), {});
+        auto model = buildNewModel(choicesOf(4, 0, c.articulations), {});
         nameArticulations(model, splitArticulationNames(c.text), c.articulations);
         std::vector<std::string> names;
         for (const auto& a : model.metadata.articulations) names.push_back(a.name.value_or("?"));
         EXPECT_EQ(names, c.expected);
     }
     // A count larger than the table names only what is there.
-    auto model = buildNewModel(specOf(4, 0, 1), {});
+    auto model = buildNewModel(choicesOf(4, 0, 1), {});
     nameArticulations(model, {"A", "B"}, 5);
     ASSERT_EQ(model.metadata.articulations.size(), 1u);
     EXPECT_EQ(model.metadata.articulations[0].name, std::optional<std::string>("A"));

@@ -171,13 +171,13 @@ TEST_F(NewZemDialogTest, PaintsSeparatorCountsAndFocusedField) {
 }
 
 TEST_F(NewZemDialogTest, DefaultsAndFocus) {
-    const auto spec = content().readSpec();
-    EXPECT_EQ(spec.name, "Untitled");
-    EXPECT_EQ(spec.dynamicGroups, 4);
-    EXPECT_EQ(spec.roomChannels, 0);
-    EXPECT_EQ(spec.articulations, 1);
-    EXPECT_TRUE(spec.instrumentName.empty());
-    EXPECT_TRUE(spec.thirdText.empty());
+    const auto choices = content().readChoices();
+    EXPECT_EQ(choices.name, "Untitled");
+    EXPECT_EQ(choices.dynamicGroups, 4);
+    EXPECT_EQ(choices.roomChannels, 0);
+    EXPECT_EQ(choices.articulations, 1);
+    EXPECT_TRUE(choices.instrumentName.empty());
+    EXPECT_TRUE(choices.thirdText.empty());
     EXPECT_TRUE(button("CREATE ZEM").isEnabled());
     EXPECT_EQ(content().articulationNamesText(), "");
 
@@ -186,7 +186,7 @@ TEST_F(NewZemDialogTest, DefaultsAndFocus) {
     ASSERT_TRUE(pumpUntil([&] { return field("ZEM name").hasKeyboardFocus(true); }));
     EXPECT_EQ(field("ZEM name").getHighlightedText(), "Untitled");
     test::typeInto(field("ZEM name"), "Kit");
-    EXPECT_EQ(content().readSpec().name, "Kit");
+    EXPECT_EQ(content().readChoices().name, "Kit");
 }
 
 TEST_F(NewZemDialogTest, CountsClampTypedValues) {
@@ -222,10 +222,10 @@ TEST_F(NewZemDialogTest, CountsClampTypedValues) {
         field("ZEM name").grabKeyboardFocus();
         ASSERT_TRUE(pumpUntil([&] { return f.getText() == c.afterBlur; })) << f.getText();
     }
-    const auto spec = content().readSpec();
-    EXPECT_EQ(spec.dynamicGroups, 7);
-    EXPECT_EQ(spec.roomChannels, 0);
-    EXPECT_EQ(spec.articulations, 123);
+    const auto choices = content().readChoices();
+    EXPECT_EQ(choices.dynamicGroups, 7);
+    EXPECT_EQ(choices.roomChannels, 0);
+    EXPECT_EQ(choices.articulations, 123);
 }
 
 TEST_F(NewZemDialogTest, StepperButtonsStopAtTheLimits) {
@@ -316,7 +316,7 @@ TEST_F(NewZemDialogTest, NameOfSpacesCannotBeConfirmed) {
     test::typeInto(name, " x ");
     settle();
     EXPECT_TRUE(button("CREATE ZEM").isEnabled());
-    EXPECT_EQ(content().readSpec().name, "x");
+    EXPECT_EQ(content().readChoices().name, "x");
 }
 
 enum class Way { createButton, cancelButton, returnInName, returnInNames, returnInCount, escapeInField, escapeKey,

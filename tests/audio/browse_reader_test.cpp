@@ -15,7 +15,7 @@ namespace {
 
 using test::SampleBuild;
 using test::SampleFileBuilder;
-using test::SampleSpec;
+using test::SampleRecipe;
 
 Zem6File openFile(const std::string& path) {
     auto r = openZem6File(path, ReadPolicy{});
@@ -56,7 +56,7 @@ std::vector<float> expectedMono(const SampleBuild& s, uint64_t start, uint64_t e
 
 struct RegionCase {
     const char* name;
-    SampleSpec desc;
+    SampleRecipe desc;
     std::optional<uint64_t> start;
     std::optional<uint64_t> end;
     bool dropFrames = false;  // the row carries no frames either
@@ -109,7 +109,7 @@ TEST(BrowseReader, TenSecondsAt48kHzGiveExactly240000Values) {
 }
 
 // One-sample files whose plain audio the test sets frame by frame.
-SampleBuild& withPcm(SampleFileBuilder& b, const SampleSpec& desc, Bytes pcm) {
+SampleBuild& withPcm(SampleFileBuilder& b, const SampleRecipe& desc, Bytes pcm) {
     SampleBuild& s = b.add(desc);
     s.pcm = std::move(pcm);
     s.row.frames = s.pcm.size() / s.frameBytes();
@@ -155,8 +155,8 @@ struct RefusalCase {
 };
 
 TEST(BrowseReader, RefusalsAndTheirMessages) {
-    const SampleSpec split{kCodecRawPcm, 16, 1, 8000, 20000, 2000, 1};
-    const SampleSpec longHead{kCodecRawPcm, 16, 1, 1000, 9000, 6000, 1};
+    const SampleRecipe split{kCodecRawPcm, 16, 1, 8000, 20000, 2000, 1};
+    const SampleRecipe longHead{kCodecRawPcm, 16, 1, 1000, 9000, 6000, 1};
     const std::vector<RefusalCase> cases = {
         {"500 Hz", [](auto& b) { b.add({kCodecRawPcm, 16, 1, 500, 100}); }, {}, ErrorCode::GeometryMismatch,
          "unsupported measurement audio geometry"},

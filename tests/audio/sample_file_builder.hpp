@@ -28,7 +28,7 @@
 
 namespace vt6::test {
 
-struct SampleSpec {
+struct SampleRecipe {
     uint16_t codec = fmt::kCodecRawPcm;
     int bits = 16;
     int channels = 1;
@@ -67,7 +67,7 @@ struct PartBuild {
     }
 };
 
-inline PartBuild makePart(const SampleSpec& s, fmt::PayloadRole role, uint64_t firstFrame, fmt::ByteView pcm) {
+inline PartBuild makePart(const SampleRecipe& s, fmt::PayloadRole role, uint64_t firstFrame, fmt::ByteView pcm) {
     PartBuild p;
     const uint64_t width = static_cast<uint64_t>(s.channels) * static_cast<uint64_t>(s.bits / 8);
     const uint64_t frames = pcm.size() / width;
@@ -92,7 +92,7 @@ inline PartBuild makePart(const SampleSpec& s, fmt::PayloadRole role, uint64_t f
 }
 
 struct SampleBuild {
-    SampleSpec desc;
+    SampleRecipe desc;
     fmt::Bytes pcm;  // the plain audio of the whole sample
     fmt::SmplEntry row;
     PartBuild audi;
@@ -104,7 +104,7 @@ struct SampleBuild {
 // Sample i gets uid 3i+1, its AUDI 3i+2 and its AUDT 3i+3.
 class SampleFileBuilder {
 public:
-    SampleBuild& add(const SampleSpec& desc) {
+    SampleBuild& add(const SampleRecipe& desc) {
         SampleBuild s;
         s.desc = desc;
         s.pcm = makeAnyPcm(desc.bits, desc.channels, desc.frames, desc.seed);

@@ -41,7 +41,7 @@ namespace vt6::fmt {
 namespace {
 
 using test::SampleFileBuilder;
-using test::SampleSpec;
+using test::SampleRecipe;
 using test::TempDir;
 
 constexpr auto kRegion = SampleLoadMode::PlaybackRegion;
@@ -72,13 +72,13 @@ Result<SampleAudio> load(const std::string& path, int32_t position, SampleLoadMo
 // Current files.
 
 TEST(LoadCurrent, StoredAudioInBothModes) {
-    const SampleSpec specs[] = {
+    const SampleRecipe recipes[] = {
         {kCodecRawPcm, 16, 1, 44100, 5000, 0, 1},   {kCodecFlac, 24, 2, 48000, 9000, 2000, 2},
         {kCodecRawPcm, 32, 1, 96000, 3000, 1000, 3}, {kCodecFlac, 16, 2, 22050, 3, 0, 4},
     };
     TempDir dir;
     SampleFileBuilder builder;
-    for (const SampleSpec& desc : specs) builder.add(desc);
+    for (const SampleRecipe& desc : recipes) builder.add(desc);
     const std::string path = writeFile(dir, builder);
     for (size_t i = 0; i < builder.samples.size(); ++i) {
         const test::SampleBuild& s = builder.samples[i];
@@ -99,7 +99,7 @@ TEST(LoadCurrent, Selection) {
     // Frame counts 100 + i tell the chosen row.
     TempDir dir;
     SampleFileBuilder builder;
-    for (uint64_t i = 0; i < 5; ++i) builder.add(SampleSpec{kCodecRawPcm, 16, 1, 48000, 100 + i, 0, 1});
+    for (uint64_t i = 0; i < 5; ++i) builder.add(SampleRecipe{kCodecRawPcm, 16, 1, 48000, 100 + i, 0, 1});
     const std::string path = writeFile(dir, builder, [](Zem6Model& m) {
         LayerDef direct;
         direct.id = 1;
@@ -147,7 +147,7 @@ TEST(LoadCurrent, Selection) {
 TEST(LoadCurrent, PlaybackRegions) {
     TempDir dir;
     SampleFileBuilder builder;
-    const SampleSpec desc{kCodecFlac, 24, 2, 48000, 20000, 4000, 5};
+    const SampleRecipe desc{kCodecFlac, 24, 2, 48000, 20000, 4000, 5};
     for (int i = 0; i < 3; ++i) builder.add(desc);
     const std::string path = writeFile(dir, builder, [](Zem6Model& m) {
         m.samples[0].playback_start = 3000;  // across head and tail, to the end
@@ -217,9 +217,9 @@ TEST(LoadCurrent, OneSampleLoadsWhateverIsDamagedElsewhere) {
 TEST(LoadCurrent, BudgetCutsAtWholeFramesAndRefusesBeforeDecoding) {
     TempDir dir;
     SampleFileBuilder builder;
-    builder.add(SampleSpec{kCodecFlac, 24, 2, 48000, 3000, 0, 6});     // one whole payload
-    builder.add(SampleSpec{kCodecFlac, 24, 2, 48000, 3000, 100, 7});   // head fits, the tail does not
-    builder.add(SampleSpec{kCodecRawPcm, 24, 2, 48000, 3000, 0, 8});   // with a playback region
+    builder.add(SampleRecipe{kCodecFlac, 24, 2, 48000, 3000, 0, 6});     // one whole payload
+    builder.add(SampleRecipe{kCodecFlac, 24, 2, 48000, 3000, 100, 7});   // head fits, the tail does not
+    builder.add(SampleRecipe{kCodecRawPcm, 24, 2, 48000, 3000, 0, 8});   // with a playback region
     const std::string path = writeFile(dir, builder, [](Zem6Model& m) { m.samples[2].playback_start = 500; });
     const uint64_t budget = 1000;
 
@@ -240,7 +240,7 @@ TEST(LoadCurrent, BudgetCutsAtWholeFramesAndRefusesBeforeDecoding) {
     // before decoding; with room to spare the damage shows.
     TempDir damagedDir;
     SampleFileBuilder damagedBuilder;
-    damagedBuilder.add(SampleSpec{kCodecFlac, 16, 1, 48000, 3000, 0, 9});
+    damagedBuilder.add(SampleRecipe{kCodecFlac, 16, 1, 48000, 3000, 0, 9});
     damagedBuilder.samples[0].audi.edit = [](Bytes& payload) { payload.resize(payload.size() - 40); };
     const std::string damagedPath = writeFile(damagedDir, damagedBuilder);
     auto refused = load(damagedPath, 1, kComplete, budget);
@@ -265,11 +265,11 @@ TEST(LoadCurrent, TailFaultsByMode) {
         const char* completeMessage;
         uint64_t regionFrames;  // what PlaybackRegion returns
     };
-    const SampleSpec desc{kCodecFlac, 16, 1, 48000, 3000, 1000, 11};
+    const SampleRecipe desc{kCodecFlac, 16, 1, 48000, 3000, 1000, 11};
     const Case cases[] = {
         {"tail of other channels",
          [&](SampleFileBuilder& b) {
-             SampleSpec stereo = desc;
+             SampleRecipe stereo = desc;
              stereo.channels = 2;
              const Bytes pcm = test::makeAnyPcm(16, 2, 1000, 3);
              b.samples[0].audt = test::makePart(stereo, PayloadRole::tail, 1000, pcm);
@@ -277,7 +277,7 @@ TEST(LoadCurrent, TailFaultsByMode) {
          {}, ErrorCode::ModelInvalid, "source tail geometry mismatch", 1000},
         {"tail of another rate",
          [&](SampleFileBuilder& b) {
-             SampleSpec other = desc;
+             SampleRecipe other = desc;
              other.rate = 44100;
              const test::SampleBuild& s = b.samples[0];
              b.samples[0].audt = test::makePart(other, PayloadRole::tail, 1000, ByteView(s.pcm).subspan(2000));
@@ -309,7 +309,7 @@ TEST(LoadCurrent, TailFaultsByMode) {
 TEST(LoadCurrent, MemoryFailureIsReportedAsSuch) {
     TempDir dir;
     SampleFileBuilder builder;
-    builder.add(SampleSpec{kCodecRawPcm, 16, 1, 48000, 600000, 0, 12});
+    builder.add(SampleRecipe{kCodecRawPcm, 16, 1, 48000, 600000, 0, 12});
     const std::string path = writeFile(dir, builder);
     for (const SampleLoadMode mode : {kRegion, kComplete}) {
         gFailAllocationsAbove = 1 << 20;
@@ -323,7 +323,7 @@ TEST(LoadCurrent, MemoryFailureIsReportedAsSuch) {
 TEST(LoadProbe, MagicAndLength) {
     TempDir dir;
     SampleFileBuilder builder;
-    builder.add(SampleSpec{});
+    builder.add(SampleRecipe{});
     const std::string current = writeFile(dir, builder);
     zem::testing::TempFile legacy(zem::testing::buildLegacyFile(zem::testing::sampleLegacyFile(5)));
     const Bytes magicOnly(kSuperblockMagic.begin(), kSuperblockMagic.end());

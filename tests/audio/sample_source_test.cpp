@@ -18,7 +18,7 @@ namespace {
 
 using test::SampleBuild;
 using test::SampleFileBuilder;
-using test::SampleSpec;
+using test::SampleRecipe;
 
 using SourcePtr = std::unique_ptr<Zem6SampleSource>;
 

@@ -77,7 +77,7 @@ TEST(MtadCodec, DecodesEveryKeyIntoItsMember) {
     ASSERT_TRUE(decoded.ok()) << decoded.message();
     const ModelMetadata& md = *decoded;
 
-    EXPECT_EQ(md.spec_version, 7u);
+    EXPECT_EQ(md.format_version, 7u);
     EXPECT_EQ(md.opaque_uint_2, 2222u);
     EXPECT_EQ(md.creator_tool, "tool");
     EXPECT_EQ(md.name, "library");
@@ -179,7 +179,7 @@ TEST(MtadCodec, RefusesMalformedPayloads) {
     } cases[] = {
         {"empty map", "A0", ErrorCode::ModelInvalid, missing},
         {"no head_bytes", "A2 01 01 17 01", ErrorCode::ModelInvalid, missing},
-        {"no spec_version", "A2 17 01 18 18 00", ErrorCode::ModelInvalid, missing},
+        {"no format_version", "A2 17 01 18 18 00", ErrorCode::ModelInvalid, missing},
         {"no next_uid", "A2 01 01 18 18 00", ErrorCode::ModelInvalid, missing},
         {"trailing bytes before the key check", "A1 00 00 00", ErrorCode::CborNonCanonical,
          "trailing bytes after CBOR value"},
@@ -292,7 +292,7 @@ TEST(MtadCodec, RefusesToEncodeAnExtensionThatRepeatsAKey) {
 
 TEST(ModelValue, DefaultStateIsAnEmptyInstrument) {
     const Zem6Model model;
-    EXPECT_EQ(model.metadata.spec_version, 1u);
+    EXPECT_EQ(model.metadata.format_version, 1u);
     EXPECT_EQ(model.metadata.next_uid, 1u);
     EXPECT_EQ(model.metadata.head_bytes, 0u);
     EXPECT_EQ(model.metadata.hash_scheme, 0u);

@@ -87,7 +87,7 @@ TEST(Theme, FontRoles) {
     EXPECT_FLOAT_EQ(caps.getExtraKerningFactor(), 1.9f / 12.0f);
 
     const juce::Font eyebrow = makeFont(kTypeEyebrow);  // 800 draws as 700
-    const juce::Font bold700 = makeFont(TypeSpec{11.0f, 700, 2.0f});
+    const juce::Font bold700 = makeFont(TypeStyle{11.0f, 700, 2.0f});
     EXPECT_TRUE(eyebrow.isBold());
     EXPECT_EQ(eyebrow, bold700);
 

@@ -40,30 +40,30 @@ TEST(WidePlus, TheSetUpInstallsTheFallbackTypeface) {
 
 TEST(WidePlus, IsMeasuredAndDrawnAsAPlusInEveryFontRole) {
     const auto plus = juce::String::fromUTF8(kWidePlusLabel);
-    for (const auto& spec : {kTypeButton, kTypeMicro, kTypeHeading}) {
-        const auto font = makeFont(spec);
+    for (const auto& role : {kTypeButton, kTypeMicro, kTypeHeading}) {
+        const auto font = makeFont(role);
         const float width = labelWidth(font, plus);
         EXPECT_EQ(width, widePlusWidth(font));
         // A fullwidth form is about one em wide.
         EXPECT_GT(width, font.getHeight() * 0.7f);
         EXPECT_LT(width, font.getHeight() * 1.6f);
         const auto ink = inkOf(drawn(plus, font));
-        ASSERT_FALSE(ink.isEmpty()) << spec.size;
+        ASSERT_FALSE(ink.isEmpty()) << role.size;
         // A plus: about as wide as high, centred, and not a hollow box: the
         // centre is lit and the ink's corners are dark.
-        EXPECT_NEAR(ink.getWidth(), ink.getHeight(), 2) << spec.size;
-        EXPECT_NEAR(ink.getCentreX(), 30, 2) << spec.size;
+        EXPECT_NEAR(ink.getWidth(), ink.getHeight(), 2) << role.size;
+        EXPECT_NEAR(ink.getCentreX(), 30, 2) << role.size;
         const auto image = drawn(plus, font);
-        EXPECT_GE(ink.getHeight(), 3) << spec.size;
+        EXPECT_GE(ink.getHeight(), 3) << role.size;
         int litCentre = 0;
         for (int y = ink.getY(); y < ink.getBottom(); ++y)
             for (int x = ink.getX(); x < ink.getRight(); ++x)
                 if (std::abs(x - ink.getCentreX()) <= 1 && std::abs(y - ink.getCentreY()) <= 1 &&
                     image.getPixelAt(x, y).getBrightness() > 0.15f)
                     ++litCentre;
-        EXPECT_GT(litCentre, 0) << spec.size;
-        EXPECT_LT(image.getPixelAt(ink.getX(), ink.getY()).getBrightness(), 0.15f) << spec.size;
-        EXPECT_LT(image.getPixelAt(ink.getRight() - 1, ink.getBottom() - 1).getBrightness(), 0.15f) << spec.size;
+        EXPECT_GT(litCentre, 0) << role.size;
+        EXPECT_LT(image.getPixelAt(ink.getX(), ink.getY()).getBrightness(), 0.15f) << role.size;
+        EXPECT_LT(image.getPixelAt(ink.getRight() - 1, ink.getBottom() - 1).getBrightness(), 0.15f) << role.size;
     }
 }
 

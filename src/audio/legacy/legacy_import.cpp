@@ -609,7 +609,7 @@ fmt::Result<fmt::Export> convertLegacyModel(const LegacyFile& legacy, const std:
                 if (h != 0 && directLink[h - 1] == 0) directLink[h - 1] = j + 1;
 
         fmt::ModelMetadata& meta = model.metadata;
-        meta.spec_version = 1;
+        meta.format_version = 1;
         legacyImporterTag(meta.creator_tool);
         meta.name = fileStemOfPath(path);
         if (!legacy.instrumentName.empty()) meta.instrument_name = legacy.instrumentName;

@@ -200,7 +200,7 @@ Result<SaveOutcome> ZemEditViewModel::writeNew(const std::string& directory, con
     if (!composed.ok()) return composed.takeError();
     fmt::Zem6Model model = std::move(composed).value();
     const std::string fileName = !name.empty() ? name : (!document.name.empty() ? document.name : "Untitled");
-    model.metadata.spec_version = 1;
+    model.metadata.format_version = 1;
     model.metadata.creator_tool = "Vantorel 6 editor";
     model.metadata.name = fileName;
     if (document.drumType != 5) model.metadata.drum_type = fmt::drumTypeName(document.drumType);

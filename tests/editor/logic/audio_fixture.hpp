@@ -23,10 +23,10 @@
 namespace vt6::ui::zemedit::logic::test {
 
 // Every row carries its plain hash, as the writer's callers store it.
-inline vt6::test::SampleFileBuilder hashedBuilder(const std::vector<vt6::test::SampleSpec>& specs) {
+inline vt6::test::SampleFileBuilder hashedBuilder(const std::vector<vt6::test::SampleRecipe>& recipes) {
     vt6::test::SampleFileBuilder builder;
-    for (const vt6::test::SampleSpec& spec : specs) {
-        vt6::test::SampleBuild& s = builder.add(spec);
+    for (const vt6::test::SampleRecipe& recipe : recipes) {
+        vt6::test::SampleBuild& s = builder.add(recipe);
         s.row.plain_hash = fmt::blake2b128(s.pcm);
     }
     return builder;
@@ -99,8 +99,8 @@ struct OpenedFile {
     std::string path;
     std::unique_ptr<ZemEditViewModel> vm = std::make_unique<ZemEditViewModel>();
 
-    explicit OpenedFile(const std::vector<vt6::test::SampleSpec>& specs, const std::string& name = "lib.zem")
-        : builder(hashedBuilder(specs)) {
+    explicit OpenedFile(const std::vector<vt6::test::SampleRecipe>& recipes, const std::string& name = "lib.zem")
+        : builder(hashedBuilder(recipes)) {
         path = builder.write(dir.path(name));
         EXPECT_TRUE(vm->openFile(path, fmt::ReadPolicy{})) << vm->status.text;
     }

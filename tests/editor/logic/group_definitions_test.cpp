@@ -14,14 +14,14 @@ using fmt::SmplEntry;
 using fmt::Zem6Model;
 using Opt = std::optional<uint64_t>;
 
-struct RowSpec {
+struct RowRecipe {
     Opt band;
     Opt articulation;
     Opt layer;
 };
 
 Zem6Model model(std::vector<uint64_t> bandIds, std::vector<uint64_t> articulationIds, std::vector<uint64_t> layerIds,
-                std::vector<RowSpec> rows, bool summary = false) {
+                std::vector<RowRecipe> rows, bool summary = false) {
     Zem6Model m;
     for (uint64_t id : bandIds) {
         fmt::BandDef b;
@@ -40,7 +40,7 @@ Zem6Model model(std::vector<uint64_t> bandIds, std::vector<uint64_t> articulatio
         m.metadata.layers.push_back(l);
     }
     uint64_t uid = 1;
-    for (const RowSpec& r : rows) {
+    for (const RowRecipe& r : rows) {
         SmplEntry e;
         e.uid = uid;
         e.audi_uid = uid++;

@@ -28,12 +28,12 @@ namespace vt6::ui::zemedit::logic {
 namespace {
 
 using test::OpenedFile;
-using vt6::test::SampleSpec;
+using vt6::test::SampleRecipe;
 
-const SampleSpec kMono16{fmt::kCodecRawPcm, 16, 1, 48000, 3000, 0, 1};
-const SampleSpec kStereoFlac{fmt::kCodecFlac, 24, 2, 44100, 5000, 1200, 2};
-const SampleSpec kMono24{fmt::kCodecRawPcm, 24, 1, 44100, 2000, 0, 3};
-const std::vector<SampleSpec> kThree{kMono16, kStereoFlac, kMono24};
+const SampleRecipe kMono16{fmt::kCodecRawPcm, 16, 1, 48000, 3000, 0, 1};
+const SampleRecipe kStereoFlac{fmt::kCodecFlac, 24, 2, 44100, 5000, 1200, 2};
+const SampleRecipe kMono24{fmt::kCodecRawPcm, 24, 1, 44100, 2000, 0, 3};
+const std::vector<SampleRecipe> kThree{kMono16, kStereoFlac, kMono24};
 
 constexpr float kNaNf = std::numeric_limits<float>::quiet_NaN();
 constexpr float kInff = std::numeric_limits<float>::infinity();
@@ -206,8 +206,8 @@ TEST(AnalyzeHitSort, RowsThatCannotBeMeasuredCarryTheirReason) {
         std::function<std::vector<std::string>(OpenedFile&)> errors;
         uint64_t applied;
     };
-    auto rewriteWith = [](OpenedFile& f, std::vector<SampleSpec> specs, int dropIndex) {
-        vt6::test::SampleFileBuilder other = test::hashedBuilder(specs);
+    auto rewriteWith = [](OpenedFile& f, std::vector<SampleRecipe> recipes, int dropIndex) {
+        vt6::test::SampleFileBuilder other = test::hashedBuilder(recipes);
         fmt::Zem6Model model = other.model();
         std::vector<fmt::StagedPayload> payloads = other.payloads();
         if (dropIndex >= 0) {
@@ -242,7 +242,7 @@ TEST(AnalyzeHitSort, RowsThatCannotBeMeasuredCarryTheirReason) {
          [&](OpenedFile&) { return std::vector<std::string>{"", "", identity}; }, 2},
         {"sample's audio changed in the file",
          [&](OpenedFile& f) {
-             SampleSpec changed = kMono24;
+             SampleRecipe changed = kMono24;
              changed.seed = 77;
              rewriteWith(f, {kMono16, kStereoFlac, changed}, -1);
          },

@@ -24,11 +24,11 @@ namespace {
 
 using fmt::ErrorCode;
 using test::OpenedFile;
-using vt6::test::SampleSpec;
+using vt6::test::SampleRecipe;
 
-const SampleSpec kMono16{fmt::kCodecRawPcm, 16, 1, 48000, 3000, 0, 1};
-const SampleSpec kStereoFlac{fmt::kCodecFlac, 24, 2, 44100, 5000, 1200, 2};
-const SampleSpec kMono24{fmt::kCodecRawPcm, 24, 1, 44100, 2000, 0, 3};
+const SampleRecipe kMono16{fmt::kCodecRawPcm, 16, 1, 48000, 3000, 0, 1};
+const SampleRecipe kStereoFlac{fmt::kCodecFlac, 24, 2, 44100, 5000, 1200, 2};
+const SampleRecipe kMono24{fmt::kCodecRawPcm, 24, 1, 44100, 2000, 0, 3};
 
 // --- The payload of decoded audio ---------------------------------------------
 

@@ -20,7 +20,7 @@ namespace {
 
 using fmt::ErrorCode;
 using test::OpenedFile;
-using vt6::test::SampleSpec;
+using vt6::test::SampleRecipe;
 
 fmt::Bytes bytesOf(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -72,7 +72,7 @@ TEST(OwnSave, BranchesOverAnOpenedFile) {
         {"named save beside the source", [](OpenedFile&) {}, "Mine", false, false, 2},
     };
     for (const auto& c : cases) {
-        OpenedFile f({SampleSpec{.seed = 1}, SampleSpec{.seed = 2}});
+        OpenedFile f({SampleRecipe{.seed = 1}, SampleRecipe{.seed = 2}});
         TempFolderScope tmp(f.dir.path(""));
         c.edit(f);
         const FileDataSource* before = f.vm->fileSource.get();
@@ -212,7 +212,7 @@ TEST(OwnSave, NewDocumentNamesAndBinding) {
 }
 
 TEST(OwnSave, UndoCopyFailureLeavesViewModelAsItWas) {
-    OpenedFile f({SampleSpec{.seed = 1}, SampleSpec{.seed = 2}});
+    OpenedFile f({SampleRecipe{.seed = 1}, SampleRecipe{.seed = 2}});
     TempFolderScope tmp(f.dir.path(""));
     ASSERT_TRUE(test::removeSample(f.vm->document, f.uid(0)));
     const fmt::Bytes before = bytesOf(f.path);
@@ -232,7 +232,7 @@ TEST(OwnSave, UndoCopyFailureLeavesViewModelAsItWas) {
 // A save that rebinds lets go only of the audio it wrote: an added sample
 // undone before the save keeps its audio for redo.
 TEST(OwnSave, UndoneAddedSampleKeepsItsAudio) {
-    OpenedFile f({SampleSpec{.seed = 1}});
+    OpenedFile f({SampleRecipe{.seed = 1}});
     const uint64_t kept = addHit(*f.vm, "kept");
     const uint64_t undone = addHit(*f.vm, "undone");
     ASSERT_NE(kept, 0u);
@@ -355,7 +355,7 @@ namespace {
 // A save whose written file does not reopen still succeeds; its audio stays
 // unsaved in memory so the next save writes it again, and every sample reads.
 TEST(OwnSave, FailedReopenKeepsAudioUnsaved) {
-    OpenedFile f({SampleSpec{.seed = 1}, SampleSpec{.seed = 2}});
+    OpenedFile f({SampleRecipe{.seed = 1}, SampleRecipe{.seed = 2}});
     const std::vector<float> edited = test::hitSignal(1, 300, 0.4f);
     ASSERT_TRUE(f.vm->replaceSampleAudio(f.uid(0), edited, 1, 44100, 0, 0));
     const uint64_t added = addHit(*f.vm);

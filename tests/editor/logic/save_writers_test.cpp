@@ -19,10 +19,10 @@ namespace {
 
 using fmt::ErrorCode;
 using test::OpenedFile;
-using vt6::test::SampleSpec;
+using vt6::test::SampleRecipe;
 
-std::vector<SampleSpec> threeSamples() {
-    return {SampleSpec{.seed = 1}, SampleSpec{.bits = 24, .seed = 2}, SampleSpec{.channels = 2, .seed = 3}};
+std::vector<SampleRecipe> threeSamples() {
+    return {SampleRecipe{.seed = 1}, SampleRecipe{.bits = 24, .seed = 2}, SampleRecipe{.channels = 2, .seed = 3}};
 }
 
 fmt::Bytes bytesOf(const std::string& path) {
@@ -256,7 +256,7 @@ TEST(SaveEdited, MissingAudioFailsBeforeAnythingIsWritten) {
 // Undo past a saved audio edit, then save: the row must describe the payload
 // that is written for it, or the sample no longer reads.
 TEST(SaveEdited, UndoPastSavedAudioEditStillReads) {
-    OpenedFile f({SampleSpec{.bits = 16, .seed = 4}, SampleSpec{.bits = 24, .seed = 5}});
+    OpenedFile f({SampleRecipe{.bits = 16, .seed = 4}, SampleRecipe{.bits = 24, .seed = 5}});
     for (size_t i : {size_t{0}, size_t{1}}) {
         ASSERT_TRUE(f.vm->replaceSampleAudio(f.uid(i), test::hitSignal(1, 300, 0.4f), 1, 44100, 0, 0));
     }

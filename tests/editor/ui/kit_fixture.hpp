@@ -11,11 +11,11 @@ namespace vt6::test {
 
 inline fmt::Zem6Model kitModel(SampleFileBuilder& builder, int samples, int groups, const std::string& name) {
     for (int i = 0; i < samples; ++i) {
-        SampleSpec spec;
-        spec.rate = 44100;
-        spec.frames = 2000;
-        spec.seed = static_cast<uint32_t>(i + 1);
-        builder.add(spec);
+        SampleRecipe recipe;
+        recipe.rate = 44100;
+        recipe.frames = 2000;
+        recipe.seed = static_cast<uint32_t>(i + 1);
+        builder.add(recipe);
     }
     fmt::Zem6Model m = builder.model();
     m.metadata.name = name;
