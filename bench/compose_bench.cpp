@@ -24,6 +24,7 @@
 #include "editor/logic/room_linking.hpp"
 #include "format/sample_ext.hpp"
 #include "format/writer.hpp"
+#include "bench_kit.hpp"
 
 namespace {
 
@@ -41,67 +42,8 @@ std::string gDir;
 
 double seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
 
-fmt::HitLevel level(double db) {
-    fmt::HitLevel h;
-    h.measured = true;
-    h.finite = true;
-    h.level_db = db;
-    return h;
-}
-
-// Layer 1 Direct, 2 to 4 Room A to C, 5 to 8 unassigned. Samples are named
-// by hit and channel, measured, with a plain hash and a PEAK row.
 fmt::Zem6Model sourceModel() {
-    fmt::Zem6Model m;
-    m.metadata.name = std::string("Benchmark Kit");
-    m.metadata.drum_type = std::string("snare");
-    for (int i = 0; i < kLayers; ++i) {
-        fmt::LayerDef layer;
-        layer.id = static_cast<uint64_t>(i) + 1;
-        layer.name = "Channel " + std::to_string(i);
-        layer.slot = static_cast<uint64_t>(i <= 3 ? i : 6);
-        m.metadata.layers.push_back(layer);
-    }
-    for (int i = 0; i < kArticulations; ++i) {
-        fmt::ArticulationDef a;
-        a.id = static_cast<uint64_t>(i) + 1;
-        a.name = "Articulation " + std::to_string(i);
-        m.metadata.articulations.push_back(a);
-    }
-    for (int i = 0; i < kBands; ++i) {
-        fmt::BandDef b;
-        b.id = static_cast<uint64_t>(i) + 1;
-        b.low = static_cast<double>(i) / kBands;
-        b.high = static_cast<double>(i + 1) / kBands;
-        b.name = "Group " + std::to_string(i);
-        m.metadata.dynamics.push_back(b);
-    }
-    for (int i = 0; i < kSamples; ++i) {
-        const int layer = i % kLayers;
-        const int hit = i / kLayers;
-        fmt::SmplEntry e;
-        e.uid = static_cast<uint64_t>(i) + 1;
-        e.audi_uid = e.uid;
-        e.name = "Hit " + std::to_string(hit) + " Channel " + std::to_string(layer);
-        e.layer = static_cast<uint64_t>(layer) + 1;
-        e.articulation = static_cast<uint64_t>(hit % kArticulations) + 1;
-        e.band = static_cast<uint64_t>((hit % 97) * kBands / 97) + 1;
-        e.sample_rate = 48000;
-        e.bits = 16;
-        e.channels = 1;
-        e.frames = (kPayloadBytes - 64) / 2;
-        fmt::Digest128 hash{};
-        hash[0] = static_cast<uint8_t>(i);
-        hash[1] = static_cast<uint8_t>(i >> 8);
-        e.plain_hash = hash;
-        fmt::writeHitLevelExt(e, level(-60.0 + (hit % 97) * 0.5));
-        m.samples.push_back(std::move(e));
-    }
-    m.metadata.next_uid = kSamples + 1;
-    m.peaks.assign(m.samples.size() * m.points_per_sample * 2u, 0x21);
-    m.summary.present = true;
-    m.summary.sample_count = kSamples;
-    return m;
+    return vt6::bench::benchmarkKitModel({kSamples, kLayers, kArticulations, kBands, 16, (kPayloadBytes - 64) / 2});
 }
 
 struct Scene {
