@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "app/file_choosers.hpp"
-#include "app/message_boxes.hpp"
+#include "widgets/message_boxes.hpp"
 #include "app/new_model.hpp"
 #include "app/new_zem_dialog.hpp"
 #include "app/open_for_edit.hpp"
@@ -167,7 +167,7 @@ void MainComponent::showMessage(const juce::String& title, const juce::String& t
                              .withMessage(text)
                              .withButton("OK")
                              .withAssociatedComponent(this);
-    showMessageBoxAsync(options);
+    ui::widgets::showMessageBoxAsync(options);
 }
 
 void MainComponent::setStatus(const juce::String& text) {
@@ -256,7 +256,7 @@ void MainComponent::save(bool saveAs, std::function<void()> continuation) {
                                  .withButton("Replace")
                                  .withButton("Cancel")
                                  .withAssociatedComponent(self);
-        showMessageBoxAsync(options, [safe, target, continuation](int button) {
+        ui::widgets::showMessageBoxAsync(options, [safe, target, continuation](int button) {
             auto* owner = safe.getComponent();
             if (owner != nullptr && button == 1) owner->write(target, continuation);
         });

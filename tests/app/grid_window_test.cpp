@@ -11,7 +11,7 @@
 #include "app/fake_audio.hpp"
 #include "app/file_choosers.hpp"
 #include "app/main_component.hpp"
-#include "app/message_boxes.hpp"
+#include "widgets/message_boxes.hpp"
 #include "app/settings.hpp"
 #include "editor/ui/band_grid_access.hpp"
 #include "editor/ui/kit_fixture.hpp"
@@ -45,7 +45,7 @@ struct GridWindowTest : ::testing::Test {
         if (const char* tmp = std::getenv("TMPDIR")) previousTmp = tmp;
         setenv("TMPDIR", temporary.root().c_str(), 1);
         settingsFileLocation().deleteFile();
-        setMessageBoxPresenter([this](const juce::MessageBoxOptions& o, std::function<void(int)> done) {
+        ui::widgets::setMessageBoxPresenter([this](const juce::MessageBoxOptions& o, std::function<void(int)> done) {
             boxes.push_back(o.getTitle());
             if (done) done(0);
         });
@@ -66,7 +66,7 @@ struct GridWindowTest : ::testing::Test {
         main->removeFromDesktop();
         main.reset();
         test::pumpFor(20);
-        setMessageBoxPresenter({});
+        ui::widgets::setMessageBoxPresenter({});
         setFileChooserPresenter({});
         if (previousTmp.empty())
             unsetenv("TMPDIR");

@@ -5,7 +5,7 @@
 #include "app/fake_audio.hpp"
 #include "app/file_choosers.hpp"
 #include "app/main_component.hpp"
-#include "app/message_boxes.hpp"
+#include "widgets/message_boxes.hpp"
 #include "widgets/gui_support.hpp"
 
 namespace vt6::maker {
@@ -51,7 +51,7 @@ struct MainComponentTest : ::testing::Test {
 
     void SetUp() override {
         settingsFileLocation().deleteFile();
-        setMessageBoxPresenter([this](const juce::MessageBoxOptions& o, std::function<void(int)> done) {
+        ui::widgets::setMessageBoxPresenter([this](const juce::MessageBoxOptions& o, std::function<void(int)> done) {
             RecordedBox box{o.getTitle(), o.getMessage(), {}, o.getAssociatedComponent()};
             for (int i = 0; i < o.getNumButtons(); ++i) box.buttons.add(o.getButtonText(i));
             boxes.push_back(box);
@@ -69,7 +69,7 @@ struct MainComponentTest : ::testing::Test {
             return juce::Component::getCurrentlyModalComponent() == nullptr;
         });
         main.reset();
-        setMessageBoxPresenter({});
+        ui::widgets::setMessageBoxPresenter({});
         setFileChooserPresenter({});
     }
     MainComponent& make() {
@@ -287,7 +287,7 @@ TEST_F(MainComponentTest, ImportReportAndMessages) {
 TEST_F(MainComponentTest, TheFrameworksAlertWindowWearsTheTheme) {
     auto& c = make();
     MainComponentTestAccess a(c);
-    setMessageBoxPresenter({});  // the framework's own box, as the program shows it
+    ui::widgets::setMessageBoxPresenter({});  // the framework's own box, as the program shows it
     a.button("IMPORT REPORT").triggerClick();
     juce::AlertWindow* box = nullptr;
     test::pumpUntil([&] {

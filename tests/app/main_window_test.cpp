@@ -11,7 +11,7 @@
 #include "app/fake_audio.hpp"
 #include "app/file_choosers.hpp"
 #include "app/main_component.hpp"
-#include "app/message_boxes.hpp"
+#include "widgets/message_boxes.hpp"
 #include "widgets/gui_support.hpp"
 
 // Last: the framework's headers take some of these names away again.
@@ -125,7 +125,7 @@ struct MainWindowTest : ::testing::Test {
     void SetUp() override {
         ASSERT_NE(x.display, nullptr);
         settingsFileLocation().deleteFile();
-        setMessageBoxPresenter([](const juce::MessageBoxOptions&, std::function<void(int)> done) {
+        ui::widgets::setMessageBoxPresenter([](const juce::MessageBoxOptions&, std::function<void(int)> done) {
             if (done) done(0);
         });
         // Ctrl+O shows the open chooser: answered as cancelled, so no dialog
@@ -135,7 +135,7 @@ struct MainWindowTest : ::testing::Test {
         });
     }
     void TearDown() override {
-        setMessageBoxPresenter({});
+        ui::widgets::setMessageBoxPresenter({});
         setFileChooserPresenter({});
     }
 };

@@ -10,7 +10,7 @@
 #include "app/fake_audio.hpp"
 #include "app/file_choosers.hpp"
 #include "app/main_component.hpp"
-#include "app/message_boxes.hpp"
+#include "widgets/message_boxes.hpp"
 #include "app/new_model.hpp"
 #include "app/new_zem_dialog.hpp"
 #include "app/new_zem_dialog_support.hpp"
@@ -85,7 +85,7 @@ struct NewZemMainTest : ::testing::Test {
         if (const char* tmp = std::getenv("TMPDIR")) previousTmp = tmp;
         setenv("TMPDIR", temporary.root().c_str(), 1);
         settingsFileLocation().deleteFile();
-        setMessageBoxPresenter([this](const juce::MessageBoxOptions& o, std::function<void(int)> done) {
+        ui::widgets::setMessageBoxPresenter([this](const juce::MessageBoxOptions& o, std::function<void(int)> done) {
             boxTitles.push_back(o.getTitle());
             if (done) done(0);
         });
@@ -102,7 +102,7 @@ struct NewZemMainTest : ::testing::Test {
         test::pumpFor(30);
         window.reset();
         test::pumpFor(20);
-        setMessageBoxPresenter({});
+        ui::widgets::setMessageBoxPresenter({});
         setFileChooserPresenter({});
         if (previousTmp.empty())
             unsetenv("TMPDIR");

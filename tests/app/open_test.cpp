@@ -9,7 +9,7 @@
 #include "app/fake_audio.hpp"
 #include "app/file_choosers.hpp"
 #include "app/main_component.hpp"
-#include "app/message_boxes.hpp"
+#include "widgets/message_boxes.hpp"
 #include "app/open_for_edit.hpp"
 #include "audio/legacy/legacy_builder.hpp"
 #include "audio/sample_load.hpp"
@@ -85,7 +85,7 @@ struct OpenTest : ::testing::Test {
         if (const char* tmp = std::getenv("TMPDIR")) previousTmp = tmp;
         setenv("TMPDIR", temporary.root().c_str(), 1);
         settingsFileLocation().deleteFile();
-        setMessageBoxPresenter([this](const juce::MessageBoxOptions& o, std::function<void(int)> done) {
+        ui::widgets::setMessageBoxPresenter([this](const juce::MessageBoxOptions& o, std::function<void(int)> done) {
             boxes.push_back({o.getTitle(), o.getMessage()});
             if (done) done(0);
         });
@@ -98,7 +98,7 @@ struct OpenTest : ::testing::Test {
     void TearDown() override {
         main.reset();
         pumpFor();
-        setMessageBoxPresenter({});
+        ui::widgets::setMessageBoxPresenter({});
         setFileChooserPresenter({});
         if (previousTmp.empty())
             unsetenv("TMPDIR");

@@ -9,7 +9,7 @@
 #include "app/fake_audio.hpp"
 #include "app/file_choosers.hpp"
 #include "app/main_component.hpp"
-#include "app/message_boxes.hpp"
+#include "widgets/message_boxes.hpp"
 #include "audio/legacy/legacy_builder.hpp"
 #include "audio/pcma_head.hpp"
 #include "editor/ui/kit_fixture.hpp"
@@ -39,7 +39,7 @@ struct SaveTest : ::testing::Test {
 
     void SetUp() override {
         settingsFileLocation().deleteFile();
-        setMessageBoxPresenter([this](const juce::MessageBoxOptions& o, std::function<void(int)> done) {
+        ui::widgets::setMessageBoxPresenter([this](const juce::MessageBoxOptions& o, std::function<void(int)> done) {
             boxes.push_back({o.getTitle(), o.getMessage()});
             if (done) done(boxAnswer);
         });
@@ -52,7 +52,7 @@ struct SaveTest : ::testing::Test {
     void TearDown() override {
         main.reset();
         test::pumpFor(20);
-        setMessageBoxPresenter({});
+        ui::widgets::setMessageBoxPresenter({});
         setFileChooserPresenter({});
     }
     juce::String status() const {

@@ -8,7 +8,7 @@
 #include "editor/logic/path_helpers.hpp"
 #include "editor/logic/band_commands.hpp"
 #include "editor/logic/sample_commands.hpp"
-#include "editor/ui/editor_message_boxes.hpp"
+#include "widgets/message_boxes.hpp"
 #include "editor/ui/user_messages.hpp"
 #include "format/read_policy.hpp"
 #include "widgets/paint.hpp"
@@ -552,82 +552,6 @@ void ZemEditOverlay::wireBoundary(BoundaryEditor& editor) {
     };
 }
 
-void ZemEditOverlay::showBandMenu(int, juce::Point<int>) {}
-
-void ZemEditOverlay::confirmDeleteBand(int) {}
-
-void ZemEditOverlay::showChipMenu(uint64_t, juce::Point<int>) {}
-
-void ZemEditOverlay::dragChip(uint64_t, juce::Point<int>) {}
-
-void ZemEditOverlay::dropChip(uint64_t, bool) {}
-
-void ZemEditOverlay::openSampleEditor(uint64_t) {}
-
-void ZemEditOverlay::positionLevelPanel() {}
-
-void ZemEditOverlay::closeLevelPanel() {
-    if (levelPanel == nullptr) return;
-    removeChildComponent(levelPanel.get());
-    levelPanel.reset();
-}
-
-void ZemEditOverlay::refreshDetailStrip() {}
-
-void ZemEditOverlay::pollHitSort() {}
-
-void ZemEditOverlay::snapshotTick() {}
-
-void ZemEditOverlay::confirmDelete(const std::vector<uint64_t>&) {}
-
-void ZemEditOverlay::doClose() {
-    if (!document().dirty()) {
-        closeNow();
-        return;
-    }
-    const auto options = juce::MessageBoxOptions()
-                             .withIconType(juce::MessageBoxIconType::QuestionIcon)
-                             .withTitle("Unsaved changes")
-                             .withMessage("The loaded zem has unsaved changes. Save them before closing the editor?")
-                             .withButton("Save")
-                             .withButton("Discard")
-                             .withButton("Cancel")
-                             .withAssociatedComponent(this);
-    juce::Component::SafePointer<ZemEditOverlay> safe(this);
-    showEditorMessageBoxAsync(options, [safe](int result) {
-        auto* self = safe.getComponent();
-        if (self == nullptr) return;
-        if (result == 1) {
-            // The host runs this only after the save succeeded.
-            self->doSave([safe] {
-                if (auto* again = safe.getComponent()) again->closeNow();
-            });
-        } else if (result == 2) {
-            if (self->deps.discardSnapshot) self->deps.discardSnapshot(self->snapshotKey());
-            self->closeNow();
-        }
-    });
-}
-
-void ZemEditOverlay::closeNow() {
-    if (deps.onClose) deps.onClose();
-}
-
-void ZemEditOverlay::doSave(std::function<void()> then) {
-    if (deps.onSave) {
-        deps.onSave(std::move(then));
-        return;
-    }
-    // Without a host save the overlay's own save dialog arrives later.
-}
-
-std::string ZemEditOverlay::snapshotKey() const {
-    std::string path = viewModel.destinationPath;
-    if (path.empty())
-        if (const auto* source = viewModel.activeSource()) path = source->path();
-    return makeSnapshotKey(path, viewModel.document.name);
-}
-
 void ZemEditOverlay::drumTypeChanged() {
     const int id = drumTypeChip.getSelectedId();
     if (id <= 0) return;
@@ -670,53 +594,6 @@ void ZemEditOverlay::stripReordered(bool rooms, int from, int to) {
                            static_cast<uint32_t>(list[static_cast<size_t>(to)]), from < to);
     refreshAfterCommand();
 }
-
-void ZemEditOverlay::cycleSampleAssignment(uint64_t uid, char field) {
-    auto& doc = document();
-    const auto* sample = doc.sampleByUid(uid);
-    if (sample == nullptr || (field != 'l' && field != 'a')) return;
-    const size_t count = field == 'l' ? doc.layers.size() : doc.articulations.size();
-    // A document always holds one of each; without one there is nowhere to go.
-    if (count == 0) return;
-    const int64_t from = field == 'l' ? sample->layerIndex : sample->articulationIndex;
-    const int64_t to = (from + 1) % static_cast<int64_t>(count);
-    const uint64_t sequence = doc.nextPositionKey++;
-    doc.execute(std::make_unique<logic::AssignFieldCmd>(uid, field, from, to, sample->positionKey, sequence));
-}
-
-void ZemEditOverlay::auditionFromDetail(uint64_t uid) {
-    if (deps.previewService == nullptr || document().sampleByUid(uid) == nullptr) return;
-    // Added or edited audio plays from memory; stored audio through the file.
-    if (auto it = viewModel.addedPcm.find(uid); it != viewModel.addedPcm.end() && it->second != nullptr) {
-        if (viewModel.playPcm) viewModel.playPcm(it->second->samples, it->second->channels, it->second->sampleRate);
-        return;
-    }
-    if (const auto* source = viewModel.activeSource(); source != nullptr && viewModel.auditionStored)
-        viewModel.auditionStored(source->path(), uid);
-}
-
-void ZemEditOverlay::reassignFromDetail(uint64_t uid, char field) {
-    cycleSampleAssignment(uid, field);
-    refreshAfterCommand();
-}
-
-void ZemEditOverlay::setMutedFromDetail(uint64_t uid, bool muted) {
-    document().setMuted(uid, muted);
-    refreshAfterCommand();
-}
-
-void ZemEditOverlay::setSoloedFromDetail(uint64_t uid, bool soloed) {
-    document().setSoloed(uid, soloed);
-    refreshAfterCommand();
-}
-
-// Their steps come later; until then the controls that reach them do nothing.
-void ZemEditOverlay::startHitAnalysis(bool, bool) {}
-void ZemEditOverlay::doNew() {}
-void ZemEditOverlay::doReset() {}
-void ZemEditOverlay::showAddFromAudioMenu() {}
-void ZemEditOverlay::toggleLevelPanel() {}
-void ZemEditOverlay::showDefMenu(bool, int, juce::Point<int>) {}
 
 int ZemEditOverlay::bandIndexAt(juce::Point<int> point) const {
     if (!gridArea.contains(point)) return -1;

@@ -149,35 +149,42 @@ private:
     void wireColumn(BandColumn& column);
     void wireBoundary(BoundaryEditor& editor);
     void clearSelection();
-    // Menus, deletion of a group, chip drag and drop and the sample editor
-    // arrive later; until then these do nothing.
-    void showBandMenu(int group, juce::Point<int> screen);
-    void confirmDeleteBand(int group);
-    void showChipMenu(uint64_t uid, juce::Point<int> screen);
-    void dragChip(uint64_t uid, juce::Point<int> screen);
-    void dropChip(uint64_t uid, bool dropped);
-    void openSampleEditor(uint64_t uid);
-    void positionLevelPanel();
-    void closeLevelPanel();
-    void refreshDetailStrip();
-    // The hit analysis and snapshots of unsaved work arrive later; their
-    // timers already run on the schedule they will use.
-    void pollHitSort();
-    void snapshotTick();
     // Header and strip actions.
     void drumTypeChanged();
     void stripSelected(bool rooms, int segment);
     void stripReordered(bool rooms, int from, int to);
-    // Operations of later steps, wired already: the hit analysis, the
-    // fallbacks for a host without callbacks, the level panel and the
-    // definition menu.
+
+    // Hit analysis and AUTO-SORT (zem_edit_overlay_hits.cpp).
     void startHitAnalysis(bool apply, bool alternate);
+    void pollHitSort();
+
+    // Menus and delete confirmations (zem_edit_overlay_menus.cpp).
+    void showBandMenu(int group, juce::Point<int> screen);
+    void confirmDeleteBand(int group);
+    void showChipMenu(uint64_t uid, juce::Point<int> screen);
+    void showDefMenu(bool rooms, int segment, juce::Point<int> screenPoint);
+    void confirmDelete(const std::vector<uint64_t>& uids);
+
+    // Chip drag and drop (zem_edit_overlay_drag.cpp).
+    void dragChip(uint64_t uid, juce::Point<int> screen);
+    void dropChip(uint64_t uid, bool dropped);
+
+    // Detail strip and level panel (zem_edit_overlay_detail.cpp).
+    void refreshDetailStrip();
+    void toggleLevelPanel();
+    void positionLevelPanel();
+    void closeLevelPanel();
+
+    // The sample editor (zem_edit_overlay_close.cpp).
+    void openSampleEditor(uint64_t uid);
+
+    // Fallbacks for a host without callbacks and snapshots of unsaved work
+    // (zem_edit_overlay_fallbacks.cpp).
     void doNew();
     void doReset();
     void showAddFromAudioMenu();
-    void toggleLevelPanel();
-    void showDefMenu(bool rooms, int segment, juce::Point<int> screenPoint);
-    void confirmDelete(const std::vector<uint64_t>& uids);
+    void snapshotTick();
+
     int drumChipWidth() const;
     bool loaded() const noexcept { return viewModel.openState == 1; }
     bool failed() const noexcept { return viewModel.openState == 2; }
@@ -198,20 +205,33 @@ private:
     ReorderStrip roomStrip, articulationStrip;
     juce::Viewport articulationViewport;
     widgets::V6IconButton levelButton{23, "Room channel default levels"};
-    std::unique_ptr<juce::Component> levelPanel;
-    LevelPanelDismisser levelPanelDismisser{*this};
     juce::Component bandClip, bandContent;
     std::vector<std::unique_ptr<BandColumn>> columns;
     std::vector<std::unique_ptr<BoundaryEditor>> boundaryEditors;
     SessionHitsAxis hitsAxis;
     juce::ScrollBar horizontalScrollBar{false};
     juce::ScrollBar verticalScrollBar{true};
-    juce::Component detailStrip{"Detail strip"};
     juce::Rectangle<int> gridArea, gridFrame;
     double zoom = 1.0;
     int chipBudget = 0;
     std::vector<int32_t> articulationList, roomList;
+    uint64_t builtRevision = 0;
+    widgets::ChipFlashTracker chipFlashes;
+    int64_t flashRevision = -1;
+    bool chipsLit = false;
+    widgets::ChipFlashTracker roomFlashes, articulationFlashes;
+    bool stripsLit = false;
+    bool lastReportedDirty = false;
+
+    // Detail strip and level panel.
+    juce::Component detailStrip{"Detail strip"};
+    std::unique_ptr<juce::Component> levelPanel;
+    LevelPanelDismisser levelPanelDismisser{*this};
+
+    // Chip drag and drop.
     juce::Component dragGhost;
+
+    // Menus and delete confirmations.
 
 public:
     // Created on demand; the shell's guard and save refusal look at the open
@@ -220,25 +240,22 @@ public:
     std::unique_ptr<juce::Component> sampleEditor;
 
 private:
-    CaptureTick liveCaptureTimer, hitSortTimer;
+    // Hit analysis.
+    CaptureTick hitSortTimer;
     std::thread hitThread;
     std::shared_ptr<HitSortWork> hitWork;
-    std::unique_ptr<juce::Component> listeningBox;
     int64_t analysedContentRevision = -1;
     int64_t analysedGeneration = -1;
+
+    // Fallbacks: live capture and snapshots of unsaved work.
+    CaptureTick liveCaptureTimer;
+    std::unique_ptr<juce::Component> listeningBox;
     std::vector<float> captureBuffer;
     int64_t captureConsumedEnd = 0;
-    uint64_t builtRevision = 0;
-    widgets::ChipFlashTracker chipFlashes;
-    int64_t flashRevision = -1;
-    bool chipsLit = false;
-    widgets::ChipFlashTracker roomFlashes, articulationFlashes;
-    bool stripsLit = false;
     CaptureTick snapshotTimer;
     uint64_t seenChangeCount = 0, snapshotChangeCount = 0;
     uint32_t changeTimeMs = 0;
     bool snapshotInFlight = false;
-    bool lastReportedDirty = false;
 
     juce::Rectangle<int> headerRow;
 };

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "editor/logic/juce/juce_history_sink.hpp"
-#include "editor/ui/editor_message_boxes.hpp"
+#include "widgets/message_boxes.hpp"
 #include "editor/ui/kit_fixture.hpp"
 #include "editor/ui/zem_edit_overlay.hpp"
 #include "support/temp_dir.hpp"
@@ -395,7 +395,7 @@ TEST(OverlayClose, AsksOnlyWithUnsavedChanges) {
         int closes = 0, saves = 0;
         std::vector<std::string> discarded;
         std::vector<juce::MessageBoxOptions> asked;
-        setEditorMessageBoxPresenter([&](const juce::MessageBoxOptions& o, std::function<void(int)> done) {
+        widgets::setMessageBoxPresenter([&](const juce::MessageBoxOptions& o, std::function<void(int)> done) {
             asked.push_back(o);
             if (c.answer) done(*c.answer);
         });
@@ -412,7 +412,7 @@ TEST(OverlayClose, AsksOnlyWithUnsavedChanges) {
         if (c.dirty) s->document().addBand();
         const auto bands = s->document().bandCount();
         s.click(a.close());
-        setEditorMessageBoxPresenter({});
+        widgets::setMessageBoxPresenter({});
         EXPECT_EQ(asked.size(), c.answer ? 1u : 0u) << c.what;
         if (!asked.empty()) {
             const auto& o = asked[0];
@@ -438,7 +438,7 @@ TEST(OverlayClose, AsksOnlyWithUnsavedChanges) {
 TEST(OverlayClose, AFailedSaveLeavesTheEditorOpenAndALateAnswerDoesNothing) {
     int closes = 0;
     std::function<void(int)> pending;
-    setEditorMessageBoxPresenter(
+    widgets::setMessageBoxPresenter(
         [&](const juce::MessageBoxOptions&, std::function<void(int)> done) { pending = std::move(done); });
     {
         auto deps = standalone();
@@ -454,7 +454,7 @@ TEST(OverlayClose, AFailedSaveLeavesTheEditorOpenAndALateAnswerDoesNothing) {
     }
     // The overlay is gone when the second question is answered.
     pending(2);
-    setEditorMessageBoxPresenter({});
+    widgets::setMessageBoxPresenter({});
     EXPECT_EQ(closes, 0);
 }
 

@@ -1,6 +1,6 @@
-#include "app/message_boxes.hpp"
+#include "widgets/message_boxes.hpp"
 
-namespace vt6::maker {
+namespace vt6::ui::widgets {
 
 namespace {
 
@@ -18,7 +18,9 @@ void showMessageBoxAsync(const juce::MessageBoxOptions& options, std::function<v
         present(options, std::move(onResult));
         return;
     }
-    juce::AlertWindow::showAsync(options, std::move(onResult));
+    juce::AlertWindow::showAsync(options, [callback = std::move(onResult)](int result) {
+        if (callback) callback(result);
+    });
 }
 
-}  // namespace vt6::maker
+}  // namespace vt6::ui::widgets

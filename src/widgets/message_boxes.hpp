@@ -1,12 +1,13 @@
 #pragma once
-// Every message box of the shell goes through here, so that tests can record
-// and answer them instead of the framework showing a window.
+// Every message box of the program goes through here, so that tests can
+// record and answer them instead of the framework showing a window (JUCE's
+// alert window does not expose its text). The shell and the editor share it.
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
 #include <functional>
 
-namespace vt6::maker {
+namespace vt6::ui::widgets {
 
 // Shows the box and later calls back with the framework's button result
 // (for three buttons: 1, 2, and 0 for the last or for closing the box).
@@ -18,4 +19,4 @@ void setMessageBoxPresenter(MessageBoxPresenter presenter);
 
 void showMessageBoxAsync(const juce::MessageBoxOptions& options, std::function<void(int)> onResult = {});
 
-}  // namespace vt6::maker
+}  // namespace vt6::ui::widgets
