@@ -238,6 +238,9 @@ public:
     // sample editor.
     std::unique_ptr<juce::Component> hitSortProgress;
     std::unique_ptr<juce::Component> sampleEditor;
+    // True while an open sample editor holds edits not yet applied to the
+    // document; the shell refuses to leave the zem then.
+    bool sampleEditorHasUnappliedChanges() const;
 
 private:
     // Hit analysis.

@@ -40,4 +40,6 @@ void ZemEditOverlay::closeNow() {
 
 void ZemEditOverlay::openSampleEditor(uint64_t) {}
 
+bool ZemEditOverlay::sampleEditorHasUnappliedChanges() const { return false; }
+
 }  // namespace vt6::ui::zemedit
