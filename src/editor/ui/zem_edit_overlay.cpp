@@ -693,10 +693,7 @@ bool ZemEditOverlay::keyPressed(const juce::KeyPress& key) {
         return true;
     }
     if (key.getKeyCode() == juce::KeyPress::deleteKey || key.getKeyCode() == juce::KeyPress::backspaceKey) {
-        if (!document().selection.empty()) {
-            std::vector<uint64_t> uids(document().selection.begin(), document().selection.end());
-            confirmDelete(uids);
-        }
+        if (!document().selection.empty()) confirmDelete(selectedUidsInOrder());
         return true;
     }
     return false;
@@ -833,6 +830,9 @@ void ZemEditOverlay::reloadFromSource() {
 }
 
 void ZemEditOverlay::rebuildStructure() {
+    // A chip being dragged is deleted with its column and never reports its
+    // release: end its drag here, or the ghost and the mark would stay.
+    resetChipDrag();
     document().rebuildIndexes();
     builtRevision = document().layoutRevision;
     columns.clear();

@@ -159,15 +159,38 @@ private:
     void pollHitSort();
 
     // Menus and delete confirmations (zem_edit_overlay_menus.cpp).
+    friend class ZemMenusTestAccess;
+    // What a chip menu's answer acts on: the targets and the clicked sample's
+    // flags as the menu showed them, where each id range begins (the ranges
+    // never overlap, whatever the number of definitions), and the definition
+    // keys the menu listed, so that an answer after the definitions changed
+    // reassigns nothing.
+    struct ChipMenuAnswer {
+        std::vector<uint64_t> targets;
+        bool shownMuted = false, shownSoloed = false, shownLocked = false;
+        int groupBase = 100, articulationBase = 1000, roomBase = 2000;
+        std::vector<uint64_t> articulationKeys, roomKeys;
+    };
+    bool canDeleteDef(bool rooms, int index) const;
     void showBandMenu(int group, juce::Point<int> screen);
     void confirmDeleteBand(int group);
     void showChipMenu(uint64_t uid, juce::Point<int> screen);
+    void applyChipMenuChoice(int id, const ChipMenuAnswer& answer);
     void showDefMenu(bool rooms, int segment, juce::Point<int> screenPoint);
+    void confirmDeleteDef(bool rooms, int index);
     void confirmDelete(const std::vector<uint64_t>& uids);
+    void removeConfirmedSamples(const std::vector<uint64_t>& uids);
+    // The selected uids in document order, so that dialogs and commands do
+    // not depend on the set's hashing.
+    std::vector<uint64_t> selectedUidsInOrder() const;
+    // The selection when it holds uid and more, else uid alone.
+    std::vector<uint64_t> targetsFor(uint64_t uid) const;
 
     // Chip drag and drop (zem_edit_overlay_drag.cpp).
     void dragChip(uint64_t uid, juce::Point<int> screen);
     void dropChip(uint64_t uid, bool dropped);
+    // Back to idle: no dragged uid, no target column, the ghost detached.
+    void resetChipDrag();
 
     // Detail strip and level panel (zem_edit_overlay_detail.cpp).
     void refreshDetailStrip();
@@ -229,7 +252,17 @@ private:
     LevelPanelDismisser levelPanelDismisser{*this};
 
     // Chip drag and drop.
-    juce::Component dragGhost;
+    // The label that follows the pointer while chips are dragged.
+    class DragGhost : public juce::Component {
+    public:
+        DragGhost();
+        juce::String name;
+        juce::Colour colour;
+        int count = 1;
+        void paint(juce::Graphics&) override;
+    };
+    DragGhost dragGhost;
+    uint64_t draggedUid = 0;
 
     // Menus and delete confirmations.
 
