@@ -295,7 +295,7 @@ void ZemEditOverlay::buildChrome() {
     bandClip.addAndMakeVisible(bandContent);
     addAndMakeVisible(bandClip);
 
-    addAndMakeVisible(detailStrip);
+    wireDetailStrip();
 
     updateZoomLabel();
 }
@@ -930,6 +930,7 @@ void ZemEditOverlay::refreshStrips() {
     roomStrip.setSegmentEnabled(roomPlus, deps.standalone ? doc.layers.size() < 4 : doc.nextRoomChannel().has_value());
     articulationStrip.setSegmentEnabled(static_cast<int>(articulationList.size()) + 1,
                                         !(deps.standalone && doc.articulations.size() >= 128));
+    updateLevelButton();
 }
 
 }  // namespace vt6::ui::zemedit

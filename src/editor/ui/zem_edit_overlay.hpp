@@ -19,6 +19,8 @@
 #include "editor/ui/session_hits_axis.hpp"
 #include "editor/ui/band_column.hpp"
 #include "editor/ui/boundary_editor.hpp"
+#include "editor/ui/detail_strip.hpp"
+#include "editor/ui/level_panel.hpp"
 #include "editor/ui/zem_edit_deps.hpp"
 #include "widgets/buttons.hpp"
 #include "widgets/look_and_feel.hpp"
@@ -137,6 +139,7 @@ private:
     class LevelPanelDismisser : public juce::MouseListener {
     public:
         explicit LevelPanelDismisser(ZemEditOverlay& o) : overlay(o) {}
+        void mouseDown(const juce::MouseEvent&) override;
         ZemEditOverlay& overlay;
     };
 
@@ -193,10 +196,18 @@ private:
     void resetChipDrag();
 
     // Detail strip and level panel (zem_edit_overlay_detail.cpp).
+    friend class ZemEditOverlayDetailAccess;
+    using ChannelLevelPanel = zemedit::ChannelLevelPanel;
+    void wireDetailStrip();
     void refreshDetailStrip();
+    std::vector<LevelRow> buildLevelRows() const;
+    void updateLevelButton();
     void toggleLevelPanel();
     void positionLevelPanel();
-    void closeLevelPanel();
+    // With commitTyped, typed values still open in the panel's sliders are
+    // committed first; Escape and refreshes close without them.
+    void closeLevelPanel(bool commitTyped = false);
+    void levelChanged(uint32_t layerIndex, uint64_t layerKey, double level);
 
     // The sample editor (zem_edit_overlay_close.cpp).
     void openSampleEditor(uint64_t uid);
@@ -247,8 +258,8 @@ private:
     bool lastReportedDirty = false;
 
     // Detail strip and level panel.
-    juce::Component detailStrip{"Detail strip"};
-    std::unique_ptr<juce::Component> levelPanel;
+    DetailStrip detailStrip;
+    std::unique_ptr<ChannelLevelPanel> levelPanel;
     LevelPanelDismisser levelPanelDismisser{*this};
 
     // Chip drag and drop.

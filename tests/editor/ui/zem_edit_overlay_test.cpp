@@ -34,10 +34,7 @@ public:
     widgets::V6SegmentGroup& roomStrip() { return o_.roomStrip; }
     widgets::V6DropChip& drumChip() { return o_.drumTypeChip; }
     juce::Label& caption(int i) { return i == 0 ? o_.roomCaption : i == 1 ? o_.articulationCaption : o_.drumTypeCaption; }
-    void openLevelPanel() {
-        o_.levelPanel = std::make_unique<juce::Component>("level panel");
-        o_.addAndMakeVisible(*o_.levelPanel);
-    }
+    void openLevelPanel() { o_.toggleLevelPanel(); }
     bool levelPanelOpen() const { return o_.levelPanel != nullptr; }
 
 private:
