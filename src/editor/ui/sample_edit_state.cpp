@@ -1,0 +1,296 @@
+#include "editor/ui/sample_edit_state.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+namespace vt6::ui::zemedit {
+
+bool SampleEditState::operator==(const SampleEditState& o) const noexcept {
+    return start == o.start && end == o.end && fadeShape == o.fadeShape && normalize == o.normalize &&
+           reverse == o.reverse && removeDc == o.removeDc && channelMode == o.channelMode &&
+           fadeInMs == o.fadeInMs && fadeOutMs == o.fadeOutMs && gainDb == o.gainDb;
+}
+
+int64_t SampleEditorDeps::sourceFrames() const noexcept {
+    return channels >= 1 ? static_cast<int64_t>(audio.size() / static_cast<size_t>(channels)) : 0;
+}
+
+InterleavedAudioView SampleEditorDeps::sourceView() const noexcept {
+    return InterleavedAudioView::of(audio, channels, sampleRate);
+}
+
+namespace {
+
+bool usable(const InterleavedAudioView& v) noexcept {
+    return v.samples != nullptr && v.channels >= 1 && v.frames > 0;
+}
+
+bool frameIsLoud(const InterleavedAudioView& v, int64_t f, float t) noexcept {
+    const float* p = v.samples + f * v.channels;
+    for (int32_t c = 0; c < v.channels; ++c)
+        if (std::fabs(p[c]) >= t) return true;
+    return false;
+}
+
+int64_t fadeFrames(double ms, int32_t rate) noexcept {
+    const double frames = ms * 0.001 * rate;
+    if (!(frames > 0.0)) return 0;  // also NaN
+    if (frames > 9.0e18) return INT64_MAX;
+    return std::llrint(frames);
+}
+
+// The mirrored source frame of f when the region plays backwards.
+inline int64_t sourceFrameOf(const SampleEditState& s, int64_t f) noexcept {
+    return (s.reverse && f >= s.start && f < s.end) ? s.start + s.end - 1 - f : f;
+}
+
+inline double meanOf(const ChannelMeans& m, int32_t k) noexcept {
+    return k >= 0 && k < static_cast<int32_t>(m.size()) ? m[static_cast<size_t>(k)] : 0.0;
+}
+
+// processedSampleAt for a frame already known to be inside the source, with
+// the mirroring already applied.
+inline float processedAtSource(const SampleEditState& s, const InterleavedAudioView& v, const ChannelMeans& m,
+                               int64_t f, int32_t c) noexcept {
+    const int32_t n = v.channels;
+    const float* p = v.samples + f * n;
+    if (s.channelMode == 2 && n >= 2) {
+        double sum = 0.0;
+        for (int32_t k = 0; k < n; ++k) sum += static_cast<double>(p[k]) - meanOf(m, k);
+        return static_cast<float>(sum / n);
+    }
+    int32_t k = c;
+    if (s.channelMode == 1 && n > 1 && c < 2) k = 1 - c;
+    k = std::clamp(k, 0, n - 1);
+    return static_cast<float>(static_cast<double>(p[k]) - meanOf(m, k));
+}
+
+}  // namespace
+
+std::pair<int64_t, int64_t> findTrimRegion(const InterleavedAudioView& view, double thresholdDb, double leadInMs,
+                                           double tailMs) {
+    std::pair<int64_t, int64_t> r{0, view.frames};
+    if (!usable(view)) return r;
+    const auto t = static_cast<float>(std::pow(10.0, thresholdDb / 20.0));
+    int64_t i = 0;
+    while (i < view.frames && !frameIsLoud(view, i, t)) ++i;
+    if (i == view.frames) return r;
+    int64_t e = view.frames;
+    while (e > i + 1 && !frameIsLoud(view, e - 1, t)) --e;
+    const int64_t lead = fadeFrames(leadInMs, view.sampleRate);
+    const int64_t tail = fadeFrames(tailMs, view.sampleRate);
+    const int64_t start = i - lead > 0 ? i - lead : 0;
+    int64_t end = tail >= view.frames - e ? view.frames : e + tail;
+    if (end <= start) end = std::min(start + 1, view.frames);
+    return {start, end};
+}
+
+double fadeCurve(uint8_t shape, double x) {
+    if (x > 1.0) x = 1.0;
+    if (x < 0.0) x = 0.0;
+    if (shape == 1) return x;
+    if (shape == 2) return x * x;
+    return 0.5 - 0.5 * std::cos(std::numbers::pi * x);
+}
+
+ChannelMeans channelMeans(const SampleEditState& state, const InterleavedAudioView& view) {
+    ChannelMeans m{};
+    if (!state.removeDc || view.samples == nullptr || view.channels < 1) return m;
+    const int64_t a = std::max<int64_t>(state.start, 0);
+    const int64_t b = std::min(state.end, view.frames);
+    if (a >= b) return m;
+    const int32_t kMax = std::min<int32_t>(view.channels, static_cast<int32_t>(m.size()));
+    for (int64_t f = a; f < b; ++f) {
+        const float* p = view.samples + f * view.channels;
+        for (int32_t k = 0; k < kMax; ++k) m[static_cast<size_t>(k)] += p[k];
+    }
+    const auto count = static_cast<double>(b - a);
+    for (int32_t k = 0; k < kMax; ++k) m[static_cast<size_t>(k)] /= count;
+    return m;
+}
+
+float processedSampleAt(const SampleEditState& state, const InterleavedAudioView& view, const ChannelMeans& means,
+                        int64_t frame, int32_t channel) {
+    if (view.samples == nullptr || view.channels < 1 || frame < 0 || frame >= view.frames) return 0.0f;
+    return processedAtSource(state, view, means, sourceFrameOf(state, frame), channel);
+}
+
+ProcessedRange processedRange(const SampleEditState& state, const InterleavedAudioView& view,
+                              const ChannelMeans& means, int64_t f0, int64_t f1, int32_t channel) {
+    ProcessedRange r;
+    if (view.samples == nullptr || view.channels < 1) return r;
+    f0 = std::max<int64_t>(f0, 0);
+    f1 = std::min(f1, view.frames);
+    if (f0 >= f1) return r;
+    float lo = processedSampleAt(state, view, means, f0, channel);
+    float hi = lo;
+    const int32_t n = view.channels;
+    const bool plainChannel = !(state.channelMode == 2 && n >= 2);
+    if (plainChannel) {
+        // One source channel with one offset: the extremes of the raw samples
+        // give the extremes of the processed ones (subtracting a constant and
+        // rounding are monotonic), so the mirroring never has to be followed.
+        int32_t k = channel;
+        if (state.channelMode == 1 && n > 1 && channel < 2) k = 1 - channel;
+        k = std::clamp(k, 0, n - 1);
+        // Mirroring maps the part of [f0, f1) inside the region onto another
+        // range inside the region; outside it the frames stay where they are.
+        auto scan = [&](int64_t a, int64_t b) {
+            if (a >= b) return;
+            const float* p = view.samples + a * n + k;
+            float rlo = *p, rhi = *p;
+            for (int64_t f = a; f < b; ++f, p += n) {
+                const float x = *p;
+                rlo = x < rlo ? x : rlo;
+                rhi = x > rhi ? x : rhi;
+            }
+            const double mk = meanOf(means, k);
+            const auto plo = static_cast<float>(static_cast<double>(rlo) - mk);
+            const auto phi = static_cast<float>(static_cast<double>(rhi) - mk);
+            lo = std::min(lo, plo);
+            hi = std::max(hi, phi);
+        };
+        if (state.reverse && state.start < state.end) {
+            const int64_t ia = std::max(f0, state.start);
+            const int64_t ib = std::min(f1, state.end);
+            if (ia < ib) {
+                scan(f0, ia);
+                scan(state.start + state.end - ib, state.start + state.end - ia);
+                scan(ib, f1);
+                r.min = lo;
+                r.max = hi;
+                r.any = true;
+                return r;
+            }
+        }
+        scan(f0, f1);
+    } else {
+        for (int64_t f = f0; f < f1; ++f) {
+            const float v = processedAtSource(state, view, means, sourceFrameOf(state, f), channel);
+            lo = v < lo ? v : lo;
+            hi = v > hi ? v : hi;
+        }
+    }
+    r.min = lo;
+    r.max = hi;
+    r.any = true;
+    return r;
+}
+
+PeakRms measurePeakRms(const SampleEditState& state, const InterleavedAudioView& view) {
+    PeakRms out;
+    if (view.samples == nullptr || view.channels <= 0 || state.end - state.start <= 0) return out;
+    const ChannelMeans m = channelMeans(state, view);
+    float peak = 0.0f;
+    double sumSq = 0.0;
+    for (int64_t f = state.start; f < state.end; ++f) {
+        if (f < 0 || f >= view.frames) continue;  // reads 0: adds nothing
+        const int64_t src = sourceFrameOf(state, f);
+        for (int32_t c = 0; c < view.channels; ++c) {
+            const float v = processedAtSource(state, view, m, src, c);
+            peak = std::max(peak, std::fabs(v));
+            sumSq += static_cast<double>(v) * v;
+        }
+    }
+    out.peak = peak;
+    out.rms = std::sqrt(sumSq / (static_cast<double>(state.end - state.start) * view.channels));
+    return out;
+}
+
+double editGain(const SampleEditState& state, const InterleavedAudioView& view) {
+    const double g = std::pow(10.0, state.gainDb / 20.0);
+    if (!state.normalize) return g;
+    const float peak = measurePeakRms(state, view).peak;
+    if (peak > 1e-9f) return std::pow(10.0, -0.015) / peak;
+    return g;
+}
+
+double fadeGainAt(const SampleEditState& state, int64_t i, int64_t n, int32_t sampleRate, double base) {
+    if (n <= 0 || i < 0 || i >= n) return 0.0;
+    const int64_t half = n / 2;
+    const int64_t fi = std::min(fadeFrames(state.fadeInMs, sampleRate), half);
+    const int64_t fo = std::min(fadeFrames(state.fadeOutMs, sampleRate), half);
+    double g = base;
+    if (i < fi) g *= fadeCurve(state.fadeShape, static_cast<double>(i + 1) / static_cast<double>(fi + 1));
+    if (n - i - 1 < fo) g *= fadeCurve(state.fadeShape, static_cast<double>(n - i) / static_cast<double>(fo + 1));
+    return g;
+}
+
+namespace {
+
+// Writes the edited region into out (n x channels floats). The reversal lives
+// in processedSampleAt alone: output frame i reads processed frame start + i,
+// which is the mirrored source frame when reverse is on, so the region is
+// mirrored exactly once and matches the waveform.
+void renderRegionInto(const SampleEditState& state, const InterleavedAudioView& view, float* out) {
+    const int64_t n = state.end - state.start;
+    const ChannelMeans m = channelMeans(state, view);
+    const double g = editGain(state, view);
+    const int32_t ch = view.channels;
+    for (int64_t i = 0; i < n; ++i) {
+        const double factor = fadeGainAt(state, i, n, view.sampleRate, g);
+        const int64_t f = state.start + i;
+        float* o = out + i * ch;
+        if (f < 0 || f >= view.frames) {
+            for (int32_t c = 0; c < ch; ++c) o[c] = 0.0f;
+            continue;
+        }
+        const int64_t src = sourceFrameOf(state, f);
+        for (int32_t c = 0; c < ch; ++c)
+            o[c] = static_cast<float>(static_cast<double>(processedAtSource(state, view, m, src, c)) * factor);
+    }
+}
+
+}  // namespace
+
+std::vector<float> renderSampleEdit(const SampleEditState& state, const InterleavedAudioView& view) {
+    if (view.samples == nullptr || view.channels <= 0 || state.start >= state.end) return {};
+    std::vector<float> out(static_cast<size_t>(state.end - state.start) * static_cast<size_t>(view.channels));
+    renderRegionInto(state, view, out.data());
+    return out;
+}
+
+std::vector<float> renderWholeSample(const SampleEditState& state, const InterleavedAudioView& view) {
+    if (view.samples == nullptr || view.channels <= 0 || state.start < 0 || state.end > view.frames ||
+        state.start >= state.end)
+        return {};
+    const auto ch = static_cast<size_t>(view.channels);
+    const size_t total = static_cast<size_t>(view.frames) * ch;
+    // One buffer: the raw source with the region rendered straight into it.
+    std::vector<float> out(view.samples, view.samples + total);
+    renderRegionInto(state, view, out.data() + static_cast<size_t>(state.start) * ch);
+    return out;
+}
+
+SampleEditState keepInsideSource(SampleEditState s, int64_t frames) {
+    s.start = s.start < 0 ? 0 : std::min(s.start, std::max<int64_t>(frames - 1, 0));
+    s.end = s.end < s.start + 1 ? s.start + 1 : std::min(s.end, frames);
+    // A NaN fade (never typed, but never trusted either) becomes no fade.
+    s.fadeInMs = std::isnan(s.fadeInMs) ? 0.0 : std::clamp(s.fadeInMs, 0.0, kMaxFadeMs);
+    s.fadeOutMs = std::isnan(s.fadeOutMs) ? 0.0 : std::clamp(s.fadeOutMs, 0.0, kMaxFadeMs);
+    return s;
+}
+
+int64_t nearestZeroCrossing(const InterleavedAudioView& view, int64_t frame, int64_t radius) {
+    if (view.samples == nullptr || view.channels <= 0 || view.frames <= 1) return frame;
+    auto sum = [&](int64_t f) {
+        const float* p = view.samples + f * view.channels;
+        double s = 0.0;
+        for (int32_t c = 0; c < view.channels; ++c) s += p[c];
+        return s;
+    };
+    auto crossing = [&](int64_t q) {
+        if (q <= 0 || q >= view.frames) return false;
+        const double a = sum(q - 1);
+        const double b = sum(q);
+        return (a <= 0.0) != (b <= 0.0);
+    };
+    for (int64_t j = 0; j <= radius; ++j) {
+        if (crossing(frame - j)) return frame - j;
+        if (crossing(frame + j)) return frame + j;
+    }
+    return frame;
+}
+
+}  // namespace vt6::ui::zemedit
