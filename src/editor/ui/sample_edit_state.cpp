@@ -113,7 +113,10 @@ ChannelMeans channelMeans(const SampleEditState& state, const InterleavedAudioVi
 float processedSampleAt(const SampleEditState& state, const InterleavedAudioView& view, const ChannelMeans& means,
                         int64_t frame, int32_t channel) {
     if (view.samples == nullptr || view.channels < 1 || frame < 0 || frame >= view.frames) return 0.0f;
-    return processedAtSource(state, view, means, sourceFrameOf(state, frame), channel);
+    // A region reaching past the source mirrors some frames outside it: silence.
+    const int64_t src = sourceFrameOf(state, frame);
+    if (src < 0 || src >= view.frames) return 0.0f;
+    return processedAtSource(state, view, means, src, channel);
 }
 
 ProcessedRange processedRange(const SampleEditState& state, const InterleavedAudioView& view,
@@ -126,7 +129,10 @@ ProcessedRange processedRange(const SampleEditState& state, const InterleavedAud
     float lo = processedSampleAt(state, view, means, f0, channel);
     float hi = lo;
     const int32_t n = view.channels;
-    const bool plainChannel = !(state.channelMode == 2 && n >= 2);
+    // A reversed region reaching past the source mirrors frames to silence:
+    // that rare case takes the per-frame path below.
+    const bool mirroredOutside = state.reverse && (state.start < 0 || state.end > view.frames);
+    const bool plainChannel = !(state.channelMode == 2 && n >= 2) && !mirroredOutside;
     if (plainChannel) {
         // One source channel with one offset: the extremes of the raw samples
         // give the extremes of the processed ones (subtracting a constant and
@@ -167,7 +173,7 @@ ProcessedRange processedRange(const SampleEditState& state, const InterleavedAud
         scan(f0, f1);
     } else {
         for (int64_t f = f0; f < f1; ++f) {
-            const float v = processedAtSource(state, view, means, sourceFrameOf(state, f), channel);
+            const float v = processedSampleAt(state, view, means, f, channel);
             lo = v < lo ? v : lo;
             hi = v > hi ? v : hi;
         }
@@ -178,30 +184,106 @@ ProcessedRange processedRange(const SampleEditState& state, const InterleavedAud
     return r;
 }
 
+namespace {
+
+// Output channel c reads source channel kmap[c] less offset[c], unless the
+// channels are summed to mono. Tables for one pass over a region.
+struct ChannelPlan {
+    bool mono = false;
+    std::vector<int32_t> kmap;
+    std::vector<double> offset;
+};
+
+ChannelPlan planChannels(const SampleEditState& s, const InterleavedAudioView& v, const ChannelMeans& m) {
+    ChannelPlan plan;
+    const int32_t n = v.channels;
+    plan.mono = s.channelMode == 2 && n >= 2;
+    plan.kmap.resize(static_cast<size_t>(n));
+    plan.offset.resize(static_cast<size_t>(n));
+    for (int32_t c = 0; c < n; ++c) {
+        int32_t k = c;
+        if (s.channelMode == 1 && n > 1 && c < 2) k = 1 - c;
+        plan.kmap[static_cast<size_t>(c)] = k;
+        plan.offset[static_cast<size_t>(c)] = meanOf(m, k);
+    }
+    return plan;
+}
+
+// The largest |processed value| of the region: a permutation of frames and
+// a constant offset per channel do not change it, so for plain channels the
+// raw extremes per channel are enough.
+float processedPeak(const SampleEditState& s, const InterleavedAudioView& v, const ChannelMeans& m) {
+    const int64_t a = std::max<int64_t>(s.start, 0);
+    const int64_t b = std::min(s.end, v.frames);
+    if (a >= b) return 0.0f;
+    const int32_t n = v.channels;
+    float peak = 0.0f;
+    const bool mirroredOutside = s.reverse && (s.start < 0 || s.end > v.frames);
+    if ((s.channelMode == 2 && n >= 2) || mirroredOutside) {
+        // Summed to mono every output channel carries the same value.
+        const int32_t outputs = s.channelMode == 2 && n >= 2 ? 1 : n;
+        for (int64_t f = a; f < b; ++f)
+            for (int32_t c = 0; c < outputs; ++c)
+                peak = std::max(peak, std::fabs(processedSampleAt(s, v, m, f, c)));
+        return peak;
+    }
+    for (int32_t k = 0; k < n; ++k) {
+        const float* p = v.samples + a * n + k;
+        float lo = *p, hi = *p;
+        for (int64_t f = a; f < b; ++f, p += n) {
+            lo = *p < lo ? *p : lo;
+            hi = *p > hi ? *p : hi;
+        }
+        // Every source channel is read by exactly one output channel.
+        const double mk = meanOf(m, k);
+        peak = std::max(peak, std::fabs(static_cast<float>(static_cast<double>(lo) - mk)));
+        peak = std::max(peak, std::fabs(static_cast<float>(static_cast<double>(hi) - mk)));
+    }
+    return peak;
+}
+
+}  // namespace
+
 PeakRms measurePeakRms(const SampleEditState& state, const InterleavedAudioView& view) {
     PeakRms out;
     if (view.samples == nullptr || view.channels <= 0 || state.end - state.start <= 0) return out;
     const ChannelMeans m = channelMeans(state, view);
+    const ChannelPlan plan = planChannels(state, view, m);
+    const int32_t n = view.channels;
     float peak = 0.0f;
     double sumSq = 0.0;
-    for (int64_t f = state.start; f < state.end; ++f) {
-        if (f < 0 || f >= view.frames) continue;  // reads 0: adds nothing
+    // Frames in order from start, as the definition sums them; frames outside
+    // the source read 0 and add nothing.
+    const int64_t a = std::max<int64_t>(state.start, 0);
+    const int64_t b = std::min(state.end, view.frames);
+    for (int64_t f = a; f < b; ++f) {
         const int64_t src = sourceFrameOf(state, f);
-        for (int32_t c = 0; c < view.channels; ++c) {
-            const float v = processedAtSource(state, view, m, src, c);
+        if (src < 0 || src >= view.frames) continue;
+        const float* p = view.samples + src * n;
+        if (plan.mono) {
+            double sum = 0.0;
+            for (int32_t k = 0; k < n; ++k) sum += static_cast<double>(p[k]) - meanOf(m, k);
+            const auto v = static_cast<float>(sum / n);
+            peak = std::max(peak, std::fabs(v));
+            for (int32_t c = 0; c < n; ++c) sumSq += static_cast<double>(v) * v;
+            continue;
+        }
+        for (int32_t c = 0; c < n; ++c) {
+            const auto v = static_cast<float>(static_cast<double>(p[plan.kmap[static_cast<size_t>(c)]]) -
+                                              plan.offset[static_cast<size_t>(c)]);
             peak = std::max(peak, std::fabs(v));
             sumSq += static_cast<double>(v) * v;
         }
     }
     out.peak = peak;
-    out.rms = std::sqrt(sumSq / (static_cast<double>(state.end - state.start) * view.channels));
+    out.rms = std::sqrt(sumSq / (static_cast<double>(state.end - state.start) * n));
     return out;
 }
 
 double editGain(const SampleEditState& state, const InterleavedAudioView& view) {
     const double g = std::pow(10.0, state.gainDb / 20.0);
-    if (!state.normalize) return g;
-    const float peak = measurePeakRms(state, view).peak;
+    if (!state.normalize || view.samples == nullptr || view.channels <= 0) return g;
+    const float peak = processedPeak(state, view, channelMeans(state, view));
     if (peak > 1e-9f) return std::pow(10.0, -0.015) / peak;
     return g;
 }
@@ -237,6 +319,10 @@ void renderRegionInto(const SampleEditState& state, const InterleavedAudioView& 
             continue;
         }
         const int64_t src = sourceFrameOf(state, f);
+        if (src < 0 || src >= view.frames) {
+            for (int32_t c = 0; c < ch; ++c) o[c] = 0.0f;
+            continue;
+        }
         for (int32_t c = 0; c < ch; ++c)
             o[c] = static_cast<float>(static_cast<double>(processedAtSource(state, view, m, src, c)) * factor);
     }

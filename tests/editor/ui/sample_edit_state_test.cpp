@@ -353,6 +353,15 @@ TEST(SampleEditRender, BoundsAndEmptyInput) {
     EXPECT_TRUE(renderWholeSample(region(0, 1), none).empty());
     EXPECT_EQ(processedSampleAt(region(0, 1), none, m, 0, 0), 0.0f);
     EXPECT_EQ(measurePeakRms(region(0, 1), none).peak, 0.0f);
+    // A reversed region reaching past the source mirrors those frames to silence
+    // instead of reading outside the buffer.
+    SampleEditState wide = region(-2, 5);
+    wide.reverse = true;
+    EXPECT_EQ(renderSampleEdit(wide, v), (std::vector<float>{0.0f, 0.0f, 3.0f, 2.0f, 1.0f, 0.0f, 0.0f}));
+    EXPECT_EQ(processedSampleAt(wide, v, m, 4, 0), 0.0f);
+    EXPECT_EQ(processedSampleAt(wide, v, m, 0, 0), 3.0f);
+    wide.normalize = true;
+    EXPECT_NEAR(editGain(wide, v), std::pow(10.0, -0.015) / 3.0, 1e-9);
     // Audio outside the region stays raw in the whole render, gain included.
     SampleEditState g = region(3, 6);
     g.gainDb = 20.0;
@@ -476,6 +485,10 @@ TEST(SampleEditRange, OnePassMatchesPerFrameValues) {
             }
             mismatches += r.any != any || (any && (r.min != lo || r.max != hi));
         }
+        // Normalising takes its peak in a quick pass too; it must be the measured one.
+        s.normalize = true;
+        const float peak = measurePeakRms(s, v).peak;
+        if (peak > 1e-9f) mismatches += editGain(s, v) != std::pow(10.0, -0.015) / peak;
     }
     EXPECT_EQ(mismatches, 0);
 }
