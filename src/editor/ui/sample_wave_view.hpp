@@ -86,13 +86,25 @@ public:
     void update(const Key& key, const InterleavedAudioView& view, const SampleEditState& state,
                 const ChannelMeans& means, int32_t rows);
     const std::vector<Column>& row(int32_t r) const { return cols_[static_cast<size_t>(r)]; }
-    void invalidate() { valid_ = false; }
+    void invalidate() {
+        valid_ = false;
+        gainValid_ = false;
+    }
+    // editGain of the state, kept while nothing but the fades changes (a
+    // normalised gain reads the whole region).
+    double gain(const SampleEditState& state, const InterleavedAudioView& view);
     bool cachingEnabled = true;
 
 private:
     Key key_{};
     bool valid_ = false;
     std::vector<std::vector<Column>> cols_;
+    const float* gainSamples_ = nullptr;
+    int64_t gainFrames_ = -1;
+    int32_t gainChannels_ = 0;
+    SampleEditState gainState_{};
+    double gain_ = 1.0;
+    bool gainValid_ = false;
 };
 
 class SampleWaveView : public juce::Component, public juce::SettableTooltipClient {
