@@ -119,8 +119,86 @@ float processedSampleAt(const SampleEditState& state, const InterleavedAudioView
     return processedAtSource(state, view, means, src, channel);
 }
 
+void SourceExtremes::build(const InterleavedAudioView& view) {
+    built_ = false;
+    mins_.clear();
+    maxs_.clear();
+    samples_ = view.samples;
+    frames_ = view.frames;
+    channels_ = view.channels;
+    if (view.samples == nullptr || view.channels < 1 || view.frames < 1) {
+        built_ = true;
+        return;
+    }
+    const int32_t n = view.channels;
+    const int64_t blocks = view.frames / kBlockFrames;  // whole blocks only
+    mins_.resize(static_cast<size_t>(blocks * n));
+    maxs_.resize(static_cast<size_t>(blocks * n));
+    std::vector<float> lo(static_cast<size_t>(n)), hi(static_cast<size_t>(n));
+    for (int64_t b = 0; b < blocks; ++b) {
+        const float* p = view.samples + b * kBlockFrames * n;
+        for (int32_t k = 0; k < n; ++k) lo[static_cast<size_t>(k)] = hi[static_cast<size_t>(k)] = p[k];
+        if (n == 2) {
+            float l0 = p[0], h0 = p[0], l1 = p[1], h1 = p[1];
+            for (int64_t f = 0; f < kBlockFrames; ++f, p += 2) {
+                l0 = p[0] < l0 ? p[0] : l0;
+                h0 = p[0] > h0 ? p[0] : h0;
+                l1 = p[1] < l1 ? p[1] : l1;
+                h1 = p[1] > h1 ? p[1] : h1;
+            }
+            lo[0] = l0, hi[0] = h0, lo[1] = l1, hi[1] = h1;
+        } else {
+            for (int64_t f = 0; f < kBlockFrames; ++f, p += n)
+                for (int32_t k = 0; k < n; ++k) {
+                    const auto kk = static_cast<size_t>(k);
+                    lo[kk] = p[k] < lo[kk] ? p[k] : lo[kk];
+                    hi[kk] = p[k] > hi[kk] ? p[k] : hi[kk];
+                }
+        }
+        for (int32_t k = 0; k < n; ++k) {
+            mins_[static_cast<size_t>(b * n + k)] = lo[static_cast<size_t>(k)];
+            maxs_[static_cast<size_t>(b * n + k)] = hi[static_cast<size_t>(k)];
+        }
+    }
+    built_ = true;
+}
+
+namespace {
+
+void scanRaw(const InterleavedAudioView& v, int32_t k, int64_t a, int64_t b, float& lo, float& hi) {
+    const int32_t n = v.channels;
+    const float* p = v.samples + a * n + k;
+    for (int64_t f = a; f < b; ++f, p += n) {
+        lo = *p < lo ? *p : lo;
+        hi = *p > hi ? *p : hi;
+    }
+}
+
+}  // namespace
+
+void SourceExtremes::rawRange(const InterleavedAudioView& view, int32_t k, int64_t a, int64_t b, float& lo,
+                              float& hi) const {
+    lo = hi = view.samples[a * view.channels + k];
+    const int64_t firstBlock = (a + kBlockFrames - 1) / kBlockFrames;
+    const int64_t endBlock = std::min(b / kBlockFrames, frames_ / kBlockFrames);
+    if (!builtFor(view) || firstBlock >= endBlock) {
+        scanRaw(view, k, a, b, lo, hi);
+        return;
+    }
+    scanRaw(view, k, a, firstBlock * kBlockFrames, lo, hi);
+    const int32_t n = channels_;
+    for (int64_t blk = firstBlock; blk < endBlock; ++blk) {
+        const float l = mins_[static_cast<size_t>(blk * n + k)];
+        const float h = maxs_[static_cast<size_t>(blk * n + k)];
+        lo = l < lo ? l : lo;
+        hi = h > hi ? h : hi;
+    }
+    scanRaw(view, k, endBlock * kBlockFrames, b, lo, hi);
+}
+
 ProcessedRange processedRange(const SampleEditState& state, const InterleavedAudioView& view,
-                              const ChannelMeans& means, int64_t f0, int64_t f1, int32_t channel) {
+                              const ChannelMeans& means, int64_t f0, int64_t f1, int32_t channel,
+                              const SourceExtremes* extremes) {
     ProcessedRange r;
     if (view.samples == nullptr || view.channels < 1) return r;
     f0 = std::max<int64_t>(f0, 0);
@@ -136,41 +214,33 @@ ProcessedRange processedRange(const SampleEditState& state, const InterleavedAud
     if (plainChannel) {
         // One source channel with one offset: the extremes of the raw samples
         // give the extremes of the processed ones (subtracting a constant and
-        // rounding are monotonic), so the mirroring never has to be followed.
+        // rounding are monotonic), and mirroring maps the part of [f0, f1)
+        // inside the region onto another range of the region.
         int32_t k = channel;
         if (state.channelMode == 1 && n > 1 && channel < 2) k = 1 - channel;
         k = std::clamp(k, 0, n - 1);
-        // Mirroring maps the part of [f0, f1) inside the region onto another
-        // range inside the region; outside it the frames stay where they are.
-        auto scan = [&](int64_t a, int64_t b) {
+        const double mk = meanOf(means, k);
+        auto take = [&](int64_t a, int64_t b) {
             if (a >= b) return;
-            const float* p = view.samples + a * n + k;
-            float rlo = *p, rhi = *p;
-            for (int64_t f = a; f < b; ++f, p += n) {
-                const float x = *p;
-                rlo = x < rlo ? x : rlo;
-                rhi = x > rhi ? x : rhi;
+            float rlo, rhi;
+            if (extremes != nullptr)
+                extremes->rawRange(view, k, a, b, rlo, rhi);
+            else {
+                rlo = rhi = view.samples[a * n + k];
+                scanRaw(view, k, a, b, rlo, rhi);
             }
-            const double mk = meanOf(means, k);
-            const auto plo = static_cast<float>(static_cast<double>(rlo) - mk);
-            const auto phi = static_cast<float>(static_cast<double>(rhi) - mk);
-            lo = std::min(lo, plo);
-            hi = std::max(hi, phi);
+            lo = std::min(lo, static_cast<float>(static_cast<double>(rlo) - mk));
+            hi = std::max(hi, static_cast<float>(static_cast<double>(rhi) - mk));
         };
-        if (state.reverse && state.start < state.end) {
-            const int64_t ia = std::max(f0, state.start);
-            const int64_t ib = std::min(f1, state.end);
-            if (ia < ib) {
-                scan(f0, ia);
-                scan(state.start + state.end - ib, state.start + state.end - ia);
-                scan(ib, f1);
-                r.min = lo;
-                r.max = hi;
-                r.any = true;
-                return r;
-            }
+        const int64_t ia = std::max(f0, state.start);
+        const int64_t ib = std::min(f1, state.end);
+        if (state.reverse && ia < ib) {
+            take(f0, ia);
+            take(state.start + state.end - ib, state.start + state.end - ia);
+            take(ib, f1);
+        } else {
+            take(f0, f1);
         }
-        scan(f0, f1);
     } else {
         for (int64_t f = f0; f < f1; ++f) {
             const float v = processedSampleAt(state, view, means, f, channel);
@@ -212,7 +282,8 @@ ChannelPlan planChannels(const SampleEditState& s, const InterleavedAudioView& v
 // The largest |processed value| of the region: a permutation of frames and
 // a constant offset per channel do not change it, so for plain channels the
 // raw extremes per channel are enough.
-float processedPeak(const SampleEditState& s, const InterleavedAudioView& v, const ChannelMeans& m) {
+float processedPeak(const SampleEditState& s, const InterleavedAudioView& v, const ChannelMeans& m,
+                    const SourceExtremes* extremes) {
     const int64_t a = std::max<int64_t>(s.start, 0);
     const int64_t b = std::min(s.end, v.frames);
     if (a >= b) return 0.0f;
@@ -227,13 +298,30 @@ float processedPeak(const SampleEditState& s, const InterleavedAudioView& v, con
                 peak = std::max(peak, std::fabs(processedSampleAt(s, v, m, f, c)));
         return peak;
     }
-    for (int32_t k = 0; k < n; ++k) {
-        const float* p = v.samples + a * n + k;
-        float lo = *p, hi = *p;
-        for (int64_t f = a; f < b; ++f, p += n) {
-            lo = *p < lo ? *p : lo;
-            hi = *p > hi ? *p : hi;
+    std::vector<float> lows(static_cast<size_t>(n)), highs(static_cast<size_t>(n));
+    if (extremes != nullptr && extremes->builtFor(v)) {
+        for (int32_t k = 0; k < n; ++k)
+            extremes->rawRange(v, k, a, b, lows[static_cast<size_t>(k)], highs[static_cast<size_t>(k)]);
+    } else {
+        // One pass over the frames for every channel at once.
+        for (int32_t k = 0; k < n; ++k) lows[static_cast<size_t>(k)] = highs[static_cast<size_t>(k)] = v.samples[a * n + k];
+        if (n == 2) {
+            float l0 = lows[0], h0 = highs[0], l1 = lows[1], h1 = highs[1];
+            const float* p = v.samples + a * 2;
+            for (int64_t f = a; f < b; ++f, p += 2) {
+                l0 = p[0] < l0 ? p[0] : l0;
+                h0 = p[0] > h0 ? p[0] : h0;
+                l1 = p[1] < l1 ? p[1] : l1;
+                h1 = p[1] > h1 ? p[1] : h1;
+            }
+            lows[0] = l0, highs[0] = h0, lows[1] = l1, highs[1] = h1;
+        } else {
+            for (int32_t k = 0; k < n; ++k)
+                scanRaw(v, k, a, b, lows[static_cast<size_t>(k)], highs[static_cast<size_t>(k)]);
         }
+    }
+    for (int32_t k = 0; k < n; ++k) {
+        const float lo = lows[static_cast<size_t>(k)], hi = highs[static_cast<size_t>(k)];
         // Every source channel is read by exactly one output channel.
         const double mk = meanOf(m, k);
         peak = std::max(peak, std::fabs(static_cast<float>(static_cast<double>(lo) - mk)));
@@ -281,9 +369,13 @@ PeakRms measurePeakRms(const SampleEditState& state, const InterleavedAudioView&
 }
 
 double editGain(const SampleEditState& state, const InterleavedAudioView& view) {
+    return editGain(state, view, nullptr);
+}
+
+double editGain(const SampleEditState& state, const InterleavedAudioView& view, const SourceExtremes* extremes) {
     const double g = std::pow(10.0, state.gainDb / 20.0);
     if (!state.normalize || view.samples == nullptr || view.channels <= 0) return g;
-    const float peak = processedPeak(state, view, channelMeans(state, view));
+    const float peak = processedPeak(state, view, channelMeans(state, view), extremes);
     if (peak > 1e-9f) return std::pow(10.0, -0.015) / peak;
     return g;
 }

@@ -100,6 +100,31 @@ ChannelMeans channelMeans(const SampleEditState& state, const InterleavedAudioVi
 float processedSampleAt(const SampleEditState& state, const InterleavedAudioView& view, const ChannelMeans& means,
                         int64_t frame, int32_t channel);
 
+// Per-channel extremes of the raw source over fixed blocks of frames, built
+// in one pass; range queries then read whole blocks instead of every frame.
+// It describes the audio it was built from: rebuild it when the source
+// changes (the views rebuild it when the pointer, frames or channels differ).
+class SourceExtremes {
+public:
+    static constexpr int64_t kBlockFrames = 256;
+
+    void build(const InterleavedAudioView& view);
+    bool builtFor(const InterleavedAudioView& view) const noexcept {
+        return built_ && samples_ == view.samples && frames_ == view.frames && channels_ == view.channels;
+    }
+    void clear() noexcept { built_ = false; }
+    // Smallest and largest raw sample of source channel k over frames [a, b),
+    // which must lie inside the source with a < b.
+    void rawRange(const InterleavedAudioView& view, int32_t k, int64_t a, int64_t b, float& lo, float& hi) const;
+
+private:
+    const float* samples_ = nullptr;
+    int64_t frames_ = 0;
+    int32_t channels_ = 0;
+    bool built_ = false;
+    std::vector<float> mins_, maxs_;  // block b, channel k at b * channels + k
+};
+
 // Smallest and largest processedSampleAt over frames [f0, f1) of one output
 // channel, the range clipped to the source; the same values the per-frame call
 // gives, in one pass. {0, 0} and false for an empty range.
@@ -108,8 +133,11 @@ struct ProcessedRange {
     float max = 0.0f;
     bool any = false;
 };
+// With extremes built for this source, plain channels are read block-wise
+// (the result is the same).
 ProcessedRange processedRange(const SampleEditState& state, const InterleavedAudioView& view,
-                              const ChannelMeans& means, int64_t f0, int64_t f1, int32_t channel);
+                              const ChannelMeans& means, int64_t f0, int64_t f1, int32_t channel,
+                              const SourceExtremes* extremes = nullptr);
 
 // Peak and RMS of the processed region (no gain, no fades).
 PeakRms measurePeakRms(const SampleEditState& state, const InterleavedAudioView& view);
@@ -117,6 +145,8 @@ PeakRms measurePeakRms(const SampleEditState& state, const InterleavedAudioView&
 // The linear gain of the edit: gainDb, or with normalize the gain that brings
 // the processed region's peak to -0.3 dBFS (gainDb when the region is silent).
 double editGain(const SampleEditState& state, const InterleavedAudioView& view);
+// The same gain, reading the region's peak block-wise when it can.
+double editGain(const SampleEditState& state, const InterleavedAudioView& view, const SourceExtremes* extremes);
 
 // Gain times the fade factor of frame i of a region of n frames.
 double fadeGainAt(const SampleEditState& state, int64_t i, int64_t n, int32_t sampleRate, double base);

@@ -69,15 +69,22 @@ PeakColumns::Key PeakColumns::keyFor(const InterleavedAudioView& view, const Sam
     return k;
 }
 
+const SourceExtremes* PeakColumns::extremesFor(const InterleavedAudioView& view) {
+    if (!cachingEnabled) return nullptr;
+    if (!extremes_.builtFor(view)) extremes_.build(view);
+    return &extremes_;
+}
+
 double PeakColumns::gain(const SampleEditState& state, const InterleavedAudioView& view) {
     if (!state.normalize) return editGain(state, view);
+    if (!cachingEnabled) return editGain(state, view);
     SampleEditState key = state;
     key.fadeInMs = key.fadeOutMs = 0.0;
     key.fadeShape = 0;
     if (cachingEnabled && gainValid_ && gainSamples_ == view.samples && gainFrames_ == view.frames &&
         gainChannels_ == view.channels && gainState_ == key)
         return gain_;
-    gain_ = editGain(state, view);
+    gain_ = editGain(state, view, extremesFor(view));
     gainSamples_ = view.samples;
     gainFrames_ = view.frames;
     gainChannels_ = view.channels;
@@ -93,6 +100,7 @@ void PeakColumns::update(const Key& key, const InterleavedAudioView& view, const
     const double w = std::max(width, 1);
     cols_.assign(static_cast<size_t>(std::max(rows, 0)), std::vector<Column>(static_cast<size_t>(width)));
     const bool sameRows = state.channelMode == 2 && view.channels >= 2;
+    const SourceExtremes* extremes = extremesFor(view);
     for (int32_t r = 0; r < rows; ++r) {
         auto& row = cols_[static_cast<size_t>(r)];
         if (sameRows && r > 0) {
@@ -103,7 +111,7 @@ void PeakColumns::update(const Key& key, const InterleavedAudioView& view, const
             const auto f0 = static_cast<int64_t>(std::floor(p / w * key.viewLength + key.viewStart));
             const auto f1 =
                 std::max(f0 + 1, static_cast<int64_t>(std::floor((p + 1) / w * key.viewLength + key.viewStart)));
-            const ProcessedRange pr = processedRange(state, view, means, f0, f1, r);
+            const ProcessedRange pr = processedRange(state, view, means, f0, f1, r, extremes);
             row[static_cast<size_t>(p)] = Column{pr.min, pr.max, f0, pr.any};
         }
     }

@@ -89,16 +89,20 @@ public:
     void invalidate() {
         valid_ = false;
         gainValid_ = false;
+        extremes_.clear();
     }
     // editGain of the state, kept while nothing but the fades changes (a
     // normalised gain reads the whole region).
     double gain(const SampleEditState& state, const InterleavedAudioView& view);
+    // Off: every paint scans every frame and keeps nothing (tests compare the two).
     bool cachingEnabled = true;
 
 private:
     Key key_{};
     bool valid_ = false;
     std::vector<std::vector<Column>> cols_;
+    SourceExtremes extremes_;
+    const SourceExtremes* extremesFor(const InterleavedAudioView& view);
     const float* gainSamples_ = nullptr;
     int64_t gainFrames_ = -1;
     int32_t gainChannels_ = 0;

@@ -462,6 +462,9 @@ TEST(SampleEditRange, OnePassMatchesPerFrameValues) {
     std::vector<float> a = makeAudio(5000, 3, [&](int64_t, int32_t) { return dist(rng); });
     const auto v = viewOf(a, 3);
     std::uniform_int_distribution<int64_t> pos(-50, 5050);
+    SourceExtremes blocks;
+    blocks.build(v);
+    EXPECT_TRUE(blocks.builtFor(v));
     int mismatches = 0;
     for (int trial = 0; trial < 300; ++trial) {
         SampleEditState s;
@@ -475,6 +478,8 @@ TEST(SampleEditRange, OnePassMatchesPerFrameValues) {
         int64_t f0 = pos(rng), f1 = f0 + (pos(rng) & 511);
         for (int32_t c = 0; c < 3; ++c) {
             const ProcessedRange r = processedRange(s, v, m, f0, f1, c);
+            const ProcessedRange rb = processedRange(s, v, m, f0, f1, c, &blocks);
+            mismatches += rb.any != r.any || rb.min != r.min || rb.max != r.max;
             float lo = 0, hi = 0;
             bool any = false;
             for (int64_t f = std::max<int64_t>(f0, 0); f < std::min<int64_t>(f1, 5000); ++f) {
@@ -489,6 +494,7 @@ TEST(SampleEditRange, OnePassMatchesPerFrameValues) {
         s.normalize = true;
         const float peak = measurePeakRms(s, v).peak;
         if (peak > 1e-9f) mismatches += editGain(s, v) != std::pow(10.0, -0.015) / peak;
+        mismatches += editGain(s, v, &blocks) != editGain(s, v);
     }
     EXPECT_EQ(mismatches, 0);
 }
