@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <numbers>
 
 namespace vt6::ui::zemedit {
@@ -344,6 +345,28 @@ PeakRms measurePeakRms(const SampleEditState& state, const InterleavedAudioView&
     // the source read 0 and add nothing.
     const int64_t a = std::max<int64_t>(state.start, 0);
     const int64_t b = std::min(state.end, view.frames);
+    const bool mirroredOutside = state.reverse && (state.start < 0 || state.end > view.frames);
+    if (!plan.mono && n == 2 && !mirroredOutside && a < b) {
+        // The common stereo case in one tight pass; each channel keeps its own
+        // running sum so the two additions do not wait on each other.
+        const size_t k0 = static_cast<size_t>(plan.kmap[0]), k1 = static_cast<size_t>(plan.kmap[1]);
+        const double o0 = plan.offset[0], o1 = plan.offset[1];
+        const std::ptrdiff_t step = state.reverse ? -2 : 2;
+        const float* p = view.samples + (state.reverse ? state.start + state.end - 1 - a : a) * 2;
+        double s0 = 0.0, s1 = 0.0;
+        float peak0 = 0.0f, peak1 = 0.0f;
+        for (int64_t f = a; f < b; ++f, p += step) {
+            const auto v0 = static_cast<float>(static_cast<double>(p[k0]) - o0);
+            const auto v1 = static_cast<float>(static_cast<double>(p[k1]) - o1);
+            peak0 = std::max(peak0, std::fabs(v0));
+            peak1 = std::max(peak1, std::fabs(v1));
+            s0 += static_cast<double>(v0) * v0;
+            s1 += static_cast<double>(v1) * v1;
+        }
+        out.peak = std::max(peak0, peak1);
+        out.rms = std::sqrt((s0 + s1) / (static_cast<double>(state.end - state.start) * n));
+        return out;
+    }
     for (int64_t f = a; f < b; ++f) {
         const int64_t src = sourceFrameOf(state, f);
         if (src < 0 || src >= view.frames) continue;
@@ -393,30 +416,47 @@ double fadeGainAt(const SampleEditState& state, int64_t i, int64_t n, int32_t sa
 
 namespace {
 
-// Writes the edited region into out (n x channels floats). The reversal lives
-// in processedSampleAt alone: output frame i reads processed frame start + i,
-// which is the mirrored source frame when reverse is on, so the region is
-// mirrored exactly once and matches the waveform.
-void renderRegionInto(const SampleEditState& state, const InterleavedAudioView& view, float* out) {
+// Writes output frames [i0, i1) of the edited region to out. The reversal
+// lives in processedSampleAt alone: output frame i reads processed frame
+// start + i, which is the mirrored source frame when reverse is on, so the
+// region is mirrored exactly once and matches the waveform.
+void renderFrames(const SampleEditState& state, const InterleavedAudioView& view, const ChannelMeans& m, double g,
+                  int64_t i0, int64_t i1, float* out) {
+    const int64_t n = state.end - state.start;
+    const int32_t ch = view.channels;
+    for (int64_t i = i0; i < i1; ++i, out += ch) {
+        const double factor = fadeGainAt(state, i, n, view.sampleRate, g);
+        const int64_t f = state.start + i;
+        const int64_t src = sourceFrameOf(state, f);
+        if (f < 0 || f >= view.frames || src < 0 || src >= view.frames) {
+            for (int32_t c = 0; c < ch; ++c) out[c] = 0.0f;
+            continue;
+        }
+        for (int32_t c = 0; c < ch; ++c)
+            out[c] = static_cast<float>(static_cast<double>(processedAtSource(state, view, m, src, c)) * factor);
+    }
+}
+
+// Appends the edited region to out through a small stack buffer, so the
+// result is written once (no zero-filling pass over a large new buffer).
+void appendRegion(const SampleEditState& state, const InterleavedAudioView& view, std::vector<float>& out) {
     const int64_t n = state.end - state.start;
     const ChannelMeans m = channelMeans(state, view);
     const double g = editGain(state, view);
     const int32_t ch = view.channels;
-    for (int64_t i = 0; i < n; ++i) {
-        const double factor = fadeGainAt(state, i, n, view.sampleRate, g);
-        const int64_t f = state.start + i;
-        float* o = out + i * ch;
-        if (f < 0 || f >= view.frames) {
-            for (int32_t c = 0; c < ch; ++c) o[c] = 0.0f;
-            continue;
-        }
-        const int64_t src = sourceFrameOf(state, f);
-        if (src < 0 || src >= view.frames) {
-            for (int32_t c = 0; c < ch; ++c) o[c] = 0.0f;
-            continue;
-        }
-        for (int32_t c = 0; c < ch; ++c)
-            o[c] = static_cast<float>(static_cast<double>(processedAtSource(state, view, m, src, c)) * factor);
+    constexpr int64_t kChunkFloats = 4096;
+    if (ch > kChunkFloats) {
+        const size_t at = out.size();
+        out.resize(at + static_cast<size_t>(n) * static_cast<size_t>(ch));
+        renderFrames(state, view, m, g, 0, n, out.data() + at);
+        return;
+    }
+    float chunk[kChunkFloats];
+    const int64_t framesPerChunk = kChunkFloats / ch;
+    for (int64_t i = 0; i < n; i += framesPerChunk) {
+        const int64_t e = std::min(n, i + framesPerChunk);
+        renderFrames(state, view, m, g, i, e, chunk);
+        out.insert(out.end(), chunk, chunk + (e - i) * ch);
     }
 }
 
@@ -424,8 +464,9 @@ void renderRegionInto(const SampleEditState& state, const InterleavedAudioView& 
 
 std::vector<float> renderSampleEdit(const SampleEditState& state, const InterleavedAudioView& view) {
     if (view.samples == nullptr || view.channels <= 0 || state.start >= state.end) return {};
-    std::vector<float> out(static_cast<size_t>(state.end - state.start) * static_cast<size_t>(view.channels));
-    renderRegionInto(state, view, out.data());
+    std::vector<float> out;
+    out.reserve(static_cast<size_t>(state.end - state.start) * static_cast<size_t>(view.channels));
+    appendRegion(state, view, out);
     return out;
 }
 
@@ -434,10 +475,14 @@ std::vector<float> renderWholeSample(const SampleEditState& state, const Interle
         state.start >= state.end)
         return {};
     const auto ch = static_cast<size_t>(view.channels);
-    const size_t total = static_cast<size_t>(view.frames) * ch;
-    // One buffer: the raw source with the region rendered straight into it.
-    std::vector<float> out(view.samples, view.samples + total);
-    renderRegionInto(state, view, out.data() + static_cast<size_t>(state.start) * ch);
+    // One buffer, written once: raw audio before the region, the edited
+    // region, raw audio after it.
+    std::vector<float> out;
+    out.reserve(static_cast<size_t>(view.frames) * ch);
+    out.insert(out.end(), view.samples, view.samples + static_cast<size_t>(state.start) * ch);
+    appendRegion(state, view, out);
+    out.insert(out.end(), view.samples + static_cast<size_t>(state.end) * ch,
+               view.samples + static_cast<size_t>(view.frames) * ch);
     return out;
 }
 

@@ -69,10 +69,25 @@ PeakColumns::Key PeakColumns::keyFor(const InterleavedAudioView& view, const Sam
     return k;
 }
 
+namespace {
+
+// The waveform and the overview of one editor read the same source: the
+// table is built once and shared while either holds it. Message thread only.
+std::shared_ptr<const SourceExtremes> sharedExtremes(const InterleavedAudioView& view) {
+    static std::weak_ptr<const SourceExtremes> last;
+    if (auto kept = last.lock(); kept && kept->builtFor(view)) return kept;
+    auto fresh = std::make_shared<SourceExtremes>();
+    fresh->build(view);
+    last = fresh;
+    return fresh;
+}
+
+}  // namespace
+
 const SourceExtremes* PeakColumns::extremesFor(const InterleavedAudioView& view) {
     if (!cachingEnabled) return nullptr;
-    if (!extremes_.builtFor(view)) extremes_.build(view);
-    return &extremes_;
+    if (!extremes_ || !extremes_->builtFor(view)) extremes_ = sharedExtremes(view);
+    return extremes_.get();
 }
 
 double PeakColumns::gain(const SampleEditState& state, const InterleavedAudioView& view) {

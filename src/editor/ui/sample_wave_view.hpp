@@ -12,6 +12,7 @@
 // as those of a fresh scan.
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include <juce_gui_basics/juce_gui_basics.h>
@@ -89,7 +90,7 @@ public:
     void invalidate() {
         valid_ = false;
         gainValid_ = false;
-        extremes_.clear();
+        extremes_.reset();
     }
     // editGain of the state, kept while nothing but the fades changes (a
     // normalised gain reads the whole region).
@@ -101,7 +102,8 @@ private:
     Key key_{};
     bool valid_ = false;
     std::vector<std::vector<Column>> cols_;
-    SourceExtremes extremes_;
+    // Shared by the views of one source (built once, one pass over it).
+    std::shared_ptr<const SourceExtremes> extremes_;
     const SourceExtremes* extremesFor(const InterleavedAudioView& view);
     const float* gainSamples_ = nullptr;
     int64_t gainFrames_ = -1;
