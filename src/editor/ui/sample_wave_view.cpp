@@ -278,6 +278,19 @@ void SampleWaveView::mouseMagnify(const juce::MouseEvent& e, float scaleFactor) 
     host_.zoomView(scaleFactor, anchor);
 }
 
+double SampleWaveView::rulerMajorStepMs(double msPerPixel) {
+    static constexpr double kSteps[] = {0.05, 0.1, 0.2, 0.5, 1, 2, 5, 10, 20, 50, 100, 200, 500,
+                                        1000, 2000, 5000, 10000};
+    for (const double step : kSteps)
+        if (step / msPerPixel >= 72.0) return step;
+    return 10000.0;
+}
+
+juce::String SampleWaveView::rulerLabel(double t, double major) {
+    if (t >= 1000.0) return juce::String(t / 1000.0, major >= 1000.0 ? 0 : 2) + " s";
+    return juce::String(t, major < 1.0 ? 2 : 0) + " ms";
+}
+
 void SampleWaveView::paintRuler(juce::Graphics& g, int width) {
     const Theme& theme = Theme::instance();
     g.setColour(theme.colour(ThemeColour::surfaceRaised));
@@ -291,14 +304,7 @@ void SampleWaveView::paintRuler(juce::Graphics& g, int width) {
     const double len = host_.windowLength();
     const double msPerPixel = len / width * 1000.0 / rate;
     if (!(msPerPixel > 0.0) || !std::isfinite(msPerPixel)) return;
-    static constexpr double kSteps[] = {0.05, 0.1, 0.2, 0.5, 1, 2, 5, 10, 20, 50, 100, 200, 500,
-                                        1000, 2000, 5000, 10000};
-    double major = 10000.0;
-    for (const double step : kSteps)
-        if (step / msPerPixel >= 72.0) {
-            major = step;
-            break;
-        }
+    const double major = rulerMajorStepMs(msPerPixel);
     const double minor = major / 5.0;
     const double t0 = host_.windowStart() * 1000.0 / rate;
     const double t1 = (host_.windowStart() + len) * 1000.0 / rate;
@@ -322,12 +328,7 @@ void SampleWaveView::paintRuler(juce::Graphics& g, int width) {
         }
         g.setColour(theme.colour(ThemeColour::textSecondary));
         g.fillRect(juce::Rectangle<float>(x, 8.0f, 1.0f, 9.0f));
-        juce::String label;
-        if (t >= 1000.0)
-            label = juce::String(t / 1000.0, major >= 1000.0 ? 0 : 2) + " s";
-        else
-            label = juce::String(t, major < 1.0 ? 2 : 0) + " ms";
-        g.drawText(label, juce::Rectangle<float>(std::max(23.0f, x + 3.0f), 0.0f, 60.0f, 12.0f),
+        g.drawText(rulerLabel(t, major), juce::Rectangle<float>(std::max(23.0f, x + 3.0f), 0.0f, 60.0f, 12.0f),
                    juce::Justification::centredLeft, true);
     }
 }

@@ -134,6 +134,11 @@ public:
     int32_t targetAt(float x, float y) const;
     float fadeTabX(int64_t frame, float width) const;
     void paintRuler(juce::Graphics& g, int width);
+    // The ruler's major step for a scale: the first of 0.05 ms .. 10 s whose
+    // ticks lie at least 72 px apart (10 s when none does).
+    static double rulerMajorStepMs(double msPerPixel);
+    // A major tick's label: seconds from 1000 ms on, else milliseconds.
+    static juce::String rulerLabel(double timeMs, double majorStepMs);
 
     int32_t dragTarget = 0;
     int32_t hoverTarget = 0;

@@ -157,6 +157,24 @@ TEST_F(WaveFixture, FadeTabsStayOnScreen) {
     EXPECT_FLOAT_EQ(wave.fadeTabX(50, 1000.0f), -50.0f);  // off screen stays off screen
 }
 
+TEST(SampleWaveRuler, StepsAndLabels) {
+    struct Step {
+        double msPerPixel, want;
+    };
+    const Step steps[] = {{0.0001, 0.05}, {0.001, 0.1}, {0.002, 0.2}, {1.0, 100},
+                          {1.0 / 0.72, 100}, {1.4, 200}, {10.0, 1000}, {100.0, 10000}, {1000.0, 10000}};
+    for (const auto& c : steps) EXPECT_DOUBLE_EQ(SampleWaveView::rulerMajorStepMs(c.msPerPixel), c.want) << c.msPerPixel;
+    struct Label {
+        double t, major;
+        const char* want;
+    };
+    const Label labels[] = {{0, 100, "0 ms"},          {250, 50, "250 ms"},      {0.2, 0.1, "0.20 ms"},
+                            {271, 0.2, "271.00 ms"},   {1500, 500, "1.50 s"},    {2000, 1000, "2 s"},
+                            {1000, 200, "1.00 s"},     {60000, 10000, "60 s"}};
+    for (const auto& c : labels)
+        EXPECT_EQ(SampleWaveView::rulerLabel(c.t, c.major).toStdString(), c.want) << c.t;
+}
+
 TEST_F(WaveFixture, HandleDragIsOneTrimStep) {
     host.state.start = 100;
     host.state.end = 900;
