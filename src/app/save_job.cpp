@@ -5,6 +5,10 @@
 #include <new>
 #include <random>
 #include <set>
+#include <system_error>
+#include <thread>
+#include <unordered_map>
+#include <atomic>
 
 #include "analysis/drum_type.hpp"
 #include "analysis/physical_pass.hpp"
@@ -12,6 +16,7 @@
 #include "format/framing.hpp"
 #include "format/reader.hpp"
 #include "format/writer.hpp"
+#include "platform/cpu.hpp"
 #include "platform/replace_file.hpp"
 #include "platform/write_file.hpp"
 
@@ -49,29 +54,71 @@ std::string temporarySiblingFor(const std::string& target) {
     return stem + "_temp" + randomHex() + extension;
 }
 
-int verifyWrittenFile(const std::string& path, const fmt::Export& exported) {
+unsigned defaultVerifyThreads() { return std::clamp(platform::hardwareThreads(), 1u, 4u); }
+
+int verifyWrittenFile(const std::string& path, const fmt::Export& exported, unsigned threads) {
     try {
         auto opened = fmt::openZem6File(path, fmt::ReadPolicy{});
         if (!opened.ok()) return kSaveCannotWrite;
         const fmt::Zem6File& file = opened.value();
 
-        std::map<uint64_t, fmt::Digest128> expectedAudio;
-        for (const fmt::StagedPayload& p : exported.payloads) {
-            if (p.tag == fmt::kTagAUDI) expectedAudio[p.uid] = fmt::blake2b128(p.bytes);
-        }
-        std::map<uint64_t, fmt::Digest128> foundAudio;
-        for (const fmt::ChunkRecord& record : file.chunks) {
-            auto payload = file.readChunk(record);
-            if (!payload.ok()) return kSaveCannotWrite;
-            if (record.tag == fmt::kTagAUDI) foundAudio[record.uid] = fmt::blake2b128(payload.value());
-        }
-        if (foundAudio != expectedAudio) return kSaveCannotWrite;
-
         std::vector<uint64_t> wanted;
         std::vector<uint64_t> found;
         for (const fmt::SmplEntry& row : exported.model.samples) wanted.push_back(row.uid);
         for (const fmt::SmplEntry& row : file.model.samples) found.push_back(row.uid);
-        return wanted == found ? 0 : kSaveCannotWrite;
+        if (wanted != found) return kSaveCannotWrite;
+
+        std::unordered_map<uint64_t, const fmt::Bytes*> expectedAudio;
+        for (const fmt::StagedPayload& p : exported.payloads) {
+            // Two payloads for one uid cannot both be in the file.
+            if (p.tag == fmt::kTagAUDI && !expectedAudio.emplace(p.uid, &p.bytes).second) return kSaveCannotWrite;
+        }
+
+        // Each worker takes the next chunk, reads it with every check and
+        // compares audio byte for byte; the first fault stops them all.
+        std::atomic<size_t> next{0};
+        std::atomic<bool> failed{false};
+        std::atomic<size_t> audioMatched{0};
+        auto work = [&]() noexcept {
+            try {
+                for (size_t i = next++; i < file.chunks.size() && !failed.load(std::memory_order_relaxed);
+                     i = next++) {
+                    const fmt::ChunkRecord& record = file.chunks[i];
+                    auto payload = file.readChunk(record);
+                    if (!payload.ok()) {
+                        failed = true;
+                        return;
+                    }
+                    if (record.tag != fmt::kTagAUDI) continue;
+                    // The directory holds each (tag, uid) once, so a match
+                    // per expected uid covers them all.
+                    const auto it = expectedAudio.find(record.uid);
+                    if (it == expectedAudio.end() || *it->second != payload.value()) {
+                        failed = true;
+                        return;
+                    }
+                    ++audioMatched;
+                }
+            } catch (...) {
+                failed = true;
+            }
+        };
+
+        const unsigned wantedThreads = threads == 0 ? defaultVerifyThreads() : threads;
+        const size_t extra = std::min<size_t>(wantedThreads, std::max<size_t>(file.chunks.size(), 1)) - 1;
+        std::vector<std::thread> pool;
+        pool.reserve(extra);
+        for (size_t t = 0; t < extra; ++t) {
+            try {
+                pool.emplace_back(work);
+            } catch (const std::system_error&) {
+                break;  // fewer threads only take longer
+            }
+        }
+        work();
+        for (std::thread& thread : pool) thread.join();
+        if (failed.load()) return kSaveCannotWrite;
+        return audioMatched.load() == expectedAudio.size() ? 0 : kSaveCannotWrite;
     } catch (const std::bad_alloc&) {
         return kSaveCannotWrite;
     }

@@ -33,8 +33,13 @@ std::string temporarySiblingFor(const std::string& target);
 
 // Reads the file at `path` back with every check of a read, reads every
 // chunk, and compares its sample uids and each AUDI payload with `exported`.
-// 0 when they agree, else 6.
-int verifyWrittenFile(const std::string& path, const fmt::Export& exported);
+// 0 when they agree, else 6. Chunks are checked on `threads` threads (0: the
+// default pool, up to four); the answer never depends on the count.
+int verifyWrittenFile(const std::string& path, const fmt::Export& exported, unsigned threads = 0);
+
+// Threads the read-back check uses by default: one per hardware thread, at
+// most four (more only queue on the same disk).
+unsigned defaultVerifyThreads();
 
 // The whole job: 0 on success; 5 when the writer refuses the model or the
 // analysis fails; 6 when writing, verifying or replacing fails. On failure

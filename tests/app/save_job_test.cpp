@@ -169,14 +169,32 @@ TEST_F(SaveJob, VerificationComparesUidsAndAudio) {
     };
     const Case cases[] = {
         {"one audio byte differs", [](fmt::Export& x) { x.payloads.back().bytes.back() ^= 1; }},
+        {"first audio byte differs", [](fmt::Export& x) {
+             for (auto& p : x.payloads)
+                 if (p.tag == fmt::kTagAUDI) {
+                     p.bytes.front() ^= 1;
+                     break;
+                 }
+         }},
         {"a sample missing", [](fmt::Export& x) { x.model.samples.pop_back(); }},
         {"a payload missing", [](fmt::Export& x) { x.payloads.pop_back(); }},
+        {"a payload the file lacks", [](fmt::Export& x) {
+             auto extra = x.payloads.back();
+             extra.uid += 1000;
+             x.payloads.push_back(extra);
+         }},
+        {"one payload twice", [](fmt::Export& x) { x.payloads.push_back(x.payloads.back()); }},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        fmt::Export other = e;
-        c.change(other);
-        EXPECT_EQ(verifyWrittenFile(target.string(), other), kSaveCannotWrite);
+    // The pool size never changes the answer.
+    for (const unsigned threads : {1u, 2u, 4u, 9u}) {
+        SCOPED_TRACE(threads);
+        EXPECT_EQ(verifyWrittenFile(target.string(), e, threads), 0);
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.name);
+            fmt::Export other = e;
+            c.change(other);
+            EXPECT_EQ(verifyWrittenFile(target.string(), other, threads), kSaveCannotWrite);
+        }
     }
     // A damaged file does not pass either.
     {
@@ -184,7 +202,7 @@ TEST_F(SaveJob, VerificationComparesUidsAndAudio) {
         f.seekp(static_cast<std::streamoff>(fs::file_size(target) / 2));
         f.put('\x5A');
     }
-    EXPECT_EQ(verifyWrittenFile(target.string(), e), kSaveCannotWrite);
+    for (const unsigned threads : {1u, 4u}) EXPECT_EQ(verifyWrittenFile(target.string(), e, threads), kSaveCannotWrite);
 }
 
 TEST(SaveJobNames, TemporarySiblingSplitsOnBothSeparators) {
