@@ -197,5 +197,74 @@ TEST_F(SaveTest, ANewDocumentIsSavedAsFromTheDocumentsFolder) {
     EXPECT_TRUE(boxes.empty());
 }
 
+TEST_F(SaveTest, ProgressCountsSamplesAndTheKeysReachSaveAs) {
+    const auto kit = test::writeKit(files.path("kit.zem"));
+    open(kit);
+    main->write(juce::File(kit), {});
+    // The worker may be anywhere in the job; the message thread has not yet
+    // heard that it ended, so the count shows.
+    main->timerCallback();
+    const juce::String text = status();
+    EXPECT_TRUE(text.startsWith("Saving and verifying zem... ")) << text;
+    EXPECT_TRUE(text.endsWith(" of 12 samples")) << text;
+    waitForSave();
+    EXPECT_EQ(status(), "Saved kit.zem");
+
+    // Ctrl+Shift+S asks where, starting at the open file.
+    requests.clear();
+    EXPECT_TRUE(main->keyPressed(juce::KeyPress('S', juce::ModifierKeys::ctrlModifier | juce::ModifierKeys::shiftModifier, 0)));
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].title, "Save zem");
+    EXPECT_EQ(requests[0].start.getFileName(), "kit.zem");
+}
+
+TEST_F(SaveTest, RoomSamplesWithoutADirectMatchAreRefusedWithTheirNotes) {
+    const auto kit = test::writeKit(files.path("kit.zem"));
+    open(kit);
+    auto& vm = main->overlay()->viewModel;
+    ASSERT_TRUE(vm.document.addRoomChannel());
+    const auto room = static_cast<uint32_t>(vm.document.layers.size() - 1);
+    ASSERT_NE(vm.addSampleFromPcm("Snare Room A", std::vector<float>(2000, 0.25f), 1, 44100, 0.1, room, 0, 0,
+                                  fmt::HitLevel::unmeasured(), false),
+              0u);
+    const auto before = test::TempDir::contents(kit);
+    boxes.clear();
+    bool continued = false;
+    main->write(juce::File(kit), [&] { continued = true; });
+    test::pumpFor(20);
+    EXPECT_FALSE(main->isBusy());
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].title, "Match room samples");
+    EXPECT_EQ(boxes[0].message,
+              "No unique direct match for Snare Room A\n\nGive each room recording the same name as its direct "
+              "recording, apart from the mic label.");
+    EXPECT_FALSE(continued);
+    EXPECT_TRUE(vm.document.dirty());
+    EXPECT_EQ(test::TempDir::contents(kit), before);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(files.root()), {}), 1);
+}
+
+TEST_F(SaveTest, AWorkingCopyChangedOnDiskIsRefusedWithCode4) {
+    const auto kit = test::writeKit(files.path("kit.zem"));
+    open(kit);
+    ASSERT_TRUE(main->overlay()->document().renameBand(0, "Softer"));
+    const auto* source = main->overlay()->viewModel.activeSource();
+    ASSERT_NE(source, nullptr);
+    // Another program replaces the file the stored audio is read from.
+    ASSERT_FALSE(test::writeKit(source->path(), 12, 4, "Other").empty());
+    const auto before = test::TempDir::contents(kit);
+    boxes.clear();
+    bool continued = false;
+    main->write(juce::File(kit), [&] { continued = true; });
+    waitForSave();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].title, "Cannot save zem");
+    EXPECT_EQ(boxes[0].message, juce::String::fromUTF8(saveErrorText(4).c_str()));
+    EXPECT_FALSE(continued);
+    EXPECT_TRUE(main->overlay()->document().dirty());
+    EXPECT_EQ(test::TempDir::contents(kit), before);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(files.root()), {}), 1);
+}
+
 } // namespace
 } // namespace vt6::maker

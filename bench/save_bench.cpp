@@ -1,0 +1,337 @@
+// Cost of the shell's save. A generated 5,000-sample file (Direct and Room A
+// to C, 4 articulations, 8 dynamic groups, 2,048 frames of 32-bit floats per
+// sample) is opened from disk and saved:
+//  - through the program's main component, with a probe thread posting to the
+//    message thread every 2 ms: the longest wait is the message thread's
+//    stall, set against one animation frame (33 ms);
+//  - phase by phase (model, payloads, write, analysis, verify, replace), each
+//    against writeZem6File writing the same model and payloads in the same
+//    run, with the peak resident memory of the whole save against the bytes
+//    of the payloads it writes;
+//  - the read-back check alone on a 1 GiB file, on one thread against the
+//    pool, in the same run.
+// Run under xvfb-run: the main component needs a display.
+
+#include <benchmark/benchmark.h>
+
+#include <juce_events/juce_events.h>
+#include <juce_gui_basics/juce_gui_basics.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "analysis/drum_type.hpp"
+#include "analysis/physical_pass.hpp"
+#include "app/fake_audio.hpp"
+#include "app/main_component.hpp"
+#include "app/save_job.hpp"
+#include "app/save_model.hpp"
+#include "bench_kit.hpp"
+#include "editor/logic/view_model.hpp"
+#include "format/reader.hpp"
+#include "format/writer.hpp"
+#include "platform/replace_file.hpp"
+#include "widgets/message_boxes.hpp"
+
+void* createWindowManagerAtoms();
+
+namespace {
+
+namespace fmt = vt6::fmt;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kSamples = 5000;
+constexpr int kFrames = 2048;
+
+std::filesystem::path gFolder;
+std::string gSource;
+
+double msSince(Clock::time_point t) { return std::chrono::duration<double, std::milli>(Clock::now() - t).count(); }
+double seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
+
+std::vector<float> hit(uint64_t seed, int frames) {
+    std::vector<float> out(static_cast<size_t>(frames));
+    for (int i = 0; i < frames; ++i)
+        out[static_cast<size_t>(i)] = 0.8f * std::exp(-static_cast<float>(i) / 300.0f) *
+                                      std::sin(0.05f * static_cast<float>(i) + static_cast<float>(seed % 13));
+    return out;
+}
+
+bool writeKit(const std::string& path, int samples, int frames) {
+    fmt::Zem6Model m = vt6::bench::benchmarkKitModel({samples, 4, 4, 8, 32, static_cast<uint64_t>(frames)});
+    // Room samples named as their direct sample but for the mic label, so
+    // the save links them instead of asking.
+    static const char* const kMics[] = {"Direct", "Room A", "Room B", "Room C"};
+    for (size_t i = 0; i < m.samples.size(); ++i)
+        m.samples[i].name = "Hit " + std::to_string(i / 4) + " " + kMics[i % 4];
+    std::vector<fmt::StagedPayload> payloads;
+    payloads.reserve(m.samples.size());
+    for (const fmt::SmplEntry& e : m.samples) {
+        const std::vector<float> audio = hit(e.uid, frames);
+        payloads.push_back({e.audi_uid, fmt::kTagAUDI, vt6::ui::zemedit::logic::encodePcmPayload(audio, 1, 48000)});
+    }
+    return fmt::writeZem6File(path, m, payloads).ok();
+}
+
+// Resident-memory high-water mark in bytes, and its reset (Linux 4.0 on).
+uint64_t peakResidentBytes() {
+    std::ifstream status("/proc/self/status");
+    std::string key;
+    while (status >> key) {
+        if (key == "VmHWM:") {
+            uint64_t kib = 0;
+            status >> kib;
+            return kib * 1024;
+        }
+        std::getline(status, key);
+    }
+    return 0;
+}
+
+uint64_t residentBytes() {
+    std::ifstream status("/proc/self/status");
+    std::string key;
+    while (status >> key) {
+        if (key == "VmRSS:") {
+            uint64_t kib = 0;
+            status >> kib;
+            return kib * 1024;
+        }
+        std::getline(status, key);
+    }
+    return 0;
+}
+
+void resetPeakResident() { std::ofstream("/proc/self/clear_refs") << "5"; }
+
+class StallProbe {
+public:
+    StallProbe() : thread_([this] { run(); }) {}
+    ~StallProbe() {
+        stop_ = true;
+        thread_.join();
+    }
+    double longestMs() const { return longest_->load(); }
+
+private:
+    void run() {
+        while (!stop_) {
+            const auto posted = Clock::now();
+            auto longest = longest_;
+            juce::MessageManager::callAsync([posted, longest] {
+                const double waited = msSince(posted);
+                double seen = longest->load();
+                while (waited > seen && !longest->compare_exchange_weak(seen, waited)) {
+                }
+            });
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    }
+    std::shared_ptr<std::atomic<double>> longest_ = std::make_shared<std::atomic<double>>(0.0);
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+void pumpWhile(vt6::maker::MainComponent& main) {
+    while (main.isBusy()) juce::MessageManager::getInstance()->runDispatchLoopUntil(1);
+}
+
+// The whole save as the user starts it, with the message thread probed.
+void BM_ShellSave(benchmark::State& state) {
+    vt6::test::ScopedFakeAudio fake;
+    auto main = std::make_unique<vt6::maker::MainComponent>();
+    main->openFile(juce::File(gSource));
+    pumpWhile(*main);
+    if (main->overlay() == nullptr) {
+        state.SkipWithError("the file did not open");
+        return;
+    }
+    const juce::File target(juce::String((gFolder / "shell-saved.zem").string()));
+    juce::String message;
+    vt6::ui::widgets::setMessageBoxPresenter([&](const juce::MessageBoxOptions& o, std::function<void(int)> done) {
+        message = o.getTitle() + ": " + o.getMessage();
+        if (done) done(0);
+    });
+    double worstStall = 0.0;
+    bool saved = true;
+    for (auto _ : state) {
+        const auto start = Clock::now();
+        {
+            StallProbe probe;
+            main->write(target, [&] { saved = true; });
+            saved = false;
+            pumpWhile(*main);
+            juce::MessageManager::getInstance()->runDispatchLoopUntil(20);
+            worstStall = std::max(worstStall, probe.longestMs());
+        }
+        state.SetIterationTime(seconds(start, Clock::now()));
+    }
+    vt6::ui::widgets::setMessageBoxPresenter({});
+    if (!saved) state.SkipWithError(("the save failed: " + message.toStdString()).c_str());
+    state.counters["longest_stall_ms"] = worstStall;
+    state.counters["stall_per_frame"] = worstStall / 33.0;
+    main.reset();
+    juce::MessageManager::getInstance()->runDispatchLoopUntil(20);
+}
+BENCHMARK(BM_ShellSave)->UseManualTime()->Iterations(1)->Repetitions(3)->Unit(benchmark::kMillisecond);
+
+// The stall floor: the probe against an idle message thread for a second.
+void BM_IdleStall(benchmark::State& state) {
+    double worst = 0.0;
+    for (auto _ : state) {
+        const auto start = Clock::now();
+        StallProbe probe;
+        while (msSince(start) < 1000.0) juce::MessageManager::getInstance()->runDispatchLoopUntil(1);
+        worst = std::max(worst, probe.longestMs());
+        state.SetIterationTime(seconds(start, Clock::now()));
+    }
+    state.counters["longest_stall_ms"] = worst;
+}
+BENCHMARK(BM_IdleStall)->UseManualTime()->Iterations(1)->Repetitions(2)->Unit(benchmark::kMillisecond);
+
+// Each phase of the save called directly, against the writer alone on the
+// same model and payloads.
+void BM_SavePhases(benchmark::State& state) {
+    using namespace vt6::maker;
+    vt6::ui::zemedit::logic::ZemEditViewModel viewModel;
+    if (!viewModel.openFile(gSource, fmt::ReadPolicy{})) {
+        state.SkipWithError("open failed");
+        return;
+    }
+    const std::string target = (gFolder / "phases.zem").string();
+    const std::string floorPath = (gFolder / "floor.zem").string();
+    double model = 0, payloads = 0, write = 0, analysis = 0, verify = 0, replace = 0, floor = 0;
+    uint64_t peakOverBase = 0, payloadBytes = 0;
+    for (auto _ : state) {
+        const uint64_t base = residentBytes();
+        resetPeakResident();
+        int code = 0;
+        const auto t0 = Clock::now();
+        auto plan = composeSaveModel(viewModel.document, viewModel.activeSource()->model(), "phases", code);
+        const auto t1 = Clock::now();
+        if (!plan.ok()) {
+            state.SkipWithError("compose failed");
+            return;
+        }
+        auto built = buildPayloadsAndIndex(std::move(plan).value(), makeDetachedAudioLoader(viewModel), code);
+        const auto t2 = Clock::now();
+        if (!built.ok()) {
+            state.SkipWithError("payloads failed");
+            return;
+        }
+        const fmt::Export& e = built.value();
+        const std::string temporary = temporarySiblingFor(target);
+        const bool written = fmt::writeZem6File(temporary, e.model, e.payloads).ok();
+        const auto t3 = Clock::now();
+        const bool analysed =
+            written && fmt::rewriteWithPhysicalAnalysis(
+                           temporary, fmt::parseDrumType(e.model.metadata.drum_type.value_or(std::string())))
+                           .ok();
+        const auto t4 = Clock::now();
+        const bool verified = analysed && verifyWrittenFile(temporary, e) == 0;
+        const auto t5 = Clock::now();
+        const bool replaced = verified && vt6::platform::replaceFile(temporary, target).ok();
+        const auto t6 = Clock::now();
+        peakOverBase = std::max(peakOverBase, peakResidentBytes() - std::min(base, peakResidentBytes()));
+        if (!replaced) {
+            state.SkipWithError("a phase failed");
+            return;
+        }
+        payloadBytes = 0;
+        for (const auto& p : e.payloads) payloadBytes += p.bytes.size();
+        // The floor: the writer alone, on the same model and payloads.
+        const auto f0 = Clock::now();
+        if (!fmt::writeZem6File(floorPath, e.model, e.payloads).ok()) state.SkipWithError("floor write failed");
+        const auto f1 = Clock::now();
+        model += seconds(t0, t1);
+        payloads += seconds(t1, t2);
+        write += seconds(t2, t3);
+        analysis += seconds(t3, t4);
+        verify += seconds(t4, t5);
+        replace += seconds(t5, t6);
+        floor += seconds(f0, f1);
+        state.SetIterationTime(seconds(t0, t6));
+    }
+    const double n = static_cast<double>(state.iterations());
+    state.counters["floor_write_ms"] = 1000.0 * floor / n;
+    state.counters["model_x"] = model / floor;
+    state.counters["payloads_x"] = payloads / floor;
+    state.counters["write_x"] = write / floor;
+    state.counters["analysis_x"] = analysis / floor;
+    state.counters["verify_x"] = verify / floor;
+    state.counters["replace_x"] = replace / floor;
+    state.counters["whole_x"] = (model + payloads + write + analysis + verify + replace) / floor;
+    state.counters["payload_MB"] = static_cast<double>(payloadBytes) / 1e6;
+    state.counters["peak_over_payload"] = static_cast<double>(peakOverBase) / static_cast<double>(payloadBytes);
+}
+BENCHMARK(BM_SavePhases)->UseManualTime()->Iterations(1)->Repetitions(3)->Unit(benchmark::kMillisecond);
+
+// The read-back check of a 1 GiB file: one thread against the pool.
+void BM_VerifyPool(benchmark::State& state) {
+    constexpr int kBig = 256;
+    constexpr int kBigFrames = 1 << 20;  // 4 MiB of floats each
+    const fmt::Zem6Model m = vt6::bench::benchmarkKitModel({kBig, 4, 1, 4, 32, kBigFrames});
+    fmt::Export e;
+    e.model = m;
+    for (const fmt::SmplEntry& row : m.samples)
+        e.payloads.push_back(
+            {row.audi_uid, fmt::kTagAUDI, vt6::ui::zemedit::logic::encodePcmPayload(hit(row.uid, kBigFrames), 1, 48000)});
+    const std::string path = (gFolder / "big.zem").string();
+    if (!fmt::writeZem6File(path, e.model, e.payloads).ok()) {
+        state.SkipWithError("cannot write the 1 GiB file");
+        return;
+    }
+    const unsigned pool = vt6::maker::defaultVerifyThreads();
+    double one = 0, two = 0, pooled = 0;
+    for (auto _ : state) {
+        // Alternated so that both see the same machine.
+        const auto a = Clock::now();
+        const int r1 = vt6::maker::verifyWrittenFile(path, e, 1);
+        const auto b = Clock::now();
+        const int r2 = vt6::maker::verifyWrittenFile(path, e, 2);
+        const auto c = Clock::now();
+        const int rp = vt6::maker::verifyWrittenFile(path, e, pool);
+        const auto d = Clock::now();
+        if (r1 != 0 || r2 != 0 || rp != 0) state.SkipWithError("verification failed");
+        one += seconds(a, b);
+        two += seconds(b, c);
+        pooled += seconds(c, d);
+        state.SetIterationTime(seconds(c, d));
+    }
+    const double n = static_cast<double>(state.iterations());
+    state.counters["pool_threads"] = pool;
+    state.counters["one_thread_ms"] = 1000.0 * one / n;
+    state.counters["speedup_2"] = one / two;
+    state.counters["speedup_pool"] = one / pooled;
+    std::filesystem::remove(path);
+}
+BENCHMARK(BM_VerifyPool)->UseManualTime()->Iterations(2)->Repetitions(2)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Stands in for a window manager on a bare virtual display.
+    createWindowManagerAtoms();
+    juce::ScopedJuceInitialiser_GUI gui;
+    gFolder = std::filesystem::temp_directory_path() / ("zem_save_bench_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(gFolder);
+    gSource = (gFolder / "kit.zem").string();
+    if (!writeKit(gSource, kSamples, kFrames)) {
+        std::fprintf(stderr, "cannot write the benchmark kit\n");
+        return 1;
+    }
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    std::filesystem::remove_all(gFolder);
+    return 0;
+}
