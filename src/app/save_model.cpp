@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstring>
 #include <map>
+#include <mutex>
+#include <optional>
 #include <new>
 #include <limits>
 #include <set>
@@ -306,9 +308,13 @@ fmt::Result<fmt::Export> buildPayloadsAndIndex(SaveModelPlan plan, const SaveAud
 SaveAudioLoader makeDetachedAudioLoader(const logic::ZemEditViewModel& viewModel) {
     struct Detached {
         std::map<uint64_t, std::shared_ptr<const logic::ZemEditViewModel::AddedPcm>> inMemory;
-        std::map<uint64_t, int32_t> storedRow;  // uid -> row of the source file, from 1
+        std::map<uint64_t, size_t> storedRow;  // uid -> row of the source file, from 0
         std::string path;
         platform::FileInfo info;
+        // Opened on the first stored sample and kept: reading the whole
+        // model again for every sample made a large save quadratic.
+        std::mutex fileLock;
+        std::optional<fmt::Zem6File> file;
     };
     auto d = std::make_shared<Detached>();
     for (const logic::EditSample& record : viewModel.document.samples) {
@@ -318,11 +324,7 @@ SaveAudioLoader makeDetachedAudioLoader(const logic::ZemEditViewModel& viewModel
     if (const logic::ZemEditDataSource* source = viewModel.activeSource(); source != nullptr) {
         d->path = source->path();
         const auto& rows = source->model().samples;
-        for (size_t i = rows.size(); i-- > 0;) {
-            if (i < static_cast<size_t>(std::numeric_limits<int32_t>::max())) {
-                d->storedRow[rows[i].uid] = static_cast<int32_t>(i + 1);  // the first row of a uid wins
-            }
-        }
+        for (size_t i = rows.size(); i-- > 0;) d->storedRow[rows[i].uid] = i;  // the first row of a uid wins
     }
     d->info = viewModel.sourceFileInfo;
     return [d](uint64_t uid) -> fmt::Result<fmt::SampleAudio> {
@@ -344,8 +346,27 @@ SaveAudioLoader makeDetachedAudioLoader(const logic::ZemEditViewModel& viewModel
         };
         const char* const changedText = "the zem changed on disk since it was opened; reopen it";
         if (!unchanged()) return fmt::fail(fmt::ErrorCode::ModelInvalid, changedText);
-        auto loaded = fmt::loadSampleForEdit(d->path, fmt::SampleSelector{-1, row->second}, fmt::kEditingBudgetBytes,
-                                             fmt::SampleLoadMode::CompleteSource);
+        if (!fmt::probeHeader(d->path)) {
+            // A legacy source: its reader keeps no open file to reuse.
+            if (row->second >= static_cast<size_t>(std::numeric_limits<int32_t>::max()))
+                return fmt::fail(fmt::ErrorCode::ModelInvalid, "sample uid " + std::to_string(uid) + " has no audio");
+            auto loaded = fmt::loadSampleForEdit(d->path, fmt::SampleSelector{-1, static_cast<int32_t>(row->second + 1)},
+                                                 fmt::kEditingBudgetBytes, fmt::SampleLoadMode::CompleteSource);
+            if (loaded.ok() && !unchanged()) return fmt::fail(fmt::ErrorCode::ModelInvalid, changedText);
+            return loaded;
+        }
+        const std::lock_guard<std::mutex> hold(d->fileLock);
+        if (!d->file) {
+            auto opened = fmt::openZem6File(d->path, fmt::ReadPolicy{});
+            if (!opened.ok()) return opened.takeError();
+            // The rows were numbered from the model the editor opened.
+            if (opened.value().model.samples.size() <= row->second ||
+                opened.value().model.samples[row->second].uid != uid || !unchanged()) {
+                return fmt::fail(fmt::ErrorCode::ModelInvalid, changedText);
+            }
+            d->file.emplace(std::move(opened).value());
+        }
+        auto loaded = fmt::loadCompleteSourceRow(*d->file, row->second, fmt::kEditingBudgetBytes);
         if (loaded.ok() && !unchanged()) return fmt::fail(fmt::ErrorCode::ModelInvalid, changedText);
         return loaded;
     };

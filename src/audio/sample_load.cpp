@@ -135,13 +135,9 @@ Result<SampleAudio> readRegion(Zem6File file, size_t index, std::optional<uint64
     return out;
 }
 
-Result<SampleAudio> loadCurrent(const std::string& path, const SampleSelector& selector, uint64_t budget,
-                                SampleLoadMode mode) {
-    registerFlacPayloadCodec();
-    ZEM_TRY_ASSIGN(Zem6File file, openZem6File(path, ReadPolicy{}));
-    const std::optional<size_t> chosen = chooseRow(file.model, selector);
-    if (!chosen) return fail(ErrorCode::ModelInvalid, kNoSampleText);
-    const size_t index = *chosen;
+// The sample at row `index` of an open file. Only the playback-region mode
+// may take the file over (its region is read through a sample source).
+Result<SampleAudio> loadRow(Zem6File& file, size_t index, uint64_t budget, SampleLoadMode mode) {
     const SmplEntry row = file.model.samples[index];
     const bool complete = mode == SampleLoadMode::CompleteSource;
 
@@ -214,7 +210,6 @@ Result<SampleAudio> loadCurrent(const std::string& path, const SampleSelector& s
     } else if (buffer.size() > budget && frameBytes != 0) {
         buffer.resize(static_cast<size_t>(budget / frameBytes * frameBytes));
     }
-    file.close();
 
     SampleAudio out;
     out.samples = pcmBytesToFloats(buffer, geometry.bits);
@@ -222,6 +217,15 @@ Result<SampleAudio> loadCurrent(const std::string& path, const SampleSelector& s
     out.sampleRate = static_cast<int32_t>(geometry.sample_rate);
     if (out.samples.empty() || out.channels <= 0) return fail(ErrorCode::ModelInvalid, kEmptyText);
     return out;
+}
+
+Result<SampleAudio> loadCurrent(const std::string& path, const SampleSelector& selector, uint64_t budget,
+                                SampleLoadMode mode) {
+    registerFlacPayloadCodec();
+    ZEM_TRY_ASSIGN(Zem6File file, openZem6File(path, ReadPolicy{}));
+    const std::optional<size_t> chosen = chooseRow(file.model, selector);
+    if (!chosen) return fail(ErrorCode::ModelInvalid, kNoSampleText);
+    return loadRow(file, *chosen, budget, mode);
 }
 
 Result<SampleAudio> loadLegacy(const std::string& path, const SampleSelector& selector, uint64_t budget,
@@ -308,6 +312,18 @@ Result<SampleAudio> loadSampleForEdit(const std::string& path, const SampleSelec
     try {
         if (probeHeader(path)) return loadCurrent(path, selector, budget, mode);
         return loadLegacy(path, selector, budget, mode);
+    } catch (const std::bad_alloc&) {
+        return fail(ErrorCode::AllocationFailed, "not enough memory to load the sample's audio");
+    } catch (const std::length_error&) {
+        return fail(ErrorCode::AllocationFailed, "the sample's audio exceeds this machine's limits");
+    }
+}
+
+Result<SampleAudio> loadCompleteSourceRow(Zem6File& file, size_t row, uint64_t byteBudget) {
+    try {
+        registerFlacPayloadCodec();
+        if (row >= file.model.samples.size()) return fail(ErrorCode::ModelInvalid, kNoSampleText);
+        return loadRow(file, row, std::min(byteBudget, kEditingBudgetBytes), SampleLoadMode::CompleteSource);
     } catch (const std::bad_alloc&) {
         return fail(ErrorCode::AllocationFailed, "not enough memory to load the sample's audio");
     } catch (const std::length_error&) {

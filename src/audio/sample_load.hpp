@@ -63,4 +63,9 @@ std::optional<DecodedPayload> fetchDecodedPayload(const Zem6File& file, uint32_t
 Result<SampleAudio> loadSampleForEdit(const std::string& path, const SampleSelector& selector, uint64_t byteBudget,
                                       SampleLoadMode mode);
 
+// CompleteSource of the sample at `row` (from 0) of a current file that is
+// already open, so that a caller loading many samples opens the file once.
+// Not for two threads on one file at a time.
+Result<SampleAudio> loadCompleteSourceRow(Zem6File& file, size_t row, uint64_t byteBudget);
+
 } // namespace vt6::fmt
