@@ -311,22 +311,24 @@ void MainComponent::write(const juce::File& target, std::function<void()> contin
     samplesDone_ = 0;
     saving_ = true;
     busy_ = true;
+    const juce::String statusBefore = statusLine_.getText();
     setStatus("Saving and verifying zem...");
     updateButtons();
     if (worker_.joinable()) worker_.join();
     juce::Component::SafePointer<MainComponent> safe(this);
-    worker_ = std::thread([this, safe, plan, loader, target, path, continuation] {
+    worker_ = std::thread([this, safe, plan, loader, target, path, continuation, statusBefore] {
         int result = kSaveBuildFailed;
         auto built = buildPayloadsAndIndex(std::move(*plan), loader, result,
                                            [this](size_t done) { samplesDone_ = static_cast<int>(done); });
         if (built.ok()) result = writeExportOver(path, built.value());
-        juce::MessageManager::callAsync([safe, result, target, continuation] {
-            if (auto* self = safe.getComponent()) self->finishSave(result, target, continuation);
+        juce::MessageManager::callAsync([safe, result, target, continuation, statusBefore] {
+            if (auto* self = safe.getComponent()) self->finishSave(result, target, continuation, statusBefore);
         });
     });
 }
 
-void MainComponent::finishSave(int code, const juce::File& target, std::function<void()> continuation) {
+void MainComponent::finishSave(int code, const juce::File& target, std::function<void()> continuation,
+                               const juce::String& statusBefore) {
     if (worker_.joinable()) worker_.join();
     busy_ = false;
     saving_ = false;
@@ -339,6 +341,8 @@ void MainComponent::finishSave(int code, const juce::File& target, std::function
         const auto name = ui::zemedit::logic::fileNamePart(target.getFullPathName().toStdString());
         setStatus("Saved " + juce::String::fromUTF8(name.c_str()));
     } else {
+        // Nothing is being saved any more; the line says what it said before.
+        setStatus(statusBefore);
         showMessage("Cannot save zem", juce::String::fromUTF8(saveErrorText(static_cast<uint32_t>(code)).c_str()));
     }
     updateButtons();

@@ -100,7 +100,8 @@ private:
 
     void chooseOpen();
     void finishOpen(OpenResult result);
-    void finishSave(int code, const juce::File& target, std::function<void()> continuation);
+    void finishSave(int code, const juce::File& target, std::function<void()> continuation,
+                    const juce::String& statusBefore);
     // The file opened from a converted or signed library: never written.
     bool isNoOverwriteFile(const juce::File& file) const;
     void resetAction();

@@ -180,6 +180,9 @@ TEST_F(SaveTest, RefusalsShowWhyAndWriteNothing) {
         EXPECT_EQ(boxes[0].title, "Cannot save zem");
         EXPECT_EQ(boxes[0].message, juce::String::fromUTF8(saveErrorText(c.code).c_str()));
         EXPECT_FALSE(continued);
+        if (!c.newDocument) {
+            EXPECT_EQ(status(), "kit.zem");
+        }
         EXPECT_FALSE(std::filesystem::exists(c.target));
         EXPECT_EQ(test::TempDir::contents(kit), before);
         EXPECT_EQ(std::distance(std::filesystem::directory_iterator(files.root()), {}), 1);
