@@ -211,6 +211,9 @@ private:
 
     // The sample editor (zem_edit_overlay_close.cpp).
     void openSampleEditor(uint64_t uid);
+    // Posted by the sample editor's close request: removes and deletes it.
+    void closeSampleEditor();
+    friend class SampleEditorOverlayAccess;
 
     // Fallbacks for a host without callbacks and snapshots of unsaved work
     // (zem_edit_overlay_fallbacks.cpp).

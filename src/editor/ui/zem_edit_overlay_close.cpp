@@ -1,6 +1,8 @@
 // Closing the editor and opening the sample editor.
 #include "editor/ui/zem_edit_overlay.hpp"
 
+#include "editor/ui/sample_editor.hpp"
+#include "editor/ui/user_messages.hpp"
 #include "widgets/message_boxes.hpp"
 
 namespace vt6::ui::zemedit {
@@ -38,8 +40,112 @@ void ZemEditOverlay::closeNow() {
     if (deps.onClose) deps.onClose();
 }
 
-void ZemEditOverlay::openSampleEditor(uint64_t) {}
+void ZemEditOverlay::openSampleEditor(uint64_t uid) {
+    if (sampleEditor != nullptr) return;
+    auto& doc = document();
+    const auto* sample = doc.sampleByUid(uid);
+    if (sample == nullptr) return;
 
-bool ZemEditOverlay::sampleEditorHasUnappliedChanges() const { return false; }
+    auto loaded = viewModel.sampleAudio(uid);
+    if (!loaded.ok()) {
+        const auto& error = loaded.error();
+        const std::string text = error.code == fmt::ErrorCode::UnsupportedScheme ? error.message
+                                                                                  : maker::sampleEditorAudioErrorText();
+        widgets::showMessageBoxAsync(juce::MessageBoxOptions()
+                                         .withIconType(juce::MessageBoxIconType::WarningIcon)
+                                         .withTitle("Cannot edit this sample")
+                                         .withMessage(juce::String::fromUTF8(text.c_str()))
+                                         .withButton("OK")
+                                         .withAssociatedComponent(this));
+        return;
+    }
+    auto& audio = loaded.value();
+
+    SampleEditorDeps d;
+    d.name = doc.sampleLabel(*sample, doc.samplePosition(*sample));
+    const int32_t band = doc.bandIndexOf(sample->bandId);
+    if (band >= 0 && static_cast<size_t>(band) < doc.bands.size()) d.groupName = doc.bands[static_cast<size_t>(band)].name;
+    d.colour = Theme::instance().categoryColour(deps.colourCategory).getARGB();
+    d.channels = audio.channels;
+    d.sampleRate = audio.sampleRate;
+    d.audio = std::move(audio.samples);
+    d.bitDepth = static_cast<int32_t>(sample->bits);
+    d.regionStart = static_cast<int64_t>(sample->regionStart);
+    d.regionEnd = static_cast<int64_t>(sample->regionEnd);
+    d.previewRate = deps.previewSampleRate;
+
+    juce::Component::SafePointer<ZemEditOverlay> safe(this);
+    d.play = [safe](std::span<const float> samples, int channels, int rate) {
+        auto* self = safe.getComponent();
+        if (self != nullptr && self->deps.previewService != nullptr)
+            self->deps.previewService->play(samples.data(), samples.size(), channels, rate);
+    };
+    d.stop = [safe] {
+        auto* self = safe.getComponent();
+        if (self != nullptr && self->deps.previewService != nullptr) self->deps.previewService->stop();
+    };
+    if (deps.playhead) {
+        d.playhead = [safe] {
+            SampleEditorDeps::Playhead p;
+            auto* self = safe.getComponent();
+            if (self == nullptr || !self->deps.playhead) return p;
+            const auto h = self->deps.playhead();
+            p.playing = h.playing != 0;
+            p.position = static_cast<uint32_t>(h.position);
+            p.length = static_cast<int32_t>(h.length);
+            return p;
+        };
+    }
+    d.apply = [safe, uid](std::vector<float> edited, int channels, int rate, int64_t start, int64_t end) {
+        auto* self = safe.getComponent();
+        if (self == nullptr) return false;
+        bool ok = false;
+        if (edited.empty()) {
+            const auto* current = self->document().sampleByUid(uid);
+            if (current == nullptr || start < 0 || end <= start) return false;
+            const auto frames = static_cast<int64_t>(current->frames);
+            const auto regionEnd = static_cast<int64_t>(current->regionEnd);
+            const int64_t shownEnd = regionEnd >= 1 && regionEnd <= frames ? regionEnd : frames;
+            // A region the sample already plays needs no step; the document
+            // would refuse it and the user would read that as a failure.
+            if (static_cast<int64_t>(current->regionStart) == start && shownEnd == end) return true;
+            ok = self->document().setSampleAudio(uid, static_cast<uint64_t>(start), static_cast<uint64_t>(end));
+        } else {
+            ok = self->viewModel.replaceSampleAudio(uid, std::move(edited), channels, rate,
+                                                    static_cast<uint64_t>(start), static_cast<uint64_t>(end));
+        }
+        self->refreshAfterCommand();
+        return ok;
+    };
+    d.close = [safe] {
+        // Never destroy the editor inside its own callback.
+        juce::MessageManager::callAsync([safe] {
+            if (auto* self = safe.getComponent()) self->closeSampleEditor();
+        });
+    };
+
+    auto editor = std::make_unique<SampleEditor>(std::move(d));
+    auto* shown = editor.get();
+    sampleEditor = std::move(editor);
+    addAndMakeVisible(*shown);
+    shown->setBounds(0, 0, getWidth(), getHeight());
+    shown->toFront(true);
+    shown->grabKeyboardFocus();
+    if (deps.onUndoManager) deps.onUndoManager(&shown->undoManager);
+}
+
+void ZemEditOverlay::closeSampleEditor() {
+    if (sampleEditor == nullptr) return;
+    if (deps.onUndoManager) deps.onUndoManager(&undoManager());
+    removeChildComponent(sampleEditor.get());
+    sampleEditor.reset();
+    grabKeyboardFocus();
+    refreshAll();
+}
+
+bool ZemEditOverlay::sampleEditorHasUnappliedChanges() const {
+    const auto* editor = dynamic_cast<const SampleEditor*>(sampleEditor.get());
+    return editor != nullptr && !(editor->state == editor->appliedState);
+}
 
 }  // namespace vt6::ui::zemedit

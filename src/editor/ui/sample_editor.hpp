@@ -1,0 +1,154 @@
+#pragma once
+// The editor of one sample's audio, shown over the whole zem editor. Every
+// edit is a SampleEditState value recorded as one step of the editor's own
+// undo history; nothing reaches the document until the user applies it, and
+// then only as one step of the zem editor's history.
+
+#include <juce_gui_basics/juce_gui_basics.h>
+
+#include <cstdint>
+#include <memory>
+
+#include "editor/ui/sample_edit_state.hpp"
+#include "editor/ui/sample_wave_view.hpp"
+#include "widgets/buttons.hpp"
+#include "widgets/segment_group.hpp"
+#include "widgets/slider.hpp"
+
+namespace vt6::ui::zemedit {
+
+class SampleEditor : public juce::Component, public juce::Timer, public SampleViewHost {
+public:
+    using Wave = SampleWaveView;
+    using Overview = SampleOverview;
+
+    // One recorded edit: the state before and after. Steps are never merged.
+    class StateAction : public juce::UndoableAction {
+    public:
+        StateAction(SampleEditor& editor, const SampleEditState& before, const SampleEditState& after);
+        ~StateAction() override;
+        bool perform() override { return applyState(after); }
+        bool undo() override { return applyState(before); }
+        int getSizeInUnits() override { return 1; }
+        juce::UndoableAction* createCoalescedAction(juce::UndoableAction*) override { return nullptr; }
+        bool applyState(const SampleEditState& s);
+
+    private:
+        juce::Component::SafePointer<SampleEditor> editor;
+        SampleEditState before, after;
+    };
+
+    explicit SampleEditor(SampleEditorDeps deps);
+    ~SampleEditor() override;
+
+    void mouseDown(const juce::MouseEvent&) override;
+    void visibilityChanged() override;
+    void parentHierarchyChanged() override;
+    void paint(juce::Graphics&) override;
+    bool keyPressed(const juce::KeyPress&) override;
+    void resized() override;
+    void timerCallback() override;
+
+    // The only way an edit reaches `state`: kept inside the source, then one
+    // named undo step, or nothing when it equals the current state.
+    void pushState(SampleEditState s, const juce::String& name);
+    // Re-derives every text and control from the state.
+    void statsText();
+    void setupInfo();
+    void setView(double start, double length);
+    void zoomAbout(double factor, double anchor);
+    void zoomToTrim();
+    void repaintViews();
+    void startPlayback();
+    void stopPlayback();
+    void requestClose();
+    // Hands the edit to the host; true when it took it (or there is no host).
+    bool applyEdits();
+    void autoTrim();
+    void trimSilence();
+    void showProcessMenu();
+    void commitFadeField(bool fadeIn);
+    int64_t nearestZeroCrossing(int64_t frame, int64_t radius) const;
+
+    // What the waveform and overview read and change.
+    InterleavedAudioView sourceView() const noexcept override;
+    const SampleEditState& editState() const override { return state; }
+    const ChannelMeans& meanTable() const override { return means; }
+    juce::Colour audioColour() const override { return juce::Colour(deps.colour); }
+    double windowStart() const override { return viewStart; }
+    double windowLength() const override { return viewLength; }
+    int64_t shownPlayheadFrame() const override { return playing ? playheadFrame : -1; }
+    bool snapOn() const override { return snap; }
+    void setLiveState(const SampleEditState& s) override;
+    void recordStep(const SampleEditState& after, const juce::String& name) override { pushState(after, name); }
+    void moveView(double start, double length) override { setView(start, length); }
+    void zoomView(double factor, double anchorFrame) override { zoomAbout(factor, anchorFrame); }
+    void setLastHandle(int32_t handle) override { lastHandle = handle; }
+    void takeFocus() override { grabKeyboardFocus(); }
+    int captionWidth(const juce::Label& label) const;
+    int fieldWidth(const juce::Label& label, const juce::String& text) const;
+
+    SampleEditorDeps deps;
+    int64_t sourceFrames = 0;
+    float sourcePeak = 0.0f;
+    SampleEditState state{};
+    SampleEditState appliedState{};
+    SampleEditState gestureStart{};
+    ChannelMeans means{};
+    int32_t lastHandle = 0;
+    bool snap = true;
+    bool playAll = false;
+    double thresholdDb = -60.0;
+    juce::UndoManager undoManager{30000, 200};
+    double viewStart = 0.0;
+    double viewLength = 1.0;
+    bool playing = false;
+    bool loop = false;
+    double playStartMs = 0.0;
+    double lastSpaceMs = -1e9;
+    int64_t playheadFrame = -1;
+
+private:
+    friend class SampleEditorTestAccess;
+
+    void addCaption(juce::Label& label, const juce::String& text);
+    void addValueField(juce::Label& label, const juce::String& tooltip);
+    void setupChildren();
+    void toggleLoop();
+    void togglePlayAll();
+    void nudge(int64_t delta);
+    bool trimAtPlayhead(bool atStart);
+
+    juce::Label titleLabel, nameLabel, infoLabel, fadeInCaption, fadeInField, fadeOutCaption, fadeOutField,
+        shapeCaption, thresholdCaption, thresholdField, gainCaption, gainField, statsLabel, hintLabel;
+    widgets::V6Button doneButton{"DONE", 2};
+    widgets::V6Button loopButton{"LOOP", 0};
+    widgets::V6Button allButton{"ALL", 0};
+    widgets::V6Button autoTrimButton{"AUTO-TRIM", 0};
+    widgets::V6Button trimSilenceButton{"TRIM SILENCE", 0};
+    widgets::V6Button snapButton{"SNAP", 0};
+    widgets::V6Button processButton;
+    widgets::V6Button normalizeButton{"NORMALIZE", 0};
+    widgets::V6Button fitButton{"FIT", 0};
+    widgets::V6Button trimButton{"TRIM", 0};
+    widgets::V6SegmentGroup shapeSelector;
+    widgets::V6IconButton closeButton{17, "V6IconButton"};
+    widgets::V6IconButton playButton{6, "V6IconButton"};
+    widgets::V6IconButton stopButton{7, "V6IconButton"};
+    widgets::V6IconButton zoomOutButton{1, "V6IconButton"};
+    widgets::V6IconButton zoomInButton{0, "V6IconButton"};
+    widgets::V6HSlider gainSlider{"Gain"};
+
+public:
+    Overview overview{*this};
+    Wave wave{*this};
+};
+
+// "−∞ dB" at or below 1e-9, else a signed level with one decimal ("+0.0 dB").
+juce::String formatGainDb(double linear);
+// The number in a field's text: U+2212 counts as a minus sign, every other
+// character outside "-0123456789." is dropped, then the longest leading number
+// is read (0 when there is none).
+double readFieldNumber(const juce::String& text);
+
+}  // namespace vt6::ui::zemedit
