@@ -273,9 +273,13 @@ void SampleEditor::repaintViews() {
 
 void SampleEditor::startPlayback() {
     if (!deps.play) return;
-    std::vector<float> audio = playAll ? deps.audio : renderSampleEdit(state, sourceView());
+    // ALL plays the source itself: the host copies what it plays, so a copy
+    // here would only add a whole sample's worth of memory.
+    std::vector<float> rendered;
+    if (!playAll) rendered = renderSampleEdit(state, sourceView());
+    const std::span<const float> audio = playAll ? std::span<const float>(deps.audio) : std::span<const float>(rendered);
     if (audio.empty()) return;
-    deps.play(std::span<const float>(audio), deps.channels, deps.sampleRate);
+    deps.play(audio, deps.channels, deps.sampleRate);
     playing = true;
     playStartMs = juce::Time::getMillisecondCounterHiRes();
     playButton.setActive(true);

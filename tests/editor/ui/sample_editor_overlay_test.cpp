@@ -4,7 +4,9 @@
 #include <vector>
 
 #include "editor/ui/kit_fixture.hpp"
+#include "editor/ui/peer_mouse.hpp"
 #include "editor/ui/sample_editor.hpp"
+#include "editor/ui/sample_editor_access.hpp"
 #include "editor/ui/user_messages.hpp"
 #include "editor/ui/zem_edit_overlay.hpp"
 #include "support/temp_dir.hpp"
@@ -12,12 +14,6 @@
 #include "widgets/message_boxes.hpp"
 
 namespace vt6::ui::zemedit {
-
-class SampleEditorOverlayAccess {
-public:
-    static void open(ZemEditOverlay& o, uint64_t uid) { o.openSampleEditor(uid); }
-    static SampleEditor* editor(ZemEditOverlay& o) { return dynamic_cast<SampleEditor*>(o.sampleEditor.get()); }
-};
 
 namespace {
 
@@ -292,6 +288,40 @@ TEST(SampleEditorInOverlay, AFailedApplyKeepsTheEditorOpen) {
     ASSERT_EQ(boxes.boxes.size(), 2u);
     EXPECT_EQ(boxes.boxes[1].title, "Sample editor");
     EXPECT_TRUE(host->sampleEditorHasUnappliedChanges());
+}
+
+TEST(SampleEditorInOverlay, HandleDragsAreOneTrimStepThroughTheRealWindow) {
+    OverlayHost host;
+    const uint64_t uid = host.addSample(44100);
+    host.open(uid);
+    auto* editor = host.editor();
+    ASSERT_NE(editor, nullptr);
+    test::PeerMouse mouse{*host.overlay};
+    const auto wave = editor->wave.getBounds().toFloat();
+    const float y = wave.getY() + 200.0f;
+
+    // Drag the start handle to the middle: one "Trim" step (SNAP may move it
+    // to a zero crossing nearby).
+    mouse.gesture({wave.getX() + 1.0f, y}, juce::Point<float>(wave.getCentreX(), y));
+    EXPECT_EQ(editor->undoManager.getUndoDescription(), "Trim");
+    EXPECT_NEAR(static_cast<double>(editor->state.start), 22050.0, 200.0);
+    EXPECT_EQ(editor->lastHandle, 0);
+    editor->undoManager.undo();
+    EXPECT_EQ(editor->state.start, 0);
+    EXPECT_FALSE(editor->undoManager.canUndo());
+
+    // A press on the handle that ends where it began leaves nothing.
+    mouse.gesture({wave.getX() + 1.0f, y});
+    EXPECT_FALSE(editor->undoManager.canUndo());
+
+    // X11 never sends a pinch: the handler itself zooms about the pointer.
+    const auto& source = juce::Desktop::getInstance().getMainMouseSource();
+    const juce::Point<float> at(static_cast<float>(editor->wave.getWidth()) / 2.0f, 100.0f);
+    const juce::MouseEvent pinch(source, at, {}, 1.0f, 0.0f, 0.0f, 0.0f, 0.0f, &editor->wave, &editor->wave,
+                                 juce::Time::getCurrentTime(), at, juce::Time::getCurrentTime(), 1, false);
+    editor->wave.mouseMagnify(pinch, 2.0f);
+    EXPECT_DOUBLE_EQ(editor->viewLength, 22050.0);
+    EXPECT_DOUBLE_EQ(editor->viewStart, 11025.0);
 }
 
 }  // namespace

@@ -1,0 +1,125 @@
+// The sample editor auditions through the program's real Audition on a fake
+// output device, wired by the overlay as the shell wires it.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "app/audition.hpp"
+#include "app/fake_audio.hpp"
+#include "editor/ui/sample_editor.hpp"
+#include "editor/ui/sample_editor_access.hpp"
+#include "editor/ui/zem_edit_overlay.hpp"
+#include "widgets/gui_support.hpp"
+
+namespace vt6::ui::zemedit {
+
+namespace {
+
+struct AuditionedEditor : ::testing::Test {
+    test::ScopedFakeAudio fake;
+    maker::Audition audition;
+    test::FakeAudioDevice* device = nullptr;
+    std::unique_ptr<ZemEditOverlay> overlay;
+    std::vector<float> source;
+    uint64_t uid = 0;
+
+    void SetUp() override {
+        ASSERT_TRUE(audition.initialise(nullptr).isEmpty());
+        device = test::fakeDevice(audition.deviceManager());
+        ASSERT_NE(device, nullptr);
+        ZemEditDeps d;
+        d.standalone = true;
+        d.previewService = &audition;
+        d.previewSampleRate = 44100.0;
+        // As the shell reports the transport.
+        d.playhead = [this] {
+            auto& transport = audition.transport();
+            ZemEditDeps::PreviewPlayhead p;
+            p.playing = transport.isPlaying() ? 1 : 0;
+            p.position = static_cast<int32_t>(transport.getCurrentPosition() * 44100.0);
+            p.length = static_cast<int64_t>(transport.getLengthInSeconds() * 44100.0);
+            return p;
+        };
+        overlay = std::make_unique<ZemEditOverlay>(std::move(d));
+        overlay->setSize(1280, 689);
+        // A stereo source: a ramp on the left, its negative on the right.
+        source.resize(2 * 4000);
+        for (size_t f = 0; f < 4000; ++f) {
+            source[2 * f] = static_cast<float>(f) / 8000.0f;
+            source[2 * f + 1] = -static_cast<float>(f) / 8000.0f;
+        }
+        uid = overlay->viewModel.addSampleFromPcm("Ramp", source, 2, 44100, 0.1, 0, 0, 1, fmt::HitLevel{}, false);
+        ASSERT_NE(uid, 0u);
+        SampleEditorOverlayAccess::open(*overlay, uid);
+        ASSERT_NE(editor(), nullptr);
+    }
+    SampleEditor* editor() { return SampleEditorOverlayAccess::editor(*overlay); }
+};
+
+TEST_F(AuditionedEditor, PlaysTheRenderedStateAllTheSourceAndFollowsTheTransport) {
+    auto* e = editor();
+    auto s = e->state;
+    s.start = 1000;
+    s.end = 2000;
+    s.reverse = true;
+    s.gainDb = -6.0;
+    e->pushState(s, "Reverse");
+    e->startPlayback();
+    ASSERT_TRUE(e->playing);
+    device->render(500);
+    const auto expected = renderSampleEdit(e->state, e->sourceView());
+    ASSERT_EQ(expected.size(), 2000u);
+    ASSERT_GE(device->left.size(), 500u);
+    for (size_t f = 0; f < 500; f += 37) {
+        EXPECT_FLOAT_EQ(device->left[f], expected[2 * f]) << f;
+        EXPECT_FLOAT_EQ(device->right[f], expected[2 * f + 1]) << f;
+    }
+
+    // The playhead follows the transport, mirrored over the reversed region.
+    device->left.clear();
+    device->right.clear();
+    e->timerCallback();
+    ASSERT_TRUE(e->playing);
+    const auto position = static_cast<int32_t>(audition.transport().getCurrentPosition() * 44100.0);
+    EXPECT_NEAR(position, 500, 8);
+    EXPECT_EQ(e->playheadFrame, 1000 + 2000 - 1 - (1000 + position));
+
+    // Played out without LOOP: the audition ends (on the editor's clock once
+    // the transport has stopped).
+    device->render(2048);
+    EXPECT_TRUE(test::pumpUntil([&] { return !e->playing; }, 2000));
+    EXPECT_EQ(e->playheadFrame, -1);
+
+    // With LOOP the region plays again from its start.
+    e->loop = true;
+    e->startPlayback();
+    device->render(2048);
+    ASSERT_GT(audition.transport().getCurrentPosition(), 0.0);
+    EXPECT_TRUE(test::pumpUntil([&] { return audition.transport().getCurrentPosition() == 0.0; }, 2000));
+    EXPECT_TRUE(e->playing);
+    device->left.clear();
+    device->render(16);
+    EXPECT_FLOAT_EQ(device->left[0], expected[0]);
+
+    // ALL plays the untouched source.
+    e->loop = false;
+    e->keyPressed(juce::KeyPress('A'));
+    ASSERT_TRUE(e->playAll);
+    device->left.clear();
+    device->right.clear();
+    device->render(4000);
+    for (size_t f = 0; f < 4000; f += 333) {
+        EXPECT_FLOAT_EQ(device->left[f], source[2 * f]) << f;
+        EXPECT_FLOAT_EQ(device->right[f], source[2 * f + 1]) << f;
+    }
+
+    // Space stops; the transport stops with it.
+    e->lastSpaceMs = -1e9;
+    e->keyPressed(juce::KeyPress(juce::KeyPress::spaceKey));
+    EXPECT_FALSE(e->playing);
+    EXPECT_FALSE(audition.transport().isPlaying());
+}
+
+}  // namespace
+}  // namespace vt6::ui::zemedit
