@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <vector>
 
 #include "app/audition.hpp"
@@ -43,13 +44,16 @@ struct AuditionedEditor : ::testing::Test {
         };
         overlay = std::make_unique<ZemEditOverlay>(std::move(d));
         overlay->setSize(1280, 689);
-        // A stereo source: a ramp on the left, its negative on the right.
-        source.resize(2 * 4000);
-        for (size_t f = 0; f < 4000; ++f) {
-            source[2 * f] = static_cast<float>(f) / 8000.0f;
-            source[2 * f + 1] = -static_cast<float>(f) / 8000.0f;
+        // A stereo source: two decaying tones, different on each side.
+        const size_t frames = 20000;
+        source.resize(2 * frames);
+        for (size_t f = 0; f < frames; ++f) {
+            const double t = static_cast<double>(f);
+            const double decay = std::exp(-t / 4000.0);
+            source[2 * f] = static_cast<float>(0.8 * decay * std::sin(0.07 * t) * (1.0 + 0.3 * std::sin(0.0031 * t)));
+            source[2 * f + 1] = static_cast<float>(0.6 * decay * std::sin(0.045 * t + 1.0));
         }
-        uid = overlay->viewModel.addSampleFromPcm("Ramp", source, 2, 44100, 0.1, 0, 0, 1, fmt::HitLevel{}, false);
+        uid = overlay->viewModel.addSampleFromPcm("Snare 3", source, 2, 44100, 0.1, 0, 0, 1, fmt::HitLevel{}, false);
         ASSERT_NE(uid, 0u);
         SampleEditorOverlayAccess::open(*overlay, uid);
         ASSERT_NE(editor(), nullptr);
@@ -119,6 +123,38 @@ TEST_F(AuditionedEditor, PlaysTheRenderedStateAllTheSourceAndFollowsTheTransport
     e->keyPressed(juce::KeyPress(juce::KeyPress::spaceKey));
     EXPECT_FALSE(e->playing);
     EXPECT_FALSE(audition.transport().isPlaying());
+}
+
+TEST_F(AuditionedEditor, ThePlayheadIsDrawnWhereTheTransportIs) {
+    auto* e = editor();
+    auto s = e->state;
+    s.start = 400;
+    s.end = 15000;
+    s.fadeInMs = 8.0;
+    s.fadeOutMs = 120.0;
+    s.gainDb = 6.0;  // clips
+    e->pushState(s, "Edit sample");
+    e->startPlayback();
+    device->render(5600);
+    e->timerCallback();
+    ASSERT_TRUE(e->playing);
+    const int64_t frame = e->playheadFrame;
+    EXPECT_NEAR(static_cast<double>(frame), 6000.0, 8.0);
+    EXPECT_TRUE(e->getChildren().contains(&e->wave));
+
+    const auto image = test::render(*e);
+    const double x = (static_cast<double>(frame) - e->viewStart) / e->viewLength * e->wave.getWidth();
+    const auto tip = image.getPixelAt(e->wave.getX() + static_cast<int>(std::lround(x)), e->wave.getY() + 14);
+    EXPECT_TRUE(test::nearColour(tip, themeColour(ThemeColour::textPrimary), 40)) << tip.toDisplayString(true);
+
+    // For the closing note: the editor as the user sees it while playing.
+    if (const char* dir = std::getenv("ZEM_SHOT_DIR")) {
+        juce::PNGImageFormat png;
+        const auto file = juce::File(dir).getChildFile("sample-editor-playing.png");
+        file.deleteFile();
+        juce::FileOutputStream out(file);
+        if (out.openedOk()) png.writeImageToStream(image, out);
+    }
 }
 
 }  // namespace

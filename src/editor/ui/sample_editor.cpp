@@ -160,6 +160,11 @@ void SampleEditor::addValueField(juce::Label& label, const juce::String& tooltip
         if (auto* editor = label.getCurrentTextEditor())
             editor->setColour(juce::TextEditor::highlightColourId, themeColour(ThemeColour::accentWash));
     };
+    // Once the field is done the keys belong to the editor again.
+    juce::Component::SafePointer<SampleEditor> safe(this);
+    label.onEditorHide = [safe] {
+        if (auto* self = safe.getComponent(); self != nullptr && self->isShowing()) self->grabKeyboardFocus();
+    };
 }
 
 void SampleEditor::setupChildren() {
