@@ -9,6 +9,7 @@ namespace vt6::ui::zemedit {
 class SampleEditorOverlayAccess {
 public:
     static void open(ZemEditOverlay& o, uint64_t uid) { o.openSampleEditor(uid); }
+    static void close(ZemEditOverlay& o) { o.closeSampleEditor(); }
     static SampleEditor* editor(ZemEditOverlay& o) { return dynamic_cast<SampleEditor*>(o.sampleEditor.get()); }
 };
 

@@ -1,0 +1,207 @@
+// The sample editor on a 10-minute 48 kHz stereo sample (about 230 MB of
+// floats): the time to open it against a plain copy of the audio (the floor,
+// measured in the same run), and the peak memory that opening, auditioning
+// through the program's Audition (on a fake output device) and applying add,
+// as a multiple of the sample's float size. Peak memory is the process's
+// peak resident set, reset before each phase. Needs a display: run under
+// xvfb-run.
+
+#include <benchmark/benchmark.h>
+#include <juce_gui_basics/juce_gui_basics.h>
+
+#include <chrono>
+#include <cmath>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "app/audition.hpp"
+#include "app/fake_audio.hpp"
+#include "editor/ui/sample_editor.hpp"
+#include "editor/ui/sample_editor_access.hpp"
+#include "editor/ui/zem_edit_overlay.hpp"
+
+namespace {
+
+using vt6::ui::zemedit::SampleEditor;
+using vt6::ui::zemedit::SampleEditorOverlayAccess;
+using vt6::ui::zemedit::ZemEditDeps;
+using vt6::ui::zemedit::ZemEditOverlay;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kRate = 48000;
+constexpr int kChannels = 2;
+constexpr size_t kFrames = static_cast<size_t>(kRate) * 600;
+constexpr double kFloatBytes = static_cast<double>(kFrames * kChannels * sizeof(float));
+
+double seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
+
+double statusKb(const char* key) {
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind(key, 0) == 0) return std::stod(line.substr(std::string(key).size()));
+    return 0.0;
+}
+
+// Resets the peak resident set to the current one; false when the kernel
+// does not allow it (the figures would then be meaningless).
+bool resetPeak() {
+    std::ofstream out("/proc/self/clear_refs");
+    out << "5";
+    out.flush();
+    return static_cast<bool>(out);
+}
+
+double residentBytes() { return statusKb("VmRSS:") * 1024.0; }
+double peakBytes() { return statusKb("VmHWM:") * 1024.0; }
+
+std::vector<float> makeSource() {
+    std::vector<float> audio(kFrames * kChannels);
+    for (size_t f = 0; f < kFrames; ++f) {
+        const auto t = static_cast<float>(f % 48000);
+        audio[2 * f] = 0.5f * std::sin(0.01f * t);
+        audio[2 * f + 1] = -0.25f * std::sin(0.013f * t);
+    }
+    return audio;
+}
+
+// The overlay as the shell mounts it, with the program's Audition on a fake
+// output device, and one long sample.
+struct Scene {
+    vt6::test::ScopedFakeAudio fake;
+    vt6::maker::Audition audition;
+    std::unique_ptr<ZemEditOverlay> overlay;
+    uint64_t uid = 0;
+    Scene() {
+        audition.initialise(nullptr);
+        ZemEditDeps d;
+        d.standalone = true;
+        d.previewService = &audition;
+        overlay = std::make_unique<ZemEditOverlay>(std::move(d));
+        overlay->setSize(1280, 689);
+        uid = overlay->viewModel.addSampleFromPcm("Long", makeSource(), kChannels, kRate, 0.1, 0, 0, 1,
+                                                  vt6::fmt::HitLevel{}, false);
+    }
+    SampleEditor* editor() { return SampleEditorOverlayAccess::editor(*overlay); }
+    void open() { SampleEditorOverlayAccess::open(*overlay, uid); }
+    void close() { SampleEditorOverlayAccess::close(*overlay); }
+};
+
+Scene* gScene = nullptr;
+
+void floorCopy(benchmark::State& state) {
+    const auto source = makeSource();
+    for (auto _ : state) {
+        const auto t0 = Clock::now();
+        std::vector<float> copy(source);
+        benchmark::DoNotOptimize(copy.data());
+        state.SetIterationTime(seconds(t0, Clock::now()));
+    }
+}
+
+double gFloorSeconds = 0.0;
+
+void openEditor(benchmark::State& state) {
+    // The floor: one plain copy of the audio, timed here as well.
+    {
+        const auto source = makeSource();
+        const auto t0 = Clock::now();
+        std::vector<float> copy(source);
+        benchmark::DoNotOptimize(copy.data());
+        gFloorSeconds = seconds(t0, Clock::now());
+    }
+    double total = 0.0, peak = 0.0;
+    for (auto _ : state) {
+        const double before = residentBytes();
+        const bool reset = resetPeak();
+        const auto t0 = Clock::now();
+        gScene->open();
+        const double s = seconds(t0, Clock::now());
+        state.SetIterationTime(s);
+        total += s;
+        if (reset) peak = std::max(peak, (peakBytes() - before) / kFloatBytes);
+        state.PauseTiming();
+        gScene->close();
+        state.ResumeTiming();
+    }
+    const double mean = total / static_cast<double>(state.iterations());
+    state.counters["open_ms"] = mean * 1000.0;
+    state.counters["copy_floor_ms"] = gFloorSeconds * 1000.0;
+    state.counters["vs_copy"] = mean / gFloorSeconds;
+    state.counters["peak_x_float"] = peak;
+}
+
+// Memory an edit adds while open, while playing and while applying, each
+// measured from the moment before the phase.
+void openPlayApply(benchmark::State& state) {
+    double openPeak = 0.0, playPeak = 0.0, playHeld = 0.0, applyPeak = 0.0, applyHeld = 0.0, total = 0.0;
+    for (auto _ : state) {
+        const double start = residentBytes();
+        resetPeak();
+        gScene->open();
+        auto* e = gScene->editor();
+        openPeak = (peakBytes() - start) / kFloatBytes;
+
+        auto s = e->state;
+        s.start = kFrames / 10;
+        s.end = kFrames - kFrames / 10;
+        s.fadeInMs = 20.0;
+        s.fadeOutMs = 500.0;
+        s.gainDb = -3.0;
+        e->pushState(s, "Edit sample");
+
+        double before = residentBytes();
+        resetPeak();
+        const auto t0 = Clock::now();
+        e->startPlayback();
+        total += seconds(t0, Clock::now());
+        playPeak = (peakBytes() - before) / kFloatBytes;
+        playHeld = (residentBytes() - before) / kFloatBytes;
+        e->stopPlayback();
+
+        before = residentBytes();
+        resetPeak();
+        const auto t1 = Clock::now();
+        const bool ok = e->applyEdits();
+        total += seconds(t1, Clock::now());
+        applyPeak = (peakBytes() - before) / kFloatBytes;
+        applyHeld = (residentBytes() - before) / kFloatBytes;
+        if (!ok) state.SkipWithError("apply refused");
+        state.SetIterationTime(seconds(t0, Clock::now()));
+
+        state.PauseTiming();
+        gScene->close();
+        gScene->overlay->undoManager().undo();
+        state.ResumeTiming();
+    }
+    state.counters["open_peak_x"] = openPeak;
+    state.counters["play_peak_x"] = playPeak;
+    state.counters["play_held_x"] = playHeld;
+    state.counters["apply_peak_x"] = applyPeak;
+    state.counters["apply_held_x"] = applyHeld;
+    state.counters["float_MB"] = kFloatBytes / 1e6;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    {
+        juce::ScopedJuceInitialiser_GUI gui;
+        Scene scene;
+        gScene = &scene;
+        if (scene.uid != 0) {
+            benchmark::RegisterBenchmark("Floor/CopyTheAudio/10min48kStereo", floorCopy)
+                ->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+            benchmark::RegisterBenchmark("OpenSampleEditor/10min48kStereo", openEditor)
+                ->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+            benchmark::RegisterBenchmark("OpenPlayApplyMemory/10min48kStereo", openPlayApply)
+                ->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
+            benchmark::RunSpecifiedBenchmarks();
+        }
+        gScene = nullptr;
+    }
+    benchmark::Shutdown();
+    return 0;
+}
