@@ -305,9 +305,18 @@ void SampleEditor::setupChildren() {
 
 void SampleEditor::statsText() {
     const auto view = sourceView();
-    means = channelMeans(state, view);
-    const auto [peak, rms] = measurePeakRms(state, view);
-    const double g = editGain(state, view);
+    const MeasureKey key{state.start, state.end, state.reverse, state.removeDc, state.channelMode};
+    if (!(key == measuredKey)) {
+        means = channelMeans(state, view);
+        measured = measurePeakRms(state, view);
+        measuredKey = key;
+    }
+    const float peak = measured.peak;
+    const double rms = measured.rms;
+    // editGain's own rule, from the kept peak rather than a second scan.
+    const double g = !state.normalize ? editGain(state, view)
+                     : peak > 1e-9f   ? std::pow(10.0, -0.015) / static_cast<double>(peak)
+                                      : std::pow(10.0, state.gainDb / 20.0);
     const int32_t rate = deps.sampleRate;
     const int64_t length = state.end - state.start;
 

@@ -119,6 +119,18 @@ private:
     void nudge(int64_t delta);
     bool trimAtPlayhead(bool atStart);
 
+    // The region's processed peak and RMS and the channel means depend only on
+    // these fields; a gain drag or a fade edit reuses them instead of scanning
+    // a long sample again on every value.
+    struct MeasureKey {
+        int64_t start = -1, end = -1;
+        bool reverse = false, removeDc = false;
+        uint8_t channelMode = 0;
+        bool operator==(const MeasureKey&) const = default;
+    };
+    MeasureKey measuredKey;
+    PeakRms measured;
+
     juce::Label titleLabel, nameLabel, infoLabel, fadeInCaption, fadeInField, fadeOutCaption, fadeOutField,
         shapeCaption, thresholdCaption, thresholdField, gainCaption, gainField, statsLabel, hintLabel;
     widgets::V6Button doneButton{"DONE", 2};

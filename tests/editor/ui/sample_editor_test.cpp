@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -266,6 +267,47 @@ TEST(SampleEditorEdits, NormalizeTwiceAndUndoTwiceClosesWithoutAQuestion) {
     e->requestClose();
     EXPECT_EQ(e.log.closes, 1);
     EXPECT_TRUE(seams.boxes.empty());
+}
+
+TEST(SampleEditorTexts, LevelsFollowEveryFieldThatMovesThem) {
+    // A stereo source with an offset, louder on the left near the end.
+    std::vector<float> audio(2 * 2000);
+    for (size_t f = 0; f < 2000; ++f) {
+        audio[2 * f] = 0.2f + (f > 1500 ? 0.6f : 0.1f) * std::sin(0.1f * static_cast<float>(f));
+        audio[2 * f + 1] = -0.1f + 0.3f * std::sin(0.07f * static_cast<float>(f));
+    }
+    Editor e(audio, 2);
+    auto expected = [&] {
+        const auto view = e->sourceView();
+        const auto pr = measurePeakRms(e->state, view);
+        const double g = editGain(e->state, view);
+        return "PEAK " + formatGainDb(pr.peak * g) + "   RMS " + formatGainDb(pr.rms * g);
+    };
+    using Change = std::function<void(SampleEditState&)>;
+    const std::pair<const char*, Change> changes[] = {
+        {"gain", [](SampleEditState& s) { s.gainDb = -4.5; }},
+        {"region", [](SampleEditState& s) { s.start = 100; s.end = 1400; }},
+        {"normalize", [](SampleEditState& s) { s.normalize = true; }},
+        {"region under normalize", [](SampleEditState& s) { s.end = 1900; }},
+        {"dc", [](SampleEditState& s) { s.removeDc = true; }},
+        {"mono", [](SampleEditState& s) { s.channelMode = 2; }},
+        {"swap", [](SampleEditState& s) { s.channelMode = 1; }},
+        {"reverse", [](SampleEditState& s) { s.reverse = true; }},
+        {"normalize off", [](SampleEditState& s) { s.normalize = false; }},
+        {"fades", [](SampleEditState& s) { s.fadeInMs = 3.0; s.fadeOutMs = 5.0; }},
+    };
+    for (const auto& [what, change] : changes) {
+        auto s = e->state;
+        change(s);
+        e->pushState(s, "Edit sample");
+        EXPECT_TRUE(e.access().stats().getText().contains(expected())) << what << ": " << e.access().stats().getText();
+        EXPECT_EQ(e->means, channelMeans(e->state, e->sourceView())) << what;
+    }
+    // Normalised, the peak reads -0.3 dB.
+    auto s = e->state;
+    s.normalize = true;
+    e->pushState(s, "Normalize");
+    EXPECT_TRUE(e.access().stats().getText().contains("PEAK " + kMinus + "0.3 dB"));
 }
 
 TEST(SampleEditorEdits, GainGestureIsOneStep) {
