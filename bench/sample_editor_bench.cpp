@@ -2,7 +2,8 @@
 // floats): the time to open it against a plain copy of the audio (the floor,
 // measured in the same run), and the peak memory that opening, auditioning
 // through the program's Audition (on a fake output device) and applying add,
-// as a multiple of the sample's float size. Peak memory is the process's
+// as a multiple of the sample's float size, and the refresh that one value of a
+// gain drag or a handle drag costs against a 33 ms frame. Peak memory is the process's
 // peak resident set, reset before each phase. Needs a display: run under
 // xvfb-run.
 
@@ -183,6 +184,33 @@ void openPlayApply(benchmark::State& state) {
     state.counters["float_MB"] = kFloatBytes / 1e6;
 }
 
+// One value of a live gesture: the texts and levels refreshed, as every
+// slider value and handle-drag event does, against one 33 ms frame.
+void liveValues(benchmark::State& state, bool moveRegion) {
+    gScene->open();
+    auto* e = gScene->editor();
+    double total = 0.0;
+    int64_t k = 0;
+    for (auto _ : state) {
+        auto s = e->state;
+        ++k;
+        if (moveRegion)
+            s.start = k * 4800;
+        else
+            s.gainDb = static_cast<double>(k % 40) * 0.1;
+        const auto t0 = Clock::now();
+        e->setLiveState(s);
+        const double t = seconds(t0, Clock::now());
+        state.SetIterationTime(t);
+        total += t;
+    }
+    state.counters["vs_frame"] = total / static_cast<double>(state.iterations()) / 0.033;
+    gScene->close();
+}
+
+void gainDragValue(benchmark::State& state) { liveValues(state, false); }
+void handleDragValue(benchmark::State& state) { liveValues(state, true); }
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -198,6 +226,10 @@ int main(int argc, char** argv) {
                 ->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
             benchmark::RegisterBenchmark("OpenPlayApplyMemory/10min48kStereo", openPlayApply)
                 ->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
+            benchmark::RegisterBenchmark("GainDragValue/10min48kStereo", gainDragValue)
+                ->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
+            benchmark::RegisterBenchmark("HandleDragValue/10min48kStereo", handleDragValue)
+                ->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
             benchmark::RunSpecifiedBenchmarks();
         }
         gScene = nullptr;
