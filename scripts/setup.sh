@@ -11,6 +11,7 @@ packages=(
   libasound2-dev libfreetype-dev libfontconfig1-dev libx11-dev libxrandr-dev
   libxinerama-dev libxcursor-dev libxext-dev libpng-dev libjpeg-dev
   libvorbis-dev libogg-dev zlib1g-dev
+  lame
   xvfb xauth fonts-dejavu-core fonts-droid-fallback
 )
 

@@ -30,4 +30,21 @@ void launchFileChooser(std::unique_ptr<juce::FileChooser>& holder, const FileCho
     });
 }
 
+void launchFileChooserForMany(std::unique_ptr<juce::FileChooser>& holder, const FileChooserRequest& request,
+                              std::function<void(const juce::Array<juce::File>&)> onResult) {
+    if (const auto& present = presenter()) {
+        holder.reset();
+        present(request, [done = std::move(onResult)](const juce::File& chosen) {
+            juce::Array<juce::File> files;
+            if (chosen != juce::File()) files.add(chosen);
+            done(files);
+        });
+        return;
+    }
+    holder = std::make_unique<juce::FileChooser>(request.title, request.start, request.patterns, true);
+    holder->launchAsync(request.flags, [done = std::move(onResult)](const juce::FileChooser& chooser) {
+        done(chooser.getResults());
+    });
+}
+
 }  // namespace vt6::maker

@@ -33,4 +33,10 @@ std::unique_ptr<juce::FileChooser> makeZemFileChooser(const juce::String& title,
 void launchFileChooser(std::unique_ptr<juce::FileChooser>& holder, const FileChooserRequest& request,
                        std::function<void(const juce::File&)> onResult);
 
+// The same for a chooser that may return several files (or one folder); the
+// callback gets every chosen file, none when the user cancelled. An
+// installed presenter answers with one file.
+void launchFileChooserForMany(std::unique_ptr<juce::FileChooser>& holder, const FileChooserRequest& request,
+                              std::function<void(const juce::Array<juce::File>&)> onResult);
+
 }  // namespace vt6::maker

@@ -156,10 +156,6 @@ void MainComponent::changeListenerCallback(juce::ChangeBroadcaster*) {
     settings_.saveAudioDevice(audition_.deviceManager());
 }
 
-bool MainComponent::isInterestedInFileDrag(const juce::StringArray&) { return !busy_ && overlay_ != nullptr; }
-
-void MainComponent::filesDropped(const juce::StringArray&, int, int) {}
-
 void MainComponent::showMessage(const juce::String& title, const juce::String& text) {
     const auto options = juce::MessageBoxOptions()
                              .withIconType(juce::MessageBoxIconType::InfoIcon)
@@ -507,10 +503,6 @@ void MainComponent::resetAction() {
     }
     mount(juce::File(), std::make_shared<const fmt::Zem6Model>(asOpenedModel_));
 }
-
-// Importing arrives with its job; until then its buttons end here.
-
-void MainComponent::chooseImport(bool) {}
 
 void MainComponent::newDialog() {
     if (busy_) return;

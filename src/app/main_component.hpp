@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "app/audition.hpp"
+#include "app/import_job.hpp"
 #include "app/settings.hpp"
 #include "editor/ui/zem_edit_overlay.hpp"
 #include "format/mtad.hpp"
@@ -43,10 +44,17 @@ public:
     void timerCallback() override;
     void changeListenerCallback(juce::ChangeBroadcaster*) override;
 
-    // Files are taken only once a file is open and no job runs; importing
-    // them arrives with the import job.
+    // Files dragged over the editor go to the group under the pointer, or
+    // are sorted by hit level when dropped beside the columns.
     bool isInterestedInFileDrag(const juce::StringArray& files) override;
+    void fileDragEnter(const juce::StringArray& files, int x, int y) override;
+    void fileDragMove(const juce::StringArray& files, int x, int y) override;
+    void fileDragExit(const juce::StringArray& files) override;
     void filesDropped(const juce::StringArray& files, int x, int y) override;
+
+    // Imports audio files and folders into the page on show, into one
+    // dynamic group (-1: sorted by hit level); nothing while a job runs.
+    void import(std::vector<juce::File> files, int targetGroup);
 
     void showMessage(const juce::String& title, const juce::String& text);
     void setStatus(const juce::String& text);
@@ -108,6 +116,9 @@ private:
     // Deletes a working copy that is no longer needed on a thread of its own.
     void discardWorkingCopy(std::shared_ptr<juce::TemporaryFile> copy);
     void chooseImport(bool folder);
+    // The message-thread end of an import: adds the samples as one undo step
+    // and writes the import report.
+    void finishImport(std::shared_ptr<ImportResult> result, ImportPage page);
     // Shows the modal "New ZEM" dialog; nothing while a job runs.
     void newDialog();
     // The dialog's answer: 1 mounts the new model as an unsaved zem without
@@ -142,6 +153,9 @@ private:
     juce::File currentFile_;
     juce::File noOverwriteFile_;
     juce::String importReport_;
+    // The status line's text when a file drag entered; written back when it
+    // leaves or drops.
+    juce::String statusBeforeDrag_;
     std::shared_ptr<juce::TemporaryFile> workingCopy_;
     // The working copy holds a converted legacy file (RESET mounts it again
     // with the as-opened model).

@@ -1,0 +1,261 @@
+#include "app/import_job.hpp"
+
+#include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "editor/ui/user_messages.hpp"
+
+namespace vt6::maker {
+
+namespace {
+
+// One file to decode. The helpers fill it; the job takes it in list order.
+struct DecodeSlot {
+    juce::File file;
+    std::optional<fmt::Result<ImportedSample>> outcome;
+    int kind = 0;
+    bool done = false;
+};
+
+// Decodes the slots ahead of the job's reading position on up to `window`
+// threads (the job's own included). No slot further than `window` past the
+// position is started, so at most one decoded file per thread waits.
+class DecodePool {
+public:
+    DecodePool(std::vector<DecodeSlot>& slots, const ImportTrimSettings& trim, const std::function<bool()>& cancelled,
+               size_t window)
+        : slots_(slots), trim_(trim), cancelled_(cancelled), window_(std::max<size_t>(window, 1)) {}
+
+    ~DecodePool() { stop(); }
+
+    void start(int helpers) {
+        for (int i = 0; i < helpers; ++i) threads_.emplace_back([this] { helperLoop(); });
+    }
+
+    // Waits for slot i (decoding it or others meanwhile) and takes its outcome;
+    // the window then moves past it.
+    DecodeSlot take(size_t i, juce::AudioFormatManager& formats) {
+        std::unique_lock lock(mutex_);
+        while (!slots_[i].done) {
+            size_t index = 0;
+            if (claim(index)) {
+                lock.unlock();
+                decode(index, formats);
+                lock.lock();
+                continue;
+            }
+            changed_.wait(lock);
+        }
+        DecodeSlot taken = std::move(slots_[i]);
+        slots_[i].outcome.reset();
+        consumed_ = i + 1;
+        changed_.notify_all();
+        return taken;
+    }
+
+    // Lets no further slot start and waits for the helpers.
+    void stop() {
+        {
+            std::lock_guard lock(mutex_);
+            stopped_ = true;
+        }
+        changed_.notify_all();
+        for (auto& t : threads_)
+            if (t.joinable()) t.join();
+        threads_.clear();
+    }
+
+private:
+    bool claimable() const { return !stopped_ && next_ < slots_.size() && next_ < consumed_ + window_; }
+
+    bool claim(size_t& index) {
+        if (!claimable()) return false;
+        index = next_++;
+        return true;
+    }
+
+    void helperLoop() {
+        // Each thread reads through formats of its own.
+        juce::AudioFormatManager formats;
+        formats.registerBasicFormats();
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [&] { return stopped_ || next_ >= slots_.size() || claimable(); });
+            if (stopped_ || next_ >= slots_.size()) return;
+            if (cancelled_ && cancelled_()) return;
+            size_t index = 0;
+            claim(index);
+            lock.unlock();
+            decode(index, formats);
+            lock.lock();
+        }
+    }
+
+    void decode(size_t index, juce::AudioFormatManager& formats) {
+        int kind = kImportUndecodable;
+        std::optional<fmt::Result<ImportedSample>> outcome;
+        try {
+            auto decoded = decodeAudioFile(formats, slots_[index].file, &kind);
+            if (decoded.ok())
+                outcome.emplace(importAudioFile(std::move(decoded).value(), trim_, cancelled_, &kind));
+            else
+                outcome.emplace(std::move(decoded));
+        } catch (...) {
+            // An exception must not end the thread (and the program); the
+            // file is reported as unreadable.
+            kind = kImportUndecodable;
+            outcome.emplace(fmt::fail(fmt::ErrorCode::ReadIo, "Audio decoding failed"));
+        }
+        std::lock_guard lock(mutex_);
+        slots_[index].outcome = std::move(outcome);
+        slots_[index].kind = kind;
+        slots_[index].done = true;
+        changed_.notify_all();
+    }
+
+    std::vector<DecodeSlot>& slots_;
+    const ImportTrimSettings& trim_;
+    const std::function<bool()>& cancelled_;
+    const size_t window_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    size_t next_ = 0;
+    size_t consumed_ = 0;
+    bool stopped_ = false;
+    std::vector<std::thread> threads_;
+};
+
+bool isFolder(const juce::File& file) { return file.isDirectory(); }
+
+}  // namespace
+
+std::string importKey(const std::string& path, ImportPage page) {
+    return path + "|" + std::to_string(page.layer) + "|" + std::to_string(page.articulation);
+}
+
+int importPoolSize(size_t fileCount) {
+    const int hardware = static_cast<int>(std::thread::hardware_concurrency());
+    const int wanted = std::clamp(hardware / 3, 1, 4);
+    return static_cast<int>(std::max<size_t>(1, std::min<size_t>(fileCount, static_cast<size_t>(wanted))));
+}
+
+std::vector<juce::File> expandImportList(const juce::AudioFormatManager& formats, const std::vector<juce::File>& files,
+                                         const std::function<bool()>& cancelled, bool& wasCancelled) {
+    wasCancelled = false;
+    const auto stop = [&] { return cancelled && cancelled(); };
+    std::vector<juce::File> list;
+    for (const auto& file : files) {
+        if (stop()) {
+            wasCancelled = true;
+            return {};
+        }
+        if (!isFolder(file)) {
+            list.push_back(file);
+            continue;
+        }
+        // A link back up the tree would make a following iterator run forever:
+        // links to folders already visited are skipped. Every entry is a point
+        // where CANCEL is honoured, so a huge tree does not hold the job.
+        for (const auto& entry :
+             juce::RangedDirectoryIterator(file, true, "*", juce::File::findFiles | juce::File::ignoreHiddenFiles,
+                                           juce::File::FollowSymlinks::noCycles)) {
+            if (stop()) {
+                wasCancelled = true;
+                return {};
+            }
+            const auto& found = entry.getFile();
+            if (formats.findFormatForFileExtension(found.getFileExtension()) != nullptr) list.push_back(found);
+        }
+    }
+    return list;
+}
+
+std::shared_ptr<ImportResult> runImportJob(const ImportJobRequest& request, const std::function<bool()>& cancelled,
+                                           std::atomic<int>& filesDone, int threads) {
+    auto result = std::make_shared<ImportResult>();
+    result->trim = request.trim;
+    result->targetGroup = request.targetGroup;
+    const auto isCancelled = [&] { return cancelled && cancelled(); };
+
+    juce::AudioFormatManager formats;
+    formats.registerBasicFormats();
+
+    bool listingCancelled = false;
+    auto files = expandImportList(formats, request.files, cancelled, listingCancelled);
+    if (listingCancelled) {
+        result->cancelled = true;
+        return result;
+    }
+    std::stable_sort(files.begin(), files.end(), [](const juce::File& a, const juce::File& b) {
+        return a.getFullPathName().compareNatural(b.getFullPathName(), false) < 0;
+    });
+
+    // Skips are decided up front, in list order, as the report would list
+    // them; the rest becomes the decode slots.
+    struct Entry {
+        std::string key;
+        juce::String fileName;
+        int skipKind = -1;  // 5 or 6, else the file is decoded
+        size_t slot = 0;
+    };
+    std::vector<Entry> entries;
+    std::vector<DecodeSlot> slots;
+    entries.reserve(files.size());
+    std::set<std::string> seen;
+    for (const auto& file : files) {
+        Entry entry;
+        entry.key = importKey(file.getFullPathName().toStdString(), request.page);
+        entry.fileName = file.getFileName();
+        if (formats.findFormatForFileExtension(file.getFileExtension()) == nullptr) {
+            entry.skipKind = kImportNotAudio;
+        } else if (!seen.insert(entry.key).second || request.alreadyImported.count(entry.key) != 0) {
+            entry.skipKind = kImportDuplicate;
+        } else {
+            entry.slot = slots.size();
+            slots.push_back(DecodeSlot{file, std::nullopt, 0, false});
+        }
+        entries.push_back(std::move(entry));
+    }
+
+    const int poolSize = threads > 0 ? threads : importPoolSize(slots.size());
+    DecodePool pool(slots, request.trim, cancelled, static_cast<size_t>(poolSize));
+    pool.start(std::min<int>(poolSize, static_cast<int>(slots.size())) - 1);
+
+    uint64_t total = 0;
+    for (const auto& entry : entries) {
+        if (isCancelled()) {
+            result->cancelled = true;
+            break;
+        }
+        if (entry.skipKind >= 0) {
+            result->reportLines.add(juce::String::fromUTF8(
+                importErrorText(entry.fileName.toStdString(), entry.skipKind).c_str()));
+            continue;
+        }
+        DecodeSlot taken = pool.take(entry.slot, formats);
+        if (isCancelled()) {
+            result->cancelled = true;
+            break;
+        }
+        auto& outcome = *taken.outcome;
+        if (!outcome.ok()) {
+            result->reportLines.add(
+                juce::String::fromUTF8(importErrorText(entry.fileName.toStdString(), taken.kind).c_str()));
+        } else {
+            total += static_cast<uint64_t>(outcome->samples.size()) * sizeof(float);
+            if (total > request.byteCap) {
+                result->reportLines.add(juce::String::fromUTF8(selectionTooLargeText().c_str()));
+                break;
+            }
+            result->samples.push_back(std::move(outcome).value());
+        }
+        filesDone.fetch_add(1);
+    }
+    pool.stop();
+    return result;
+}
+
+}  // namespace vt6::maker
