@@ -1,0 +1,140 @@
+// The import job on 500 short files (0.5 s, 24-bit stereo WAV, made once per
+// run): files per second on the decode pool and on one thread, against the
+// floor of the framework's readers alone decoding the same files on one
+// thread, measured in the same run. The pool's counter also reports the
+// peak memory of the job against the float bytes it imported.
+
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "app/import_job.hpp"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+namespace maker = vt6::maker;
+
+constexpr int kFiles = 500;
+constexpr int kFrames = 22050;
+std::filesystem::path gDir;
+std::vector<juce::File> gFiles;
+double gFloorSeconds = 0.0;
+
+double seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
+
+void makeFiles() {
+    if (!gFiles.empty()) return;
+    gDir = std::filesystem::temp_directory_path() / ("zem_import_bench_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(gDir);
+    juce::WavAudioFormat wav;
+    juce::AudioBuffer<float> audio(2, kFrames);
+    for (int i = 0; i < kFiles; ++i) {
+        const float peak = 0.05f + 0.9f * static_cast<float>(i % 50) / 50.0f;
+        for (int f = 0; f < kFrames; ++f) {
+            const double t = f / 44100.0;
+            const float v = static_cast<float>(peak * std::exp(-t * 20.0) * std::sin(2.0 * 3.14159265 * (150 + i) * t));
+            audio.setSample(0, f, v);
+            audio.setSample(1, f, -v);
+        }
+        const juce::File file(juce::String((gDir / ("hit " + std::to_string(i) + ".wav")).string()));
+        auto stream = std::make_unique<juce::FileOutputStream>(file);
+        std::unique_ptr<juce::AudioFormatWriter> writer(wav.createWriterFor(stream.get(), 44100, 2, 24, {}, 0));
+        stream.release();
+        writer->writeFromAudioSampleBuffer(audio, 0, kFrames);
+        gFiles.push_back(file);
+    }
+}
+
+// Peak resident memory since the last reset, in bytes (Linux).
+void resetPeak() { std::ofstream("/proc/self/clear_refs") << "5"; }
+long statusKb(const char* key) {
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind(key, 0) == 0) return std::stol(line.substr(std::string(key).size()));
+    return 0;
+}
+
+void BM_ReadersAloneFloor(benchmark::State& state) {
+    makeFiles();
+    juce::AudioFormatManager formats;
+    formats.registerBasicFormats();
+    juce::AudioBuffer<float> buffer(2, kFrames);
+    double total = 0;
+    for (auto _ : state) {
+        const auto start = Clock::now();
+        for (const auto& file : gFiles) {
+            std::unique_ptr<juce::AudioFormatReader> reader(formats.createReaderFor(file));
+            reader->read(&buffer, 0, static_cast<int>(reader->lengthInSamples), 0, true, true);
+            benchmark::DoNotOptimize(buffer.getReadPointer(0));
+        }
+        const double s = seconds(start, Clock::now());
+        state.SetIterationTime(s);
+        total += s;
+    }
+    gFloorSeconds = total / static_cast<double>(state.iterations());
+    state.counters["files_per_s"] = kFiles / gFloorSeconds;
+}
+BENCHMARK(BM_ReadersAloneFloor)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+
+void runJob(benchmark::State& state, int threads) {
+    makeFiles();
+    maker::ImportJobRequest request;
+    request.files = gFiles;
+    request.page = {0, 0};
+    request.trim = {true, -60, -90};
+    double total = 0;
+    double peakRatio = 0;
+    size_t imported = 0;
+    for (auto _ : state) {
+        std::atomic<int> done{0};
+        resetPeak();
+        const long before = statusKb("VmRSS:");
+        const auto start = Clock::now();
+        auto result = maker::runImportJob(request, {}, done, threads);
+        const double s = seconds(start, Clock::now());
+        const long peak = statusKb("VmHWM:");
+        state.SetIterationTime(s);
+        total += s;
+        imported = result->samples.size();
+        double floatBytes = 0;
+        for (const auto& sample : result->samples) floatBytes += static_cast<double>(sample.samples.size()) * 4.0;
+        peakRatio = static_cast<double>(peak - before) * 1024.0 / floatBytes;
+        state.counters["imported_float_MB"] = floatBytes / 1048576.0;
+        state.counters["peak_MB"] = static_cast<double>(peak - before) / 1024.0;
+    }
+    const double mean = total / static_cast<double>(state.iterations());
+    state.counters["threads"] = threads;
+    state.counters["files"] = static_cast<double>(imported);
+    state.counters["files_per_s"] = kFiles / mean;
+    state.counters["x_floor_time"] = gFloorSeconds > 0 ? mean / gFloorSeconds : 0;
+    state.counters["peak_over_floats"] = peakRatio;
+}
+
+void BM_ImportJobOneThread(benchmark::State& state) { runJob(state, 1); }
+BENCHMARK(BM_ImportJobOneThread)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+
+void BM_ImportJobPool(benchmark::State& state) { runJob(state, maker::importPoolSize(kFiles)); }
+BENCHMARK(BM_ImportJobPool)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+
+void BM_ImportJobPoolOfFour(benchmark::State& state) { runJob(state, 4); }
+BENCHMARK(BM_ImportJobPoolOfFour)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    if (!gDir.empty()) std::filesystem::remove_all(gDir);
+    return 0;
+}
