@@ -25,8 +25,9 @@ fmt::ErrorInfo refuse(int* kind, int value, ErrorCode code, const char* message)
 constexpr const char* kUnsupportedLayout = "Use a nonempty mono or stereo audio sample at 8\xE2\x80\x93" "384 kHz.";
 
 // Frames read per call: stereo is interleaved from a block this size, so a
-// decode holds little more than the finished values.
-constexpr int kReadBlockFrames = 1 << 16;
+// decode holds little more than the finished values. Small enough (64 KiB)
+// to come from the heap and be reused, not mapped and faulted in per file.
+constexpr int kReadBlockFrames = 1 << 13;
 
 }  // namespace
 
