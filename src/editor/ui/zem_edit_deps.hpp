@@ -12,11 +12,21 @@
 #include <string>
 #include <vector>
 
+#include "editor/ui/editor_snapshot.hpp"
 #include "format/mtad.hpp"
+#include "format/result.hpp"
 #include "widgets/preview_service.hpp"
 #include "widgets/viz_service.hpp"
 
 namespace vt6::ui::zemedit {
+
+// One audio file as the host decoded it for the add-from-audio path.
+struct DecodedAudioFile {
+    int bitsPerSample = 0;
+    int channels = 0;
+    int sampleRate = 0;
+    std::vector<uint8_t> pcm;  // packed little-endian PCM, interleaved
+};
 
 struct ZemEditDeps {
     // Position of the host's preview transport, in frames at 44100 Hz.
@@ -48,19 +58,20 @@ struct ZemEditDeps {
         chooseSaveLocation;
     std::function<void(const std::string& oldPath, const std::string& newPath)> onSavedAs;
     std::function<void(bool)> setCaptureEnabled;
-    std::function<size_t(std::vector<float>& out)> pullCapture;
+    // Appends the mono samples captured since the last call.
+    std::function<void(std::vector<float>& out)> pullCapture;
     double previewSampleRate = 44100.0;
     std::function<void(std::function<void(const juce::File&)>)> chooseAudioFile;
-    std::function<bool(const juce::File&, std::vector<float>& samples, int& channels, double& sampleRate)>
-        decodeAudioFile;
+    std::function<fmt::Result<DecodedAudioFile>(const juce::File&)> decodeAudioFile;
     std::function<PreviewPlayhead()> playhead;
     std::function<void(juce::UndoManager*)> onUndoManager;
     std::function<void(const std::string& path, int position)> auditionFile;
     bool restoredSnapshot = false;
     std::string originalPath;
     int originalDestinationKind = 0;
-    std::function<void(const std::string& key, std::shared_ptr<const fmt::Zem6Model> snapshot,
-                       std::function<void(bool)> done)>
+    // The snapshot is lent for the call only; the host runs `done` on the
+    // message thread once it has dealt with it.
+    std::function<void(const EditorSnapshot& snapshot, std::function<void(const std::string&)> done)>
         snapshotSink;
     std::function<void(const std::string& key)> discardSnapshot;
     std::function<void(bool)> onDirtyChanged;

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,6 +22,8 @@
 #include "editor/ui/boundary_editor.hpp"
 #include "editor/ui/detail_strip.hpp"
 #include "editor/ui/level_panel.hpp"
+#include "editor/ui/editor_snapshot.hpp"
+#include "editor/ui/overlay_save_dialog.hpp"
 #include "editor/ui/zem_edit_deps.hpp"
 #include "widgets/buttons.hpp"
 #include "widgets/look_and_feel.hpp"
@@ -221,6 +224,26 @@ private:
     void doReset();
     void showAddFromAudioMenu();
     void snapshotTick();
+    friend class ZemEditOverlayFallbacksAccess;
+    void startNewDocument();
+    void resetDocument();
+    void applyAddFromAudioChoice(int menuResult);
+    void extractFileHits(const juce::File& file);
+    int extractHits(std::span<const float> samples, int channels, int sampleRate, const juce::String& baseName,
+                    int64_t firstFrame, int64_t lastFrame);
+    void startLiveCapture();
+    void captureTick();
+    void stopLiveCapture();
+    fmt::Result<EditorSnapshot> buildSnapshot() const;
+    void showSaveDialog(std::function<void()> then);
+    void chooseSaveLocation(std::function<void()> then);
+    void finishSaveDialog(int result, const SaveDialogContent& content, std::function<void()> then);
+    void saveUnderName(const std::string& name, std::function<void()> then);
+    void finishSaveLocation(const std::string& chosenPath, std::function<void()> then);
+    void saveAtLocation(const std::string& path, std::function<void()> then);
+    void showSaveReport(const logic::SaveOutcome& outcome);
+    void showSaveFailure(fmt::ErrorCode code);
+    void showFallbackMessage(const juce::String& title, const juce::String& text, bool withIcon);
 
     int drumChipWidth() const;
     bool loaded() const noexcept { return viewModel.openState == 1; }
@@ -306,6 +329,10 @@ private:
     uint64_t seenChangeCount = 0, snapshotChangeCount = 0;
     uint32_t changeTimeMs = 0;
     bool snapshotInFlight = false;
+    // The millisecond clock of the snapshot pause; tests set their own.
+    std::function<uint32_t()> snapshotClock = [] { return juce::Time::getMillisecondCounter(); };
+    // The open save dialog, while it is open.
+    juce::Component::SafePointer<juce::AlertWindow> saveDialog;
 
     juce::Rectangle<int> headerRow;
 };
