@@ -267,6 +267,7 @@ void ZemEditOverlay::showSaveDialog(std::function<void()> then) {
                               : "A new zem: name it.";
 
     auto* window = new juce::AlertWindow("Save zem", message, juce::MessageBoxIconType::NoIcon, this);
+    window->setDescription(message);  // read out by screen readers with the title
     auto* content = new SaveDialogContent(allowed, utf8(viewModel.copyDestination(deps.libraryFolder)));
     window->addCustomComponent(content);
     window->addButton("Save", 1, juce::KeyPress(juce::KeyPress::returnKey));
@@ -365,23 +366,27 @@ void ZemEditOverlay::finishSaveLocation(const std::string& chosenPath, std::func
         showFallbackMessage("Save zem", "That folder holds unsaved work. Choose a folder in your zem library.", false);
         return;
     }
+    // The editor's save writes the extension as ".zem"; on this system
+    // "Kick.ZEM" and "Kick.zem" are different files.
+    std::string target = check.path;
+    target.replace(target.size() - 4, 4, ".zem");
     // The chooser warned about the name as chosen, not about the one the
     // extension turned it into: ask before replacing that.
-    if (check.path != chosenPath && logic::queryFileInfo(check.path).exists) {
+    if (target != chosenPath && logic::queryFileInfo(target).exists) {
         const auto options = juce::MessageBoxOptions()
                                  .withIconType(juce::MessageBoxIconType::QuestionIcon)
                                  .withTitle("Replace zem")
-                                 .withMessage(utf8(logic::fileNamePart(check.path)) + " already exists. Replace it?")
+                                 .withMessage(utf8(logic::fileNamePart(target)) + " already exists. Replace it?")
                                  .withButton("Replace")
                                  .withButton("Cancel")
                                  .withAssociatedComponent(this);
         juce::Component::SafePointer<ZemEditOverlay> safe(this);
-        widgets::showMessageBoxAsync(options, [safe, path = check.path, then](int button) {
-            if (auto* self = safe.getComponent(); self != nullptr && button == 1) self->saveAtLocation(path, then);
+        widgets::showMessageBoxAsync(options, [safe, target, then](int button) {
+            if (auto* self = safe.getComponent(); self != nullptr && button == 1) self->saveAtLocation(target, then);
         });
         return;
     }
-    saveAtLocation(check.path, std::move(then));
+    saveAtLocation(target, std::move(then));
 }
 
 void ZemEditOverlay::saveAtLocation(const std::string& path, std::function<void()> then) {
