@@ -774,6 +774,86 @@ TEST(FallbackSave, TheChooserStartsInTheLibraryWithTheDocumentsName) {
     EXPECT_EQ(Access(o).saveDialog(), nullptr);
 }
 
+TEST(FallbackSave, TheChooserStartsInTheFirstUsableFolder) {
+    struct Case {
+        const char* what;
+        const char* last;       // "" none; relative to the test folder
+        const char* suggested;  // "" none
+        const char* expected;   // relative; "" the library folder
+    };
+    const Case cases[] = {
+        {"remembered folder", "kits", "more", "kits"},
+        {"remembered folder gone: the suggested one", "gone", "more", "more"},
+        {"remembered folder holds unsaved work", "unsaved", "", ""},
+        {"suggested folder inside unsaved work", "", "unsaved/x", ""},
+        {"neither: the library", "", "", ""},
+    };
+    for (const auto& c : cases) {
+        Fixture f;
+        Recorded r;
+        for (const char* d : {"kits", "more", "unsaved/x"}) juce::File(juce::String(f.dir.path(d))).createDirectory();
+        auto deps = f.host.deps();
+        const std::string last = *c.last ? f.dir.path(c.last) : "";
+        deps.lastSaveFolder = [last] { return last; };
+        deps.suggestedSaveFolder = *c.suggested ? f.dir.path(c.suggested) : "";
+        auto& o = f.open(std::move(deps));
+        o.doSave({});
+        ASSERT_EQ(f.host.chooserCalls.size(), 1u) << c.what;
+        EXPECT_EQ(f.host.chooserCalls[0].first, *c.expected ? f.dir.path(c.expected) : f.host.libraryFolder)
+            << c.what;
+    }
+}
+
+TEST(FallbackSave, ARestoredSnapshotWithoutItsOwnFileGoesToTheChooser) {
+    Fixture f;
+    Recorded r;
+    // The snapshot file as a host would have kept it.
+    const std::string stored = f.kit("../unsaved/0011223344556677.zem", 3);
+    auto deps = f.host.deps();
+    deps.filePath = stored;
+    deps.restoredSnapshot = true;
+    const std::string target = f.host.libraryFolder + "/Restored.zem";
+    f.host.saveChoices = {target};
+    auto& o = f.open(std::move(deps));
+    EXPECT_TRUE(f.doc().dirty()) << "restored work counts as unsaved";
+    o.doSave({});
+    ASSERT_EQ(f.host.chooserCalls.size(), 1u);
+    EXPECT_EQ(f.host.chooserCalls[0].second, "Kit.zem");
+    EXPECT_TRUE(test::TempDir::exists(target));
+    EXPECT_EQ(o.deps.originalPath, target);
+    EXPECT_TRUE(o.deps.restoredSnapshot);
+    ASSERT_EQ(f.host.savedAs.size(), 1u);
+    EXPECT_EQ(f.host.savedAs[0].first, "") << "the snapshot is not the user's file";
+}
+
+TEST(FallbackSave, UnmatchedRoomSamplesAreNamedAfterTheSave) {
+    for (int rooms : {0, 2}) {
+        Fixture f;
+        Recorded r;
+        f.host.saveChoices = {f.host.libraryFolder + "/Rooms.zem"};
+        auto& o = f.open();
+        std::vector<float> pcm = drumHit(44100, 0.2, 1);
+        o.viewModel.addSampleFromPcm("Snare 1 Direct", pcm, 1, 44100, 0.1, 0, 0, -1, {}, false);
+        if (rooms > 0) {
+            f.doc().addRoomChannel();
+            ASSERT_EQ(f.doc().layers.size(), 2u);
+            o.viewModel.addSampleFromPcm("Snare 7 Room A", pcm, 1, 44100, 0.1, 1, 0, -1, {}, false);
+            o.viewModel.addSampleFromPcm("Snare 8 Room A", pcm, 1, 44100, 0.1, 1, 0, -1, {}, false);
+        }
+        bool continued = false;
+        o.doSave([&] { continued = true; });
+        EXPECT_TRUE(continued);
+        if (rooms == 0) {
+            EXPECT_TRUE(r.boxes.empty());
+            continue;
+        }
+        ASSERT_EQ(r.boxes.size(), 1u);
+        EXPECT_EQ(r.boxes[0].getTitle(), "Match room samples");
+        EXPECT_TRUE(r.boxes[0].getMessage().startsWith("The zem was saved. These room samples don't play yet"));
+        EXPECT_EQ(r.boxes[0].getIconType(), juce::MessageBoxIconType::NoIcon);
+    }
+}
+
 TEST(FallbackSave, ChosenPlacesAreCheckedBeforeSaving) {
     struct Case {
         const char* what;
