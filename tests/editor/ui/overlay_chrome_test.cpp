@@ -199,13 +199,20 @@ TEST(OverlayHeader, HostCallbacksAndSave) {
     EXPECT_EQ(calls.imports, 1);
     EXPECT_EQ(calls.saves, 1);
     EXPECT_FALSE(calls.saveHadContinuation);
-    // Without the host's callbacks the buttons reach fallbacks that do not
-    // change the document yet.
+    // Without the host's callbacks the buttons reach the overlay's own
+    // fallbacks: NEW starts an empty zem at once (nothing is unsaved), SAVE
+    // opens the overlay's save dialog.
     s->deps.onNew = {};
     s->deps.onSave = {};
-    const auto changes = s->document().changeCounter;
-    for (const char* text : {"NEW ZEM", "SAVE"}) s.click(a.button(text));
-    EXPECT_EQ(s->document().changeCounter, changes);
+    s->document().name = "Renamed";
+    s.click(a.button("NEW ZEM"));
+    EXPECT_EQ(s->document().name, "Untitled");
+    s.click(a.button("SAVE"));
+    auto* dialog = dynamic_cast<juce::AlertWindow*>(juce::Component::getCurrentlyModalComponent());
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(dialog->getName(), "Save zem");
+    dialog->exitModalState(0);
+    EXPECT_TRUE(pumpUntil([] { return juce::Component::getCurrentlyModalComponent() == nullptr; }, 2000));
 }
 
 TEST(OverlayHeader, DrumTypeIsOneStepWhenItChanges) {
