@@ -333,6 +333,14 @@ private:
     std::function<uint32_t()> snapshotClock = [] { return juce::Time::getMillisecondCounter(); };
     // The open save dialog, while it is open.
     juce::Component::SafePointer<juce::AlertWindow> saveDialog;
+    // Switches the host's capture off when the overlay goes while capture
+    // runs, so the host does not go on collecting audio nobody takes.
+    struct CaptureSwitch {
+        std::function<void(bool)> set;
+        ~CaptureSwitch() {
+            if (set) set(false);
+        }
+    } captureSwitch;
 
     juce::Rectangle<int> headerRow;
 };

@@ -161,6 +161,7 @@ void ZemEditOverlay::startLiveCapture() {
     listeningBox->setCentrePosition(getWidth() / 2, getHeight() / 2);
     repaint();
     deps.setCaptureEnabled(true);
+    captureSwitch.set = deps.setCaptureEnabled;
     liveCaptureTimer.function = [this] { captureTick(); };
     liveCaptureTimer.startTimer(200);
 }
@@ -182,6 +183,7 @@ void ZemEditOverlay::captureTick() {
 
 void ZemEditOverlay::stopLiveCapture() {
     liveCaptureTimer.stopTimer();
+    captureSwitch.set = nullptr;
     if (deps.setCaptureEnabled) deps.setCaptureEnabled(false);
     if (!captureBuffer.empty())
         extractHits(captureBuffer, 1, static_cast<int>(deps.previewSampleRate), utf8(document().name),

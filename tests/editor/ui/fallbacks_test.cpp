@@ -10,6 +10,8 @@
 
 #include "analysis/hit_detector.hpp"
 #include "audio/codec.hpp"
+#include "audio/legacy/legacy_builder.hpp"
+#include "audio/legacy/legacy_import.hpp"
 #include "editor/logic/path_helpers.hpp"
 #include "editor/ui/extract_hits.hpp"
 #include "editor/ui/fallbacks_host.hpp"
@@ -502,6 +504,19 @@ TEST(FallbackCapture, AHitInTheNewestPartWaitsAndIsNeverTakenTwice) {
     }
 }
 
+TEST(FallbackCapture, ClosingTheEditorWhileCapturingSwitchesTheHostsCaptureOff) {
+    Fixture f;
+    Recorded r;
+    f.host.input = std::make_unique<test::FakeInputDevice>(track(48000, 2.0, {}), 48000);
+    auto& o = f.open();
+    Access(o).showAddFromAudioMenu();
+    r.menuAnswers[0](1);
+    ASSERT_TRUE(f.host.input->enabled());
+    f.overlay.reset();
+    EXPECT_FALSE(f.host.input->enabled());
+    EXPECT_EQ(f.host.captureSwitches, (std::vector<bool>{true, false}));
+}
+
 TEST(FallbackCapture, TheBufferKeepsItsNewest60SecondsPast65) {
     struct Case {
         size_t size;
@@ -648,6 +663,62 @@ TEST(FallbackSnapshot, TheSnapshotFileReopens) {
         EXPECT_TRUE(std::any_of(reopened->model.samples.begin(), reopened->model.samples.end(),
                                 [](const fmt::SmplEntry& s) { return s.name == "Added"; }));
     }
+}
+
+TEST(FallbackSnapshot, AnEditedStoredSampleSnapshotsWithItsNewAudioOnly) {
+    Timeline t(true);
+    auto& vm = t.f.overlay->viewModel;
+    const uint64_t uid = t.f.doc().samples[0].uid;
+    uint64_t storedAudio = 0;
+    for (const auto& row : vm.fileSource->model().samples)
+        if (row.uid == uid) storedAudio = row.audi_uid;
+    std::vector<float> edited = drumHit(44100, 0.1, 9);
+    const size_t frames = edited.size();
+    const auto at = t.run(4000, {{0, [&] { vm.replaceSampleAudio(uid, edited, 1, 44100, 0, 0); }}});
+    ASSERT_EQ(at.size(), 1u);
+    ASSERT_TRUE(t.f.host.snapshotErrors.empty()) << t.f.host.snapshotErrors[0];
+    auto reopened = fmt::openZem6File(t.f.host.snapshotPath(t.f.overlay->snapshotKey()), fmt::ReadPolicy{});
+    ASSERT_TRUE(reopened.ok()) << reopened.message();
+    ASSERT_EQ(reopened->model.samples.size(), 4u);
+    for (const auto& row : reopened->model.samples) {
+        if (row.uid == uid) {
+            EXPECT_EQ(row.frames, frames);
+        }
+    }
+    // The stored payload the edit replaced is not carried into the snapshot.
+    ASSERT_NE(storedAudio, 0u);
+    if (storedAudio != uid) {
+        for (const auto& chunk : reopened->chunks) EXPECT_NE(chunk.uid, storedAudio);
+    }
+}
+
+TEST(FallbackSnapshot, AConvertedLegacyZemSnapshotsWithItsAudio) {
+    Fixture f;
+    const std::string legacy =
+        f.dir.write("Old Kit.zem", zem::testing::buildLegacyFile(zem::testing::sampleLegacyFile(6)));
+    zem::LegacyImportOptions options;
+    options.headMs = 250;
+    auto converted = zem::importLegacyFile(legacy, options);
+    ASSERT_TRUE(converted.ok()) << converted.message();
+    const size_t stored = converted->model.samples.size();
+    auto deps = f.host.deps();
+    deps.filePath = legacy;
+    deps.model = std::make_shared<const fmt::Zem6Model>(converted->model);
+    auto& o = f.open(std::move(deps));
+    ASSERT_EQ(o.viewModel.openState, 1);
+    Access a(o);
+    uint32_t now = 0;
+    a.useClock([&] { return now; });
+    std::vector<float> pcm = drumHit(44100, 0.2, 5);
+    ASSERT_NE(o.viewModel.addSampleFromPcm("Added", pcm, 1, 44100, 0.1, 0, 0, -1, {}, false), 0u);
+    for (now = 0; now <= 3000; now += 500) a.snapshotTick();
+    ASSERT_EQ(f.host.snapshotKeys.size(), 1u);
+    ASSERT_TRUE(f.host.snapshotErrors.empty()) << f.host.snapshotErrors[0];
+    auto reopened = fmt::openZem6File(f.host.snapshotPath(o.snapshotKey()), fmt::ReadPolicy{});
+    ASSERT_TRUE(reopened.ok()) << reopened.message();
+    EXPECT_EQ(reopened->model.samples.size(), stored + 1);
+    // The legacy file itself is left as it was.
+    EXPECT_EQ(test::TempDir::contents(legacy), zem::testing::buildLegacyFile(zem::testing::sampleLegacyFile(6)));
 }
 
 // --------------------------------------------------------- the save dialog
