@@ -245,16 +245,8 @@ void MainComponent::save(bool saveAs, std::function<void()> continuation) {
         }
         // The chooser warned about the name the user typed, not about the
         // one the extension turned it into: ask before replacing that.
-        const auto options = juce::MessageBoxOptions()
-                                 .withIconType(juce::MessageBoxIconType::QuestionIcon)
-                                 .withTitle("Replace zem")
-                                 .withMessage(target.getFileName() + " already exists. Replace it?")
-                                 .withButton("Replace")
-                                 .withButton("Cancel")
-                                 .withAssociatedComponent(self);
-        ui::widgets::showMessageBoxAsync(options, [safe, target, continuation](int button) {
-            auto* owner = safe.getComponent();
-            if (owner != nullptr && button == 1) owner->write(target, continuation);
+        ui::widgets::askToReplaceZem(target.getFileName(), self, [safe, target, continuation] {
+            if (auto* owner = safe.getComponent()) owner->write(target, continuation);
         });
     });
 }

@@ -23,4 +23,17 @@ void showMessageBoxAsync(const juce::MessageBoxOptions& options, std::function<v
     });
 }
 
+void askToReplaceZem(const juce::String& fileName, juce::Component* associated, std::function<void()> replace) {
+    const auto options = juce::MessageBoxOptions()
+                             .withIconType(juce::MessageBoxIconType::QuestionIcon)
+                             .withTitle("Replace zem")
+                             .withMessage(fileName + " already exists. Replace it?")
+                             .withButton("Replace")
+                             .withButton("Cancel")
+                             .withAssociatedComponent(associated);
+    showMessageBoxAsync(options, [replace = std::move(replace)](int button) {
+        if (button == 1 && replace) replace();
+    });
+}
+
 }  // namespace vt6::ui::widgets

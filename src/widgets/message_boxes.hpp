@@ -19,4 +19,9 @@ void setMessageBoxPresenter(MessageBoxPresenter presenter);
 
 void showMessageBoxAsync(const juce::MessageBoxOptions& options, std::function<void(int)> onResult = {});
 
+// Asks "Replace zem" before a save replaces a file the user was not warned
+// about; `replace` runs only on "Replace" (it must check that its owner still
+// exists).
+void askToReplaceZem(const juce::String& fileName, juce::Component* associated, std::function<void()> replace);
+
 }  // namespace vt6::ui::widgets

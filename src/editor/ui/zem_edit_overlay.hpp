@@ -80,6 +80,10 @@ public:
     void doClose();
     // Calls the host's close callback.
     void closeNow();
+    // Runs the action now when nothing is unsaved; otherwise asks "Unsaved
+    // changes" with the question: Save runs it after a successful save,
+    // Discard drops the snapshot and runs it, Cancel does nothing.
+    void runAskingToSave(const char* question, void (ZemEditOverlay::*action)());
     // Saves through the host; then runs only after a successful save.
     void doSave(std::function<void()> then);
     std::string snapshotKey() const;
@@ -241,6 +245,9 @@ private:
     void saveUnderName(const std::string& name, std::function<void()> then);
     void finishSaveLocation(const std::string& chosenPath, std::function<void()> then);
     void saveAtLocation(const std::string& path, std::function<void()> then);
+    // The header and host learn the new state; a failure or the report is
+    // shown, and `then` runs only after a success.
+    void endOwnSave(const fmt::Result<logic::SaveOutcome>& outcome, std::function<void()> then);
     void showSaveReport(const logic::SaveOutcome& outcome);
     void showSaveFailure(fmt::ErrorCode code);
     void showFallbackMessage(const juce::String& title, const juce::String& text, bool withIcon);

@@ -8,30 +8,35 @@
 namespace vt6::ui::zemedit {
 
 void ZemEditOverlay::doClose() {
+    runAskingToSave("The loaded zem has unsaved changes. Save them before closing the editor?",
+                    &ZemEditOverlay::closeNow);
+}
+
+void ZemEditOverlay::runAskingToSave(const char* question, void (ZemEditOverlay::*action)()) {
     if (!document().dirty()) {
-        closeNow();
+        (this->*action)();
         return;
     }
     const auto options = juce::MessageBoxOptions()
                              .withIconType(juce::MessageBoxIconType::QuestionIcon)
                              .withTitle("Unsaved changes")
-                             .withMessage("The loaded zem has unsaved changes. Save them before closing the editor?")
+                             .withMessage(question)
                              .withButton("Save")
                              .withButton("Discard")
                              .withButton("Cancel")
                              .withAssociatedComponent(this);
     juce::Component::SafePointer<ZemEditOverlay> safe(this);
-    widgets::showMessageBoxAsync(options, [safe](int result) {
+    widgets::showMessageBoxAsync(options, [safe, action](int result) {
         auto* self = safe.getComponent();
         if (self == nullptr) return;
         if (result == 1) {
             // The host runs this only after the save succeeded.
-            self->doSave([safe] {
-                if (auto* again = safe.getComponent()) again->closeNow();
+            self->doSave([safe, action] {
+                if (auto* again = safe.getComponent()) (again->*action)();
             });
         } else if (result == 2) {
             if (self->deps.discardSnapshot) self->deps.discardSnapshot(self->snapshotKey());
-            self->closeNow();
+            (self->*action)();
         }
     });
 }

@@ -31,32 +31,8 @@ std::string folderOf(const std::string& path) {
 // ---------------------------------------------------------------- NEW, RESET
 
 void ZemEditOverlay::doNew() {
-    if (!document().dirty()) {
-        startNewDocument();
-        return;
-    }
-    const auto options = juce::MessageBoxOptions()
-                             .withIconType(juce::MessageBoxIconType::QuestionIcon)
-                             .withTitle("Unsaved changes")
-                             .withMessage("The loaded zem has unsaved changes. Save them before starting a new zem?")
-                             .withButton("Save")
-                             .withButton("Discard")
-                             .withButton("Cancel")
-                             .withAssociatedComponent(this);
-    juce::Component::SafePointer<ZemEditOverlay> safe(this);
-    widgets::showMessageBoxAsync(options, [safe](int result) {
-        auto* self = safe.getComponent();
-        if (self == nullptr) return;
-        if (result == 1) {
-            // Runs only once the save has succeeded.
-            self->doSave([safe] {
-                if (auto* again = safe.getComponent()) again->startNewDocument();
-            });
-        } else if (result == 2) {
-            if (self->deps.discardSnapshot) self->deps.discardSnapshot(self->snapshotKey());
-            self->startNewDocument();
-        }
-    });
+    runAskingToSave("The loaded zem has unsaved changes. Save them before starting a new zem?",
+                    &ZemEditOverlay::startNewDocument);
 }
 
 void ZemEditOverlay::startNewDocument() {
@@ -308,16 +284,9 @@ void ZemEditOverlay::finishSaveDialog(int result, const SaveDialogContent& conte
         const bool replacesOther = logic::queryFileInfo(target).exists &&
                                    (current.empty() || logic::normalizePath(target) != logic::normalizePath(current));
         if (replacesOther) {
-            const auto options = juce::MessageBoxOptions()
-                                     .withIconType(juce::MessageBoxIconType::QuestionIcon)
-                                     .withTitle("Replace zem")
-                                     .withMessage(utf8(logic::fileNamePart(target)) + " already exists. Replace it?")
-                                     .withButton("Replace")
-                                     .withButton("Cancel")
-                                     .withAssociatedComponent(this);
             juce::Component::SafePointer<ZemEditOverlay> safe(this);
-            widgets::showMessageBoxAsync(options, [safe, name, then](int button) {
-                if (auto* self = safe.getComponent(); self != nullptr && button == 1) self->saveUnderName(name, then);
+            widgets::askToReplaceZem(utf8(logic::fileNamePart(target)), this, [safe, name, then] {
+                if (auto* self = safe.getComponent()) self->saveUnderName(name, then);
             });
             return;
         }
@@ -332,14 +301,7 @@ void ZemEditOverlay::saveUnderName(const std::string& name, std::function<void()
         if (deps.onSaved) deps.onSaved(outcome->path);
         if (deps.discardSnapshot) deps.discardSnapshot(key);
     }
-    refreshHeader();
-    notifyDirtyChanged();
-    if (!outcome.ok()) {
-        showSaveFailure(outcome.code());
-        return;
-    }
-    showSaveReport(outcome.value());
-    if (then) then();
+    endOwnSave(outcome, std::move(then));
 }
 
 void ZemEditOverlay::chooseSaveLocation(std::function<void()> then) {
@@ -375,16 +337,9 @@ void ZemEditOverlay::finishSaveLocation(const std::string& chosenPath, std::func
     // The chooser warned about the name as chosen, not about the one the
     // extension turned it into: ask before replacing that.
     if (target != chosenPath && logic::queryFileInfo(target).exists) {
-        const auto options = juce::MessageBoxOptions()
-                                 .withIconType(juce::MessageBoxIconType::QuestionIcon)
-                                 .withTitle("Replace zem")
-                                 .withMessage(utf8(logic::fileNamePart(target)) + " already exists. Replace it?")
-                                 .withButton("Replace")
-                                 .withButton("Cancel")
-                                 .withAssociatedComponent(this);
         juce::Component::SafePointer<ZemEditOverlay> safe(this);
-        widgets::showMessageBoxAsync(options, [safe, target, then](int button) {
-            if (auto* self = safe.getComponent(); self != nullptr && button == 1) self->saveAtLocation(target, then);
+        widgets::askToReplaceZem(utf8(logic::fileNamePart(target)), this, [safe, target, then] {
+            if (auto* self = safe.getComponent()) self->saveAtLocation(target, then);
         });
         return;
     }
@@ -410,6 +365,10 @@ void ZemEditOverlay::saveAtLocation(const std::string& path, std::function<void(
         if (deps.onSaved) deps.onSaved(written);
         if (deps.discardSnapshot) deps.discardSnapshot(key);
     }
+    endOwnSave(outcome, std::move(then));
+}
+
+void ZemEditOverlay::endOwnSave(const fmt::Result<logic::SaveOutcome>& outcome, std::function<void()> then) {
     refreshHeader();
     notifyDirtyChanged();
     if (!outcome.ok()) {
