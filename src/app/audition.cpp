@@ -70,10 +70,12 @@ bool Audition::play(const float* samples, size_t count, int32_t channels, int32_
     if (channels == 1) buffer.copyFrom(1, 0, buffer, 0, 0, static_cast<int>(frames));
 
     transport_.stop();
+    // Detached first: the audio thread no longer reads the old buffer.
     transport_.setSource(nullptr);
-    auto next = std::make_unique<juce::MemoryAudioSource>(buffer, true, false);
-    transport_.setSource(next.get(), 0, nullptr, static_cast<double>(sampleRate));
-    current_ = std::move(next);
+    current_.reset();
+    currentAudio_ = std::move(buffer);
+    current_ = std::make_unique<juce::MemoryAudioSource>(currentAudio_, false, false);
+    transport_.setSource(current_.get(), 0, nullptr, static_cast<double>(sampleRate));
     transport_.start();
     return true;
 }

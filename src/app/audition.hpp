@@ -66,6 +66,9 @@ private:
     juce::AudioDeviceManager deviceManager_;
     juce::AudioSourcePlayer player_;
     juce::AudioTransportSource transport_;
+    // The audio the source plays; the source reads it in place rather than
+    // holding a second copy of a long sample.
+    juce::AudioBuffer<float> currentAudio_;
     std::unique_ptr<juce::MemoryAudioSource> current_;
     SampleLoader loader_ = loadPlaybackRegion;
 };

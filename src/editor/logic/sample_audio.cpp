@@ -196,13 +196,16 @@ uint64_t ZemEditViewModel::addSampleFromPcm(const std::string& sampleName, std::
     request.bits = 32;
     request.channels = static_cast<uint64_t>(channels);
     request.frames = samples.size() / static_cast<uint64_t>(channels);
-    request.payload = payload;
     request.hitLevel = level;
     request.sortLock = sortLock ? 1 : 0;
     request.anchored = 0;
     std::memcpy(request.plainHash.data(), payload.data() + 40, request.plainHash.size());
     request.plainHashPresent = 1;
-    if (!document.addSample(request)) return 0;
+    // Lent to the request and taken back: the document reads it, keeps none.
+    request.payload = std::move(payload);
+    const bool added = document.addSample(request);
+    payload = std::move(request.payload);
+    if (!added) return 0;
 
     const uint64_t uid = document.samples.back().uid;
     addedPayloads.push_back(fmt::StagedPayload{uid, kTagAudi, std::move(payload)});

@@ -234,7 +234,7 @@ bool EditDocument::addSample(const AddSampleRequest& request) {
     record.plainHash = request.plainHash;
     record.plainHashPresent = request.plainHashPresent;
     record.roomLinks = request.roomLinks;
-    return execute(std::make_unique<AddSampleCmd>(std::move(record), request.payload));
+    return execute(std::make_unique<AddSampleCmd>(std::move(record), request.payload.size()));
 }
 
 bool EditDocument::replaceAudio(uint64_t uid, const SampleAudioState& state) {

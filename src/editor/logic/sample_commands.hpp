@@ -86,13 +86,15 @@ private:
 
 struct AddSampleCmd final : ZemCmd {
     EditSample record;
-    std::vector<uint8_t> payload;  // kept for the cost only
-    int32_t slot = -1;             // record index once applied
+    // Only the payload's size counts towards the history's cost; holding
+    // the bytes as well would keep a second copy of every added sample.
+    uint64_t payloadBytes = 0;
+    int32_t slot = -1;  // record index once applied
 
-    AddSampleCmd(EditSample r, std::vector<uint8_t> p) : record(std::move(r)), payload(std::move(p)) {}
+    AddSampleCmd(EditSample r, uint64_t bytes) : record(std::move(r)), payloadBytes(bytes) {}
     bool apply(EditDocument& doc) override;
     bool revert(EditDocument& doc) override;
-    uint64_t cost() const override { return 304 + record.name.size() + payload.size(); }
+    uint64_t cost() const override { return 304 + record.name.size() + payloadBytes; }
     const char* name() const override { return "Add sample"; }
 };
 

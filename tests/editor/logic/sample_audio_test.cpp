@@ -201,6 +201,13 @@ TEST(SampleAudio, AddedAudioComesFromMemory) {
     EXPECT_EQ(audio->samples, values);
     EXPECT_EQ(audio->channels, 2);
     EXPECT_EQ(audio->sampleRate, 96000);
+    // The staged payload is whole, and the history counts its bytes though
+    // the step keeps no copy of them.
+    ASSERT_EQ(vm.addedPayloads.size(), 1u);
+    const size_t payloadBytes = vm.addedPayloads.back().bytes.size();
+    EXPECT_EQ(payloadBytes, fmt::kPcmaHeadBytes + values.size() * sizeof(float));
+    ASSERT_FALSE(vm.document.history.undoEntries.empty());
+    EXPECT_EQ(vm.document.history.undoEntries.back().cost, 304 + std::string("hit").size() + payloadBytes);
 }
 
 TEST(SampleAudio, UndoingReplacementsReturnsEarlierVersionsWithoutTheFile) {
