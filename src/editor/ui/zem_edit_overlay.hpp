@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "editor/logic/hit_sort.hpp"
 #include "editor/logic/juce/juce_history_sink.hpp"
 #include "editor/logic/view_model.hpp"
 #include "editor/ui/reorder_strip.hpp"
@@ -128,10 +129,17 @@ public:
         }
     };
 
-    // The record a hit-analysis run shares with its thread.
+    // The record a hit-analysis run shares with its thread. The thread writes
+    // the job's rows and `error` and then, last, `done` (release); the message
+    // thread reads them only after it has seen `done` (acquire) and joined.
     struct HitSortWork {
-        std::atomic<bool> cancel{false};
-        std::atomic<bool> done{false};
+        logic::HitSortInput job;           // written before the thread starts
+        std::atomic<bool> cancel{false};   // message thread: Cancel, destructor
+        std::atomic<bool> done{false};     // analysis thread, its last write
+        std::atomic<uint64_t> progress{0};  // samples finished
+        std::string error;                 // "analysis threw" when it ended by an exception
+        bool applyWhenDone = false;        // message thread only: sort once measured
+        bool alternate = false;            // message thread only: Alt held at AUTO-SORT
     };
 
     ZemEditDeps deps;
@@ -165,8 +173,12 @@ private:
     void stripReordered(bool rooms, int from, int to);
 
     // Hit analysis and AUTO-SORT (zem_edit_overlay_hits.cpp).
+    friend class HitAnalysisTestAccess;
     void startHitAnalysis(bool apply, bool alternate);
     void pollHitSort();
+    void showHitSortProgress();
+    void closeHitSortProgress();
+    void showAutoSortWarning(uint32_t failedSamples);
 
     // Menus and delete confirmations (zem_edit_overlay_menus.cpp).
     friend class ZemMenusTestAccess;
