@@ -133,13 +133,13 @@ public:
     // the job's rows and `error` and then, last, `done` (release); the message
     // thread reads them only after it has seen `done` (acquire) and joined.
     struct HitSortWork {
-        logic::HitSortInput job;           // written before the thread starts
-        std::atomic<bool> cancel{false};   // message thread: Cancel, destructor
-        std::atomic<bool> done{false};     // analysis thread, its last write
+        logic::HitSortInput job;            // written before the thread starts
+        std::atomic<bool> cancel{false};    // message thread: Cancel, destructor
+        std::atomic<bool> done{false};      // analysis thread, its last write
         std::atomic<uint64_t> progress{0};  // samples finished
-        std::string error;                 // "analysis threw" when it ended by an exception
-        bool applyWhenDone = false;        // message thread only: sort once measured
-        bool alternate = false;            // message thread only: Alt held at AUTO-SORT
+        std::string error;                  // "analysis threw" when it ended by an exception
+        bool applyWhenDone = false;         // message thread only: sort once measured
+        bool alternate = false;             // message thread only: Alt held at AUTO-SORT
     };
 
     ZemEditDeps deps;
