@@ -14,10 +14,4 @@ for b in build/bench/bench_*; do
   echo "== $b"
   # Several open files and paint windows; a virtual display costs the others nothing.
   xvfb-run -a "$b"
-
-  # Opening files and painting the grid in the program window need a display.
-  case "$(basename "$b")" in
-    bench_open | bench_grid | bench_hit_analysis_gui) xvfb-run -a "$b" ;;
-    *) "$b" ;;
-  esac
 done
