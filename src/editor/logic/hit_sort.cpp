@@ -138,7 +138,26 @@ uint64_t ZemEditViewModel::applyHitSort(const HitSortInput& input) {
 HitSortFileAccess defaultHitSortFileAccess() {
     HitSortFileAccess files;
     files.queryInfo = [](const std::string& path) { return platform::queryFileInfo(path); };
-    files.loadSample = [](const std::string& path, const fmt::SampleSelector& selector) {
+    // One job reads many samples of one file: it is opened once and kept
+    // for the job, where opening it per sample re-read the whole model each
+    // time. The job's own checks of the path's file info still refuse audio
+    // once the file changes.
+    struct OpenSource {
+        std::string path;
+        std::optional<fmt::Zem6File> file;
+    };
+    auto open = std::make_shared<OpenSource>();
+    files.loadSample = [open](const std::string& path,
+                              const fmt::SampleSelector& selector) -> fmt::Result<fmt::SampleAudio> {
+        if (selector.position >= 1 && (open->path != path || !open->file) && fmt::probeHeader(path)) {
+            open->file.reset();
+            open->path = path;
+            if (auto opened = fmt::openZem6File(path, fmt::ReadPolicy{}); opened.ok())
+                open->file.emplace(std::move(opened).value());
+        }
+        if (selector.position >= 1 && open->file && open->path == path)
+            return fmt::loadCompleteSourceRow(*open->file, static_cast<size_t>(selector.position - 1),
+                                              fmt::kEditingBudgetBytes);
         return fmt::loadSampleForEdit(path, selector, fmt::kEditingBudgetBytes, fmt::SampleLoadMode::CompleteSource);
     };
     return files;
