@@ -187,17 +187,6 @@ void MainComponent::updateButtons() {
     cancelButton_.setVisible(busy_ && importing_);
 }
 
-void MainComponent::protectChanges(std::function<void()> action) {
-    if (busy_) return;
-    // With no editor mounted there are no unsaved changes to protect.
-    if (action) action();
-}
-
-void MainComponent::requestQuit() {
-    if (busy_) return;
-    protectChanges([] { juce::JUCEApplicationBase::quit(); });
-}
-
 void MainComponent::showSettings() {
     if (busy_) return;
     started(ShellAction::settings);

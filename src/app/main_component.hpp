@@ -60,9 +60,17 @@ public:
     void setStatus(const juce::String& text);
     void updateButtons();
 
-    // Runs the action unless a job runs.
+    // Runs an action that replaces or leaves the open zem (open, new, reset,
+    // quit) once nothing can be lost: never while a job runs or a sample
+    // edit waits to be applied; after asking when the document has unsaved
+    // changes, and after a successful save when the user chose to save.
     void protectChanges(std::function<void()> action);
+    // The window's close button and the system's quit request: quits through
+    // protectChanges; nothing while a job runs.
     void requestQuit();
+    // Replaces the framework's quit that requestQuit ends in, so that tests
+    // can see it without ending their own message loop.
+    void setQuitAction(std::function<void()> quit) { quitAction_ = std::move(quit); }
     void showSettings();
     void save(bool saveAs, std::function<void()> continuation);
     // Builds the open document's save and writes it over `target` on the
@@ -126,6 +134,9 @@ private:
     void createFromDialog(int result, NewZemDialog& dialog);
     void showImportReport();
     void started(ShellAction action);
+    // An open sample editor holds edits that are neither applied nor
+    // discarded.
+    bool sampleEditPending() const;
 
     ui::widgets::V6LookAndFeel lookAndFeel_;
     SettingsStore settings_;
@@ -137,6 +148,9 @@ private:
     std::unique_ptr<juce::FileChooser> fileChooser_;
     juce::UndoManager* undoManager_ = nullptr;
     std::function<void(ShellAction)> actionObserver_;
+    std::function<void()> quitAction_;
+    // Tests only: stands in for the sample editor's own answer.
+    std::function<bool()> sampleEditPendingProbe_;
 
     ui::widgets::V6Button openButton_{"OPEN ZEM", 0};
     ui::widgets::V6Button importFolderButton_{"IMPORT FOLDER", 0};
