@@ -4,11 +4,16 @@
 //
 //   zem_save_driver <file.zem>                    open, edit, save, quit
 //   zem_save_driver --kit <path> <samples> <frames>  writes a stereo kit there
+//   zem_save_driver --quit <file.zem>             open, wait 300 ms, edit,
+//                                                 ask to quit and answer
+//                                                 Discard; prints the answer's
+//                                                 wall-clock time in ns
 //   zem_save_driver --check <file.zem>            prints "new" when the file
 //                                                 opens and holds the edit,
 //                                                 "other" when it opens
 //                                                 without it, else "broken"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -25,13 +30,24 @@ namespace {
 constexpr const char* kEditedName = "Saved Under Fire";
 
 std::string gPath;
+bool gQuitMode = false;
 
 class DriverApplication : public vt6::maker::Application {
 public:
     void initialise(const juce::String& commandLine) override {
         vt6::maker::Application::initialise(commandLine);
-        // Any box would wait for a user: say what it was and fail.
-        vt6::ui::widgets::setMessageBoxPresenter([](const juce::MessageBoxOptions& o, std::function<void(int)>) {
+        // Any other box would wait for a user: say what it was and fail.
+        vt6::ui::widgets::setMessageBoxPresenter([](const juce::MessageBoxOptions& o, std::function<void(int)> done) {
+            if (gQuitMode && o.getTitle() == "Unsaved changes") {
+                juce::MessageManager::callAsync([done] {
+                    const auto now = std::chrono::system_clock::now().time_since_epoch();
+                    std::printf("answer %lld\n",
+                                static_cast<long long>(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count()));
+                    std::fflush(stdout);
+                    done(2);
+                });
+                return;
+            }
             std::fprintf(stderr, "%s: %s\n", o.getTitle().toRawUTF8(), o.getMessage().toRawUTF8());
             std::exit(3);
         });
@@ -49,6 +65,19 @@ private:
 
     void step() {
         if (main_->isBusy()) return;
+        if (gQuitMode) {
+            if (stage_ == 0 && main_->overlay() != nullptr) {
+                stage_ = 1;
+                mountedMs_ = juce::Time::getMillisecondCounter();
+            } else if (stage_ == 1 && juce::Time::getMillisecondCounter() - mountedMs_ >= 300) {
+                // The editor's hit analysis has started by now, where it exists.
+                stage_ = 2;
+                poll_.stopTimer();
+                main_->overlay()->document().renameBand(0, kEditedName);
+                main_->requestQuit();
+            }
+            return;
+        }
         if (stage_ == 0) {
             auto* overlay = main_->overlay();
             if (overlay == nullptr || !overlay->document().renameBand(0, kEditedName)) std::exit(4);
@@ -69,6 +98,7 @@ private:
     vt6::maker::MainComponent* main_ = nullptr;
     Poll poll_;
     int stage_ = 0;
+    juce::uint32 mountedMs_ = 0;
 };
 
 juce::JUCEApplicationBase* createApplication() { return new DriverApplication(); }
@@ -115,11 +145,16 @@ int main(int argc, char* argv[]) {
     if (argc == 5 && std::string(argv[1]) == "--kit")
         return writeKit(argv[2], std::atoi(argv[3]), std::strtoull(argv[4], nullptr, 10));
     if (argc == 3 && std::string(argv[1]) == "--check") return check(argv[2]);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: zem_save_driver <file.zem> | --kit <path> <samples> <frames> | --check <file>\n");
+    if (argc == 3 && std::string(argv[1]) == "--quit") {
+        gQuitMode = true;
+        gPath = argv[2];
+    } else if (argc == 2) {
+        gPath = argv[1];
+    } else {
+        std::fprintf(stderr, "usage: zem_save_driver <file.zem> | --quit <file.zem> | --kit <path> <samples> <frames> | "
+                     "--check <file>\n");
         return 2;
     }
-    gPath = argv[1];
     juce::JUCEApplicationBase::createInstance = &createApplication;
     const char* noArgs[] = {argv[0]};
     return juce::JUCEApplicationBase::main(1, noArgs);
