@@ -149,8 +149,6 @@ private:
     juce::UndoManager* undoManager_ = nullptr;
     std::function<void(ShellAction)> actionObserver_;
     std::function<void()> quitAction_;
-    // Tests only: stands in for the sample editor's own answer.
-    std::function<bool()> sampleEditPendingProbe_;
 
     ui::widgets::V6Button openButton_{"OPEN ZEM", 0};
     ui::widgets::V6Button importFolderButton_{"IMPORT FOLDER", 0};

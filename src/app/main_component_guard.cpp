@@ -8,9 +8,7 @@
 namespace vt6::maker {
 
 bool MainComponent::sampleEditPending() const {
-    if (overlay_ == nullptr) return false;
-    if (sampleEditPendingProbe_) return sampleEditPendingProbe_();
-    return overlay_->sampleEditorHasUnappliedChanges();
+    return overlay_ != nullptr && overlay_->sampleEditorHasUnappliedChanges();
 }
 
 void MainComponent::protectChanges(std::function<void()> action) {

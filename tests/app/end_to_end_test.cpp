@@ -1,13 +1,16 @@
 // The whole road as a new user takes it, through the real application:
-// NEW ZEM, CREATE ZEM, samples in, one sample edited, SAVE AS, OPEN ZEM of
-// the saved file, an audition on the (fake) audio device, and quitting with
-// and without unsaved changes.
+// NEW ZEM, CREATE ZEM, IMPORT FOLDER, one sample edited in the sample editor
+// and applied, SAVE AS, OPEN ZEM of the saved file, an audition on the
+// (fake) audio device, and quitting with and without unsaved changes.
 
 #include <cmath>
 #include <map>
 
+#include "app/audio_fixtures.hpp"
 #include "app/guard_support.hpp"
 #include "app/new_zem_dialog_support.hpp"
+#include "editor/ui/sample_editor.hpp"
+#include "editor/ui/sample_editor_access.hpp"
 #include "format/reader.hpp"
 
 namespace vt6::maker {
@@ -54,34 +57,57 @@ TEST_F(EndToEnd, NewZemToReopenedFileToQuit) {
     EXPECT_EQ(overlay->document().name, "Road Kit");
     EXPECT_FALSE(access().button("NEW ZEM").isVisible());
 
-    // Stands in for IMPORT FOLDER until the import job exists: the samples
-    // enter the document through the view model, one undo step each.
-    std::map<std::string, std::vector<float>> expected;
-    const int bands = static_cast<int>(overlay->document().bandCount());
+    // IMPORT FOLDER: a folder of six recorded hits, sorted by hit level.
+    const auto folder = juce::File(juce::String::fromUTF8(files.path("hits").c_str()));
+    ASSERT_TRUE(folder.createDirectory());
     for (int i = 0; i < 6; ++i) {
-        auto audio = hit(i, 4410);
-        const std::string sampleName = "Snare " + std::to_string(i + 1);
-        expected[sampleName] = audio;
-        const double level = rms(audio);
-        ASSERT_NE(overlay->viewModel.addSampleFromPcm(sampleName, std::move(audio), 1, 44100, level, 0, 0, i % bands,
-                                                      fmt::HitLevel{}, false),
-                  0u);
+        const auto audio = hit(i, 4410);
+        test::Channels channels{audio};
+        ASSERT_TRUE(test::writeAudioFile(folder.getChildFile("Snare " + juce::String(i + 1) + ".wav"), channels,
+                                         44100, 24));
     }
-    overlay->refreshAfterCommand();
+    answer = folder;
+    access().button("IMPORT FOLDER").onClick();
+    ASSERT_EQ(countRequests("Import sample folder"), 1);
+    ASSERT_TRUE(waitIdle());
+    ASSERT_EQ(overlay->document().liveSampleCount, 6u) << access().status();
+    EXPECT_EQ(access().status(), "6 samples imported");
+    EXPECT_TRUE(boxes.empty()) << boxes[0].title << ": " << boxes[0].message;
 
-    // Stands in for the sample editor's APPLY until it exists: one sample
-    // gets new audio (half as loud, the first 400 frames trimmed) as one
-    // undoable edit.
+    // Edit one sample in the sample editor (as its chip's edit action opens
+    // it): 6 dB less gain, then DONE and Apply.
     uint64_t edited = 0;
     for (const auto& s : overlay->document().samples)
         if (s.name == "Snare 2") edited = s.uid;
     ASSERT_NE(edited, 0u);
-    std::vector<float> quieter(expected["Snare 2"].begin() + 400, expected["Snare 2"].end());
-    for (float& x : quieter) x *= 0.5f;
-    expected["Snare 2"] = quieter;
-    ASSERT_TRUE(overlay->viewModel.replaceSampleAudio(edited, quieter, 1, 44100, 0, 0));
-    overlay->refreshAfterCommand();
+    const auto unedited = overlay->viewModel.sampleAudio(edited);
+    ASSERT_TRUE(unedited.ok());
+    ui::zemedit::SampleEditorOverlayAccess::open(*overlay, edited);
+    auto* editor = ui::zemedit::SampleEditorOverlayAccess::editor(*overlay);
+    ASSERT_NE(editor, nullptr);
+    auto quieter = editor->state;
+    quieter.gainDb = -6.0;
+    editor->pushState(quieter, "Gain");
+    EXPECT_TRUE(overlay->sampleEditorHasUnappliedChanges());
+    answers["Sample changed"] = 1;  // Apply
+    editor->requestClose();
+    ASSERT_TRUE(pumpUntil([&] { return overlay->sampleEditor == nullptr; }));
+    EXPECT_EQ(countBoxes("Sample changed"), 1);
+    boxes.clear();
     EXPECT_TRUE(overlay->document().dirty());
+
+    // What the document now holds is what the reopened file must hold.
+    std::map<std::string, std::vector<float>> expected;
+    for (const auto& s : overlay->document().samples) {
+        if (overlay->document().sampleByUid(s.uid) == nullptr) continue;
+        auto audio = overlay->viewModel.sampleAudio(s.uid);
+        ASSERT_TRUE(audio.ok()) << s.name << ": " << audio.message();
+        expected[s.name] = audio.value().samples;
+    }
+    ASSERT_EQ(expected.size(), 6u);
+    // The edit took: the same frames, about half as loud.
+    ASSERT_EQ(expected["Snare 2"].size(), unedited.value().samples.size());
+    EXPECT_NEAR(rms(expected["Snare 2"]) / rms(unedited.value().samples), 0.501, 0.01);
 
     // SAVE AS a new file; a name typed without an extension gets ".zem".
     const auto saved = files.path("Road Kit.zem");

@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -37,10 +38,6 @@ public:
     void setBusy(bool busy) {
         c_.busy_ = busy;
         c_.updateButtons();
-    }
-    // Stands in for a sample editor that holds (or not) unapplied edits.
-    void setSampleEditPending(bool pending) {
-        c_.sampleEditPendingProbe_ = [pending] { return pending; };
     }
 
 private:
@@ -74,7 +71,8 @@ struct AppFixture : ::testing::Test {
     std::string previousTmp;
     std::vector<Box> boxes;
     std::vector<FileChooserRequest> requests;
-    int questionAnswer = 0;  // the answer to "Unsaved changes"; other boxes close
+    int questionAnswer = 0;  // the answer to "Unsaved changes"
+    std::map<juce::String, int> answers;  // other boxes by title; the rest close
     juce::File answer;       // what the next chooser answers; empty: cancelled
     int quits = 0;
     std::unique_ptr<test::ScopedFakeAudio> fake = std::make_unique<test::ScopedFakeAudio>();
@@ -89,7 +87,8 @@ struct AppFixture : ::testing::Test {
             Box box{o.getTitle(), o.getMessage(), {}, o.getIconType(), o.getAssociatedComponent()};
             for (int i = 0; i < o.getNumButtons(); ++i) box.buttons.add(o.getButtonText(i));
             boxes.push_back(box);
-            if (done) done(box.title == "Unsaved changes" ? questionAnswer : 0);
+            const auto other = answers.find(box.title);
+            if (done) done(box.title == "Unsaved changes" ? questionAnswer : other != answers.end() ? other->second : 0);
         });
         setFileChooserPresenter([this](const FileChooserRequest& r, std::function<void(const juce::File&)> done) {
             requests.push_back(r);

@@ -4,10 +4,12 @@
 
 #include <filesystem>
 
+#include "app/audio_fixtures.hpp"
 #include "app/guard_support.hpp"
 #include "audio/legacy/legacy_builder.hpp"
 #include "audio/sample_load.hpp"
 #include "editor/ui/kit_fixture.hpp"
+#include "editor/ui/sample_editor_access.hpp"
 #include "editor/ui/user_messages.hpp"
 
 namespace vt6::maker {
@@ -91,7 +93,6 @@ struct GuardTest : AppFixture, ::testing::WithParamInterface<Branch> {
         main->setActionObserver({});
         closeDialog();
         access().setBusy(false);
-        access().setSampleEditPending(false);
         std::string path;
         if (setup == State::noFile) {
             // A fresh window: nothing mounted.
@@ -115,8 +116,17 @@ struct GuardTest : AppFixture, ::testing::WithParamInterface<Branch> {
             EXPECT_TRUE(main->overlay()->document().dirty());
         }
         if (setup == State::busy) access().setBusy(true);
-        if (setup == State::pendingSampleEdit) access().setSampleEditPending(true);
-        if (setup == State::dirtySampleEditor) main->overlay()->sampleEditor = std::make_unique<juce::Component>();
+        if (setup == State::pendingSampleEdit || setup == State::dirtySampleEditor) {
+            // The sample editor as a chip's edit action opens it; a trim step
+            // is an edit it has not applied yet.
+            auto& overlay = *main->overlay();
+            ui::zemedit::SampleEditorOverlayAccess::open(overlay, overlay.document().samples.front().uid);
+            auto* editor = ui::zemedit::SampleEditorOverlayAccess::editor(overlay);
+            EXPECT_NE(editor, nullptr);
+            if (editor != nullptr && setup == State::pendingSampleEdit)
+                editor->keyPressed(juce::KeyPress(juce::KeyPress::rightKey));
+            EXPECT_EQ(overlay.sampleEditorHasUnappliedChanges(), setup == State::pendingSampleEdit);
+        }
         if (setup == State::dirtyFolderGone) std::filesystem::remove_all(std::filesystem::path(path).parent_path());
         main->setActionObserver([this](ShellAction a) {
             opens += a == ShellAction::open ? 1 : 0;
@@ -299,6 +309,21 @@ TEST_F(GuardExamples, ClosingDuringAJobLeavesTheWindowOpen) {
     ASSERT_TRUE(waitIdle());
     EXPECT_EQ(quits, 0);
     EXPECT_TRUE(app->mainWindow()->isShowing());
+
+    // An import job likewise.
+    const auto folder = juce::File(juce::String::fromUTF8(files.path("hits").c_str()));
+    ASSERT_TRUE(folder.createDirectory());
+    for (int i = 0; i < 8; ++i)
+        ASSERT_TRUE(test::writeAudioFile(folder.getChildFile("Hit " + juce::String(i) + ".wav"),
+                                         test::hitAudio(44100, 2), 44100, 24));
+    main->import({folder}, -1);
+    ASSERT_TRUE(main->isBusy());
+    app->mainWindow()->closeButtonPressed();
+    app->systemRequestedQuit();
+    EXPECT_TRUE(boxes.empty());
+    ASSERT_TRUE(waitIdle());
+    EXPECT_EQ(quits, 0);
+    boxes.clear();
 
     // An open job likewise, with unsaved changes in the document.
     ASSERT_TRUE(main->overlay()->document().renameBand(0, "Softest"));
