@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Times the real program window from the answer to the "Unsaved changes"
-# question (Discard) to the end of its process, with a 5,000-sample zem open
-# and edited. Needs a display (xvfb-run). Prints one time per run.
+# question (Discard) to the end of its process, with a 5,000-sample zem open,
+# edited and its hit analysis measuring. Needs a display (xvfb-run). Prints
+# one time per run.
 #
 #   scripts/quit_timing.sh [runs] [driver binary]
 set -euo pipefail
