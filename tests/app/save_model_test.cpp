@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <map>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -147,7 +148,7 @@ TEST(SaveModel, RefusalsSetTheirCodeAndText) {
         const char* name;
         std::function<fmt::Zem6Model()> model;
         std::function<void(logic::EditDocument&)> edit;
-        bool audioFails;
+        int audioFails;  // 0 reads, 1 an unreadable sample, 2 memory runs out on the third sample
         int code;
         std::string text;
     };
@@ -156,25 +157,34 @@ TEST(SaveModel, RefusalsSetTheirCodeAndText) {
          [](logic::EditDocument& d) {
              for (const uint64_t uid : {1, 2, 3, 4, 6}) logic::test::removeSample(d, uid);
          },
-         false, kSaveNoSamples, kNoSamplesText},
-        {"custom channel", kitWithCustomChannel, [](logic::EditDocument&) {}, false, kSaveCustomChannel,
+         0, kSaveNoSamples, kNoSamplesText},
+        {"custom channel", kitWithCustomChannel, [](logic::EditDocument&) {}, 0, kSaveCustomChannel,
          kCustomChannelText},
-        {"audio unreadable", kitModel, [](logic::EditDocument&) {}, true, kSaveAudioUnreadable, "gone"},
+        {"audio unreadable", kitModel, [](logic::EditDocument&) {}, 1, kSaveAudioUnreadable, "gone"},
+        {"out of memory while building", kitModel, [](logic::EditDocument&) {}, 2, kSaveBuildFailed,
+         "not enough memory to build the save"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Opened o(c.model());
         c.edit(o.doc);
         int code = -1;
+        int loads = 0;
+        const size_t samplesBefore = o.doc.samples.size();
+        const uint64_t changesBefore = o.doc.changeCounter;
         auto r = buildSaveModel(o.doc, o.source, "kit",
                                 [&](uint64_t uid) -> fmt::Result<fmt::SampleAudio> {
-                                    if (c.audioFails) return fmt::fail(fmt::ErrorCode::ReadIo, "gone");
+                                    if (c.audioFails == 1) return fmt::fail(fmt::ErrorCode::ReadIo, "gone");
+                                    if (c.audioFails == 2 && ++loads == 3) throw std::bad_alloc();
                                     return audioFor(uid);
                                 },
                                 code);
         ASSERT_FALSE(r.ok());
         EXPECT_EQ(code, c.code);
         EXPECT_EQ(r.error().message, c.text);
+        // A refused save leaves the document as it was.
+        EXPECT_EQ(o.doc.samples.size(), samplesBefore);
+        EXPECT_EQ(o.doc.changeCounter, changesBefore);
     }
 }
 
