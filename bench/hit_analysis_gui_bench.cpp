@@ -32,19 +32,21 @@
 #include "editor/ui/graded_kit.hpp"
 #include "editor/ui/hit_sort_progress.hpp"
 #include "format/read_policy.hpp"
+#include "stall_probe.hpp"
+#include "support/window_manager_atoms.hpp"
 
 // Window-manager atoms for a bare virtual display (window_manager_atoms.cpp).
-void* createWindowManagerAtoms();
-void closeWindowManagerAtoms(void* keeper);
 
 namespace {
+
+using vt6::bench::msSince;
+using vt6::bench::StallProbe;
 
 using Clock = std::chrono::steady_clock;
 using vt6::ui::zemedit::ZemEditOverlay;
 
 std::filesystem::path gFolder;
 
-double msSince(Clock::time_point t) { return std::chrono::duration<double, std::milli>(Clock::now() - t).count(); }
 
 void pump(int ms) { juce::MessageManager::getInstance()->runDispatchLoopUntil(ms); }
 
@@ -56,35 +58,6 @@ bool pumpUntil(const std::function<bool()>& condition, int timeoutMs = 600000) {
     }
     return true;
 }
-
-// Posts to the message thread every 2 ms and keeps the longest wait.
-class StallProbe {
-public:
-    StallProbe() : thread_([this] { run(); }) {}
-    ~StallProbe() {
-        stop_ = true;
-        thread_.join();
-    }
-    double longestMs() const { return longest_->load(); }
-
-private:
-    void run() {
-        while (!stop_) {
-            const auto posted = Clock::now();
-            auto longest = longest_;
-            juce::MessageManager::callAsync([posted, longest] {
-                const double waited = msSince(posted);
-                double seen = longest->load();
-                while (waited > seen && !longest->compare_exchange_weak(seen, waited)) {
-                }
-            });
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-    }
-    std::shared_ptr<std::atomic<double>> longest_ = std::make_shared<std::atomic<double>>(0.0);
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-};
 
 // When the analysis thread started and last reported, and how many samples
 // it had finished then.

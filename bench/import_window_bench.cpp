@@ -17,6 +17,7 @@
 
 #include "app/import_job.hpp"
 #include "app/main_component.hpp"
+#include "import_files.hpp"
 
 namespace vt6::maker {
 
@@ -35,33 +36,12 @@ namespace {
 using Clock = std::chrono::steady_clock;
 namespace maker = vt6::maker;
 
-constexpr int kFiles = 500;
-constexpr int kFrames = 22050;
+constexpr int kFiles = vt6::bench::kImportFiles;
+constexpr int kFrames = vt6::bench::kImportFrames;
 std::filesystem::path gDir;
 std::vector<juce::File> gFiles;
 
-void makeFiles() {
-    if (!gFiles.empty()) return;
-    gDir = std::filesystem::temp_directory_path() / ("zem_import_window_bench_" + std::to_string(::getpid()));
-    std::filesystem::create_directories(gDir);
-    juce::WavAudioFormat wav;
-    juce::AudioBuffer<float> audio(2, kFrames);
-    for (int i = 0; i < kFiles; ++i) {
-        const float peak = 0.05f + 0.9f * static_cast<float>(i % 50) / 50.0f;
-        for (int f = 0; f < kFrames; ++f) {
-            const double t = f / 44100.0;
-            const float v = static_cast<float>(peak * std::exp(-t * 20.0) * std::sin(2.0 * 3.14159265 * (150 + i) * t));
-            audio.setSample(0, f, v);
-            audio.setSample(1, f, -v);
-        }
-        const juce::File file(juce::String((gDir / ("hit " + std::to_string(i) + ".wav")).string()));
-        auto stream = std::make_unique<juce::FileOutputStream>(file);
-        std::unique_ptr<juce::AudioFormatWriter> writer(wav.createWriterFor(stream.get(), 44100, 2, 24, {}, 0));
-        stream.release();
-        writer->writeFromAudioSampleBuffer(audio, 0, kFrames);
-        gFiles.push_back(file);
-    }
-}
+void makeFiles() { vt6::bench::writeImportFiles("zem_import_window_bench", gDir, gFiles); }
 
 // Records the longest gap between its ticks while `measuring` says so.
 class GapTimer : public juce::Timer {

@@ -17,6 +17,7 @@
 
 #include "bench_kit.hpp"
 #include "editor/ui/zem_edit_overlay.hpp"
+#include "overlay_rebuild.hpp"
 
 namespace {
 
@@ -73,32 +74,6 @@ struct Mounted {
     }
 };
 
-double rebuildFloor(Mounted& m) {
-    std::vector<double> runs;
-    for (int i = 0; i < 7; ++i) {
-        const auto t0 = Clock::now();
-        m.overlay->rebuildStructure();
-        m.paint();
-        runs.push_back(seconds(t0, Clock::now()));
-    }
-    std::sort(runs.begin(), runs.end());
-    return runs[runs.size() / 2];
-}
-
-void rebuildStructure(benchmark::State& state) {
-    Mounted m;
-    double total = 0.0;
-    for (auto _ : state) {
-        const auto t0 = Clock::now();
-        m.overlay->rebuildStructure();
-        m.paint();
-        const double s = seconds(t0, Clock::now());
-        total += s;
-        state.SetIterationTime(s);
-    }
-    state.counters["vs_frame"] = total / static_cast<double>(state.iterations()) / 0.033;
-}
-
 void levelChange(benchmark::State& state) {
     Mounted m;
     // Direct and Room A to C: four rows.
@@ -107,7 +82,7 @@ void levelChange(benchmark::State& state) {
         return;
     }
     auto& slider = *m.sliders[1];
-    const double floor = rebuildFloor(m);
+    const double floor = vt6::bench::rebuildFloor(m);
     double total = 0.0;
     double percent = 50.0;
     int64_t steps = 0;
@@ -136,7 +111,7 @@ void levelChange(benchmark::State& state) {
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     juce::ScopedJuceInitialiser_GUI gui;
-    benchmark::RegisterBenchmark("Floor/RebuildStructureAndPaint/5000Samples", rebuildStructure)
+    benchmark::RegisterBenchmark("Floor/RebuildStructureAndPaint/5000Samples", vt6::bench::rebuildAndPaint<Mounted>)
         ->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
     benchmark::RegisterBenchmark("LevelChange/5000Samples", levelChange)
         ->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(60);

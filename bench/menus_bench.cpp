@@ -21,6 +21,7 @@
 #include "editor/ui/zem_chip.hpp"
 #include "editor/ui/zem_edit_overlay.hpp"
 #include "widgets/message_boxes.hpp"
+#include "overlay_rebuild.hpp"
 
 namespace {
 
@@ -76,19 +77,6 @@ struct Mounted {
 
 double seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
 
-// Median of a few rebuilds with their paint.
-double rebuildFloor(Mounted& m) {
-    std::vector<double> runs;
-    for (int i = 0; i < 7; ++i) {
-        const auto t0 = Clock::now();
-        m.overlay->rebuildStructure();
-        m.paint();
-        runs.push_back(seconds(t0, Clock::now()));
-    }
-    std::sort(runs.begin(), runs.end());
-    return runs[runs.size() / 2];
-}
-
 void report(benchmark::State& state, double total, double floor) {
     const double mean = total / static_cast<double>(state.iterations());
     state.counters["vs_rebuild"] = mean / floor;
@@ -100,7 +88,7 @@ void report(benchmark::State& state, double total, double floor) {
 // A chip of the first group dragged to the second and dropped, then back.
 void chipDrop(benchmark::State& state) {
     Mounted m;
-    const double floor = rebuildFloor(m);
+    const double floor = vt6::bench::rebuildFloor(m);
     double total = 0.0;
     int from = 0;
     for (auto _ : state) {
@@ -140,7 +128,7 @@ void deleteHundred(benchmark::State& state) {
     Mounted m;
     vt6::ui::widgets::setMessageBoxPresenter(
         [](const juce::MessageBoxOptions&, std::function<void(int)> done) { done(1); });
-    const double floor = rebuildFloor(m);
+    const double floor = vt6::bench::rebuildFloor(m);
     auto& doc = m.overlay->document();
     std::vector<uint64_t> chosen;
     for (size_t i = 0; i < doc.samples.size() && chosen.size() < 100; i += 50) chosen.push_back(doc.samples[i].uid);

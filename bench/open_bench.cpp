@@ -27,15 +27,18 @@
 #include "format/checksum.hpp"
 #include "editor/logic/view_model.hpp"
 #include "format/reader.hpp"
+#include "stall_probe.hpp"
 
 namespace {
+
+using vt6::bench::msSince;
+using vt6::bench::StallProbe;
 
 using Clock = std::chrono::steady_clock;
 
 std::filesystem::path gFolder;
 std::string gBigFile, gManyFile;
 
-double msSince(Clock::time_point t) { return std::chrono::duration<double, std::milli>(Clock::now() - t).count(); }
 
 // 8 samples of 128 MiB of raw 16-bit stereo each.
 std::string writeBigFile(const std::string& path) {
@@ -99,35 +102,6 @@ std::string writeBigFile(const std::string& path) {
     }
     return path;
 }
-
-// Posts to the message thread every 2 ms and keeps the longest wait.
-class StallProbe {
-public:
-    StallProbe() : thread_([this] { run(); }) {}
-    ~StallProbe() {
-        stop_ = true;
-        thread_.join();
-    }
-    double longestMs() const { return longest_->load(); }
-
-private:
-    void run() {
-        while (!stop_) {
-            const auto posted = Clock::now();
-            auto longest = longest_;
-            juce::MessageManager::callAsync([posted, longest] {
-                const double waited = msSince(posted);
-                double seen = longest->load();
-                while (waited > seen && !longest->compare_exchange_weak(seen, waited)) {
-                }
-            });
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-    }
-    std::shared_ptr<std::atomic<double>> longest_ = std::make_shared<std::atomic<double>>(0.0);
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-};
 
 void openThroughWindow(benchmark::State& state, const std::string& path) {
     vt6::test::ScopedFakeAudio fake;

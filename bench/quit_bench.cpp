@@ -23,9 +23,8 @@
 #include "app/main_component.hpp"
 #include "editor/ui/kit_fixture.hpp"
 #include "widgets/message_boxes.hpp"
+#include "support/window_manager_atoms.hpp"
 
-void* createWindowManagerAtoms();
-void closeWindowManagerAtoms(void* keeper);
 
 namespace vt6::ui::zemedit {
 // Whether the overlay's hit analysis is still measuring.

@@ -41,10 +41,14 @@
 #include "format/writer.hpp"
 #include "platform/replace_file.hpp"
 #include "widgets/message_boxes.hpp"
+#include "stall_probe.hpp"
+#include "support/window_manager_atoms.hpp"
 
-void* createWindowManagerAtoms();
 
 namespace {
+
+using vt6::bench::msSince;
+using vt6::bench::StallProbe;
 
 namespace fmt = vt6::fmt;
 using Clock = std::chrono::steady_clock;
@@ -55,7 +59,6 @@ constexpr int kFrames = 2048;
 std::filesystem::path gFolder;
 std::string gSource;
 
-double msSince(Clock::time_point t) { return std::chrono::duration<double, std::milli>(Clock::now() - t).count(); }
 double seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
 
 std::vector<float> hit(uint64_t seed, int frames) {
@@ -112,34 +115,6 @@ uint64_t residentBytes() {
 }
 
 void resetPeakResident() { std::ofstream("/proc/self/clear_refs") << "5"; }
-
-class StallProbe {
-public:
-    StallProbe() : thread_([this] { run(); }) {}
-    ~StallProbe() {
-        stop_ = true;
-        thread_.join();
-    }
-    double longestMs() const { return longest_->load(); }
-
-private:
-    void run() {
-        while (!stop_) {
-            const auto posted = Clock::now();
-            auto longest = longest_;
-            juce::MessageManager::callAsync([posted, longest] {
-                const double waited = msSince(posted);
-                double seen = longest->load();
-                while (waited > seen && !longest->compare_exchange_weak(seen, waited)) {
-                }
-            });
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-    }
-    std::shared_ptr<std::atomic<double>> longest_ = std::make_shared<std::atomic<double>>(0.0);
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-};
 
 void pumpWhile(vt6::maker::MainComponent& main) {
     while (main.isBusy()) juce::MessageManager::getInstance()->runDispatchLoopUntil(1);

@@ -17,6 +17,7 @@
 #include "audio/sample_file_builder.hpp"
 #include "editor/ui/zem_edit_overlay.hpp"
 #include "format/writer.hpp"
+#include "overlay_rebuild.hpp"
 
 namespace {
 
@@ -108,38 +109,11 @@ struct Mounted {
 
 double seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
 
-// Median of a few rebuilds with their paint.
-double rebuildFloor(Mounted& m) {
-    std::vector<double> runs;
-    for (int i = 0; i < 7; ++i) {
-        const auto t0 = Clock::now();
-        m.overlay->rebuildStructure();
-        m.paint();
-        runs.push_back(seconds(t0, Clock::now()));
-    }
-    std::sort(runs.begin(), runs.end());
-    return runs[runs.size() / 2];
-}
-
 void report(benchmark::State& state, double total, double floor) {
     const double mean = total / static_cast<double>(state.iterations());
     state.counters["vs_rebuild"] = mean / floor;
     state.counters["vs_frame"] = mean / 0.033;
     state.counters["rebuild_ms"] = floor * 1000.0;
-}
-
-void rebuildStructure(benchmark::State& state) {
-    Mounted m;
-    double total = 0.0;
-    for (auto _ : state) {
-        const auto t0 = Clock::now();
-        m.overlay->rebuildStructure();
-        m.paint();
-        const double s = seconds(t0, Clock::now());
-        total += s;
-        state.SetIterationTime(s);
-    }
-    state.counters["vs_frame"] = total / static_cast<double>(state.iterations()) / 0.033;
 }
 
 void stripClickToPage(benchmark::State& state) {
@@ -148,7 +122,7 @@ void stripClickToPage(benchmark::State& state) {
         state.SkipWithError("no articulation strip");
         return;
     }
-    const double floor = rebuildFloor(m);
+    const double floor = vt6::bench::rebuildFloor(m);
     double total = 0.0;
     int segment = 1;
     for (auto _ : state) {
@@ -169,7 +143,7 @@ void drumTypeChange(benchmark::State& state) {
         state.SkipWithError("no drum-type chip");
         return;
     }
-    const double floor = rebuildFloor(m);
+    const double floor = vt6::bench::rebuildFloor(m);
     double total = 0.0;
     int id = 1;
     for (auto _ : state) {
@@ -193,7 +167,7 @@ int main(int argc, char** argv) {
     gFile = writeFile((folder / "many.zem").string());
     if (!gFile.empty()) {
         juce::ScopedJuceInitialiser_GUI gui;
-        benchmark::RegisterBenchmark("Floor/RebuildStructureAndPaint/5000Samples", rebuildStructure)
+        benchmark::RegisterBenchmark("Floor/RebuildStructureAndPaint/5000Samples", vt6::bench::rebuildAndPaint<Mounted>)
             ->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(30);
         benchmark::RegisterBenchmark("StripClickToPage/5000Samples", stripClickToPage)
             ->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(60);

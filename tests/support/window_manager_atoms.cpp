@@ -3,6 +3,8 @@
 // fails with an X error. Creating them once, and keeping the connection open
 // so the server does not reset, stands in for the window manager.
 
+#include "support/window_manager_atoms.hpp"
+
 #include <X11/Xlib.h>
 
 void* createWindowManagerAtoms() {
