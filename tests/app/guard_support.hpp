@@ -20,29 +20,9 @@
 #include "support/temp_dir.hpp"
 #include "widgets/gui_support.hpp"
 #include "widgets/message_boxes.hpp"
+#include "app/main_component_access.hpp"
 
 namespace vt6::maker {
-
-// Reaches the state that only jobs and a sample editor change.
-class MainComponentTestAccess {
-public:
-    explicit MainComponentTestAccess(MainComponent& c) : c_(c) {}
-    juce::Button& button(const juce::String& name) {
-        for (auto* child : c_.getChildren())
-            if (auto* b = dynamic_cast<juce::Button*>(child); b != nullptr && b->getName() == name) return *b;
-        throw std::runtime_error("no button " + name.toStdString());
-    }
-    juce::String status() const { return c_.statusLine_.getText(); }
-    juce::File current() const { return c_.currentFile_; }
-    juce::File workingCopy() const { return c_.workingCopy_ != nullptr ? c_.workingCopy_->getFile() : juce::File(); }
-    void setBusy(bool busy) {
-        c_.busy_ = busy;
-        c_.updateButtons();
-    }
-
-private:
-    MainComponent& c_;
-};
 
 namespace test_guard {
 

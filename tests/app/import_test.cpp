@@ -15,26 +15,9 @@
 #include "support/temp_dir.hpp"
 #include "widgets/gui_support.hpp"
 #include "widgets/message_boxes.hpp"
+#include "app/main_component_access.hpp"
 
 namespace vt6::maker {
-
-class MainComponentTestAccess {
-public:
-    explicit MainComponentTestAccess(MainComponent& c) : c_(c) {}
-    void mountNew() { c_.mount(juce::File(), nullptr); }
-    void setBusy(bool busy) {
-        c_.busy_ = busy;
-        c_.updateButtons();
-    }
-    juce::Label& status() { return c_.statusLine_; }
-    juce::Button& cancel() { return c_.cancelButton_; }
-    juce::Button& importFolder() { return c_.importFolderButton_; }
-    juce::Button& importReport() { return c_.importReportButton_; }
-    const juce::String& report() const { return c_.importReport_; }
-
-private:
-    MainComponent& c_;
-};
 
 namespace {
 
@@ -107,7 +90,7 @@ struct ImportTest : ::testing::Test {
     }
     MainComponentTestAccess access() { return MainComponentTestAccess(*main); }
     EditDocument& doc() { return main->overlay()->document(); }
-    juce::String status() { return access().status().getText(); }
+    juce::String status() { return access().status(); }
     void waitForImport() { ASSERT_TRUE(pumpUntil([&] { return !main->isBusy(); }, 20000)); }
     void importAndWait(std::vector<juce::File> list, int group = -1) {
         main->import(std::move(list), group);

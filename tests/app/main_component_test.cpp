@@ -7,34 +7,9 @@
 #include "app/main_component.hpp"
 #include "widgets/message_boxes.hpp"
 #include "widgets/gui_support.hpp"
+#include "app/main_component_access.hpp"
 
 namespace vt6::maker {
-
-// Reaches the state that only later jobs and the editor change.
-class MainComponentTestAccess {
-public:
-    explicit MainComponentTestAccess(MainComponent& c) : c_(c) {}
-    void setBusy(bool busy, bool importing) {
-        c_.busy_ = busy;
-        c_.importing_ = importing;
-        c_.updateButtons();
-    }
-    void setFilesDone(int n) { c_.filesDone_ = n; }
-    // A new document in the editor.
-    void mount() { c_.mount(juce::File(), nullptr); }
-    bool cancelRequested() const { return c_.cancelFlag_; }
-    juce::Component* overlay() { return c_.overlay_.get(); }
-    juce::Button& button(const juce::String& name) {
-        for (auto* child : c_.getChildren())
-            if (auto* b = dynamic_cast<juce::Button*>(child); b != nullptr && b->getName() == name) return *b;
-        throw std::runtime_error("no button " + name.toStdString());
-    }
-    juce::Label& status() { return c_.statusLine_; }
-    SettingsWindow* settingsWindow() { return c_.settingsWindow_.get(); }
-
-private:
-    MainComponent& c_;
-};
 
 namespace {
 
@@ -103,10 +78,10 @@ TEST_F(MainComponentTest, HeaderLayoutAtFullSize) {
     EXPECT_EQ(a.button("Undo").getWidth(), 30);  // a 30 x 30 square
 
     EXPECT_EQ(a.button("CANCEL").getBounds(), juce::Rectangle<int>(1174, 744, 92, 30));
-    EXPECT_EQ(a.status().getBounds(), juce::Rectangle<int>(14, 744, 1160, 30));
+    EXPECT_EQ(a.statusLabel().getBounds(), juce::Rectangle<int>(14, 744, 1160, 30));
     EXPECT_EQ(a.button("NEW ZEM").getBounds(), juce::Rectangle<int>(560, 390, 160, 38));
 
-    a.mount();
+    a.mountNew();
     EXPECT_EQ(a.overlay()->getBounds(), juce::Rectangle<int>(0, 49, 1280, 689));
 }
 
@@ -149,7 +124,7 @@ TEST_F(MainComponentTest, ButtonStates) {
     };
     undo.beginNewTransaction();
     undo.perform(new Step());
-    a.mount();
+    a.mountNew();
     c.setUndoManager(&undo);
     EXPECT_TRUE(enabled("IMPORT FOLDER") && enabled("SAVE AS") && enabled("Undo"));
     EXPECT_FALSE(enabled("Redo"));
@@ -172,8 +147,8 @@ TEST_F(MainComponentTest, ButtonStates) {
     a.setBusy(true, true);
     a.setFilesDone(7);
     EXPECT_TRUE(visible("CANCEL"));
-    test::pumpUntil([&] { return a.status().getText() == "Importing 7 files..."; }, 1000);
-    EXPECT_EQ(a.status().getText(), "Importing 7 files...");
+    test::pumpUntil([&] { return a.statusLabel().getText() == "Importing 7 files..."; }, 1000);
+    EXPECT_EQ(a.statusLabel().getText(), "Importing 7 files...");
     a.button("CANCEL").triggerClick();
     test::pumpUntil([&] { return a.cancelRequested(); });
     EXPECT_TRUE(a.cancelRequested());
@@ -313,8 +288,8 @@ TEST_F(MainComponentTest, AudioStatusAndDeviceSetting) {
     {
         auto& c = make();
         MainComponentTestAccess a(c);
-        EXPECT_EQ(a.status().getText(), "");
-        EXPECT_EQ(a.status().findColour(juce::Label::textColourId), ui::themeColour(ui::ThemeColour::textSecondary));
+        EXPECT_EQ(a.statusLabel().getText(), "");
+        EXPECT_EQ(a.statusLabel().findColour(juce::Label::textColourId), ui::themeColour(ui::ThemeColour::textSecondary));
         // The user picks the device again: the change listener stores it.
         auto& devices = c.audition().deviceManager();
         test::chooseOtherBufferSize(devices);
@@ -326,7 +301,7 @@ TEST_F(MainComponentTest, AudioStatusAndDeviceSetting) {
     fake = std::make_unique<test::ScopedFakeAudio>(true);
     auto& c = make();
     MainComponentTestAccess a(c);
-    EXPECT_EQ(a.status().getText(), "Audio output unavailable - open SETTINGS > Audio");
+    EXPECT_EQ(a.statusLabel().getText(), "Audio output unavailable - open SETTINGS > Audio");
 }
 
 TEST_F(MainComponentTest, PaintsTitlesInTheTheme) {
@@ -339,7 +314,7 @@ TEST_F(MainComponentTest, PaintsTitlesInTheTheme) {
     const auto title = image.getClippedImage({0, 780 / 2 - 88, 1280, 56});
     EXPECT_TRUE(test::anyPixel(title, [](juce::Colour p) { return p == juce::Colours::white; }));
 
-    MainComponentTestAccess(c).mount();
+    MainComponentTestAccess(c).mountNew();
     const auto mounted = test::render(c);
     EXPECT_FALSE(test::anyPixel(mounted.getClippedImage({0, 780 / 2 - 88, 1280, 56}),
                                 [](juce::Colour p) { return p == juce::Colours::white; }));

@@ -17,32 +17,9 @@
 #include "editor/ui/kit_fixture.hpp"
 #include "support/temp_dir.hpp"
 #include "widgets/gui_support.hpp"
+#include "app/main_component_access.hpp"
 
 namespace vt6::maker {
-
-class MainComponentTestAccess {
-public:
-    explicit MainComponentTestAccess(MainComponent& c) : c_(c) {}
-    juce::Button& button(const juce::String& name) {
-        for (auto* child : c_.getChildren())
-            if (auto* b = dynamic_cast<juce::Button*>(child); b != nullptr && b->getName() == name) return *b;
-        throw std::runtime_error("no button " + name.toStdString());
-    }
-    juce::String status() const { return c_.statusLine_.getText(); }
-    bool hasWorkingCopy() const { return c_.workingCopy_ != nullptr; }
-    juce::File noOverwrite() const { return c_.noOverwriteFile_; }
-    juce::File current() const { return c_.currentFile_; }
-    juce::UndoManager* undoManager() const { return c_.undoManager_; }
-    const fmt::Zem6Model& asOpened() const { return c_.asOpenedModel_; }
-    std::map<std::string, uint64_t>& importedKeys() { return c_.importedKeys_; }
-    void setBusy(bool busy) {
-        c_.busy_ = busy;
-        c_.updateButtons();
-    }
-
-private:
-    MainComponent& c_;
-};
 
 namespace {
 

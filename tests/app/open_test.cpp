@@ -17,27 +17,9 @@
 #include "editor/ui/user_messages.hpp"
 #include "support/temp_dir.hpp"
 #include "widgets/gui_support.hpp"
+#include "app/main_component_access.hpp"
 
 namespace vt6::maker {
-
-class MainComponentTestAccess {
-public:
-    explicit MainComponentTestAccess(MainComponent& c) : c_(c) {}
-    juce::Button& button(const juce::String& name) {
-        for (auto* child : c_.getChildren())
-            if (auto* b = dynamic_cast<juce::Button*>(child); b != nullptr && b->getName() == name) return *b;
-        throw std::runtime_error("no button " + name.toStdString());
-    }
-    juce::String status() const { return c_.statusLine_.getText(); }
-    juce::File workingCopy() const { return c_.workingCopy_ != nullptr ? c_.workingCopy_->getFile() : juce::File(); }
-    juce::File noOverwrite() const { return c_.noOverwriteFile_; }
-    juce::File current() const { return c_.currentFile_; }
-    juce::UndoManager* undoManager() const { return c_.undoManager_; }
-    const fmt::Zem6Model& asOpened() const { return c_.asOpenedModel_; }
-
-private:
-    MainComponent& c_;
-};
 
 namespace {
 

@@ -35,17 +35,9 @@
 #include "widgets/gui_support.hpp"
 #include "widgets/message_boxes.hpp"
 #include "widgets/paint.hpp"
+#include "app/main_component_access.hpp"
 
 namespace vt6::maker {
-class MainComponentTestAccess {
-public:
-    explicit MainComponentTestAccess(MainComponent& c) : c_(c) {}
-    juce::Button& undo() { return c_.undoButton_; }
-    juce::UndoManager* undoManager() const { return c_.undoManager_; }
-
-private:
-    MainComponent& c_;
-};
 }  // namespace vt6::maker
 
 namespace vt6::ui::zemedit {
