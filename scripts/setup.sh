@@ -10,7 +10,7 @@ packages=(
   juce-modules-source
   libasound2-dev libfreetype-dev libfontconfig1-dev libx11-dev libxrandr-dev
   libxinerama-dev libxcursor-dev libxext-dev libpng-dev libjpeg-dev
-  libvorbis-dev libogg-dev zlib1g-dev
+  libvorbis-dev libogg-dev zlib1g-dev libsndfile1-dev
   lame
   xvfb xauth fonts-dejavu-core fonts-droid-fallback
 )
