@@ -62,7 +62,6 @@ MainComponent::MainComponent() {
     audition_.deviceManager().addChangeListener(this);
     setStatus(audioError.isNotEmpty() ? juce::String(kAudioUnavailable) : juce::String());
 
-    startTimer(100);
     setSize(1280, 780);
     updateButtons();
 }
@@ -145,6 +144,9 @@ bool MainComponent::keyPressed(const juce::KeyPress& key) {
 
 void MainComponent::timerCallback() {
     updateButtons();
+    // The tick only reports progress; an idle window sleeps (updateButtons
+    // starts it again when work begins).
+    if (!busy_) stopTimer();
     if (busy_ && importing_) setStatus("Importing " + juce::String(filesDone_.load()) + " files...");
     if (busy_ && saving_ && samplesTotal_ > 0) {
         setStatus("Saving and verifying zem... " + juce::String(samplesDone_.load()) + " of " +
@@ -152,8 +154,13 @@ void MainComponent::timerCallback() {
     }
 }
 
-void MainComponent::changeListenerCallback(juce::ChangeBroadcaster*) {
-    settings_.saveAudioDevice(audition_.deviceManager());
+void MainComponent::changeListenerCallback(juce::ChangeBroadcaster* source) {
+    if (source == &audition_.deviceManager()) {
+        settings_.saveAudioDevice(audition_.deviceManager());
+        return;
+    }
+    // The undo history changed: Undo and Redo follow it without polling.
+    updateButtons();
 }
 
 void MainComponent::showMessage(const juce::String& title, const juce::String& text) {
@@ -185,6 +192,7 @@ void MainComponent::updateButtons() {
     if (overlay_ != nullptr) overlay_->setEnabled(idle);
     newButton_.setVisible(!mounted);
     cancelButton_.setVisible(busy_ && importing_);
+    if (busy_ && !isTimerRunning()) startTimer(100);
 }
 
 void MainComponent::showSettings() {
@@ -327,7 +335,11 @@ void MainComponent::finishSave(int code, const juce::File& target, std::function
 }
 
 void MainComponent::setUndoManager(juce::UndoManager* manager) {
-    undoManager_ = manager;
+    if (manager != undoManager_) {
+        if (undoManager_ != nullptr) undoManager_->removeChangeListener(this);
+        undoManager_ = manager;
+        if (undoManager_ != nullptr) undoManager_->addChangeListener(this);
+    }
     updateButtons();
 }
 
@@ -416,11 +428,14 @@ void MainComponent::discardWorkingCopy(std::shared_ptr<juce::TemporaryFile> copy
 
 void MainComponent::mount(const juce::File& file, std::shared_ptr<const fmt::Zem6Model> model) {
     audition_.stop();
-    undoManager_ = nullptr;
+    setUndoManager(nullptr);
     if (overlay_ != nullptr) {
         removeChildComponent(overlay_.get());
         overlay_.reset();
     }
+    // The going editor may have handed back its own history while it went;
+    // that history is gone with it.
+    undoManager_ = nullptr;
 
     ui::zemedit::ZemEditDeps deps;
     deps.standalone = true;
@@ -462,7 +477,7 @@ void MainComponent::mount(const juce::File& file, std::shared_ptr<const fmt::Zem
     if (file == juce::File() && model != nullptr) overlay_->viewModel.openLegacy(model, {});
     overlay_->document().setPage(0, 0);
     overlay_->rebuildStructure();
-    undoManager_ = &overlay_->undoManager();
+    setUndoManager(&overlay_->undoManager());
     addAndMakeVisible(*overlay_);
     resized();
     updateButtons();

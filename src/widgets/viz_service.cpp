@@ -35,7 +35,11 @@ void V6VizService::runTimerWhileNeeded() {
 }
 
 void V6VizService::timerCallback() {
-    if (gate_ && !gate_()) return;
+    if (gate_ && !gate_()) {
+        // Hidden: the clock stands still, and sleeps once nobody wants it.
+        if (!anyClientActive()) stopTimer();
+        return;
+    }
     // A fixed step keeps animations smooth and repeatable whatever the timer jitter.
     clock_ += 0.033;
     // Clients may register or unregister others during a tick: walk a copy and
@@ -45,6 +49,14 @@ void V6VizService::timerCallback() {
         if (std::find(clients_.begin(), clients_.end(), client) == clients_.end()) continue;
         if (client->isActive()) client->tick(clock_);
     }
+    if (!anyClientActive()) stopTimer();
+}
+
+bool V6VizService::anyClientActive() {
+    const std::vector<Client*> snapshot = clients_;
+    for (Client* client : snapshot)
+        if (std::find(clients_.begin(), clients_.end(), client) != clients_.end() && client->isActive()) return true;
+    return false;
 }
 
 void ChipFlashTracker::resize(size_t count) {

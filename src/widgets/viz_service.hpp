@@ -10,9 +10,10 @@
 
 namespace vt6::ui::widgets {
 
-// The clock's timer runs only while it has been started and at least one
-// client is registered: an idle window must not wake the process 30 times a
-// second for nobody.
+// The clock's timer runs only while it has been started and a registered
+// client wants ticks: an idle window must not wake the process 30 times a
+// second for nothing. A client that stops wanting ticks lets the timer stop
+// after the tick that told it; one that wants them again calls wake().
 class V6VizService : private juce::Timer {
 public:
     class Client {
@@ -32,6 +33,8 @@ public:
     // Ticks every intervalMs while clients are registered; stop() ends that.
     void start(int intervalMs);
     void stop();
+    // Restarts the ticks after every client had gone quiet.
+    void wake() { runTimerWhileNeeded(); }
     bool isStarted() const noexcept { return intervalMs_ > 0; }
     using juce::Timer::getTimerInterval;
     using juce::Timer::isTimerRunning;
@@ -44,6 +47,7 @@ public:
 private:
     std::vector<Client*> clients_;
     void runTimerWhileNeeded();
+    bool anyClientActive();
 
     std::function<bool()> gate_;
     double clock_ = 0.0;

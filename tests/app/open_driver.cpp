@@ -4,6 +4,9 @@
 //
 //   zem_open_driver <file.zem>      opens that file
 //   zem_open_driver --kit <path>    writes a 12-sample, 4-group kit there first
+//   zem_open_driver --bare          an empty framework window of the same
+//                                   size: the idle floor the program's own
+//                                   wake-ups are measured against
 
 #include <cstdio>
 #include <string>
@@ -32,7 +35,30 @@ public:
     }
 };
 
-juce::JUCEApplicationBase* createApplication() { return new DriverApplication(); }
+// Nothing of the program: only what the framework itself runs for a window.
+class BareApplication : public juce::JUCEApplication {
+public:
+    const juce::String getApplicationName() override { return "bare window"; }
+    const juce::String getApplicationVersion() override { return "1"; }
+    void initialise(const juce::String&) override {
+        window_ = std::make_unique<juce::DocumentWindow>("bare", juce::Colours::black, 0);
+        window_->setUsingNativeTitleBar(true);
+        window_->setContentOwned(new juce::Component(), false);
+        window_->centreWithSize(1280, 780);
+        window_->setVisible(true);
+    }
+    void shutdown() override { window_.reset(); }
+
+private:
+    std::unique_ptr<juce::DocumentWindow> window_;
+};
+
+bool gBare = false;
+
+juce::JUCEApplicationBase* createApplication() {
+    if (gBare) return new BareApplication();
+    return new DriverApplication();
+}
 
 }  // namespace
 
@@ -40,10 +66,12 @@ int main(int argc, char* argv[]) {
     if (argc == 3 && std::string(argv[1]) == "--kit") {
         gPath = argv[2];
         if (vt6::test::writeKit(gPath).empty()) return 1;
+    } else if (argc == 2 && std::string(argv[1]) == "--bare") {
+        gBare = true;
     } else if (argc == 2) {
         gPath = argv[1];
     } else {
-        std::fprintf(stderr, "usage: zem_open_driver <file.zem> | --kit <path>\n");
+        std::fprintf(stderr, "usage: zem_open_driver <file.zem> | --kit <path> | --bare\n");
         return 2;
     }
     juce::JUCEApplicationBase::createInstance = &createApplication;

@@ -785,7 +785,20 @@ bool ZemEditOverlay::updateStripFlashes(widgets::V6SegmentGroup& strip, const st
     return any;
 }
 
-bool ZemEditOverlay::isActive() { return isShowing(); }
+bool ZemEditOverlay::isActive() {
+    if (!isShowing()) return false;
+    // A host that reports triggered samples is asked on every tick; without
+    // one the clock is needed only while something flashes or waits for its
+    // repaint.
+    if (deps.pullTriggeredSamples) return true;
+    return chipsLit || stripsLit || !chipFlashes.litList().empty() || !roomFlashes.litList().empty() ||
+           !articulationFlashes.litList().empty() || (loaded() && !document().touchedUids.empty());
+}
+
+void ZemEditOverlay::wakeIdleTicks() {
+    if (!hitSortTimer.isTimerRunning()) hitSortTimer.startTimer(100);
+    if (deps.vizService != nullptr) deps.vizService->wake();
+}
 
 void ZemEditOverlay::notifyDirtyChanged() {
     const bool dirty = loaded() && document().dirty();
@@ -795,6 +808,7 @@ void ZemEditOverlay::notifyDirtyChanged() {
 }
 
 void ZemEditOverlay::changeListenerCallback(juce::ChangeBroadcaster*) {
+    wakeIdleTicks();
     if (loaded()) refreshAfterCommand();
     notifyDirtyChanged();
 }
@@ -830,6 +844,7 @@ void ZemEditOverlay::reloadFromSource() {
 }
 
 void ZemEditOverlay::rebuildStructure() {
+    wakeIdleTicks();
     // A chip being dragged is deleted with its column and never reports its
     // release: end its drag here, or the ghost and the mark would stay.
     resetChipDrag();
@@ -866,6 +881,7 @@ void ZemEditOverlay::rebuildStructure() {
 
 void ZemEditOverlay::refreshAll() {
     if (!loaded()) return;
+    wakeIdleTicks();
     layoutBands();
     populateColumns();
     layoutGrid();

@@ -176,6 +176,9 @@ private:
     friend class HitAnalysisTestAccess;
     void startHitAnalysis(bool apply, bool alternate);
     void pollHitSort();
+    // Restarts the hit tick and the animation clock after they went to sleep
+    // with nothing to do; called wherever the document may have changed.
+    void wakeIdleTicks();
     void showHitSortProgress();
     void closeHitSortProgress();
     void showAutoSortWarning(uint32_t failedSamples);

@@ -97,6 +97,9 @@ void ZemEditOverlay::pollHitSort() {
         if (static_cast<int64_t>(document().generation) != analysedContentRevision ||
             static_cast<int64_t>(viewModel.sourceGeneration) != analysedGeneration)
             startHitAnalysis(false, false);
+        // Nothing runs and nothing is left to measure: the tick sleeps until
+        // the document changes (wakeIdleTicks).
+        if (hitWork == nullptr) hitSortTimer.stopTimer();
         return;
     }
 

@@ -50,6 +50,7 @@ public:
     bool ticking() const { return o_.hitSortTimer.isTimerRunning(); }
     int tickInterval() const { return o_.hitSortTimer.getTimerInterval(); }
     void poll() { o_.pollHitSort(); }
+    void wake() { o_.wakeIdleTicks(); }
     void start(bool apply, bool alternate) { o_.startHitAnalysis(apply, alternate); }
     std::shared_ptr<ZemEditOverlay::HitSortWork> work() const { return o_.hitWork; }
     bool threadJoinable() const { return o_.hitThread.joinable(); }
@@ -755,10 +756,59 @@ TEST_F(HitAnalysisTest, InTheWindowAutoSortShowsTheBoxSortsAndTheShellUndoes) {
     Hold again(0);
     o->viewModel.addSampleFromPcm("added", std::vector<float>(4000, 0.25f), 1, 44100, 0.25, 0, 0, -1,
                                   fmt::HitLevel::unmeasured(), false);
+    o->refreshAfterCommand();  // as every road that adds samples does
     ASSERT_TRUE(again.waitReached());
     setHitAnalysisHook({});  // the held run keeps its copy; the next overlay's runs go free
     main->mount(juce::File(juce::String::fromUTF8(kit("second.zem").c_str())), nullptr);
     EXPECT_TRUE(again.sawCancel());
+    main.reset();
+}
+
+// An idle window runs no timer: the hit tick, the shell's status tick and the
+// animation clock sleep once their work is done, and the next change wakes
+// what it needs (Undo follows the history without polling).
+TEST_F(HitAnalysisTest, AnIdleWindowSleepsUntilSomethingHappens) {
+    test::ScopedFakeAudio fake;
+    auto main = std::make_unique<maker::MainComponent>();
+    main->setSize(1280, 780);
+    main->addToDesktop(0);
+    main->setVisible(true);
+    maker::MainComponentTestAccess shell(*main);
+    main->mount(juce::File(juce::String::fromUTF8(kit().c_str())), nullptr);
+    auto* o = main->overlay();
+    ASSERT_NE(o, nullptr);
+    HitAnalysisTestAccess a(*o);
+    auto& clock = main->animationClock();
+
+    ASSERT_TRUE(pumpUntil([&] { return unmeasured(*o) == 0 && !a.ticking(); }, 10000));
+    ASSERT_TRUE(pumpUntil([&] { return !clock.isTimerRunning(); }));
+    EXPECT_FALSE(main->isTimerRunning());
+
+    // An edit through the history: the shell's Undo lights without a tick.
+    const auto before = bandsOf(*o);
+    a.autoSort().onClick();
+    ASSERT_NE(bandsOf(*o), before);
+    EXPECT_TRUE(a.ticking());  // woken to look for unmeasured samples
+    ASSERT_TRUE(pumpUntil([&] { return shell.undo().isEnabled(); }));
+    EXPECT_FALSE(main->isTimerRunning());
+    ASSERT_TRUE(pumpUntil([&] { return !a.ticking(); }));
+
+    // A sample touched by an edit is repainted by the clock, which then sleeps.
+    o->document().touchUid(o->document().samples.front().uid);
+    a.wake();
+    EXPECT_TRUE(clock.isTimerRunning());
+    ASSERT_TRUE(pumpUntil([&] { return !clock.isTimerRunning(); }));
+    EXPECT_TRUE(o->document().touchedUids.empty());
+
+    // Work in the shell ticks its progress, and the tick ends with the work.
+    shell.setBusy(true, true);
+    EXPECT_TRUE(main->isTimerRunning());
+    shell.setBusy(false);
+    ASSERT_TRUE(pumpUntil([&] { return !main->isTimerRunning(); }));
+
+    shell.undo().triggerClick();
+    ASSERT_TRUE(pumpUntil([&] { return bandsOf(*o) == before; }));
+    ASSERT_TRUE(pumpUntil([&] { return !shell.undo().isEnabled(); }));
     main.reset();
 }
 
