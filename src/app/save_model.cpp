@@ -170,6 +170,9 @@ fmt::Result<SaveModelPlan> composeSaveModel(const logic::EditDocument& document,
     }
 
     relinkRooms(model, document, plan.exported.warnings);
+    // Indexing drops the definitions of bands no row holds; their neighbours
+    // take over their ranges as pruning the document after the save does.
+    logic::fitBandEdgesToRows(model, document);
 
     plan.levels.reserve(model.samples.size());
     plan.sortLocks.reserve(model.samples.size());

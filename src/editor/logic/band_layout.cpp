@@ -109,4 +109,28 @@ std::pair<int32_t, int32_t> widestBand(std::span<const int32_t> splits) {
     return bestWidth > 0 ? std::pair{best, bestWidth} : std::pair{0, 0};
 }
 
+BandLayout layoutWithoutBand(std::span<const int32_t> splits, size_t index) {
+    if (splits.empty()) return BandLayout{{}, {}, 1};
+    index = std::min(index, splits.size());
+    auto without = [&](size_t split) {
+        std::vector<int32_t> out(splits.begin(), splits.end());
+        out.erase(out.begin() + static_cast<std::ptrdiff_t>(split));
+        return out;
+    };
+    // The split below the band is removed when the band below takes it over.
+    const size_t below = index == 0 ? 0 : index - 1;
+    BandLayout layout = splitsToLevelPositions(without(below));
+    if (layout.exact != 0 || index == 0 || index == splits.size()) return layout;
+    BandLayout above = splitsToLevelPositions(without(index));
+    return above.exact != 0 ? above : layout;
+}
+
+BandLayout layoutWithoutBands(std::span<const int32_t> splits, std::span<const uint8_t> drop) {
+    BandLayout layout{{}, std::vector<int32_t>(splits.begin(), splits.end()), 1};
+    for (size_t w = std::min(drop.size(), splits.size() + 1); w-- > 0;) {
+        if (drop[w] != 0) layout = layoutWithoutBand(layout.splits, w);
+    }
+    return layout;
+}
+
 } // namespace vt6::ui::zemedit::logic

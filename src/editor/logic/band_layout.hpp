@@ -32,4 +32,16 @@ std::vector<int32_t> levelPositionsToVelocitySplits(std::span<const double> posi
 // band has a positive width.
 std::pair<int32_t, int32_t> widestBand(std::span<const int32_t> splits);
 
+// The layout left when band `index` of splits.size() + 1 bands goes and a
+// neighbour takes over its range, every other split staying: the band below
+// takes it (the band above for the first band), or the band above when only
+// that keeps positions that reproduce the splits; when neither does, the
+// conversion's own splits of the first choice.
+BandLayout layoutWithoutBand(std::span<const int32_t> splits, size_t index);
+
+// layoutWithoutBand for every band whose `drop` entry is set, from the last
+// down, as pruning removes them. Positions are those of the final splits;
+// with nothing dropped, the splits unchanged and no positions.
+BandLayout layoutWithoutBands(std::span<const int32_t> splits, std::span<const uint8_t> drop);
+
 } // namespace vt6::ui::zemedit::logic

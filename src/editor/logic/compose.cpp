@@ -61,16 +61,22 @@ bool idsArePermutation(const std::vector<fmt::BandDef>& bands) {
     return true;
 }
 
-std::vector<fmt::BandDef> composeBands(const EditDocument& document) {
+// The document keeps n - 1 splits; should it not, they are derived from the
+// band centres rather than read past the list.
+std::vector<int32_t> documentSplits(const EditDocument& document) {
     const size_t n = document.bands.size();
-    // The document keeps n - 1 splits; should it not, derive them from the
-    // band centres rather than read past the list.
     std::vector<int32_t> splits = document.velocitySplits;
     if (splits.size() + 1 != n && n > 0) {
         std::vector<double> positions;
         for (const EditBand& band : document.bands) positions.push_back(band.levelPosition);
         splits = levelPositionsToVelocitySplits(positions);
     }
+    return splits;
+}
+
+std::vector<fmt::BandDef> composeBands(const EditDocument& document) {
+    const size_t n = document.bands.size();
+    const std::vector<int32_t> splits = documentSplits(document);
 
     std::vector<fmt::BandDef> out;
     out.reserve(n);
@@ -391,23 +397,44 @@ fmt::Result<Zem6Model> composeModel(const EditDocument& document, const Zem6Mode
     return copy;
 }
 
+void fitBandEdgesToRows(Zem6Model& model, const EditDocument& document) {
+    std::vector<fmt::BandDef>& entries = model.metadata.dynamics;
+    const size_t n = document.bands.size();
+    if (n < 2 || entries.size() != n) return;
+    // Composition names band position i by id i + 1, also in a stored list it
+    // kept, and rows carry the id of their band.
+    std::vector<uint8_t> drop(n, 1);
+    for (const SmplEntry& row : model.samples) {
+        const uint64_t id = row.band.value_or(1);
+        if (id >= 1 && id <= n) drop[id - 1] = 0;
+    }
+    const size_t dropped = static_cast<size_t>(std::count(drop.begin(), drop.end(), uint8_t{1}));
+    if (dropped == 0 || dropped == n) return;
+    // The document's own layout, never the stored centres: a centre off the
+    // 0..1 scale reads as absent there and would move the splits.
+    const BandLayout layout = layoutWithoutBands(documentSplits(document), drop);
+    const size_t kept = n - dropped;
+    if (layout.positions.size() != kept || layout.splits.size() + 1 != kept) return;
+    std::vector<size_t> rank(n, 0);
+    for (size_t i = 0, k = 0; i < n; ++i) {
+        if (drop[i] == 0) rank[i] = k++;
+    }
+    for (fmt::BandDef& entry : entries) {
+        if (entry.id < 1 || entry.id > n || drop[entry.id - 1] != 0) continue;
+        const size_t k = rank[entry.id - 1];
+        entry.low = k == 0 ? 0.0 : layout.splits[k - 1] / 127.0;
+        entry.high = k + 1 == kept ? 1.0 : layout.splits[k] / 127.0;
+        fmt::removeBandCenterExt(entry.extensions);
+        entry.extensions.push_back(fmt::makeCborFloatValue(layout.positions[k]));
+        fmt::sortExtensions(entry.extensions);
+    }
+}
+
 fmt::Result<Zem6Model> composeAndCheck(const EditDocument& document, const Zem6Model& source,
                                        std::vector<std::string>* unlinked) {
     ZEM_TRY_ASSIGN(Zem6Model composed, composeModel(document, source, false, unlinked));
+    fitBandEdgesToRows(composed, document);
     ZEM_TRY_ASSIGN(IndexedModel checked, indexGroupDefinitions(composed));
-    if (checked.removedBands != 0) {
-        std::vector<fmt::BandDef>& bands = checked.model.metadata.dynamics;
-        std::vector<double> centres;
-        centres.reserve(bands.size());
-        for (const fmt::BandDef& band : bands) {
-            centres.push_back(fmt::readBandCenter(band).value_or((band.low.value_or(0.0) + band.high.value_or(1.0)) * 0.5));
-        }
-        const std::vector<int32_t> splits = levelPositionsToVelocitySplits(centres);
-        for (size_t i = 0; i < bands.size(); ++i) {
-            bands[i].low = i == 0 ? 0.0 : splits[i - 1] / 127.0;
-            bands[i].high = i + 1 == bands.size() ? 1.0 : splits[i] / 127.0;
-        }
-    }
     return std::move(checked.model);
 }
 

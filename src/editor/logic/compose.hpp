@@ -23,11 +23,17 @@ namespace vt6::ui::zemedit::logic {
 fmt::Result<fmt::Zem6Model> composeModel(const EditDocument& document, const fmt::Zem6Model& source, bool keepSlots,
                                          std::vector<std::string>* unlinked);
 
-// composeModel with slots and room links, then the group-definition check;
-// when that dropped unused bands the remaining ones get fresh edges from
-// their centres. Fails only as the check does.
+// composeModel with slots and room links, then fitBandEdgesToRows, then the
+// group-definition check. Fails only as the check does.
 fmt::Result<fmt::Zem6Model> composeAndCheck(const EditDocument& document, const fmt::Zem6Model& source,
                                             std::vector<std::string>* unlinked);
+
+// For a model composed from `document`: when some bands hold no row (the
+// check before writing drops their definitions), the others get the edges
+// and centres the document's layout has once pruning has removed those
+// bands, so the file's groups cover 0..127 as the pruned grid shows them.
+// Changes nothing when every band, or none, holds a row.
+void fitBandEdgesToRows(fmt::Zem6Model& model, const EditDocument& document);
 
 // Key 4 = the user's level when it differs from the level the entry already
 // means (1.0 for a new entry; for a stored one its key 4, else 0.0 on a room

@@ -6,8 +6,10 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <map>
 #include <optional>
 #include <span>
+#include <unordered_map>
 
 #include "analysis/drum_type.hpp"
 #include "editor/logic/band_layout.hpp"
@@ -112,25 +114,28 @@ bool EditDocument::load(const ZemEditDataSource& source) {
     }
     if (articulations.empty()) articulations.push_back(centerArticulation());
 
-    // Entry with id k sits at position k - 1; the later of two equal ids wins.
-    const size_t n = meta.dynamics.size();
-    std::vector<const fmt::BandDef*> atPosition(n, nullptr);
-    for (const fmt::BandDef& entry : meta.dynamics) {
-        if (entry.id >= 1 && entry.id <= n) atPosition[entry.id - 1] = &entry;
+    // One band per distinct id, in ascending id order (the order saving
+    // renumbers them in); the later of two equal ids wins. For ids 1..n this
+    // puts entry k at position k - 1; other ids keep their grouping.
+    std::map<uint64_t, const fmt::BandDef*> byId;
+    for (const fmt::BandDef& entry : meta.dynamics) byId[entry.id] = &entry;
+    const size_t n = byId.size();
+    std::vector<const fmt::BandDef*> atPosition;
+    atPosition.reserve(n);
+    std::unordered_map<uint64_t, size_t> positionOfId;
+    for (const auto& [id, entry] : byId) {
+        positionOfId.emplace(id, atPosition.size());
+        atPosition.push_back(entry);
     }
     for (size_t i = 0; i < n; ++i) {
+        const fmt::BandDef& entry = *atPosition[i];
         EditBand band;
         band.id = nextBandId++;
-        if (const fmt::BandDef* entry = atPosition[i]) {
-            band.sourceEntry = *entry;
-            band.name = entry->name ? *entry->name : "Band " + std::to_string(i + 1);
-            // Edges of -inf and +inf would give a NaN midpoint: only a finite
-            // centre within the scale counts, else the even share.
-            band.levelPosition = fmt::bandCenterOrFallback(*entry, i, n);
-        } else {
-            band.name = "Band " + std::to_string(i + 1);
-            band.levelPosition = (static_cast<double>(i) + 0.5) / static_cast<double>(n);
-        }
+        band.sourceEntry = entry;
+        band.name = entry.name ? *entry.name : "Band " + std::to_string(i + 1);
+        // Edges of -inf and +inf would give a NaN midpoint: only a finite
+        // centre within the scale counts, else the even share.
+        band.levelPosition = fmt::bandCenterOrFallback(entry, i, n);
         bandOrder.push_back(band.id);
         bands.push_back(std::move(band));
     }
@@ -187,10 +192,15 @@ bool EditDocument::load(const ZemEditDataSource& source) {
         record.regionEnd = row.playback_end.value_or(record.frames);
         record.regionEdited = 0;
         record.recordIndex = static_cast<int32_t>(r);
-        // Clamped as the stored 64-bit value: narrowing first would turn
-        // 2^32 + 1 into band 1.
-        const uint64_t group = std::clamp<uint64_t>(row.band.value_or(1), 1, bandTotal);
-        const int32_t bandId = bandOrder[static_cast<size_t>(group - 1)];
+        // The band whose id the row names; a number that names none is
+        // clamped as a position, as the stored 64-bit value (narrowing first
+        // would turn 2^32 + 1 into band 1).
+        const uint64_t named = row.band.value_or(1);
+        const auto byName = positionOfId.find(named);
+        const size_t position = byName != positionOfId.end()
+                                    ? byName->second
+                                    : static_cast<size_t>(std::clamp<uint64_t>(named, 1, bandTotal) - 1);
+        const int32_t bandId = bandOrder[position];
 
         maxUid = std::max(maxUid, record.uid);
         samples.push_back(std::move(record));

@@ -75,10 +75,12 @@ bool PruneEmptyGroupsCmd::apply(EditDocument& doc) {
         cmd->sourceEntry = band.sourceEntry;
         cmd->fromSplits = doc.velocitySplits;
         cmd->fromPositions = doc.levelPositions;
-        // The neighbours keep their level positions; the splits follow them.
-        cmd->toPositions = doc.levelPositions;
-        if (w < cmd->toPositions.size()) cmd->toPositions.erase(cmd->toPositions.begin() + static_cast<std::ptrdiff_t>(w));
-        cmd->toSplits = levelPositionsToVelocitySplits(cmd->toPositions);
+        // A neighbour takes over the empty band's range and every other
+        // split stays where the user set it; saving fits the file's edges
+        // the same way, so the saved file plays as the pruned grid shows.
+        BandLayout layout = layoutWithoutBand(doc.velocitySplits, w);
+        cmd->toSplits = std::move(layout.splits);
+        cmd->toPositions = std::move(layout.positions);
         (void)cmd->apply(doc);
         parts.push_back(std::move(cmd));
     }

@@ -263,8 +263,8 @@ TEST(ComposeRoundTrip, ImporterMadeFiles) {
     }
 }
 
-// Band lists whose ids are not 1..n: loading puts entry k at position k - 1
-// and ignores the rest; saving must write the groups the editor showed.
+// Band lists whose ids are not 1..n: loading takes the bands in ascending
+// id order; saving must write the groups the editor showed.
 TEST(ComposeRoundTrip, BandIdsOtherThanOneToN) {
     struct Case {
         const char* name;
@@ -280,6 +280,10 @@ TEST(ComposeRoundTrip, BandIdsOtherThanOneToN) {
          {1, 2, 1, 2, 2},
          false},
         {"id 0 and 2", {bandDef(0, 0, 0.5, std::nullopt), bandDef(2, 0.5, 1, "Top")}, {2, 1, 2, 1, 1}, false},
+        {"ids 7, 8 and 9",
+         {bandDef(7, 0, 0.3, "Low"), bandDef(8, 0.3, 0.6, "Mid"), bandDef(9, 0.6, 1, "High")},
+         {7, 8, 9, 7, 8},
+         false},
         {"ids 2 and 1", {bandDef(2, 0.5, 1, "Top"), bandDef(1, 0, 0.5, "Bottom")}, {1, 2, 1, 2, 2}, true},
         {"ids 3, 1, 2",
          {bandDef(3, 0.6, 1, "C"), bandDef(1, 0, 0.3, "A"), bandDef(2, 0.3, 0.6, "B")},

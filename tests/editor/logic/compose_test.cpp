@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "editor/logic/band_layout.hpp"
 #include "editor/logic/compose_fixture.hpp"
 #include "editor/logic/group_definitions.hpp"
 
@@ -461,10 +462,11 @@ TEST(Compose, HistogramsCountRowsByStoredId) {
     EXPECT_EQ(countSamplesByLayer(m), (std::vector<HistogramEntry>{{1, 1}, {3, 3}}));
 }
 
-TEST(Compose, CheckDropsAnEmptiedBandAndSpreadsTheRest) {
+TEST(Compose, CheckDropsAnEmptiedBandAndItsNeighbourTakesItsRange) {
     Opened o(kitModel());
     test::removeSample(o.doc, 4);
     test::removeSample(o.doc, 6);  // band 2 is now empty
+    ASSERT_EQ(o.doc.velocitySplits, (std::vector<int32_t>{41, 86}));
     std::vector<std::string> unlinked;
     const Zem6Model source = o.source;
     const auto r = composeAndCheck(o.doc, o.source, &unlinked);
@@ -476,11 +478,17 @@ TEST(Compose, CheckDropsAnEmptiedBandAndSpreadsTheRest) {
     EXPECT_EQ(bands[1].name, "Hard");
     EXPECT_EQ(bands[1].id, 2u);
     EXPECT_EQ(rowOf(*r, 2)->band, 2u);
-    // Centres 0.15 (stored) and 0.85 (the Hard edges' midpoint): split at 64.
+    // Soft takes over the emptied range; Hard keeps its lower edge at 86,
+    // where pruning the document leaves it too.
     EXPECT_EQ(bands[0].low, 0.0);
-    EXPECT_EQ(bands[0].high, 64 / 127.0);
-    EXPECT_EQ(bands[1].low, 64 / 127.0);
+    EXPECT_EQ(bands[0].high, 86 / 127.0);
+    EXPECT_EQ(bands[1].low, 86 / 127.0);
     EXPECT_EQ(bands[1].high, 1.0);
+    const std::vector<double> centres = splitsToLevelPositions(std::vector<int32_t>{86}).positions;
+    EXPECT_EQ(fmt::readBandCenter(bands[0]), centres[0]);
+    o.doc.pruneEmptyGroups();
+    EXPECT_EQ(o.doc.velocitySplits, std::vector<int32_t>{86});
+    EXPECT_EQ(o.doc.levelPositions, centres);
 }
 
 } // namespace

@@ -174,19 +174,58 @@ TEST(DocumentLoad, AnEmptyModelGetsTheDefaultsAndIsClean) {
     EXPECT_EQ(doc.layoutRevision, 1u);
 }
 
-TEST(DocumentLoad, BandEntriesByIdWithGeneratedNamesAndCentres) {
-    // Ids 1 and 3 of two entries: entry 3 is ignored, position 1 is generated.
+TEST(DocumentLoad, BandEntriesInIdOrderWithGeneratedNamesAndCentres) {
+    // Ids 3 and 1, listed in that order: entry 1 comes first, entry 3 second.
     Zem6Model m;
-    m.metadata.dynamics = {bandEntry(3, 0.0, 0.1, "Ignored"), bandEntry(1, 0.0, 0.5)};
+    m.metadata.dynamics = {bandEntry(3, 0.5, 1.0, "High"), bandEntry(1, 0.0, 0.5)};
     Loaded l;
     loadModel(l, m);
-    EXPECT_EQ(bandNames(l.doc), (std::vector<std::string>{"Band 1", "Band 2"}));
+    EXPECT_EQ(bandNames(l.doc), (std::vector<std::string>{"Band 1", "High"}));
     EXPECT_EQ(l.doc.levelPositions, (std::vector<double>{0.25, 0.75}));
     EXPECT_EQ(l.doc.velocitySplits, std::vector<int32_t>{64});
     ASSERT_TRUE(l.doc.bands[0].sourceEntry.has_value());
+    ASSERT_TRUE(l.doc.bands[1].sourceEntry.has_value());
     EXPECT_EQ(*l.doc.bands[0].sourceEntry, m.metadata.dynamics[1]);
-    EXPECT_FALSE(l.doc.bands[1].sourceEntry.has_value());
+    EXPECT_EQ(*l.doc.bands[1].sourceEntry, m.metadata.dynamics[0]);
     EXPECT_EQ(l.doc.bandOrder, (std::vector<int32_t>{l.doc.bands[0].id, l.doc.bands[1].id}));
+}
+
+// Rows name their band by id, whatever ids the file uses: one band per
+// distinct id in ascending order, each row in the band of its id; a number
+// that names no band is clamped as a position.
+TEST(DocumentLoad, EverySampleLandsInTheBandItsIdNames) {
+    struct Case {
+        const char* what;
+        std::vector<uint64_t> ids;                  // band entries, in list order
+        std::vector<std::optional<uint64_t>> key5;  // one row each
+        std::vector<int32_t> band;                  // expected band index of each row
+        size_t bands;
+    };
+    const std::vector<Case> cases{
+        {"ids 7, 8, 9", {7, 8, 9}, {7, 8, 9}, {0, 1, 2}, 3},
+        {"ids 6 to 15 listed backwards",
+         {15, 14, 13, 12, 11, 10, 9, 8, 7, 6},
+         {6, 15, 10, 7, 11},
+         {0, 9, 4, 1, 5},
+         10},
+        {"ids 1 and 3", {1, 3}, {1, 3, 2, std::nullopt, 0}, {0, 1, 1, 0, 0}, 2},
+        {"ids 0 and 2", {2, 0}, {0, 2, std::nullopt, 9}, {0, 1, 0, 1}, 2},
+        {"id 2 twice and 5", {2, 2, 5}, {2, 5, 3}, {0, 1, 1}, 2},
+        {"ids 1..3 unchanged", {1, 2, 3}, {1, 2, 3, 0, 99, std::nullopt}, {0, 1, 2, 0, 2, 0}, 3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Zem6Model m;
+        for (uint64_t id : c.ids) m.metadata.dynamics.push_back(bandEntry(id));
+        for (size_t i = 0; i < c.key5.size(); ++i) m.samples.push_back(row(i + 1, c.key5[i]));
+        Loaded l;
+        loadModel(l, m);
+        ASSERT_EQ(l.doc.bands.size(), c.bands);
+        for (size_t i = 0; i < c.key5.size(); ++i) EXPECT_EQ(bandIndexOfSample(l.doc, i + 1), c.band[i]) << "row " << i;
+        ASSERT_EQ(l.doc.velocitySplits.size(), c.bands - 1);
+        for (size_t i = 1; i < l.doc.velocitySplits.size(); ++i) EXPECT_LT(l.doc.velocitySplits[i - 1], l.doc.velocitySplits[i]);
+        test::expectConsistent(l.doc);
+    }
 }
 
 TEST(DocumentLoad, BandCentreFromStoredCentreFiniteMidpointOrEvenShare) {

@@ -549,9 +549,8 @@ TEST(DefinitionCommands, ChannelLevelUndoLeavesTheFormerEffectiveLevel) {
 
 // --- Pruning and automatic sort -------------------------------------------------------
 
-TEST(Prune, EmptyBandsGoLastFirstAndTheRestKeepTheirPositions) {
+TEST(Prune, EmptyBandsGoLastFirstAndNeighboursTakeTheirRanges) {
     SparseFixture f;
-    const std::vector<double> positions = f.doc.levelPositions;
     const std::vector<int32_t> splits = f.doc.velocitySplits;
     const test::Snapshot before = snapshot(f.doc);
     EXPECT_TRUE(f.doc.findEmptyGroups());
@@ -572,9 +571,10 @@ TEST(Prune, EmptyBandsGoLastFirstAndTheRestKeepTheirPositions) {
     EXPECT_EQ(f.doc.history.undoEntries.back().cost, cost);
 
     EXPECT_EQ(bandNames(f.doc), (std::vector<std::string>{"B0", "B2", "B4"}));
-    const std::vector<double> kept{positions[0], positions[2], positions[4]};
-    EXPECT_EQ(f.doc.levelPositions, kept);
-    EXPECT_EQ(f.doc.velocitySplits, levelPositionsToVelocitySplits(kept));
+    // Splits 25, 51, 76, 102: band 3 goes to band 2 (76 goes), band 1 to
+    // band 0 (25 goes); 51 and 102 stay.
+    EXPECT_EQ(f.doc.velocitySplits, (std::vector<int32_t>{51, 102}));
+    EXPECT_EQ(f.doc.levelPositions, splitsToLevelPositions(f.doc.velocitySplits).positions);
     EXPECT_EQ(names(f.doc.layers), (std::vector<std::string>{"L0", "L1"}));
     EXPECT_EQ(names(f.doc.articulations), std::vector<std::string>{"A2"});
     for (const auto& [uid, index] : f.doc.uidIndex) EXPECT_EQ(f.doc.samples[static_cast<size_t>(index)].articulationIndex, 0);
@@ -594,6 +594,53 @@ TEST(Prune, EmptyBandsGoLastFirstAndTheRestKeepTheirPositions) {
     EXPECT_EQ(cmd.parts.size(), 5u);
     EXPECT_TRUE(snapshot(f.doc) == after);
     expectConsistent(f.doc);
+}
+
+// Pruning removes an empty band as Delete dynamic does: a neighbour takes
+// over its range and every split the user set stays where it is.
+TEST(Prune, NoSplitTheUserSetMoves) {
+    struct Case {
+        const char* what;
+        std::vector<int32_t> splits;
+        std::function<void(EditDocument&)> edit;  // on one sample per band
+        std::vector<int32_t> after;
+    };
+    auto emptyBands = [](std::vector<size_t> which) {
+        return [which](EditDocument& d) {
+            for (size_t b : which) {
+                const std::vector<uint64_t> uids = bandUids(d, b);
+                for (uint64_t uid : uids) {
+                    const EditSample* s = d.sampleByUid(uid);
+                    ASSERT_TRUE(d.execute(std::make_unique<RemoveSamplesCmd>(
+                        std::vector<SampleRemoval>{SampleRemoval{uid, s->bandId, s->positionKey}})));
+                }
+            }
+        };
+    };
+    const std::vector<Case> cases{
+        {"Add dynamic, then save", {34, 68, 100}, [](EditDocument& d) { ASSERT_TRUE(d.addBand()); }, {34, 68, 100}},
+        {"top group emptied", {34, 68, 100}, emptyBands({3}), {34, 68}},
+        {"bottom group emptied", {34, 68, 100}, emptyBands({0}), {68, 100}},
+        {"two middle groups emptied", {34, 68, 100}, emptyBands({1, 2}), {100}},
+        // The band below taking 46..70 leaves no positions for 24, 34, 70,
+        // 85; the band above taking it keeps every other split.
+        {"only the band above keeps the splits", {24, 34, 46, 70, 85}, emptyBands({3}), {24, 34, 46, 85}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EditDocument doc;
+        shape(doc, {false}, 1, static_cast<int>(c.splits.size()) + 1);
+        const BandLayout layout = splitsToLevelPositions(c.splits);
+        ASSERT_EQ(layout.exact, 1);
+        doc.setBandLayout(c.splits, layout.positions);
+        for (size_t b = 0; b < doc.bands.size(); ++b) addLoaded(doc, 0, 0, static_cast<int32_t>(b), measuredLevel(-20));
+        c.edit(doc);
+        ASSERT_TRUE(doc.pruneEmptyGroups());
+        EXPECT_EQ(doc.velocitySplits, c.after);
+        EXPECT_EQ(doc.levelPositions, splitsToLevelPositions(c.after).positions);
+        EXPECT_EQ(doc.bands.size(), c.after.size() + 1);
+        expectConsistent(doc);
+    }
 }
 
 TEST(Prune, AShownButEmptyRoomChannelGoes) {
