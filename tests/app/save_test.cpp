@@ -197,12 +197,23 @@ TEST_F(SaveTest, RefusalsShowWhyAndWriteNothing) {
 TEST_F(SaveTest, ANewDocumentIsSavedAsFromTheDocumentsFolder) {
     const char* const oldHome = std::getenv("HOME");
     const std::string savedHome = oldHome != nullptr ? oldHome : "";
-    for (const bool hasDocuments : {false, true}) {
-        SCOPED_TRACE(hasDocuments);
+    struct Case {
+        const char* name;
+        bool hasDocuments;
+        bool goneBeforeAccepting;  // the proposed folder is removed while the chooser is open
+    };
+    for (const Case& c : {Case{"fresh account", false, false}, Case{"with Documents", true, false},
+                          Case{"Documents removed meanwhile", true, true}}) {
+        SCOPED_TRACE(c.name);
         test::TempDir home;
         setenv("HOME", home.root().c_str(), 1);
-        if (hasDocuments) std::filesystem::create_directory(home.root() / "Documents");
-        const auto folder = hasDocuments ? home.root() / "Documents" : home.root();
+        if (c.hasDocuments) std::filesystem::create_directory(home.root() / "Documents");
+        const auto folder = c.hasDocuments ? home.root() / "Documents" : home.root();
+        setFileChooserPresenter([&](const FileChooserRequest& r, std::function<void(const juce::File&)> done) {
+            requests.push_back(r);
+            if (c.goneBeforeAccepting) std::filesystem::remove(folder);
+            done(answer);
+        });
         requests.clear();
         boxes.clear();
         main = std::make_unique<MainComponent>();  // a zem that never had a file
