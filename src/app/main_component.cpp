@@ -208,8 +208,11 @@ void MainComponent::save(bool saveAs, std::function<void()> continuation) {
         return;
     }
     if (!saveAs && currentFile_ != juce::File() && !isNoOverwriteFile(currentFile_)) {
-        const auto now = platform::queryFileIdentity(currentFile_.getFullPathName().toStdString());
-        if (now.exists && now != currentFileIdentity_) {
+        const std::string currentPath = currentFile_.getFullPathName().toStdString();
+        const auto now = platform::queryFileIdentity(currentPath);
+        std::string resolved;
+        // What cannot be replaced at all is refused by write without a question.
+        if (now.exists && now != currentFileIdentity_ && platform::resolveReplaceTarget(currentPath, resolved).ok()) {
             // Another program replaced or rewrote the file since it was
             // opened or last saved: its content is not what the user saw.
             juce::Component::SafePointer<MainComponent> safe(this);
@@ -276,6 +279,7 @@ void MainComponent::write(const juce::File& target, std::function<void()> contin
     // file; a pipe, device or folder is never replaced.
     std::string path;
     if (const auto where = platform::resolveReplaceTarget(chosenPath, path); !where.ok()) {
+        setStatus("Zem not saved");
         showMessage("Cannot save zem", juce::String::fromUTF8((fileName + " cannot be replaced: " + where.reason +
                                                                ". The zem was not saved; choose another name.")
                                                                   .c_str()));
