@@ -13,6 +13,13 @@ FileChooserPresenter& presenter() {
 
 void setFileChooserPresenter(FileChooserPresenter next) { presenter() = std::move(next); }
 
+juce::File defaultSaveFolder() {
+    // On Linux the framework reads XDG_DOCUMENTS_DIR, else ~/Documents.
+    const auto documents = juce::File::getSpecialLocation(juce::File::userDocumentsDirectory);
+    if (documents.isDirectory()) return documents;
+    return juce::File::getSpecialLocation(juce::File::userHomeDirectory);
+}
+
 std::unique_ptr<juce::FileChooser> makeZemFileChooser(const juce::String& title, const juce::File& start) {
     return std::make_unique<juce::FileChooser>(title, start, "*.zem", true);
 }

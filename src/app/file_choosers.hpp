@@ -24,6 +24,11 @@ using FileChooserPresenter =
 // Replaces the presenter process-wide; an empty one restores the framework's.
 void setFileChooserPresenter(FileChooserPresenter presenter);
 
+// Where the save of a zem without a file starts: the user's Documents
+// folder when it exists (a fresh account need not have one), else the home
+// folder.
+juce::File defaultSaveFolder();
+
 // A framework chooser with the title, start file, the pattern "*.zem" and the
 // native dialog.
 std::unique_ptr<juce::FileChooser> makeZemFileChooser(const juce::String& title, const juce::File& start);

@@ -13,6 +13,7 @@
 #include "editor/logic/path_helpers.hpp"
 #include "editor/ui/user_messages.hpp"
 #include "platform/file_info.hpp"
+#include "platform/write_file.hpp"
 #include "widgets/theme.hpp"
 
 namespace vt6::maker {
@@ -215,15 +216,27 @@ void MainComponent::save(bool saveAs, std::function<void()> continuation) {
         return;
     }
     if (!saveAs && currentFile_ != juce::File() && !isNoOverwriteFile(currentFile_)) {
+        const std::string currentPath = currentFile_.getFullPathName().toStdString();
+        const auto now = platform::queryFileIdentity(currentPath);
+        std::string resolved;
+        // What cannot be replaced at all is refused by write without a question.
+        if (now.exists && now != currentFileIdentity_ && platform::resolveReplaceTarget(currentPath, resolved).ok()) {
+            // Another program replaced or rewrote the file since it was
+            // opened or last saved: its content is not what the user saw.
+            juce::Component::SafePointer<MainComponent> safe(this);
+            const juce::File target = currentFile_;
+            ui::widgets::askToReplaceZem(target.getFileName(), this, [safe, target, continuation] {
+                if (auto* self = safe.getComponent()) self->write(target, continuation);
+            });
+            return;
+        }
         write(currentFile_, std::move(continuation));
         return;
     }
     juce::File start = currentFile_;
     if (start == juce::File()) {
-        // On Linux the framework reads XDG_DOCUMENTS_DIR, else ~/Documents.
-        const auto documents = juce::File::getSpecialLocation(juce::File::userDocumentsDirectory);
         const auto name = juce::File::createLegalFileName(juce::String::fromUTF8(overlay_->document().name.c_str()));
-        start = documents.getChildFile((name.isEmpty() ? juce::String("Untitled") : name) + ".zem");
+        start = defaultSaveFolder().getChildFile((name.isEmpty() ? juce::String("Untitled") : name) + ".zem");
     }
     if (isNoOverwriteFile(start)) start = start.getSiblingFile(start.getFileNameWithoutExtension() + "_ZEM6.zem");
 
@@ -232,10 +245,14 @@ void MainComponent::save(bool saveAs, std::function<void()> continuation) {
                                    juce::FileBrowserComponent::warnAboutOverwriting};
     fileChooser_ = makeZemFileChooser(request.title, request.start);
     juce::Component::SafePointer<MainComponent> safe(this);
-    launchFileChooser(fileChooser_, request, [safe, continuation](const juce::File& chosen) {
+    launchFileChooser(fileChooser_, request, [safe, continuation, start](const juce::File& chosen) {
         auto* self = safe.getComponent();
         if (self == nullptr || chosen == juce::File()) return;
         const juce::File target = chosen.withFileExtension("zem");
+        // The proposed folder may have gone meanwhile; accepting it still saves.
+        if (const auto folder = target.getParentDirectory();
+            folder == start.getParentDirectory() && !folder.isDirectory())
+            folder.createDirectory();
         if (target == chosen || !target.exists()) {
             self->write(target, continuation);
             return;
@@ -262,10 +279,20 @@ void MainComponent::write(const juce::File& target, std::function<void()> contin
         return;
     }
     // The name after the last separator of either kind, without its extension.
-    const std::string path = target.getFullPathName().toStdString();
-    const std::string fileName = ui::zemedit::logic::fileNamePart(path);
+    const std::string chosenPath = target.getFullPathName().toStdString();
+    const std::string fileName = ui::zemedit::logic::fileNamePart(chosenPath);
     const size_t dot = fileName.find_last_of('.');
     const std::string baseName = dot == std::string::npos ? fileName : fileName.substr(0, dot);
+    // A link stays and the file it names is replaced, written beside that
+    // file; a pipe, device or folder is never replaced.
+    std::string path;
+    if (const auto where = platform::resolveReplaceTarget(chosenPath, path); !where.ok()) {
+        setStatus("Zem not saved");
+        showMessage("Cannot save zem", juce::String::fromUTF8((fileName + " cannot be replaced: " + where.reason +
+                                                               ". The zem was not saved; choose another name.")
+                                                                  .c_str()));
+        return;
+    }
 
     auto& viewModel = overlay_->viewModel;
     // A new document has no source: composition starts from the default model.
@@ -274,16 +301,21 @@ void MainComponent::write(const juce::File& target, std::function<void()> contin
     int code = kSaveBuildFailed;
     auto planned = composeSaveModel(viewModel.document, source != nullptr ? source->model() : noSource, baseName, code);
     if (!planned.ok()) {
-        showMessage("Cannot save zem", juce::String::fromUTF8(saveErrorText(static_cast<uint32_t>(code)).c_str()));
+        // A sample the engine cannot play is named, as import names its files.
+        const std::string text =
+            code == kSaveTooManyChannels ? planned.message() : saveErrorText(static_cast<uint32_t>(code));
+        showMessage("Cannot save zem", juce::String::fromUTF8(text.c_str()));
         return;
     }
     if (!planned.value().exported.warnings.empty()) {
         juce::StringArray lines;
         for (const auto& note : planned.value().exported.warnings) lines.add(juce::String::fromUTF8(note.c_str()));
+        // Said in the box and on the status line: nothing was written.
+        setStatus("Zem not saved");
         showMessage("Match room samples",
                     lines.joinIntoString("\n") +
-                        "\n\nGive each room recording the same name as its direct recording, apart from the mic "
-                        "label.");
+                        "\n\nThe zem was not saved. Give each room recording the same name as its direct "
+                        "recording, apart from the mic label, then save again.");
         return;
     }
 
@@ -319,6 +351,7 @@ void MainComponent::finishSave(int code, const juce::File& target, std::function
     saving_ = false;
     if (code == 0) {
         currentFile_ = target;
+        currentFileIdentity_ = platform::queryFileIdentity(target.getFullPathName().toStdString());
         if (overlay_ != nullptr) {
             overlay_->document().pruneEmptyGroups();
             overlay_->document().markSaved();
@@ -365,6 +398,8 @@ void MainComponent::openFile(const juce::File& file) {
     updateButtons();
     if (worker_.joinable()) worker_.join();
 
+    // Taken before the copy: a file replaced meanwhile reads as changed.
+    openingIdentity_ = platform::queryFileIdentity(file.getFullPathName().toStdString());
     auto workingCopy = std::make_shared<juce::TemporaryFile>(".zem");
     juce::Component::SafePointer<MainComponent> safe(this);
     worker_ = std::thread([safe, file, workingCopy, statusBefore] {
@@ -410,6 +445,7 @@ void MainComponent::finishOpen(OpenResult result) {
         workingCopyConverted_ = converted;
         noOverwriteFile_ = converted || result.isSigned ? result.chosen : juce::File();
         currentFile_ = result.chosen;
+        currentFileIdentity_ = openingIdentity_;
         importedKeys_.clear();
         // The file name after the last separator of either kind.
         const auto name = ui::zemedit::logic::fileNamePart(result.chosen.getFullPathName().toStdString());

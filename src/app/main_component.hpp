@@ -19,6 +19,7 @@
 #include "app/settings.hpp"
 #include "editor/ui/zem_edit_overlay.hpp"
 #include "format/mtad.hpp"
+#include "platform/file_info.hpp"
 #include "widgets/buttons.hpp"
 #include "widgets/look_and_feel.hpp"
 #include "widgets/viz_service.hpp"
@@ -163,6 +164,10 @@ private:
 
     fmt::Zem6Model asOpenedModel_;
     juce::File currentFile_;
+    // The current file as opened or last saved (links followed); a save over
+    // it asks first when the file on disk is no longer this one.
+    platform::FileIdentity currentFileIdentity_;
+    platform::FileIdentity openingIdentity_;  // of the file an open job reads
     juce::File noOverwriteFile_;
     juce::String importReport_;
     // The status line's text when a file drag entered; written back when it

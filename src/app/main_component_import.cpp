@@ -107,6 +107,7 @@ void MainComponent::finishImport(std::shared_ptr<ImportResult> result, ImportPag
     sink.undoManager.beginNewTransaction("Import samples");
     sink.grouping = 1;
     int imported = 0;
+    int refusedForUid = 0;
     for (size_t i = 0; i < result->samples.size(); ++i) {
         auto& sample = result->samples[i];
         const int group = i < placement.groups.size() ? placement.groups[i] : -1;
@@ -114,7 +115,10 @@ void MainComponent::finishImport(std::shared_ptr<ImportResult> result, ImportPag
             sample.name, std::move(sample.samples), sample.channels, sample.sampleRate, sample.rms,
             static_cast<uint32_t>(page.layer), static_cast<uint32_t>(page.articulation), group, sample.hitLevel,
             placedByUser);
-        if (uid == 0) continue;
+        if (uid == 0) {
+            if (document.uidsExhausted()) ++refusedForUid;
+            continue;
+        }
         // The whole decoded audio stays; the trim only sets the playback bounds.
         if (const auto* record = document.sampleByUid(uid);
             record != nullptr && (record->regionStart != static_cast<uint64_t>(sample.trimStart) ||
@@ -148,6 +152,9 @@ void MainComponent::finishImport(std::shared_ptr<ImportResult> result, ImportPag
     if (placement.keptInMiddle > 0)
         report += "\n" + juce::String(placement.keptInMiddle) +
                   " samples kept in the middle group because their dynamic level was unclear.";
+    if (refusedForUid > 0)
+        result->reportLines.add(juce::String(refusedForUid) +
+                                " samples were not imported: this zem has used every sample id it can hold.");
     const bool hasLines = !result->reportLines.isEmpty();
     if (hasLines) report += "\n\n" + result->reportLines.joinIntoString("\n");
     importReport_ = report;

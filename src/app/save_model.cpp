@@ -38,6 +38,12 @@ int8_t peakByte(float value) {
     return static_cast<int8_t>(std::nearbyint(limited * 127.0));  // default rounding: ties to even
 }
 
+std::string tooManyChannelsText(const std::string& name, uint64_t channels) {
+    return (name.empty() ? std::string("A sample") : name) + " has " + std::to_string(channels) +
+           " channels. ZEM Rivir plays mono or stereo samples only, so the zem was not saved. Delete the sample or "
+           "replace its audio with mono or stereo audio, then save again.";
+}
+
 std::string handPlacedNote(const fmt::SmplEntry& row) {
     return "Manually placed room sample " + fmt::nameOrRoomSample(row.name) +
            " must share its direct sample's dynamic group before saving.";
@@ -145,6 +151,20 @@ fmt::Result<SaveModelPlan> composeSaveModel(const logic::EditDocument& document,
     model.summary = fmt::Summary{};
     model.peaks.clear();
     fmt::dropPreviewAndDescChunks(model.extraChunks);
+    // What is saved here is the user's own unsigned file: a publisher's
+    // certificate would claim content the publisher never signed.
+    std::erase_if(model.metadata.extensions,
+                  [](const fmt::ExtensionPair& p) { return p.key == fmt::kPublisherCertMtadKey; });
+
+    // The plug-in plays mono and stereo only; an opened file may hold more.
+    for (const fmt::SmplEntry& row : model.samples) {
+        const logic::EditSample* record = document.sampleByUid(row.uid);
+        const uint64_t channels = record != nullptr ? record->channels : row.channels.value_or(1);
+        if (channels > 2) {
+            code = kSaveTooManyChannels;
+            return fmt::fail(fmt::ErrorCode::ModelInvalid, tooManyChannelsText(row.name.value_or(""), channels));
+        }
+    }
 
     // Every payload is rebuilt whole from its audio: no tail, no head split.
     for (fmt::SmplEntry& row : model.samples) {
@@ -256,6 +276,11 @@ fmt::Result<fmt::Export> buildPayloads(SaveModelPlan& plan, const SaveAudioLoade
         if (!audio.ok()) {
             code = kSaveAudioUnreadable;
             return audio.error();
+        }
+        if (audio.value().channels > 2) {
+            code = kSaveTooManyChannels;
+            return fmt::fail(fmt::ErrorCode::ModelInvalid,
+                             tooManyChannelsText(row.name.value_or(""), static_cast<uint64_t>(audio.value().channels)));
         }
         auto payload = buildSamplePayload(row, audio.value(), plan.levels[i], plan.sortLocks[i] != 0,
                                           model.points_per_sample, model.peaks);

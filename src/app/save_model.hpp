@@ -26,6 +26,7 @@ enum SaveRefusal : int {
     kSaveCustomChannel = 3,
     kSaveAudioUnreadable = 4,
     kSaveBuildFailed = 5,
+    kSaveTooManyChannels = 7,
 };
 
 inline constexpr const char* kNoSamplesText = "Import samples before saving the zem.";

@@ -40,6 +40,16 @@ FileInfo queryFileInfo(const std::string& path) noexcept {
     return info;
 }
 
+FileIdentity queryFileIdentity(const std::string& path) noexcept {
+    if (!usablePath(path)) return {};
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return {};
+    return FileIdentity{true, static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
+                        static_cast<uint64_t>(st.st_size),
+                        static_cast<uint64_t>(st.st_mtim.tv_sec) * 1000000000u +
+                            static_cast<uint64_t>(st.st_mtim.tv_nsec)};
+}
+
 std::optional<std::string> currentDirectory() {
     std::vector<char> buffer(4096);
     if (::getcwd(buffer.data(), buffer.size()) == nullptr) return std::nullopt;

@@ -26,6 +26,21 @@ struct FileInfo {
 // nothing gives the all-zero record.
 FileInfo queryFileInfo(const std::string& path) noexcept;
 
+// Which file a path names and how it was when asked (links followed): a
+// file replaced or rewritten by another program compares unequal. The
+// all-zero record stands for a path that names nothing.
+struct FileIdentity {
+    bool exists = false;
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    uint64_t size = 0;
+    uint64_t modifiedNs = 0;  // modification time in nanoseconds
+
+    bool operator==(const FileIdentity&) const = default;
+};
+
+FileIdentity queryFileIdentity(const std::string& path) noexcept;
+
 // Whether both paths name one existing file (same device and inode, links
 // followed); false when either names nothing.
 bool isSameFile(const std::string& a, const std::string& b) noexcept;

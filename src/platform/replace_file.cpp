@@ -8,6 +8,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "platform/write_file.hpp"
+
 namespace vt6::platform {
 namespace {
 
@@ -37,14 +39,23 @@ ReplaceStatus replaceFile(const std::string& from, const std::string& to) {
         status.message = "cannot rename '" + from + "' over '" + to + "': path holds a NUL byte";
         return status;
     }
-    const RenameCall call = renameOverride.load(std::memory_order_acquire);
-    const int rc = call != nullptr ? call(from.c_str(), to.c_str()) : std::rename(from.c_str(), to.c_str());
-    if (rc != 0) {
-        status.osError = errno;
-        status.message = "cannot rename '" + from + "' over '" + to + "': " + std::strerror(status.osError);
+    // A rename over a link would put a plain file where the user's link
+    // was, and one over a pipe or device would drop what the user chose.
+    std::string target;
+    const WriteStatus resolved = resolveReplaceTarget(to, target);
+    if (!resolved.ok()) {
+        status.osError = resolved.osError != 0 ? resolved.osError : EINVAL;
+        status.message = "cannot replace '" + to + "': " + resolved.reason;
         return status;
     }
-    syncDirectory(directoryOf(to));
+    const RenameCall call = renameOverride.load(std::memory_order_acquire);
+    const int rc = call != nullptr ? call(from.c_str(), target.c_str()) : std::rename(from.c_str(), target.c_str());
+    if (rc != 0) {
+        status.osError = errno;
+        status.message = "cannot rename '" + from + "' over '" + target + "': " + std::strerror(status.osError);
+        return status;
+    }
+    syncDirectory(directoryOf(target));
     return status;
 }
 

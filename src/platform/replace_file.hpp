@@ -18,6 +18,9 @@ struct ReplaceStatus {
 // Renames `from` over `to` (both UTF-8, normally in the same directory) and
 // syncs the directory of `to`. Only the rename decides success: once it has
 // happened the target holds the new file, whatever the directory sync says.
+// A symbolic link at `to` stays: the file it names is replaced (callers that
+// want the rename within one folder put `from` beside resolveReplaceTarget's
+// answer). A pipe, device, socket or folder at `to` is refused untouched.
 ReplaceStatus replaceFile(const std::string& from, const std::string& to);
 
 // Test seam: the call that performs the rename (rename(2) when null). Returns

@@ -386,6 +386,14 @@ void FileReplacement::abandon() noexcept {
 
 // --- free functions ----------------------------------------------------------
 
+WriteStatus resolveReplaceTarget(const std::string& path, std::string& resolved) {
+    if (!isValidPath(path)) return failure(WriteStep::Target, EINVAL, "cannot use '" + path + "': invalid path");
+    Target target;
+    WriteStatus status = resolveTarget(path, target);
+    if (status.ok()) resolved = target.path;
+    return status;
+}
+
 bool removeFile(const std::string& path) noexcept {
     if (path.empty() || path.find('\0') != std::string::npos) return false;
     return ::unlink(path.c_str()) == 0;

@@ -110,6 +110,12 @@ private:
     unsigned mode_ = 0;
 };
 
+// Where a replacement of `path` goes: `resolved` becomes `path` with its
+// symbolic links followed (the name need not exist). Fails with step Target,
+// and a reason such as "it is a named pipe, not a regular file", when
+// anything but a regular file is there or the links loop.
+WriteStatus resolveReplaceTarget(const std::string& path, std::string& resolved);
+
 // Removes the directory entry at `path`. True when it was removed.
 bool removeFile(const std::string& path) noexcept;
 

@@ -160,6 +160,25 @@ TEST_F(ImportTest, AFolderOfTwoHitsAndStrayFilesImportsInNaturalOrder) {
     EXPECT_FALSE(undo.canUndo());  // nothing added: no undo step
 }
 
+// With the last sample id given out, the rest of an import is refused and
+// the report says why; no sample gets a uid that another one has.
+TEST_F(ImportTest, ImportStopsWhenNoSampleIdIsLeft) {
+    const auto a = at(files.root() / "a.wav");
+    const auto b = at(files.root() / "b.wav");
+    writeHit(a);
+    writeHit(b);
+    doc().nextUid = ~uint64_t{0} - 1;
+    importAndWait({a, b});
+    EXPECT_EQ(liveNames(doc()), (std::vector<std::string>{"a"}));
+    EXPECT_EQ(liveSamples(doc())[0]->uid, ~uint64_t{0} - 1);
+    EXPECT_EQ(status(), "1 samples imported - see IMPORT REPORT");
+    EXPECT_TRUE(access().report().endsWith(
+        "\n\n1 samples were not imported: this zem has used every sample id it can hold."))
+        << access().report();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].title, "Import report");
+}
+
 TEST_F(ImportTest, TrimSetsPlaybackBoundsInsideTheSameUndoStep) {
     // Silence, full scale from frame 1000, a decay whose last value at or
     // above 0.001 is frame 5000, then silence.

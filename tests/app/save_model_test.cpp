@@ -10,8 +10,10 @@
 
 #include "audio/pcma_head.hpp"
 #include "editor/logic/compose_fixture.hpp"
+#include "format/cbor.hpp"
 #include "format/checksum.hpp"
 #include "format/framing.hpp"
+#include "format/mtad.hpp"
 #include "format/sample_ext.hpp"
 
 namespace vt6::maker {
@@ -148,7 +150,8 @@ TEST(SaveModel, RefusalsSetTheirCodeAndText) {
         const char* name;
         std::function<fmt::Zem6Model()> model;
         std::function<void(logic::EditDocument&)> edit;
-        int audioFails;  // 0 reads, 1 an unreadable sample, 2 memory runs out on the third sample
+        int audioFails;  // 0 reads, 1 an unreadable sample, 2 memory runs out on the third sample, 3 the
+                         // second sample's audio has three channels
         int code;
         std::string text;
     };
@@ -163,6 +166,21 @@ TEST(SaveModel, RefusalsSetTheirCodeAndText) {
         {"audio unreadable", kitModel, [](logic::EditDocument&) {}, 1, kSaveAudioUnreadable, "gone"},
         {"out of memory while building", kitModel, [](logic::EditDocument&) {}, 2, kSaveBuildFailed,
          "not enough memory to build the save"},
+        // The engine plays mono and stereo only: a file opened with more
+        // channels is not written back as if it could be played.
+        {"a stored sample with three channels",
+         [] {
+             fmt::Zem6Model m = kitModel();
+             m.samples[1].channels = 3;
+             m.samples[1].name = std::string("Tom Surround");
+             return m;
+         },
+         [](logic::EditDocument&) {}, 0, kSaveTooManyChannels,
+         "Tom Surround has 3 channels. ZEM Rivir plays mono or stereo samples only, so the zem was not saved. "
+         "Delete the sample or replace its audio with mono or stereo audio, then save again."},
+        {"audio that reads with three channels", kitModel, [](logic::EditDocument&) {}, 3, kSaveTooManyChannels,
+         "Kick Hard Direct has 3 channels. ZEM Rivir plays mono or stereo samples only, so the zem was not saved. "
+         "Delete the sample or replace its audio with mono or stereo audio, then save again."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -176,6 +194,13 @@ TEST(SaveModel, RefusalsSetTheirCodeAndText) {
                                 [&](uint64_t uid) -> fmt::Result<fmt::SampleAudio> {
                                     if (c.audioFails == 1) return fmt::fail(fmt::ErrorCode::ReadIo, "gone");
                                     if (c.audioFails == 2 && ++loads == 3) throw std::bad_alloc();
+                                    if (c.audioFails == 3 && ++loads == 2) {
+                                        fmt::SampleAudio a;
+                                        a.channels = 3;
+                                        a.sampleRate = 44100;
+                                        a.samples.assign(30, 0.1f);
+                                        return a;
+                                    }
                                     return audioFor(uid);
                                 },
                                 code);
@@ -186,6 +211,20 @@ TEST(SaveModel, RefusalsSetTheirCodeAndText) {
         EXPECT_EQ(o.doc.samples.size(), samplesBefore);
         EXPECT_EQ(o.doc.changeCounter, changesBefore);
     }
+}
+
+// Saving a signed file gives the user's own unsigned copy: the publisher's
+// certificate stays behind, every other metadata extension goes along.
+TEST(SaveModel, ACopyNeverCarriesThePublishersCertificate) {
+    fmt::Zem6Model m = kitModel();
+    m.metadata.extensions = {fmt::ExtensionPair{14, fmt::encodeCborUint(1)},
+                             fmt::ExtensionPair{fmt::kPublisherCertMtadKey, fmt::encodeCborUint(7)},
+                             fmt::ExtensionPair{27, fmt::encodeCborUint(2)}};
+    const Opened o(m);
+    const Saved s = save(o);
+    ASSERT_TRUE(s.result.ok()) << s.result.error().message;
+    EXPECT_EQ(s.result.value().model.metadata.extensions,
+              (std::vector<fmt::ExtensionPair>{{14, fmt::encodeCborUint(1)}, {27, fmt::encodeCborUint(2)}}));
 }
 
 TEST(SaveModel, WaveformPeaksPerPoint) {

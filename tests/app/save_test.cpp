@@ -5,6 +5,9 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
+
+#include <sys/stat.h>
 
 #include "app/fake_audio.hpp"
 #include "app/file_choosers.hpp"
@@ -189,15 +192,158 @@ TEST_F(SaveTest, RefusalsShowWhyAndWriteNothing) {
     }
 }
 
+// The first save of a new zem proposes Documents when there is one, else the
+// home folder (a fresh account has no Documents), and accepting it saves.
 TEST_F(SaveTest, ANewDocumentIsSavedAsFromTheDocumentsFolder) {
-    main->mount(juce::File(), nullptr);
-    main->overlay()->document().name = "My Kit";
+    const char* const oldHome = std::getenv("HOME");
+    const std::string savedHome = oldHome != nullptr ? oldHome : "";
+    struct Case {
+        const char* name;
+        bool hasDocuments;
+        bool goneBeforeAccepting;  // the proposed folder is removed while the chooser is open
+    };
+    for (const Case& c : {Case{"fresh account", false, false}, Case{"with Documents", true, false},
+                          Case{"Documents removed meanwhile", true, true}}) {
+        SCOPED_TRACE(c.name);
+        test::TempDir home;
+        setenv("HOME", home.root().c_str(), 1);
+        if (c.hasDocuments) std::filesystem::create_directory(home.root() / "Documents");
+        const auto folder = c.hasDocuments ? home.root() / "Documents" : home.root();
+        setFileChooserPresenter([&](const FileChooserRequest& r, std::function<void(const juce::File&)> done) {
+            requests.push_back(r);
+            if (c.goneBeforeAccepting) std::filesystem::remove(folder);
+            done(answer);
+        });
+        requests.clear();
+        boxes.clear();
+        main = std::make_unique<MainComponent>();  // a zem that never had a file
+        main->mount(juce::File(), nullptr);
+        auto& vm = main->overlay()->viewModel;
+        vm.document.name = "My Kit";
+        ASSERT_NE(vm.addSampleFromPcm("Kick", std::vector<float>(2000, 0.25f), 1, 44100, 0.1, 0, 0, 0,
+                                      fmt::HitLevel::unmeasured(), false),
+                  0u);
+        answer = juce::File(juce::String::fromUTF8((folder / "My Kit.zem").c_str()));
+        main->save(false, {});
+        ASSERT_EQ(requests.size(), 1u);
+        EXPECT_EQ(requests[0].title, "Save zem");
+        EXPECT_EQ(requests[0].start, answer);
+        waitForSave();
+        EXPECT_TRUE(boxes.empty()) << boxes[0].message;
+        EXPECT_EQ(status(), "Saved My Kit.zem");
+        EXPECT_TRUE(fmt::openZem6File((folder / "My Kit.zem").string(), fmt::ReadPolicy{}).ok());
+    }
+    answer = juce::File();
+    if (oldHome != nullptr) {
+        setenv("HOME", savedHome.c_str(), 1);
+    } else {
+        unsetenv("HOME");
+    }
+}
+
+// A link at the target stays a link and the file it names gets the save; a
+// pipe or folder there is refused with a clear text and stays as it was.
+TEST_F(SaveTest, ALinkKeepsItsPlaceAndAPipeIsNeverReplaced) {
+    namespace fs = std::filesystem;
+    fs::create_directory(files.root() / "lib");
+    const auto real = test::writeKit(files.path("lib/real.zem"));
+    const auto link = files.path("kit.zem");
+    fs::create_symlink("lib/real.zem", link);
+    open(link);
+    ASSERT_TRUE(main->overlay()->document().renameBand(0, "Softer"));
+    const auto before = test::TempDir::contents(real);
     main->save(false, {});
-    ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(requests[0].title, "Save zem");
-    EXPECT_EQ(requests[0].start,
-              juce::File::getSpecialLocation(juce::File::userDocumentsDirectory).getChildFile("My Kit.zem"));
-    EXPECT_TRUE(boxes.empty());
+    waitForSave();
+    ASSERT_TRUE(boxes.empty()) << boxes[0].message;
+    EXPECT_EQ(status(), "Saved kit.zem");
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_NE(test::TempDir::contents(real), before);
+    auto reopened = fmt::openZem6File(real, fmt::ReadPolicy{});
+    ASSERT_TRUE(reopened.ok());
+    EXPECT_EQ(reopened.value().model.metadata.name, "kit");
+    EXPECT_EQ(std::distance(fs::directory_iterator(files.root() / "lib"), {}), 1);
+
+    struct Case {
+        const char* name;
+        const char* kind;
+        std::function<void(const std::string&)> make;
+    };
+    const Case cases[] = {
+        {"pipe", "a named pipe", [](const std::string& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); }},
+        {"folder", "a folder", [](const std::string& p) { fs::create_directory(p); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto target = files.path(std::string(c.name) + ".zem");
+        c.make(target);
+        const auto type = fs::symlink_status(target).type();
+        boxes.clear();
+        main->write(juce::File(juce::String::fromUTF8(target.c_str())), {});
+        test::pumpFor(20);
+        EXPECT_FALSE(main->isBusy());
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].title, "Cannot save zem");
+        EXPECT_EQ(boxes[0].message, juce::String(c.name) + ".zem cannot be replaced: it is " + c.kind +
+                                        ", not a regular file. The zem was not saved; choose another name.");
+        EXPECT_EQ(status(), "Zem not saved");
+        EXPECT_EQ(fs::symlink_status(target).type(), type);
+    }
+}
+
+// SAVE over a file that another program replaced since it was opened, or
+// since it was last saved, asks first; an unchanged file is saved at once.
+TEST_F(SaveTest, AFileChangedOnDiskSinceItWasOpenedAsksBeforeItIsReplaced) {
+    const auto kit = test::writeKit(files.path("kit.zem"));
+    struct Case {
+        const char* name;
+        bool changed;
+        int button;  // 1 Replace, 0 Cancel
+        bool written;
+    };
+    for (const Case& c : {Case{"unchanged", false, 0, true}, Case{"changed, cancelled", true, 0, false},
+                          Case{"changed, replaced", true, 1, true}, Case{"now a pipe", true, 1, false}}) {
+        SCOPED_TRACE(c.name);
+        test::writeKit(kit);
+        boxes.clear();
+        open(kit);
+        ASSERT_TRUE(main->overlay()->document().renameBand(0, "Softer"));
+        const bool pipe = std::string(c.name) == "now a pipe";
+        if (pipe) {
+            std::filesystem::remove(kit);
+            ASSERT_EQ(::mkfifo(kit.c_str(), 0600), 0);
+        } else if (c.changed) {
+            ASSERT_FALSE(test::writeKit(kit, 8, 2, "Other").empty());
+        }
+        const auto before = pipe ? fmt::Bytes{} : test::TempDir::contents(kit);
+        boxAnswer = c.button;
+        main->save(false, {});
+        waitForSave();
+        if (pipe) {
+            // Refused at once: no question about replacing what cannot be.
+            ASSERT_EQ(boxes.size(), 1u);
+            EXPECT_EQ(boxes[0].title, "Cannot save zem");
+            EXPECT_TRUE(std::filesystem::is_fifo(kit));
+            std::filesystem::remove(kit);
+            continue;
+        }
+        if (c.changed) {
+            ASSERT_GE(boxes.size(), 1u);
+            EXPECT_EQ(boxes[0].title, "Replace zem");
+            EXPECT_EQ(boxes[0].message, "kit.zem already exists. Replace it?");
+        } else {
+            EXPECT_TRUE(boxes.empty());
+        }
+        EXPECT_EQ(test::TempDir::contents(kit) != before, c.written);
+        if (!c.written) continue;
+        // What this save wrote is what the next one compares with.
+        boxes.clear();
+        ASSERT_TRUE(main->overlay()->document().renameBand(0, "Soft again"));
+        main->save(false, {});
+        waitForSave();
+        EXPECT_TRUE(boxes.empty());
+        EXPECT_EQ(status(), "Saved kit.zem");
+    }
+    boxAnswer = 0;
 }
 
 TEST_F(SaveTest, ProgressCountsSamplesAndTheKeysReachSaveAs) {
@@ -239,8 +385,9 @@ TEST_F(SaveTest, RoomSamplesWithoutADirectMatchAreRefusedWithTheirNotes) {
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].title, "Match room samples");
     EXPECT_EQ(boxes[0].message,
-              "No unique direct match for Snare Room A\n\nGive each room recording the same name as its direct "
-              "recording, apart from the mic label.");
+              "No unique direct match for Snare Room A\n\nThe zem was not saved. Give each room recording the same "
+              "name as its direct recording, apart from the mic label, then save again.");
+    EXPECT_EQ(status(), "Zem not saved");
     EXPECT_FALSE(continued);
     EXPECT_TRUE(vm.document.dirty());
     EXPECT_EQ(test::TempDir::contents(kit), before);

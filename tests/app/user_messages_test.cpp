@@ -33,6 +33,7 @@ TEST(UserMessages, TextsAndTheirNumbers) {
         {saveErrorText(6), "The zem could not be saved there.", 428},
         {saveErrorText(2), "Import samples before saving the zem.", 0},
         {saveErrorText(3), "ZEM Rivir supports Direct and Room A, B and C. This file contains a custom channel.", 0},
+        {saveErrorText(7), "A sample has more than two channels. ZEM Rivir plays mono or stereo samples only", 0},
         {selectionTooLargeText(), "The selection holds more than 512 MB of audio.", 432},
         {importRefusalText(0, "kick.wav"), "kick.wav could not be read as audio and was left out.", 418},
         {importRefusalText(1, "kick.wav"), "kick.wav was left out. ZEM Rivir imports mono or stereo", 414},
@@ -53,7 +54,7 @@ TEST(UserMessages, TextsAndTheirNumbers) {
 }
 
 TEST(UserMessages, SaveCodesWithoutText) {
-    for (uint32_t code : {0u, 1u, 7u, 0xFFFFFFFFu}) EXPECT_EQ(saveErrorText(code), "") << code;
+    for (uint32_t code : {0u, 1u, 8u, 0xFFFFFFFFu}) EXPECT_EQ(saveErrorText(code), "") << code;
     EXPECT_EQ(importRefusalText(7, "x"), "");
 }
 

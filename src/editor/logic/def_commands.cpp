@@ -36,6 +36,8 @@ bool AddDefCmd::apply(EditDocument& doc) {
     def.sourceIndex = -1;
     if (isLayer != 0) {
         def.assignedSlot = assignedSlot;
+        // A room slot makes a room channel now, not only once saved and reopened.
+        def.isRoom = assignedSlot && *assignedSlot >= 1 && *assignedSlot <= 3 ? 1 : 0;
         def.shown = 1;
     }
     listOf(doc, isLayer).push_back(std::move(def));

@@ -255,7 +255,11 @@ public:
     bool moveSamples(std::span<const uint64_t> uids, int32_t bandIndex);
     bool setMuted(uint64_t uid, bool value);
     bool setSoloed(uint64_t uid, bool value);
+    // Refused, besides a bad band index, when no uid is left (uidsExhausted).
     bool addSample(const AddSampleRequest& request);
+    // Uid 0 names no sample and a file's next uid must exceed every uid, so
+    // a next uid of 0 or 2^64 - 1 leaves none to give.
+    bool uidsExhausted() const noexcept { return nextUid == 0 || nextUid == ~uint64_t{0}; }
     // state.regionEnd 0 means state.frames.
     bool replaceAudio(uint64_t uid, const SampleAudioState& state);
     bool setSampleAudio(uint64_t uid, uint64_t regionStart, uint64_t regionEnd);

@@ -214,6 +214,7 @@ bool EditDocument::setSoloed(uint64_t uid, bool value) {
 
 bool EditDocument::addSample(const AddSampleRequest& request) {
     if (request.bandIndex < 0 || static_cast<size_t>(request.bandIndex) >= bands.size()) return false;
+    if (uidsExhausted()) return false;
     EditSample record;
     record.uid = nextUid++;
     record.positionKey = nextPositionKey++;

@@ -148,6 +148,9 @@ Result<Unit> ZemEditViewModel::retainUndoSource() {
         auto model = std::make_shared<const fmt::Zem6Model>(legacySource->model());
         supersededLegacySource = std::move(legacySource);
         legacySource = std::make_unique<LegacyModelDataSource>(std::move(model), std::string(temporary));
+        // Stored audio is read from the copy now, so the copy is what must
+        // stay unchanged.
+        sourceFileInfo = platform::queryFileInfo(temporary);
     }
     undoSourceFile = std::shared_ptr<const std::string>(new std::string(temporary), [](const std::string* p) {
         platform::removeFile(*p);

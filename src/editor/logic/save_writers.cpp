@@ -70,7 +70,12 @@ bool hasSampleNotIn(const fmt::Zem6Model& model, const fmt::Zem6Model& other) {
 Result<Unit> writeAndReplace(const std::string& path, const fmt::Zem6Model& model,
                              const std::vector<StagedPayload>& payloads, const fmt::WriteOptions& options,
                              uint8_t drumType, const std::string& carrySourcePath, const fmt::ReadPolicy& carryPolicy) {
-    const std::string temporary = path + ".vt6tmp";
+    // A link at the destination stays and the file it names is replaced,
+    // from a temporary beside that file; a pipe, device or folder is refused.
+    std::string target;
+    if (const platform::WriteStatus where = platform::resolveReplaceTarget(path, target); !where.ok())
+        return fmt::fail(ErrorCode::WriteIo, "cannot replace '" + path + "': " + where.reason);
+    const std::string temporary = target + ".vt6tmp";
     // Whatever fails from here on, nothing of this save stays beside the
     // destination: neither the temporary file nor the analysis pass's own.
     const auto failed = [&](fmt::ErrorInfo error) -> Result<Unit> {
@@ -94,7 +99,7 @@ Result<Unit> writeAndReplace(const std::string& path, const fmt::Zem6Model& mode
     }
     if (Result<Unit> r = stepDone(SaveStep::Verified, temporary); !r.ok()) return failed(r.takeError());
 
-    if (!platform::replaceFile(temporary, path).ok())
+    if (!platform::replaceFile(temporary, target).ok())
         return failed(fmt::fail(ErrorCode::WriteIo, "rename to '" + path + "' failed"));
     return {};
 }

@@ -53,6 +53,9 @@ std::string saveErrorText(uint32_t code) {
                 "The zem could not be saved there. Check that the folder can be written to and the disk has free "
                 "space. Any earlier file with that name is unchanged.",
                 kRefSaveWriteFailed);
+        case 7:
+            return "A sample has more than two channels. ZEM Rivir plays mono or stereo samples only, so the zem was "
+                   "not saved.";
         default:
             return {};
     }

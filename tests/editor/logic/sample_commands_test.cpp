@@ -5,6 +5,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -203,6 +204,36 @@ TEST(SampleCommands, RefusedEditsExecuteNothing) {
         EXPECT_EQ(f.doc.changeCounter, changes);
         EXPECT_TRUE(f.doc.history.undoEntries.empty());
         EXPECT_TRUE(snapshot(f.doc) == before);
+    }
+}
+
+// Adding near the end of the uid range gives the last uids once, then
+// refuses: a wrapped counter would hand out 0 or a live sample's uid.
+TEST(SampleCommands, AddNeverRepeatsAUidAndRefusesWhenNoneIsLeft) {
+    constexpr uint64_t kMax = ~uint64_t{0};
+    const std::vector<std::pair<uint64_t, size_t>> cases{{kMax - 3, 3}, {kMax - 1, 1}, {kMax, 0}, {0, 0}};
+    for (const auto& [next, expectAdded] : cases) {
+        SCOPED_TRACE(next);
+        Fixture f;
+        f.doc.nextUid = next;
+        std::set<uint64_t> uids;
+        for (const EditSample& s : f.doc.samples) uids.insert(s.uid);
+        size_t added = 0;
+        for (int i = 0; i < 4; ++i) {
+            const uint64_t changes = f.doc.changeCounter;
+            if (!f.doc.addSample(request(1))) {
+                EXPECT_EQ(f.doc.changeCounter, changes);
+                EXPECT_TRUE(f.doc.uidsExhausted());
+                continue;
+            }
+            ++added;
+            const uint64_t uid = f.doc.samples.back().uid;
+            EXPECT_NE(uid, 0u);
+            EXPECT_LT(uid, kMax);
+            EXPECT_TRUE(uids.insert(uid).second) << "uid " << uid << " given twice";
+        }
+        EXPECT_EQ(added, expectAdded);
+        expectConsistent(f.doc);
     }
 }
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -310,6 +311,8 @@ TEST(OwnSaveConverted, LegacyFileStaysAndSaveAsWaitsForTheFirstSave) {
         TempFolderScope tmp(dir.path(""));
         const fmt::Bytes legacyBytes = zem::testing::buildLegacyFile(zem::testing::sampleLegacyFile(6));
         const std::string legacy = dir.write("Kit.zem", legacyBytes);
+        // An old file, as users have them: any copy of it differs in time.
+        std::filesystem::last_write_time(legacy, std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
         auto imported = zem::importLegacyFile(legacy, zem::LegacyImportOptions{});
         ASSERT_TRUE(imported.ok()) << imported.message();
         ZemEditViewModel vm;
@@ -328,6 +331,13 @@ TEST(OwnSaveConverted, LegacyFileStaysAndSaveAsWaitsForTheFirstSave) {
         EXPECT_EQ(outcome->path, dir.path("Kit 2.zem")) << c.what;
         EXPECT_EQ(bytesOf(legacy), legacyBytes) << c.what;
         expectLoads(outcome->path, c.removeOne ? live - 1 : live, c.what);
+        // The document keeps reading its stored audio after the save,
+        // whichever source it now reads from.
+        for (const EditSample& record : vm.document.samples) {
+            if (vm.document.sampleByUid(record.uid) == nullptr) continue;
+            const auto audio = vm.sampleAudio(record.uid);
+            EXPECT_TRUE(audio.ok()) << c.what << ": uid " << record.uid << ": " << audio.message();
+        }
         // Bound to the written file, save as works; kept on the undo copy
         // (removed samples or empty groups), it still waits for SAVE.
         const auto later = vm.saveAs(dir.path("Mine.zem"));

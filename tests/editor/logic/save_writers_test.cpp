@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "audio/pcma_head.hpp"
 #include "editor/logic/audio_fixture.hpp"
 #include "editor/logic/save_writers.hpp"
@@ -220,6 +222,33 @@ TEST(SaveEdited, FailureLeavesDestinationAndNoTemporaries) {
             EXPECT_EQ(leftovers(f.dir.path("")), std::vector<std::string>{}) << c.what;
         }
     }
+}
+
+// A link at the destination stays and the file it names is replaced; a pipe
+// there is refused before anything is written.
+TEST(SaveEdited, ALinkStaysAndAPipeIsRefused) {
+    namespace fs = std::filesystem;
+    OpenedFile f(threeSamples());
+    ASSERT_TRUE(test::removeSample(f.vm->document, f.uid(2)));
+    const std::string alias = f.dir.path("alias.zem");
+    fs::create_symlink(f.path, alias);
+    const fmt::Bytes before = bytesOf(f.path);
+    const auto outcome = saveTo(f, {alias, false});
+    ASSERT_TRUE(outcome.ok()) << outcome.message();
+    EXPECT_TRUE(fs::is_symlink(alias));
+    EXPECT_NE(bytesOf(f.path), before);
+    expectEverySampleReads(alias, "through the link");
+    EXPECT_EQ(leftovers(f.dir.path("")), std::vector<std::string>{});
+
+    const std::string pipe = f.dir.path("pipe.zem");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    const auto refused = saveTo(f, {pipe, false});
+    ASSERT_FALSE(refused.ok());
+    EXPECT_EQ(refused.code(), ErrorCode::WriteIo);
+    EXPECT_NE(refused.message().find("it is a named pipe, not a regular file"), std::string::npos)
+        << refused.message();
+    EXPECT_TRUE(fs::is_fifo(pipe));
+    EXPECT_EQ(leftovers(f.dir.path("")), std::vector<std::string>{});
 }
 
 TEST(SaveEdited, MissingAudioFailsBeforeAnythingIsWritten) {

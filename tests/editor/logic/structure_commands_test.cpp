@@ -453,6 +453,7 @@ TEST(DefinitionCommands, AddedDefinitionsAndTheirNames) {
     EXPECT_EQ(layer.shown, 1);
     EXPECT_FALSE(layer.assignedSlot.has_value());
     EXPECT_EQ(layer.sourceIndex, -1);
+    EXPECT_EQ(layer.isRoom, 0);
 
     EditDocument doc;
     doc.initDefault();
@@ -473,6 +474,8 @@ TEST(DefinitionCommands, RoomChannelIsAddedOrAHiddenOneShown) {
     EXPECT_EQ(doc.layers.back().name, "Room A");
     EXPECT_EQ(doc.layers.back().assignedSlot, std::optional<uint64_t>(1));
     EXPECT_EQ(doc.layers.back().shown, 1);
+    // Sorted as a room channel at once, as it will be after saving and reopening.
+    EXPECT_EQ(doc.layers.back().isRoom, 1);
 
     doc.layers.push_back(EditDef{9, "Hidden B", -1, 0, {}, {}, {}, uint64_t{2}, 0});
     ASSERT_TRUE(doc.addRoomChannel());
