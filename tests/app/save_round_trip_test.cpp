@@ -388,7 +388,7 @@ void randomEdits(ZemEditViewModel& vm, uint32_t seed) {
     const size_t steps = pick(7);
     for (size_t step = 0; step < steps; ++step) {
         const size_t nb = d.bands.size();
-        switch (pick(8)) {
+        switch (pick(9)) {
             case 0: d.addBand(); break;
             case 1: d.deleteBand(static_cast<int32_t>(pick(nb))); break;
             case 2: {
@@ -437,6 +437,19 @@ void randomEdits(ZemEditViewModel& vm, uint32_t seed) {
                 break;
             }
             case 7: d.renameBand(static_cast<int32_t>(pick(nb)), "Renamed " + std::to_string(step)); break;
+            case 8: {
+                if (!d.addRoomChannel()) break;
+                const size_t layer = d.layers.size() - 1;
+                const std::vector<uint64_t> directs = directUids(d);
+                const logic::EditSample* direct = d.sampleByUid(directs[pick(directs.size())]);
+                std::string name = direct->name;
+                name.replace(name.rfind(" Direct"), std::string::npos, " " + d.layers[layer].name);
+                std::vector<float> hit(200, 0.25f);
+                vm.addSampleFromPcm(name, std::move(hit), 1, 44100, 0.1, static_cast<uint32_t>(layer),
+                                    static_cast<uint32_t>(direct->articulationIndex), d.bandIndexOf(direct->bandId),
+                                    fmt::HitLevel::unmeasured(), false);
+                break;
+            }
         }
     }
 }
