@@ -145,7 +145,7 @@ bool MainComponent::keyPressed(const juce::KeyPress& key) {
 
 void MainComponent::timerCallback() {
     updateButtons();
-    if (busy_ && importing_) setStatus("Importing " + juce::String(filesDone_.load()) + " files...");
+    if (busy_ && importing_) setStatus(importProgressText(filesDone_.load(), filesTotal_.load()));
     if (busy_ && saving_ && samplesTotal_ > 0) {
         setStatus("Saving and verifying zem... " + juce::String(samplesDone_.load()) + " of " +
                   juce::String(samplesTotal_) + " samples");
