@@ -156,7 +156,7 @@ std::string importKey(const std::string& path, ImportPage page) {
 
 int importPoolSize(size_t fileCount) {
     const int hardware = static_cast<int>(std::thread::hardware_concurrency());
-    const int wanted = std::clamp(hardware / 3, 1, 4);
+    const int wanted = std::clamp(hardware / 2, 1, 4);
     return static_cast<int>(std::max<size_t>(1, std::min<size_t>(fileCount, static_cast<size_t>(wanted))));
 }
 

@@ -55,7 +55,9 @@ struct ImportJobRequest {
     uint64_t byteCap = kImportByteCap;
 };
 
-// min(files, clamp(hardware threads / 3, 1, 4)), at least 1.
+// min(files, clamp(hardware threads / 2, 1, 4)), at least 1: the pool decodes,
+// checks, measures, encodes and hashes, and half the hardware threads still
+// leaves the rest for the window and the system.
 int importPoolSize(size_t fileCount);
 
 // Folders are replaced by the audio files below them (hidden files and
