@@ -114,6 +114,31 @@ void BM_FinishImport500(benchmark::State& state) {
 }
 BENCHMARK(BM_FinishImport500)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 
+// The same into a document that already holds 4,500 samples on the page:
+// what the message thread does must not grow with the library.
+void BM_FinishImport500Into4500(benchmark::State& state) {
+    makeFiles();
+    maker::MainComponent main;
+    maker::ImportJobRequest request;
+    request.files = gFiles;
+    request.page = {0, 0};
+    request.trim = {true, -60, -90};
+    for (auto _ : state) {
+        main.mount(juce::File(), nullptr);
+        for (int round = 0; round < 9; ++round) {
+            std::atomic<int> done{0};
+            maker::MainComponentTestAccess::finish(main, maker::runImportJob(request, {}, done), {0, 0});
+        }
+        std::atomic<int> done{0};
+        auto result = maker::runImportJob(request, {}, done);
+        const auto start = Clock::now();
+        maker::MainComponentTestAccess::finish(main, result, {0, 0});
+        state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
+        if (main.overlay()->document().uidIndex.size() != 10 * kFiles) state.SkipWithError("not every sample was added");
+    }
+}
+BENCHMARK(BM_FinishImport500Into4500)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 
 int main(int argc, char** argv) {
