@@ -1,8 +1,10 @@
 // The import job on 500 short files (0.5 s, 24-bit stereo WAV, made once per
-// run): files per second on the decode pool and on one thread, against the
-// floor of the framework's readers alone decoding the same files on one
-// thread, measured in the same run. The pool's counter also reports the
-// peak memory of the job against the float bytes it imported.
+// run): files per second on the decode pool and on one thread, against two
+// floors measured in the same run: reading the files' bytes (open, read
+// whole, close, one thread; x_read_floor) and the framework's readers alone
+// decoding the same files on one thread (x_floor_time). The pool's counter
+// also reports the peak memory of the job against the float bytes it
+// imported.
 
 #include <benchmark/benchmark.h>
 
@@ -15,7 +17,9 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <malloc.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -32,6 +36,7 @@ constexpr int kFrames = vt6::bench::kImportFrames;
 std::filesystem::path gDir;
 std::vector<juce::File> gFiles;
 double gFloorSeconds = 0.0;
+double gReadFloorSeconds = 0.0;
 // Peak memory growth and imported float bytes per thread count, measured in
 // children forked before any benchmark ran (the parent's freed heap would
 // otherwise be reused and hide the growth).
@@ -68,7 +73,7 @@ double peakGrowthInChild(const maker::ImportJobRequest& request, int threads, do
         std::atomic<int> done{0};
         auto result = maker::runImportJob(request, {}, done, threads);
         double values[2] = {static_cast<double>(statusKb("VmHWM:") - before) * 1024.0, 0.0};
-        for (const auto& sample : result->samples) values[1] += static_cast<double>(sample.samples.size()) * 4.0;
+        for (const auto& audio : result->audio) values[1] += static_cast<double>(audio.valueCount()) * 4.0;
         const ssize_t written = write(fds[1], values, sizeof values);
         _exit(written == static_cast<ssize_t>(sizeof values) ? 0 : 1);
     }
@@ -82,6 +87,44 @@ double peakGrowthInChild(const maker::ImportJobRequest& request, int threads, do
     floatBytes = values[1];
     return values[0];
 }
+
+// Every file's bytes read into one reused buffer: what the job cannot beat.
+void BM_ReadFileBytesFloor(benchmark::State& state) {
+    makeFiles();
+    std::vector<char> buffer;
+    double total = 0;
+    double bytes = 0;
+    for (auto _ : state) {
+        const auto start = Clock::now();
+        bytes = 0;
+        for (const auto& file : gFiles) {
+            const int fd = ::open(file.getFullPathName().toRawUTF8(), O_RDONLY | O_CLOEXEC);
+            if (fd < 0) {
+                state.SkipWithError("a bench file did not open");
+                return;
+            }
+            struct stat info {};
+            ::fstat(fd, &info);
+            if (buffer.size() < static_cast<size_t>(info.st_size)) buffer.resize(static_cast<size_t>(info.st_size));
+            size_t got = 0;
+            while (got < buffer.size()) {
+                const ssize_t n = ::read(fd, buffer.data() + got, buffer.size() - got);
+                if (n <= 0) break;
+                got += static_cast<size_t>(n);
+            }
+            ::close(fd);
+            bytes += static_cast<double>(got);
+            benchmark::DoNotOptimize(buffer.data());
+        }
+        const double s = seconds(start, Clock::now());
+        state.SetIterationTime(s);
+        total += s;
+    }
+    gReadFloorSeconds = total / static_cast<double>(state.iterations());
+    state.counters["files_per_s"] = kFiles / gReadFloorSeconds;
+    state.counters["MB_per_s"] = bytes / 1048576.0 / gReadFloorSeconds;
+}
+BENCHMARK(BM_ReadFileBytesFloor)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
 
 void BM_ReadersAloneFloor(benchmark::State& state) {
     makeFiles();
@@ -193,6 +236,7 @@ void runJob(benchmark::State& state, int threads) {
     state.counters["files"] = static_cast<double>(imported);
     state.counters["files_per_s"] = kFiles / mean;
     state.counters["x_floor_time"] = gFloorSeconds > 0 ? mean / gFloorSeconds : 0;
+    state.counters["x_read_floor"] = gReadFloorSeconds > 0 ? mean / gReadFloorSeconds : 0;
 }
 
 void BM_ImportJobOneThread(benchmark::State& state) { runJob(state, 1); }

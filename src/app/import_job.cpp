@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <thread>
 
@@ -18,7 +19,20 @@ struct DecodeSlot {
     std::optional<fmt::Result<ImportedSample>> outcome;
     int kind = 0;
     bool done = false;
+    ui::zemedit::logic::PreparedPcm audio;  // an accepted file's audio, encoded
 };
+
+// The accepted file's audio, encoded and hashed here on the pool rather
+// than on the message thread. Running out of memory leaves it not valid, so
+// the document refuses the sample like any other it cannot take.
+ui::zemedit::logic::PreparedPcm prepareAudio(ImportedSample& sample) {
+    try {
+        return ui::zemedit::logic::preparePcmForAdd(std::move(sample.samples), sample.channels, sample.sampleRate);
+    } catch (const std::bad_alloc&) {
+        sample.samples = {};
+        return {};
+    }
+}
 
 // Decodes the slots ahead of the job's reading position on up to `window`
 // threads (the job's own included). No slot further than `window` past the
@@ -51,6 +65,7 @@ public:
         }
         DecodeSlot taken = std::move(slots_[i]);
         slots_[i].outcome.reset();
+        slots_[i].audio = {};
         consumed_ = i + 1;
         changed_.notify_all();
         return taken;
@@ -109,7 +124,10 @@ private:
             kind = kImportUndecodable;
             outcome.emplace(fmt::fail(fmt::ErrorCode::ReadIo, "Audio decoding failed"));
         }
+        ui::zemedit::logic::PreparedPcm audio;
+        if (outcome->ok()) audio = prepareAudio(outcome->value());
         std::lock_guard lock(mutex_);
+        slots_[index].audio = std::move(audio);
         slots_[index].outcome = std::move(outcome);
         slots_[index].kind = kind;
         slots_[index].done = true;
@@ -138,7 +156,7 @@ std::string importKey(const std::string& path, ImportPage page) {
 
 int importPoolSize(size_t fileCount) {
     const int hardware = static_cast<int>(std::thread::hardware_concurrency());
-    const int wanted = std::clamp(hardware / 3, 1, 4);
+    const int wanted = std::clamp(hardware / 2, 1, 4);
     return static_cast<int>(std::max<size_t>(1, std::min<size_t>(fileCount, static_cast<size_t>(wanted))));
 }
 
@@ -174,7 +192,7 @@ std::vector<juce::File> expandImportList(const juce::AudioFormatManager& formats
 }
 
 std::shared_ptr<ImportResult> runImportJob(const ImportJobRequest& request, const std::function<bool()>& cancelled,
-                                           std::atomic<int>& filesDone, int threads) {
+                                           std::atomic<int>& filesDone, int threads, std::atomic<int>* filesTotal) {
     auto result = std::make_shared<ImportResult>();
     result->trim = request.trim;
     result->targetGroup = request.targetGroup;
@@ -215,10 +233,11 @@ std::shared_ptr<ImportResult> runImportJob(const ImportJobRequest& request, cons
             entry.skipKind = kImportDuplicate;
         } else {
             entry.slot = slots.size();
-            slots.push_back(DecodeSlot{file, std::nullopt, 0, false});
+            slots.push_back(DecodeSlot{file, std::nullopt, 0, false, {}});
         }
         entries.push_back(std::move(entry));
     }
+    if (filesTotal != nullptr) filesTotal->store(static_cast<int>(slots.size()));
 
     const int poolSize = threads > 0 ? threads : importPoolSize(slots.size());
     DecodePool pool(slots, request.trim, cancelled, static_cast<size_t>(poolSize));
@@ -245,17 +264,23 @@ std::shared_ptr<ImportResult> runImportJob(const ImportJobRequest& request, cons
             result->reportLines.add(
                 juce::String::fromUTF8(importErrorText(entry.fileName.toStdString(), taken.kind).c_str()));
         } else {
-            total += static_cast<uint64_t>(outcome->samples.size()) * sizeof(float);
+            total += static_cast<uint64_t>(taken.audio.valueCount()) * sizeof(float);
             if (total > request.byteCap) {
                 result->reportLines.add(juce::String::fromUTF8(selectionTooLargeText().c_str()));
                 break;
             }
             result->samples.push_back(std::move(outcome).value());
+            result->audio.push_back(std::move(taken.audio));
         }
         filesDone.fetch_add(1);
     }
     pool.stop();
     return result;
+}
+
+juce::String importProgressText(int done, int total) {
+    if (total <= 0) return "Importing " + juce::String(done) + " files...";
+    return "Importing " + juce::String(done) + " of " + juce::String(total) + " files...";
 }
 
 }  // namespace vt6::maker

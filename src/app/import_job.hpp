@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "app/decode_audio.hpp"
+#include "editor/logic/view_model.hpp"
 
 namespace vt6::maker {
 
@@ -32,6 +33,10 @@ struct ImportPage {
 // What the job hands back to the message thread.
 struct ImportResult {
     std::vector<ImportedSample> samples;  // accepted files, in list order
+    // One per sample, in the same order: its audio, taken out of the sample
+    // (whose values are then empty) and already encoded and hashed, so that
+    // the message thread only adopts it.
+    std::vector<ui::zemedit::logic::PreparedPcm> audio;
     juce::StringArray reportLines;        // refused and skipped files, and the 512 MB line
     ImportTrimSettings trim;
     int targetGroup = -1;                 // -1: sort by hit level
@@ -50,7 +55,9 @@ struct ImportJobRequest {
     uint64_t byteCap = kImportByteCap;
 };
 
-// min(files, clamp(hardware threads / 3, 1, 4)), at least 1.
+// min(files, clamp(hardware threads / 2, 1, 4)), at least 1: the pool decodes,
+// checks, measures, encodes and hashes, and half the hardware threads still
+// leaves the rest for the window and the system.
 int importPoolSize(size_t fileCount);
 
 // Folders are replaced by the audio files below them (hidden files and
@@ -61,8 +68,15 @@ std::vector<juce::File> expandImportList(const juce::AudioFormatManager& formats
                                          const std::function<bool()>& cancelled, bool& wasCancelled);
 
 // Runs the whole job on the calling thread plus threads - 1 helpers (0:
-// importPoolSize). `filesDone` counts the files finished, in list order.
+// importPoolSize). `filesDone` counts the files finished, in list order;
+// `filesTotal`, when given, is set once the list is known to the number of
+// files `filesDone` can reach (those not skipped as duplicates or not audio).
 std::shared_ptr<ImportResult> runImportJob(const ImportJobRequest& request, const std::function<bool()>& cancelled,
-                                           std::atomic<int>& filesDone, int threads = 0);
+                                           std::atomic<int>& filesDone, int threads = 0,
+                                           std::atomic<int>* filesTotal = nullptr);
+
+// The status line while an import runs: "Importing n files..." until the
+// total is known (0), then "Importing n of N files...".
+juce::String importProgressText(int done, int total);
 
 }  // namespace vt6::maker

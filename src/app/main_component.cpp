@@ -148,7 +148,7 @@ void MainComponent::timerCallback() {
     // The tick only reports progress; an idle window sleeps (updateButtons
     // starts it again when work begins).
     if (!busy_) stopTimer();
-    if (busy_ && importing_) setStatus("Importing " + juce::String(filesDone_.load()) + " files...");
+    if (busy_ && importing_) setStatus(importProgressText(filesDone_.load(), filesTotal_.load()));
     if (busy_ && saving_ && samplesTotal_ > 0) {
         setStatus("Saving and verifying zem... " + juce::String(samplesDone_.load()) + " of " +
                   juce::String(samplesTotal_) + " samples");

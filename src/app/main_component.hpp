@@ -182,6 +182,7 @@ private:
     std::thread discarder_;  // deletes replaced working copies
     std::atomic<bool> cancelFlag_{false};
     std::atomic<int> filesDone_{0};
+    std::atomic<int> filesTotal_{0};  // files the import can count; 0 until its list is known
     bool busy_ = false;
     bool importing_ = false;
     bool saving_ = false;

@@ -58,7 +58,8 @@ void MainComponent::import(std::vector<juce::File> files, int targetGroup) {
     importing_ = true;
     cancelFlag_ = false;
     filesDone_ = 0;
-    setStatus("Importing 0 files...");
+    filesTotal_ = 0;
+    setStatus(importProgressText(0, 0));
     updateButtons();
     if (worker_.joinable()) worker_.join();
 
@@ -75,7 +76,7 @@ void MainComponent::import(std::vector<juce::File> files, int targetGroup) {
     juce::Component::SafePointer<MainComponent> safe(this);
     worker_ = std::thread([this, safe, page, request = std::move(request)] {
         // The destructor sets the cancel flag and joins before these go.
-        auto result = runImportJob(request, [this] { return cancelFlag_.load(); }, filesDone_);
+        auto result = runImportJob(request, [this] { return cancelFlag_.load(); }, filesDone_, 0, &filesTotal_);
         juce::MessageManager::callAsync([safe, result, page] {
             if (auto* self = safe.getComponent()) self->finishImport(result, page);
         });
@@ -111,10 +112,14 @@ void MainComponent::finishImport(std::shared_ptr<ImportResult> result, ImportPag
     for (size_t i = 0; i < result->samples.size(); ++i) {
         auto& sample = result->samples[i];
         const int group = i < placement.groups.size() ? placement.groups[i] : -1;
-        const uint64_t uid = viewModel.addSampleFromPcm(
-            sample.name, std::move(sample.samples), sample.channels, sample.sampleRate, sample.rms,
-            static_cast<uint32_t>(page.layer), static_cast<uint32_t>(page.articulation), group, sample.hitLevel,
-            placedByUser);
+        // The job encoded and hashed the audio; here it is only adopted.
+        auto audio = i < result->audio.size()
+                         ? std::move(result->audio[i])
+                         : ui::zemedit::logic::preparePcmForAdd(std::move(sample.samples), sample.channels,
+                                                                sample.sampleRate);
+        const uint64_t uid = viewModel.addPreparedSample(
+            sample.name, std::move(audio), sample.rms, static_cast<uint32_t>(page.layer),
+            static_cast<uint32_t>(page.articulation), group, sample.hitLevel, placedByUser);
         if (uid == 0) {
             if (document.uidsExhausted()) ++refusedForUid;
             continue;

@@ -269,6 +269,58 @@ TEST(ImportJob, EveryFormatImports) {
     }
 }
 
+TEST(ImportJob, AcceptedAudioComesBackEncodedAndTheTotalIsKnown) {
+    test::TempDir dir;
+    const auto a = at(dir.root() / "a.wav");
+    const auto b = at(dir.root() / "b.wav");
+    const auto notes = at(dir.root() / "notes.txt");
+    writeHit(a, 4410, 1, 0.3f);
+    writeHit(b, 2205, 2, 0.9f);
+    ASSERT_TRUE(notes.replaceWithText("notes"));
+    ImportJobRequest request;
+    request.files = {b, notes, a, b};
+    request.page = {0, 0};
+    for (int threads : {1, 3}) {
+        SCOPED_TRACE(threads);
+        std::atomic<int> done{0};
+        std::atomic<int> total{-1};
+        auto result = runImportJob(request, {}, done, threads, &total);
+        // Counted are the files decoded: not the text file, not the repeat.
+        EXPECT_EQ(total.load(), 2);
+        EXPECT_EQ(done.load(), 2);
+        ASSERT_EQ(namesOf(*result), (std::vector<std::string>{"a", "b"}));
+        ASSERT_EQ(result->audio.size(), 2u);
+        const int channels[] = {1, 2};
+        const size_t values[] = {4410, 4410};
+        for (size_t i = 0; i < 2; ++i) {
+            SCOPED_TRACE(i);
+            const auto& prepared = result->audio[i];
+            ASSERT_TRUE(prepared.valid());
+            // The values moved on into the prepared audio, encoded with it.
+            EXPECT_TRUE(result->samples[i].samples.empty());
+            ASSERT_EQ(prepared.valueCount(), values[i]);
+            EXPECT_EQ(prepared.pcm()->channels, channels[i]);
+            EXPECT_EQ(prepared.pcm()->sampleRate, 44100);
+            EXPECT_EQ(prepared.payload(), ui::zemedit::logic::encodePcmPayload(prepared.pcm()->samples, channels[i],
+                                                                              44100));
+        }
+    }
+}
+
+TEST(ImportJob, ProgressTextSaysNOfNOnceTheTotalIsKnown) {
+    const struct {
+        int done, total;
+        const char* text;
+    } cases[] = {
+        {0, 0, "Importing 0 files..."},
+        {38, 0, "Importing 38 files..."},
+        {0, 500, "Importing 0 of 500 files..."},
+        {38, 500, "Importing 38 of 500 files..."},
+        {1, 1, "Importing 1 of 1 files..."},
+    };
+    for (const auto& c : cases) EXPECT_EQ(importProgressText(c.done, c.total), juce::String(c.text));
+}
+
 TEST(ImportJob, PoolSizeFollowsTheFileCount) {
     EXPECT_EQ(importPoolSize(0), 1);
     EXPECT_EQ(importPoolSize(1), 1);

@@ -4,13 +4,17 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <filesystem>
 
 #include "app/audio_fixtures.hpp"
 #include "app/fake_audio.hpp"
 #include "app/file_choosers.hpp"
+#include "app/import_job.hpp"
 #include "app/main_component.hpp"
+#include "audio/pcma_head.hpp"
+#include "format/checksum.hpp"
 #include "editor/ui/band_column.hpp"
 #include "support/temp_dir.hpp"
 #include "widgets/gui_support.hpp"
@@ -177,6 +181,67 @@ TEST_F(ImportTest, ImportStopsWhenNoSampleIdIsLeft) {
         << access().report();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].title, "Import report");
+}
+
+TEST_F(ImportTest, TheMessageThreadAdoptsTheJobsEncodedAudioAsItIs) {
+    const auto folder = files.root() / "kit";
+    writeHit(at(folder / "a.wav"), 4410, 0.2f);
+    writeHit(at(folder / "b.wav"), 4410, 0.8f);
+    ImportJobRequest request;
+    request.files = {at(folder)};
+    request.page = {0, 0};
+    std::atomic<int> done{0};
+    auto result = runImportJob(request, {}, done, 2);
+    ASSERT_EQ(result->samples.size(), 2u);
+    ASSERT_EQ(result->audio.size(), 2u);
+    // The payloads and the audio the job made: the same buffers must end up
+    // in the view model, neither encoded nor copied again.
+    std::vector<const uint8_t*> payloads;
+    std::vector<const void*> audio;
+    for (const auto& prepared : result->audio) {
+        payloads.push_back(prepared.payload().data());
+        audio.push_back(prepared.pcm());
+    }
+
+    access().finishImport(result, {0, 0});
+    const auto& vm = main->overlay()->viewModel;
+    ASSERT_EQ(vm.addedPayloads.size(), 2u);
+    EXPECT_EQ(liveNames(doc()), (std::vector<std::string>{"a", "b"}));
+    for (size_t i = 0; i < 2; ++i) {
+        SCOPED_TRACE(i);
+        const auto& staged = vm.addedPayloads[i];
+        EXPECT_EQ(staged.bytes.data(), payloads[i]);
+        EXPECT_EQ(static_cast<const void*>(vm.addedPcm.at(staged.uid).get()), audio[i]);
+        // Still the payload of exactly that audio.
+        const auto& pcm = *vm.addedPcm.at(staged.uid);
+        EXPECT_EQ(staged.bytes, ui::zemedit::logic::encodePcmPayload(pcm.samples, pcm.channels, pcm.sampleRate));
+        EXPECT_EQ(doc().sampleByUid(staged.uid)->plainHash,
+                  fmt::blake2b128(fmt::ByteView(staged.bytes).subspan(fmt::kPcmaHeadBytes)));
+    }
+    EXPECT_EQ(main->overlay()->undoManager().getUndoDescription(), "Import samples");
+    EXPECT_EQ(status(), "2 samples imported");
+}
+
+TEST_F(ImportTest, ProgressSaysHowManyOfHowManyFiles) {
+    // The 100 ms refresh: the Part's text until the list is known, then n of N.
+    access().setBusy(true, true);
+    access().setFilesDone(0);
+    access().setFilesTotal(0);
+    ASSERT_TRUE(pumpUntil([&] { return status() == "Importing 0 files..."; }, 1000)) << status();
+    access().setFilesDone(38);
+    access().setFilesTotal(500);
+    ASSERT_TRUE(pumpUntil([&] { return status() == "Importing 38 of 500 files..."; }, 1000)) << status();
+    access().setBusy(false, false);
+
+    // A real run counts only the files that are decoded: the text file and
+    // the second listing of a file are not among them.
+    const auto folder = files.root() / "kit";
+    writeHit(at(folder / "one.wav"));
+    writeHit(at(folder / "two.wav"));
+    ASSERT_TRUE(at(folder / "notes.txt").replaceWithText("notes"));
+    importAndWait({at(folder / "one.wav"), at(folder / "two.wav"), at(folder / "notes.txt"), at(folder / "one.wav")});
+    EXPECT_EQ(access().filesTotal(), 2);
+    EXPECT_EQ(access().filesDone(), 2);
 }
 
 TEST_F(ImportTest, TrimSetsPlaybackBoundsInsideTheSameUndoStep) {

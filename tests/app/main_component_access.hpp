@@ -46,6 +46,13 @@ public:
         c_.updateButtons();
     }
     void setFilesDone(int n) { c_.filesDone_ = n; }
+    void setFilesTotal(int n) { c_.filesTotal_ = n; }
+    int filesDone() const { return c_.filesDone_; }
+    int filesTotal() const { return c_.filesTotal_; }
+    // The message-thread end of an import job, reached directly.
+    void finishImport(std::shared_ptr<ImportResult> result, ImportPage page) {
+        c_.finishImport(std::move(result), page);
+    }
     // A new document in the editor.
     void mountNew() { c_.mount(juce::File(), nullptr); }
 

@@ -181,36 +181,10 @@ uint64_t ZemEditViewModel::addSampleFromPcm(const std::string& sampleName, std::
                                             int32_t channels, int32_t sampleRate, double rmsLevel,
                                             uint32_t layerIndex, uint32_t articulationIndex, int32_t bandIndex,
                                             const HitLevel& level, bool sortLock) {
-    if (samples.empty() || channels <= 0 || sampleRate <= 0) return 0;
+    // Refused before anything is encoded.
     if (layerIndex >= document.layers.size() || articulationIndex >= document.articulations.size()) return 0;
-    std::vector<uint8_t> payload = encodePcmPayload(samples, channels, sampleRate);
-    if (payload.empty()) return 0;
-
-    AddSampleRequest request;
-    request.name = sampleName;
-    request.layerIndex = static_cast<int32_t>(layerIndex);
-    request.articulationIndex = static_cast<int32_t>(articulationIndex);
-    request.bandIndex = bandIndex < 0 ? static_cast<int32_t>(document.bands.size() / 2) : bandIndex;
-    request.key13Value = rmsLevel;
-    request.sampleRate = static_cast<uint64_t>(sampleRate);
-    request.bits = 32;
-    request.channels = static_cast<uint64_t>(channels);
-    request.frames = samples.size() / static_cast<uint64_t>(channels);
-    request.hitLevel = level;
-    request.sortLock = sortLock ? 1 : 0;
-    request.anchored = 0;
-    std::memcpy(request.plainHash.data(), payload.data() + 40, request.plainHash.size());
-    request.plainHashPresent = 1;
-    // Lent to the request and taken back: the document reads it, keeps none.
-    request.payload = std::move(payload);
-    const bool added = document.addSample(request);
-    payload = std::move(request.payload);
-    if (!added) return 0;
-
-    const uint64_t uid = document.samples.back().uid;
-    addedPayloads.push_back(fmt::StagedPayload{uid, kTagAudi, std::move(payload)});
-    addedPcm[uid] = makeSharedAddedPcm(std::move(samples), channels, sampleRate);
-    return uid;
+    return addPreparedSample(sampleName, preparePcmForAdd(std::move(samples), channels, sampleRate), rmsLevel,
+                             layerIndex, articulationIndex, bandIndex, level, sortLock);
 }
 
 bool ZemEditViewModel::audition(uint64_t uid) const {

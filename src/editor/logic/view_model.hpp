@@ -76,6 +76,7 @@ struct AudioIdentityLess {
 };
 
 struct HitSortInput;
+class PreparedPcm;
 
 class ZemEditViewModel {
 public:
@@ -155,6 +156,11 @@ public:
     uint64_t addSampleFromPcm(const std::string& sampleName, std::vector<float> samples, int32_t channels,
                               int32_t sampleRate, double rmsLevel, uint32_t layerIndex, uint32_t articulationIndex,
                               int32_t bandIndex, const HitLevel& level, bool sortLock);
+    // The same for audio whose payload was made beforehand (preparePcmForAdd):
+    // nothing is encoded or hashed here. The prepared audio is consumed.
+    uint64_t addPreparedSample(const std::string& sampleName, PreparedPcm&& audio, double rmsLevel,
+                               uint32_t layerIndex, uint32_t articulationIndex, int32_t bandIndex,
+                               const HitLevel& level, bool sortLock);
     // Plays an unedited stored sample through auditionStored, anything else
     // through playPcm cut to its region; true when a callback got it.
     bool audition(uint64_t uid) const;
@@ -192,6 +198,38 @@ public:
     // changed; the number applied.
     uint64_t applyHitSort(const HitSortInput& input);
 };
+
+// Decoded audio together with the payload it is saved as (raw 32-bit floats
+// with their hash), made where the time may be spent, off the message thread,
+// so that adding the sample there only adopts it. Made only by
+// preparePcmForAdd, so payload and audio always agree; moved, never copied.
+class PreparedPcm {
+public:
+    PreparedPcm() = default;
+    PreparedPcm(PreparedPcm&&) noexcept = default;
+    PreparedPcm& operator=(PreparedPcm&&) noexcept = default;
+    PreparedPcm(const PreparedPcm&) = delete;
+    PreparedPcm& operator=(const PreparedPcm&) = delete;
+
+    // False when the audio could not be described by a payload; adding it is
+    // then refused.
+    bool valid() const noexcept { return pcm_ != nullptr && !payload_.empty(); }
+    // The interleaved values held (0 when not valid).
+    size_t valueCount() const noexcept { return pcm_ != nullptr ? pcm_->samples.size() : 0; }
+    const ZemEditViewModel::AddedPcm* pcm() const noexcept { return pcm_.get(); }
+    const std::vector<uint8_t>& payload() const noexcept { return payload_; }
+
+private:
+    friend PreparedPcm preparePcmForAdd(std::vector<float>&& samples, int32_t channels, int32_t sampleRate);
+    friend class ZemEditViewModel;
+    std::shared_ptr<const ZemEditViewModel::AddedPcm> pcm_;
+    std::vector<uint8_t> payload_;
+};
+
+// Takes the values over and encodes them as addSampleFromPcm would; safe on
+// any thread. Not valid for empty audio, a channel count or rate below 1, or
+// audio no payload head describes (encodePcmPayload).
+PreparedPcm preparePcmForAdd(std::vector<float>&& samples, int32_t channels, int32_t sampleRate);
 
 // The identity under which a sample's measured level is cached.
 AudioIdentity audioIdentityOf(const EditSample& record) noexcept;
