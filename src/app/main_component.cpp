@@ -374,9 +374,11 @@ void MainComponent::openFile(const juce::File& file) {
     // so that a later start can remove the copy if this one is killed.
     auto workingCopy = std::make_shared<platform::OwnedFile>(platform::newOwnedTemporaryPath(".zem"));
     juce::Component::SafePointer<MainComponent> safe(this);
-    worker_ = std::thread([safe, file, workingCopy, statusBefore] {
+    const bool reopened = file == currentFile_;
+    worker_ = std::thread([safe, file, workingCopy, statusBefore, reopened] {
         auto result = std::make_shared<OpenResult>();
         result->chosen = file;
+        result->reopened = reopened;
         result->workingCopy = workingCopy;
         result->statusBefore = statusBefore;
         const std::string target = workingCopy->path();
@@ -428,7 +430,7 @@ void MainComponent::finishOpen(OpenResult result) {
         // The file name after the last separator of either kind.
         const auto name = ui::zemedit::logic::fileNamePart(result.chosen.getFullPathName().toStdString());
         setStatus(juce::String::fromUTF8(name.c_str()));
-        if (!result.warnings.isEmpty()) showMessage("Converted zem", convertedWarningsText(result.warnings));
+        if (!result.warnings.isEmpty() && !result.reopened) showMessage("Converted zem", convertedWarningsText(result.warnings));
     }
     updateButtons();
 }

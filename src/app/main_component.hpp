@@ -111,8 +111,10 @@ private:
         fmt::Zem6Model model;
         bool convertedFromLegacy = false;
         bool isSigned = false;
-        // The legacy importer's warnings, shown once the file is mounted.
+        // The legacy importer's warnings, shown once the file is mounted
+        // unless it is the current file again (RESET): they were seen then.
         juce::StringArray warnings;
+        bool reopened = false;
         juce::String error;  // empty on success
         juce::String statusBefore;
     };
