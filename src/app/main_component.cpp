@@ -32,7 +32,8 @@ constexpr int kShownWarnings = 12;
 juce::String convertedWarningsText(const juce::StringArray& warnings) {
     juce::StringArray lines;
     for (int i = 0; i < std::min(warnings.size(), kShownWarnings); ++i) lines.add(warnings[i]);
-    if (warnings.size() > kShownWarnings) lines.add("... and " + juce::String(warnings.size() - kShownWarnings) + " more");
+    if (warnings.size() > kShownWarnings)
+        lines.add("... and " + juce::String(warnings.size() - kShownWarnings) + " more");
     return "ZEM Rivir converted this legacy zem with these warnings:\n\n" + lines.joinIntoString("\n");
 }
 
@@ -396,7 +397,8 @@ void MainComponent::openFile(const juce::File& file) {
                 result->model = std::move(opened.value().model);
                 result->convertedFromLegacy = opened.value().convertedFromLegacy;
                 result->isSigned = opened.value().isSigned;
-                for (const auto& line : opened.value().warnings) result->warnings.add(juce::String::fromUTF8(line.c_str()));
+                for (const auto& line : opened.value().warnings)
+                    result->warnings.add(juce::String::fromUTF8(line.c_str()));
             } else {
                 // The reader's own code and message are not shown.
                 result->error = juce::String::fromUTF8(openErrorText().c_str());
@@ -430,7 +432,8 @@ void MainComponent::finishOpen(OpenResult result) {
         // The file name after the last separator of either kind.
         const auto name = ui::zemedit::logic::fileNamePart(result.chosen.getFullPathName().toStdString());
         setStatus(juce::String::fromUTF8(name.c_str()));
-        if (!result.warnings.isEmpty() && !result.reopened) showMessage("Converted zem", convertedWarningsText(result.warnings));
+        if (!result.warnings.isEmpty() && !result.reopened)
+            showMessage("Converted zem", convertedWarningsText(result.warnings));
     }
     updateButtons();
 }

@@ -325,8 +325,8 @@ TEST_F(OpenTest, AFullTemporaryFolderOpensNothingAndSaysWhichFolder) {
             platform::setKernelCopyDisabledForTesting(false);
             ASSERT_EQ(boxes.size(), 1u) << c.name;
             EXPECT_EQ(boxes[0].title, "Cannot open zem") << c.name;
-            EXPECT_EQ(boxes[0].message, juce::String::fromUTF8(workingCopyFolderFullText(temporary.root().string()).c_str()))
-                << c.name;
+            const auto full = workingCopyFolderFullText(temporary.root().string());
+            EXPECT_EQ(boxes[0].message, juce::String::fromUTF8(full.c_str())) << c.name;
             EXPECT_EQ(main->overlay(), mounted) << c.name;
             EXPECT_EQ(access().workingCopy(), copy) << c.name;
             EXPECT_EQ(access().status(), "kit.zem") << c.name;
