@@ -18,28 +18,12 @@
 
 #include "format/read_policy.hpp"
 #include "format/signature.hpp"
+#include "probe_file.hpp"
 
 namespace vt6::fuzz {
 
 // Seed of the fuzz corpus's signing root (32 bytes of 0x52).
 inline constexpr uint8_t kFuzzRootSeedByte = 0x52;
-
-// Writes the input to this process's probe file and returns its path.
-inline const std::string& writeProbe(const uint8_t* data, size_t size) {
-    static const std::string path = [] {
-        const std::string p = (std::filesystem::temp_directory_path() /
-                               ("zem_fuzz_probe_" + std::to_string(::getpid()) + ".zem"))
-                                  .string();
-        std::atexit([] { std::remove(writeProbe(nullptr, 0).c_str()); });
-        return p;
-    }();
-    if (data != nullptr) {
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-        if (!out) std::abort();
-    }
-    return path;
-}
 
 inline const uint8_t* fuzzRootKey() {
     static const fmt::Ed25519PublicKey key = [] {

@@ -13,6 +13,8 @@
 
 #include <unistd.h>
 
+#include "probe_file.hpp"
+
 #include "audio/legacy/legacy_reader.hpp"
 #include "platform/file.hpp"
 
@@ -24,25 +26,12 @@ namespace {
 // filling them teaches the fuzzer nothing, so such samples are skipped.
 constexpr int32_t kMaxProbedValues = 1 << 16;
 
-const std::string& probePath() {
-    static const std::string path = [] {
-        const std::string p = (std::filesystem::temp_directory_path() /
-                               ("zem_legacy_fuzz_" + std::to_string(::getpid()) + ".zem"))
-                                  .string();
-        std::atexit([] { std::remove(probePath().c_str()); });
-        return p;
-    }();
-    return path;
-}
+const std::string& probePath() { return vt6::fuzz::writeProbe(nullptr, 0); }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    {
-        std::ofstream out(probePath(), std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-        if (!out) std::abort();
-    }
+    vt6::fuzz::writeProbe(data, size);
     static const Zem4BlobDecoder decoder = vt6::fmt::makeZem4FlacBlobDecoder();
     const LegacyReadResult r = readLegacyFile(probePath(), LegacyReadOptions{true, &decoder, nullptr});
     if (!r.file) {

@@ -16,6 +16,8 @@
 #include <sodium.h>
 #include <unistd.h>
 
+#include "probe_file.hpp"
+
 #include "format/reader.hpp"
 
 using namespace vt6::fmt;
@@ -25,16 +27,7 @@ namespace {
 // Seed of the fuzz corpus's signing root (32 bytes of 0x52).
 constexpr uint8_t kRootSeedByte = 0x52;
 
-const std::string& probePath() {
-    static const std::string path = [] {
-        const std::string p = (std::filesystem::temp_directory_path() /
-                               ("zem_open_fuzz_" + std::to_string(::getpid()) + ".zem"))
-                                  .string();
-        std::atexit([] { std::remove(probePath().c_str()); });
-        return p;
-    }();
-    return path;
-}
+const std::string& probePath() { return vt6::fuzz::writeProbe(nullptr, 0); }
 
 const uint8_t* rootKey() {
     static const Ed25519PublicKey key = [] {
@@ -52,11 +45,7 @@ const uint8_t* rootKey() {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    {
-        std::ofstream out(probePath(), std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-        if (!out) std::abort();
-    }
+    vt6::fuzz::writeProbe(data, size);
     ReadPolicy policy;
     policy.maxDirEntries = 256;
     policy.maxDirBytes = 1 << 16;

@@ -2,7 +2,11 @@
 # Kills the real program window at random moments while it saves a large
 # file over itself (Ctrl+S after one edit), and checks after each kill that
 # the file opens as the old one (byte for byte) or as the whole new one
-# (holding the edit), never as anything else. Needs a display (xvfb-run).
+# (holding the edit), never as anything else. Nothing is deleted between the
+# tries: what a killed run leaves (save temporaries beside the target,
+# working copies and its lock in the temporary folder) is counted, and the
+# next start must have removed every earlier run's leftovers; a last clean
+# run must leave none at all. Needs a display (xvfb-run).
 #
 #   scripts/kill_during_save.sh [tries] [samples] [frames per sample] [driver binary]
 set -euo pipefail
@@ -16,7 +20,7 @@ driver=${4:-build/tests/zem_save_driver}
 
 work=$(mktemp -d /tmp/zem_kill_save_XXXXXX)
 trap 'rm -rf "$work"' EXIT
-# The program's working copies go here too, so killed runs leave nothing behind.
+# The program's working copies and locks go here, where they are counted.
 export TMPDIR="$work"
 export XDG_CONFIG_HOME="$work/config"
 mkdir "$work/target_dir" "$work/config"
@@ -38,9 +42,15 @@ done
 span_ms=$(( ($(cat "$work/t1") - $(cat "$work/t0")) / 1000000 + 20 ))
 echo "one save takes about ${span_ms} ms; killing at random points within it"
 
-kept_old=0; whole_new=0; damaged=0; missing=0; leftovers=0
+# The program's own files besides the target: everything else in the
+# target's folder, and its names in the temporary folder.
+ours() {
+  find "$work/target_dir" -mindepth 1 ! -path "$target"
+  find "$work" -maxdepth 1 -name 'zem-rivir-*'
+}
+
+kept_old=0; whole_new=0; damaged=0; missing=0; leftovers=0; stale=0
 for ((i = 1; i <= tries; i++)); do
-  rm -rf "$work/target_dir"; mkdir "$work/target_dir"
   cp "$work/old.zem" "$target"
   rm -f "$work/out"; mkfifo "$work/out"
   "$driver" "$target" >"$work/out" 2>/dev/null &
@@ -60,11 +70,23 @@ for ((i = 1; i <= tries; i++)); do
   else
     damaged=$((damaged + 1))
   fi
-  others=$(find "$work/target_dir" -mindepth 1 ! -path "$target" | wc -l)
-  leftovers=$((leftovers + others))
-  find "$work" -maxdepth 1 -name '*.zem' ! -name old.zem -delete
+  # This run's files carry its process id (8 hex digits) in their names;
+  # any other left over is one an earlier kill left and this start kept.
+  tag=$(printf '%08x' "$pid")
+  left=$(ours | wc -l)
+  earlier=$(ours | grep -v -c -- "$tag" || true)
+  leftovers=$((leftovers + left - earlier))
+  stale=$((stale + earlier))
 done
 
+# A last run to its end: its start and its save remove what the last kill
+# left, and it leaves nothing of its own.
+cp "$work/old.zem" "$target"
+"$driver" "$target" >/dev/null 2>&1 || { echo "the last save did not finish" >&2; exit 1; }
+remaining=$(ours | wc -l)
+
 echo "tries $tries: old bytes kept $kept_old, whole new file $whole_new, damaged $damaged, missing $missing;" \
-     "temporaries left by killed saves $leftovers"
-[ "$damaged" -eq 0 ] && [ "$missing" -eq 0 ]
+     "files left by killed runs $leftovers, earlier runs' files a later start kept $stale," \
+     "files left after a last clean run $remaining"
+ours | sed 's/^/left: /' >&2
+[ "$damaged" -eq 0 ] && [ "$missing" -eq 0 ] && [ "$stale" -eq 0 ] && [ "$remaining" -eq 0 ]

@@ -2,6 +2,7 @@
 
 #include "app/main_component.hpp"
 #include "app/window_limits.hpp"
+#include "platform/leftovers.hpp"
 #include "widgets/theme.hpp"
 
 namespace vt6::maker {
@@ -50,9 +51,18 @@ const juce::String Application::getApplicationName() { return "ZEM Rivir"; }
 
 const juce::String Application::getApplicationVersion() { return "1.2.0"; }
 
-void Application::initialise(const juce::String&) { window_ = std::make_unique<Window>(); }
+void Application::initialise(const juce::String&) {
+    // Working copies and save temporaries of killed instances go first; then
+    // this instance's lock tells later ones that its own files are in use.
+    platform::sweepLeftoversAtStart();
+    platform::holdInstanceLock();
+    window_ = std::make_unique<Window>();
+}
 
-void Application::shutdown() { window_.reset(); }
+void Application::shutdown() {
+    window_.reset();
+    platform::releaseInstanceLock();
+}
 
 void Application::systemRequestedQuit() {
     if (window_ != nullptr) {

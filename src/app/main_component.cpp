@@ -13,6 +13,7 @@
 #include "editor/logic/path_helpers.hpp"
 #include "editor/ui/user_messages.hpp"
 #include "platform/file_info.hpp"
+#include "platform/leftovers.hpp"
 #include "platform/write_file.hpp"
 #include "widgets/theme.hpp"
 
@@ -24,6 +25,18 @@ using ui::ThemeColour;
 using ui::themeColour;
 
 constexpr const char* kAudioUnavailable = "Audio output unavailable - open SETTINGS > Audio";
+
+// Lines of the converted-file warnings shown at most; a header that declares
+// thousands of cut-off samples would otherwise fill more than a screen.
+constexpr int kShownWarnings = 12;
+
+juce::String convertedWarningsText(const juce::StringArray& warnings) {
+    juce::StringArray lines;
+    for (int i = 0; i < std::min(warnings.size(), kShownWarnings); ++i) lines.add(warnings[i]);
+    if (warnings.size() > kShownWarnings)
+        lines.add("... and " + juce::String(warnings.size() - kShownWarnings) + " more");
+    return "ZEM Rivir converted this legacy zem with these warnings:\n\n" + lines.joinIntoString("\n");
+}
 
 }  // namespace
 
@@ -332,12 +345,17 @@ void MainComponent::write(const juce::File& target, std::function<void()> contin
     setStatus("Saving and verifying zem...");
     updateButtons();
     if (worker_.joinable()) worker_.join();
+    // Recorded before any temporary exists there, so that a later start
+    // finds what a kill during this save leaves.
+    platform::noteSaveFolder(path);
     juce::Component::SafePointer<MainComponent> safe(this);
     worker_ = std::thread([this, safe, plan, loader, target, path, continuation, statusBefore] {
         int result = kSaveBuildFailed;
         auto built = buildPayloadsAndIndex(std::move(*plan), loader, result,
                                            [this](size_t done) { samplesDone_ = static_cast<int>(done); });
         if (built.ok()) result = writeExportOver(path, built.value());
+        // What killed saves of other instances left beside this target.
+        platform::sweepLeftoversBeside(path);
         juce::MessageManager::callAsync([safe, result, target, continuation, statusBefore] {
             if (auto* self = safe.getComponent()) self->finishSave(result, target, continuation, statusBefore);
         });
@@ -400,22 +418,34 @@ void MainComponent::openFile(const juce::File& file) {
 
     // Taken before the copy: a file replaced meanwhile reads as changed.
     openingIdentity_ = platform::queryFileIdentity(file.getFullPathName().toStdString());
-    auto workingCopy = std::make_shared<juce::TemporaryFile>(".zem");
+    // A unique name in the temporary folder that carries this instance's id,
+    // so that a later start can remove the copy if this one is killed.
+    auto workingCopy = std::make_shared<platform::OwnedFile>(platform::newOwnedTemporaryPath(".zem"));
     juce::Component::SafePointer<MainComponent> safe(this);
-    worker_ = std::thread([safe, file, workingCopy, statusBefore] {
+    const bool reopened = file == currentFile_;
+    worker_ = std::thread([safe, file, workingCopy, statusBefore, reopened] {
         auto result = std::make_shared<OpenResult>();
         result->chosen = file;
+        result->reopened = reopened;
         result->workingCopy = workingCopy;
         result->statusBefore = statusBefore;
-        const auto target = workingCopy->getFile();
-        if (!file.copyFileTo(target)) {
-            result->error = juce::String::fromUTF8(workingCopyErrorText().c_str());
+        const std::string target = workingCopy->path();
+        // Whole and synced, or no copy at all: a short copy would open as a
+        // damaged file, or a legacy file with silence in place of its audio.
+        const platform::CopyStatus copied = platform::copyToNewFile(file.getFullPathName().toStdString(), target);
+        if (!copied.ok()) {
+            const std::string folder = target.substr(0, std::max<size_t>(target.rfind('/'), 1));
+            result->error = juce::String::fromUTF8(
+                (copied.noSpace() ? workingCopyFolderFullText(folder) : workingCopyErrorText()).c_str());
         } else {
-            auto opened = openForEdit(target.getFullPathName().toStdString(), file.getFullPathName().toStdString());
+            workingCopy->adopt();
+            auto opened = openForEdit(target, file.getFullPathName().toStdString());
             if (opened.ok()) {
                 result->model = std::move(opened.value().model);
                 result->convertedFromLegacy = opened.value().convertedFromLegacy;
                 result->isSigned = opened.value().isSigned;
+                for (const auto& line : opened.value().warnings)
+                    result->warnings.add(juce::String::fromUTF8(line.c_str()));
             } else {
                 // The reader's own code and message are not shown.
                 result->error = juce::String::fromUTF8(openErrorText().c_str());
@@ -439,7 +469,7 @@ void MainComponent::finishOpen(OpenResult result) {
     } else {
         asOpenedModel_ = result.model;
         const bool converted = result.convertedFromLegacy;
-        mount(result.workingCopy->getFile(),
+        mount(juce::File(juce::String::fromUTF8(result.workingCopy->path().c_str())),
               converted ? std::make_shared<const fmt::Zem6Model>(std::move(result.model)) : nullptr);
         discardWorkingCopy(std::exchange(workingCopy_, std::move(result.workingCopy)));
         workingCopyConverted_ = converted;
@@ -450,11 +480,13 @@ void MainComponent::finishOpen(OpenResult result) {
         // The file name after the last separator of either kind.
         const auto name = ui::zemedit::logic::fileNamePart(result.chosen.getFullPathName().toStdString());
         setStatus(juce::String::fromUTF8(name.c_str()));
+        if (!result.warnings.isEmpty() && !result.reopened)
+            showMessage("Converted zem", convertedWarningsText(result.warnings));
     }
     updateButtons();
 }
 
-void MainComponent::discardWorkingCopy(std::shared_ptr<juce::TemporaryFile> copy) {
+void MainComponent::discardWorkingCopy(std::shared_ptr<platform::OwnedFile> copy) {
     if (copy == nullptr) return;
     // Deleting a copy of a large file takes the file system a while (over
     // 100 ms for 1 GiB); the message thread does not wait for it.
@@ -529,7 +561,7 @@ void MainComponent::resetAction() {
     // reads that again, so every sample keeps its audio; only a new file,
     // which has no copy, is rebuilt from the as-opened model alone.
     if (workingCopy_ != nullptr) {
-        mount(workingCopy_->getFile(),
+        mount(juce::File(juce::String::fromUTF8(workingCopy_->path().c_str())),
               workingCopyConverted_ ? std::make_shared<const fmt::Zem6Model>(asOpenedModel_) : nullptr);
         return;
     }

@@ -19,6 +19,7 @@
 #include "app/settings.hpp"
 #include "editor/ui/zem_edit_overlay.hpp"
 #include "format/mtad.hpp"
+#include "platform/copy_file.hpp"
 #include "platform/file_info.hpp"
 #include "widgets/buttons.hpp"
 #include "widgets/look_and_feel.hpp"
@@ -107,10 +108,14 @@ private:
     // What the open job hands back to the message thread.
     struct OpenResult {
         juce::File chosen;
-        std::shared_ptr<juce::TemporaryFile> workingCopy;
+        std::shared_ptr<platform::OwnedFile> workingCopy;
         fmt::Zem6Model model;
         bool convertedFromLegacy = false;
         bool isSigned = false;
+        // The legacy importer's warnings, shown once the file is mounted
+        // unless it is the current file again (RESET): they were seen then.
+        juce::StringArray warnings;
+        bool reopened = false;
         juce::String error;  // empty on success
         juce::String statusBefore;
     };
@@ -123,7 +128,7 @@ private:
     bool isNoOverwriteFile(const juce::File& file) const;
     void resetAction();
     // Deletes a working copy that is no longer needed on a thread of its own.
-    void discardWorkingCopy(std::shared_ptr<juce::TemporaryFile> copy);
+    void discardWorkingCopy(std::shared_ptr<platform::OwnedFile> copy);
     void chooseImport(bool folder);
     // The message-thread end of an import: adds the samples as one undo step
     // and writes the import report.
@@ -173,7 +178,7 @@ private:
     // The status line's text when a file drag entered; written back when it
     // leaves or drops.
     juce::String statusBeforeDrag_;
-    std::shared_ptr<juce::TemporaryFile> workingCopy_;
+    std::shared_ptr<platform::OwnedFile> workingCopy_;
     // The working copy holds a converted legacy file (RESET mounts it again
     // with the as-opened model).
     bool workingCopyConverted_ = false;

@@ -28,6 +28,7 @@ fmt::Result<OpenedZem> openForEdit(const std::string& workingPath, const std::st
     // The payloads are dropped: the editor reads the legacy audio again from
     // the working copy.
     opened.model = std::move(converted.value().model);
+    opened.warnings = std::move(converted.value().warnings);
     opened.convertedFromLegacy = true;
     const std::string stem = zem::fileStemOfPath(chosenPath);
     if (!stem.empty()) opened.model.metadata.name = stem;

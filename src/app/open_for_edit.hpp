@@ -4,6 +4,7 @@
 // Touches nothing but the two paths it is given.
 
 #include <string>
+#include <vector>
 
 #include "format/mtad.hpp"
 #include "format/result.hpp"
@@ -16,6 +17,9 @@ struct OpenedZem {
     bool convertedFromLegacy = false;
     // The file carries a signature, valid or not.
     bool isSigned = false;
+    // What the legacy importer repaired or left out while converting, for
+    // the user to see; empty for a current file.
+    std::vector<std::string> warnings;
 };
 
 // Factory, other publisher and failing signatures count as signed; unsigned

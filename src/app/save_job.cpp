@@ -17,6 +17,7 @@
 #include "format/reader.hpp"
 #include "format/writer.hpp"
 #include "platform/cpu.hpp"
+#include "platform/leftovers.hpp"
 #include "platform/replace_file.hpp"
 #include "platform/write_file.hpp"
 
@@ -26,15 +27,9 @@ namespace {
 
 constexpr int kSaveInvalid = 5;
 
-std::string randomHex() {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::random_device device;
-    std::mt19937_64 engine((static_cast<uint64_t>(device()) << 32) ^ device());
-    uint64_t value = engine();
-    std::string out;
-    for (int i = 0; i < 16; ++i, value >>= 4) out.push_back(kDigits[value & 15u]);
-    return out;
-}
+// The first 8 digits name this instance, so that a later start can tell a
+// killed save's temporaries from those of a save still running.
+std::string randomHex() { return platform::ownedHexTag(); }
 
 // Removes what the job created; the target is never touched here.
 void removeLeftovers(const std::string& temporary) {

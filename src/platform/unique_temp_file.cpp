@@ -6,6 +6,8 @@
 
 #include <unistd.h>
 
+#include "platform/leftovers.hpp"
+
 namespace vt6::platform {
 namespace {
 std::atomic<bool> uniqueTempFileFails{false};
@@ -23,7 +25,10 @@ std::optional<std::string> makeUniqueTempFile(const std::string& prefix) {
     if (uniqueTempFileFails) return std::nullopt;
     std::string dir = temporaryDirectory();
     if (dir.back() != '/') dir += '/';
-    const std::string templ = dir + prefix + "XXXXXX";
+    // The owner's id in the name lets a later start remove the copy when
+    // this instance is killed.
+    (void)holdInstanceLock();
+    const std::string templ = dir + "zem-rivir-" + ownerTag() + "-" + prefix + "XXXXXX";
     std::vector<char> name(templ.begin(), templ.end());
     name.push_back('\0');
     const int fd = ::mkstemp(name.data());

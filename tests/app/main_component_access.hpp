@@ -31,7 +31,7 @@ public:
     juce::File current() const { return c_.currentFile_; }
     juce::File noOverwrite() const { return c_.noOverwriteFile_; }
     bool hasWorkingCopy() const { return c_.workingCopy_ != nullptr; }
-    juce::File workingCopy() const { return c_.workingCopy_ != nullptr ? c_.workingCopy_->getFile() : juce::File(); }
+    juce::File workingCopy() const { return c_.workingCopy_ != nullptr ? juce::File(juce::String::fromUTF8(c_.workingCopy_->path().c_str())) : juce::File(); }
     juce::UndoManager* undoManager() const { return c_.undoManager_; }
     const fmt::Zem6Model& asOpened() const { return c_.asOpenedModel_; }
     std::map<std::string, uint64_t>& importedKeys() { return c_.importedKeys_; }

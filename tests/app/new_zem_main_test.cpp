@@ -15,6 +15,7 @@
 #include "app/new_zem_dialog.hpp"
 #include "app/new_zem_dialog_support.hpp"
 #include "editor/ui/kit_fixture.hpp"
+#include "platform/leftovers.hpp"
 #include "support/temp_dir.hpp"
 #include "widgets/gui_support.hpp"
 #include "app/main_component_access.hpp"
@@ -29,10 +30,14 @@ using test::pumpUntil;
 NewZemDialog* openDialog() { return dynamic_cast<NewZemDialog*>(juce::Component::getCurrentlyModalComponent()); }
 
 // Every file of a folder.
+// Every file of a folder but this process's own lock file, which stays in
+// the temporary folder for as long as the program runs.
 std::vector<std::string> filesIn(const std::filesystem::path& folder) {
     std::vector<std::string> out;
     std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) out.push_back(entry.path().string());
+    const std::string ownLock = "zem-rivir-" + platform::ownerTag() + ".lock";
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ec))
+        if (entry.path().filename() != ownLock) out.push_back(entry.path().string());
     return out;
 }
 

@@ -15,6 +15,8 @@
 #include "audio/sample_load.hpp"
 #include "editor/ui/kit_fixture.hpp"
 #include "editor/ui/user_messages.hpp"
+#include "platform/copy_file.hpp"
+#include "platform/leftovers.hpp"
 #include "support/temp_dir.hpp"
 #include "widgets/gui_support.hpp"
 #include "app/main_component_access.hpp"
@@ -25,11 +27,14 @@ namespace {
 
 using test::pumpUntil;
 
-// Every file of a folder, by name.
+// Every file of a folder, by name, but for this process's own lock file
+// (it lives in the temporary folder for as long as the program runs).
 std::vector<std::string> filesIn(const std::string& folder) {
     std::vector<std::string> out;
     std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) out.push_back(entry.path().string());
+    const std::string ownLock = "zem-rivir-" + platform::ownerTag() + ".lock";
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ec))
+        if (entry.path().filename() != ownLock) out.push_back(entry.path().string());
     std::sort(out.begin(), out.end());
     return out;
 }
@@ -220,7 +225,10 @@ TEST_F(OpenTest, LegacyFileOpensConvertedAndIsNoOverwrite) {
     const auto legacy =
         files.write("a.b.zem", zem::testing::buildLegacyFile(zem::testing::sampleLegacyFile(6)));
     open(legacy);
-    ASSERT_TRUE(boxes.empty()) << boxes[0].message;
+    // The importer's warning about the fixture's trailing bytes reaches the user.
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].title, "Converted zem");
+    EXPECT_TRUE(boxes[0].message.contains("2 trailing bytes after the last declared sample")) << boxes[0].message;
     ASSERT_NE(main->overlay(), nullptr);
     EXPECT_EQ(main->overlay()->document().name, "a.b");
     EXPECT_EQ(access().asOpened().metadata.name, "a.b");
@@ -285,6 +293,47 @@ TEST_F(OpenTest, NoTemporaryFolder) {
     EXPECT_EQ(main->overlay(), nullptr);
     EXPECT_TRUE(access().button("NEW ZEM").isVisible());
     EXPECT_FALSE(std::filesystem::exists("/nonexistent"));
+}
+
+// A temporary folder without room for the whole copy: nothing opens, no part
+// of a copy stays, and the message names the folder that is full. Before,
+// the short copy opened (a legacy file with silence for its missing audio)
+// or was called damaged.
+TEST_F(OpenTest, AFullTemporaryFolderOpensNothingAndSaysWhichFolder) {
+    const auto kit = test::writeKit(files.path("kit.zem"));
+    open(kit);
+    auto* mounted = main->overlay();
+    ASSERT_NE(mounted, nullptr);
+    const auto copy = access().workingCopy();
+
+    struct Case {
+        std::string name;
+        std::string path;
+    };
+    const Case cases[] = {
+        {"current", test::writeKit(files.path("other.zem"), 4, 2000)},
+        {"legacy", files.write("old.zem", zem::testing::buildLegacyFile(zem::testing::sampleLegacyFile(5)))},
+    };
+    for (const auto& c : cases) {
+        const auto size = std::filesystem::file_size(c.path);
+        for (const bool kernel : {true, false}) {
+            boxes.clear();
+            platform::setKernelCopyDisabledForTesting(!kernel);
+            platform::setCopyRoomForTesting(size / 2);
+            open(c.path);
+            platform::setCopyRoomForTesting(std::nullopt);
+            platform::setKernelCopyDisabledForTesting(false);
+            ASSERT_EQ(boxes.size(), 1u) << c.name;
+            EXPECT_EQ(boxes[0].title, "Cannot open zem") << c.name;
+            const auto full = workingCopyFolderFullText(temporary.root().string());
+            EXPECT_EQ(boxes[0].message, juce::String::fromUTF8(full.c_str())) << c.name;
+            EXPECT_EQ(main->overlay(), mounted) << c.name;
+            EXPECT_EQ(access().workingCopy(), copy) << c.name;
+            EXPECT_EQ(access().status(), "kit.zem") << c.name;
+            const std::vector<std::string> kept{copy.getFullPathName().toStdString()};
+            EXPECT_EQ(settledFilesIn(temporary.root().string(), kept), kept) << c.name;
+        }
+    }
 }
 
 TEST_F(OpenTest, ChooserAnswersThatOpenNothing) {

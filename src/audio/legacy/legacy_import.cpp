@@ -84,11 +84,25 @@ LegacyPcm sampleShape(const LegacyFile& legacy, size_t i) {
 
 uint64_t wholeBytes(const LegacyPcm& shape) { return shape.frames * (shape.bits / 8) * shape.channels; }
 
+// The shape of sample i as far as the file holds it: a raw payload cut off by
+// the end of the file keeps only its whole frames that are there, so no
+// silence is made up at its declared length (a header can declare 2 GiB that
+// a file of a few kilobytes never held).
+LegacyPcm heldShape(const LegacyFile& legacy, size_t i) {
+    LegacyPcm pcm = sampleShape(legacy, i);
+    if (legacy.codec[i] != 0) return pcm;
+    const uint64_t frameBytes = uint64_t{pcm.channels} * (pcm.bits / 8);
+    const uint64_t offset = legacy.payloadOffset[i];
+    const uint64_t held = offset < legacy.fileSize ? legacy.fileSize - offset : 0;
+    if (frameBytes != 0) pcm.frames = std::min(pcm.frames, held / frameBytes);
+    return pcm;
+}
+
 // Packed PCM of one legacy sample, whole frames only.
 fmt::Result<LegacyPcm> sampleAudio(const LegacyFile& legacy, size_t i, int fd, uint64_t fileBytes,
                                    const std::string& path, const Zem4BlobDecoder& decoder) {
     const uint64_t n = i + 1;
-    LegacyPcm pcm = sampleShape(legacy, i);
+    LegacyPcm pcm = heldShape(legacy, i);
     const uint64_t values = static_cast<uint64_t>(std::max(legacy.length[i], 0));
     const uint64_t whole = wholeBytes(pcm);
     const uint64_t offset = legacy.payloadOffset[i];
@@ -120,7 +134,7 @@ fmt::Result<LegacyPcm> sampleAudio(const LegacyFile& legacy, size_t i, int fd, u
         return pcm;
     }
 
-    // Raw: a cut-off 3.x payload keeps zeros at its end.
+    // Raw: a cut-off 3.x payload keeps the whole frames the file holds.
     pcm.pcm.assign(static_cast<size_t>(whole), 0);
     const uint64_t copy = offset < fileBytes ? std::min(whole, fileBytes - offset) : 0;
     if (copy > 0) {
@@ -553,13 +567,17 @@ fmt::Result<fmt::Export> convertLegacyModel(const LegacyFile& legacy, const std:
         std::vector<LegacyPcm> shapes;
         shapes.reserve(count);
         for (size_t i = 0; i < count; ++i) {
-            shapes.push_back(sampleShape(legacy, i));
-            const LegacyPcm& shape = shapes.back();
+            const LegacyPcm shape = sampleShape(legacy, i);
             if (legacy.decodedBytes[i] != wholeBytes(shape))
                 appendImportWarning(out, "sample " + to_string(i + 1) + ": odd interleaved length " +
                                              to_string(std::max(legacy.length[i], 0)) + " for " +
                                              to_string(shape.channels) + " channels " + kDash +
                                              " trailing value dropped (no loader ever played it)");
+            shapes.push_back(heldShape(legacy, i));
+            if (shapes.back().frames != shape.frames)
+                appendImportWarning(out, "sample " + to_string(i + 1) + ": the file holds " +
+                                             to_string(shapes.back().frames) + " of its " + to_string(shape.frames) +
+                                             " frames " + kDash + " the missing frames are left out");
         }
 
         fmt::Zem6Model& model = out.model;

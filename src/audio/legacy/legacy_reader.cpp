@@ -798,7 +798,7 @@ LegacySampleAudio readLegacySampleAudio(const LegacySource& source, const Legacy
             if (index >= size) return failWith("sample index out of range");
         const int32_t bits = legacy.bits[index];
         if (bits != 16 && bits != 24 && bits != 32) return failWith("unsupported bit depth");
-        const uint64_t values = legacy.length[index] < 0 ? 0 : static_cast<uint64_t>(legacy.length[index]);
+        uint64_t values = legacy.length[index] < 0 ? 0 : static_cast<uint64_t>(legacy.length[index]);
         // The reader's laws keep every sample within this; a record built
         // elsewhere gets the same bound before anything is allocated.
         if (values > static_cast<uint64_t>(kMaxPayloadFrames)) return failWith("sample length out of range");
@@ -843,6 +843,11 @@ LegacySampleAudio readLegacySampleAudio(const LegacySource& source, const Legacy
                 const platform::ReadOutcome got = source.readAt(pcm.data(), pcm.size(), offset);
                 pcm.resize(got.bytesRead);
             }
+            // Only the whole frames that are there: a cut-off payload is not
+            // made up with silence at its declared length.
+            const uint64_t channels = stereo ? 2 : 1;
+            const uint64_t frameBytes = channels * static_cast<uint64_t>(bits / 8);
+            values = std::min(values, pcm.size() / frameBytes * channels);
         } else {
             return failWith("unsupported codec " + to_string(legacy.codec[index]));
         }

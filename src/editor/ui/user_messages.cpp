@@ -67,6 +67,12 @@ std::string workingCopyErrorText() {
         kRefWorkingCopyFailed);
 }
 
+std::string workingCopyFolderFullText(const std::string& folder) {
+    return withReferenceNumber("ZEM Rivir could not make a working copy of this zem: the temporary folder " + folder +
+                                   " is full. Free some space there, then open the zem again.",
+                               kRefWorkingCopyFailed);
+}
+
 std::string sampleEditorAudioErrorText() {
     return withReferenceNumber("This sample's audio could not be read.", kRefSampleAudioUnreadable);
 }

@@ -36,6 +36,8 @@ std::string saveErrorText(uint32_t saveResultCode);
 
 // The remaining texts of the table, for the callers that show them.
 std::string workingCopyErrorText();
+// The working copy failed because `folder`, the temporary folder, is full.
+std::string workingCopyFolderFullText(const std::string& folder);
 std::string sampleEditorAudioErrorText();
 std::string selectionTooLargeText();
 

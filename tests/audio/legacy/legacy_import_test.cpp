@@ -357,6 +357,72 @@ TEST(LegacyImportWarnings, RepairsAreReportedInOrder) {
     EXPECT_EQ(rows[0].plain_hash, fmt::blake2b128(pcm));
 }
 
+// A file cut short holds less audio than its header declares: each sample
+// keeps the whole frames that are there, the rest is reported, and neither
+// the converted rows nor the audio the editor reads are padded to the
+// declared length.
+TEST(LegacyImportWarnings, ACutOffFileKeepsOnlyTheFramesItHolds) {
+    BuilderSample mono;
+    mono.length = 1000;
+    BuilderSample stereo;
+    stereo.stereo = 1;
+    stereo.length = 2000;
+    BuilderSample huge;  // the reader's largest length: 128 MiB of 16-bit values
+    huge.length = 1 << 26;
+    struct Case {
+        const char* name;
+        std::vector<BuilderSample> samples;
+        bool headerOnly;
+        size_t cut;  // bytes taken off the end of the whole file
+        std::vector<uint64_t> frames;
+    };
+    const Case cases[] = {
+        {"header only", {huge, huge, huge}, true, 0, {0, 0, 0}},
+        {"second sample cut inside a frame", {mono, stereo}, false, 4 * 600 + 3, {1000, 399}},
+        {"first sample cut, second gone", {mono, stereo}, false, 4 * 1000 + 2 * 500, {500, 0}},
+        {"whole file", {mono, stereo}, false, 0, {1000, 1000}},
+    };
+    const std::string dash = "\u2014";
+    for (const Case& c : cases) {
+        BuilderFile desc;
+        desc.version = 5;
+        desc.dynamics = {0.5f};
+        desc.samples = c.samples;
+        desc.writePayloads = !c.headerOnly;
+        fmt::Bytes bytes = testing::buildLegacyFile(desc);
+        bytes.resize(bytes.size() - c.cut);
+        TempFile legacy;
+        fmt::Result<fmt::Export> converted = importBytes(bytes, true, legacy);
+        ASSERT_TRUE(converted.ok()) << c.name << ": " << converted.message();
+
+        LegacyReadResult read = readLegacyFile(legacy.path(), LegacyReadOptions{});
+        ASSERT_TRUE(read.file) << c.name;
+        std::vector<std::string> expected = read.file->warnings;
+        for (size_t i = 0; i < c.samples.size(); ++i) {
+            const uint64_t declared = static_cast<uint64_t>(c.samples[i].length) / (c.samples[i].stereo ? 2 : 1);
+            if (c.frames[i] != declared)
+                expected.push_back("sample " + std::to_string(i + 1) + ": the file holds " +
+                                   std::to_string(c.frames[i]) + " of its " + std::to_string(declared) + " frames " +
+                                   dash + " the missing frames are left out");
+        }
+        EXPECT_EQ(converted->warnings, expected) << c.name;
+
+        uint64_t payloadBytes = 0;
+        for (const fmt::StagedPayload& p : converted->payloads) payloadBytes += p.bytes.size() - fmt::kPcmaHeadBytes;
+        uint64_t heldBytes = 0;
+        for (size_t i = 0; i < c.samples.size(); ++i) {
+            EXPECT_EQ(converted->model.samples[i].frames, c.frames[i]) << c.name << " sample " << i + 1;
+            const auto audio = legacyChannels(legacy.path(), i);
+            ASSERT_FALSE(audio.empty()) << c.name;
+            EXPECT_EQ(audio[0].size(), c.frames[i]) << c.name << " sample " << i + 1;
+            heldBytes += c.frames[i] * 2 * (c.samples[i].stereo ? 2 : 1);
+        }
+        // Payloads are coded, so only a bound: never more than what is held
+        // plus the coder's own framing.
+        EXPECT_LE(payloadBytes, heldBytes + 4096 * c.samples.size()) << c.name;
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Refusals, with code and message.
 

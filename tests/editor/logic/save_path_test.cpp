@@ -41,8 +41,10 @@ struct TempFolderScope {
 
 std::vector<std::string> undoCopies(const std::string& dir) {
     std::vector<std::string> out;
+    // The program's lock file lives beside them for as long as it runs.
     for (const auto& e : std::filesystem::directory_iterator(dir))
-        if (e.path().filename().string().rfind("zem", 0) == 0) out.push_back(e.path().string());
+        if (e.path().filename().string().rfind("zem", 0) == 0 && e.path().extension() != ".lock")
+            out.push_back(e.path().string());
     return out;
 }
 

@@ -1,0 +1,61 @@
+#pragma once
+// The program's own leftovers: files a killed instance never removed (its
+// working copies and undo copies in the temporary folder, a save's
+// temporaries beside its target). Each such file carries its owner's id in
+// its name; a running instance holds an exclusive lock on its own lock file
+// in the temporary folder, "zem-rivir-<owner>.lock", and writes there every
+// folder it saves into. A file counts as a leftover only when all of these
+// hold: its name is one of ours, it belongs to this user, its owner's lock
+// file exists and nobody holds it, and no process with that id is alive. A
+// file of a living instance, or anything else, is never removed.
+//
+// Names (owner = 8 lower-case hex digits of the owner's process id):
+//   temporary folder: "zem-rivir-<owner>-..." and the lock "zem-rivir-<owner>.lock";
+//   beside a target:  "<stem>_temp<owner><8 hex>.<ext>", with an optional
+//                     ".physical" after it, and either of those hidden as
+//                     ".<name>.<8 letters or digits>.tmp".
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace vt6::platform {
+
+// This instance's owner id (its process id) as 8 lower-case hex digits.
+std::string ownerTag();
+
+// Takes this instance's lock (idempotent; thread-safe). False when the lock
+// file cannot be made: the instance still works, and its leftovers are then
+// never removed by anybody.
+bool holdInstanceLock();
+
+// Removes this instance's lock file at a normal end.
+void releaseInstanceLock() noexcept;
+
+// 16 hex digits for a save temporary's name: the owner tag and 8 random ones.
+std::string ownedHexTag();
+
+// A new name in the temporary folder: "zem-rivir-<owner>-<16 random hex><suffix>".
+std::string newOwnedTemporaryPath(const std::string& suffix);
+
+// Notes in this instance's lock file that it writes temporaries into the
+// folder of `target`, so that a later start finds them after a kill.
+void noteSaveFolder(const std::string& target);
+
+// Whether `name` (no folder) is one of the save temporaries above; its
+// owner id when it is.
+std::optional<uint32_t> siblingOwner(const std::string& name);
+// The same for names in the temporary folder (the lock file included).
+std::optional<uint32_t> temporaryOwner(const std::string& name);
+
+// Removes the leftovers of gone owners in the folder of `target` (the save
+// temporaries). Returns how many files were removed.
+size_t sweepLeftoversBeside(const std::string& target);
+
+// At start: for every gone owner's lock file in the temporary folder, removes
+// its leftovers in the folders it noted and in the temporary folder, then the
+// lock file itself. Returns how many files were removed.
+size_t sweepLeftoversAtStart();
+
+} // namespace vt6::platform
