@@ -181,9 +181,8 @@ fmt::Result<SaveModelPlan> composeSaveModel(const logic::EditDocument& document,
     return plan;
 }
 
-fmt::Result<fmt::StagedPayload> buildSamplePayload(fmt::SmplEntry& row, const fmt::SampleAudio& audio,
-                                                   const fmt::HitLevel& level, bool sortLock, uint16_t peakPoints,
-                                                   fmt::Bytes& peaks) {
+void measureSampleRow(fmt::SmplEntry& row, const fmt::SampleAudio& audio, const fmt::HitLevel& level, bool sortLock,
+                      uint16_t peakPoints, fmt::Bytes& peaks) {
     const size_t n = audio.samples.size();
     const size_t channels = audio.channels > 0 ? static_cast<size_t>(audio.channels) : 1;
     const uint64_t frames = n / channels;
@@ -208,21 +207,6 @@ fmt::Result<fmt::StagedPayload> buildSamplePayload(fmt::SmplEntry& row, const fm
     if (sortLock) row.setFlagExt(true);
     fmt::sortExtensions(row.extensions);
 
-    fmt::PcmaHead head;
-    head.codec = fmt::kCodecRawPcm;
-    head.bits = 32;
-    head.sample_rate = static_cast<uint32_t>(row.sample_rate.value());
-    head.channels = static_cast<uint16_t>(std::min<uint64_t>(row.channels.value(), UINT16_MAX));
-    head.role = fmt::PayloadRole::whole;
-    head.flags = fmt::kPcmaFlagWritten;
-    head.first_frame = 0;
-    head.frames = frames;
-    head.plain_bytes = n * sizeof(float);
-    head.plain_hash = *row.plain_hash;
-    head.max_blocksize = 0;
-    auto bytes = fmt::buildPayload(head, floatBytes);
-    if (!bytes.ok()) return bytes.error();
-
     for (uint32_t i = 0; i < peakPoints; ++i) {
         const uint64_t from = frames * i / peakPoints;
         const uint64_t to = std::min(frames, std::max(from + 1, frames * (i + 1) / peakPoints));
@@ -238,7 +222,52 @@ fmt::Result<fmt::StagedPayload> buildSamplePayload(fmt::SmplEntry& row, const fm
         peaks.push_back(static_cast<uint8_t>(peakByte(lo)));
         peaks.push_back(static_cast<uint8_t>(peakByte(hi)));
     }
-    return fmt::StagedPayload{row.uid, fmt::kTagAUDI, std::move(bytes).value()};
+}
+
+fmt::Result<PayloadHead> payloadHeadFor(const fmt::SmplEntry& row) {
+    fmt::PcmaHead head;
+    head.codec = fmt::kCodecRawPcm;
+    head.bits = 32;
+    head.sample_rate = static_cast<uint32_t>(row.sample_rate.value_or(0));
+    head.channels = static_cast<uint16_t>(std::min<uint64_t>(row.channels.value_or(0), UINT16_MAX));
+    head.role = fmt::PayloadRole::whole;
+    head.flags = fmt::kPcmaFlagWritten;
+    head.first_frame = 0;
+    head.frames = row.frames.value_or(0);
+    const uint64_t frameValues = std::max<uint64_t>(row.channels.value_or(0), 1);
+    head.plain_bytes = head.frames * frameValues * sizeof(float);
+    head.plain_hash = row.plain_hash.value_or(fmt::Digest128{});
+    head.max_blocksize = 0;
+    ZEM_TRY(fmt::validatePcmaHead(head));
+    PayloadHead out{};
+    fmt::encodePcmaHead(head, std::span<uint8_t, fmt::kPcmaHeadBytes>(out.data(), out.size()));
+    return out;
+}
+
+fmt::Result<fmt::StagedPayload> buildSamplePayload(fmt::SmplEntry& row, const fmt::SampleAudio& audio,
+                                                   const fmt::HitLevel& level, bool sortLock, uint16_t peakPoints,
+                                                   fmt::Bytes& peaks) {
+    fmt::Bytes ownPeaks;
+    measureSampleRow(row, audio, level, sortLock, peakPoints, ownPeaks);
+    const fmt::ByteView floatBytes(reinterpret_cast<const uint8_t*>(audio.samples.data()),
+                                   audio.samples.size() * sizeof(float));
+    ZEM_TRY_ASSIGN(const PayloadHead head, payloadHeadFor(row));
+    if (head.size() + floatBytes.size() != payloadBytesFor(row)) {
+        return fmt::fail(fmt::ErrorCode::PayloadHeadInvalid, "codec-0 payload carries " +
+                                                                 std::to_string(floatBytes.size()) +
+                                                                 " codec bytes but a whole number of frames was expected");
+    }
+    fmt::Bytes bytes;
+    bytes.reserve(head.size() + floatBytes.size());
+    bytes.insert(bytes.end(), head.begin(), head.end());
+    bytes.insert(bytes.end(), floatBytes.begin(), floatBytes.end());
+    peaks.insert(peaks.end(), ownPeaks.begin(), ownPeaks.end());
+    return fmt::StagedPayload{row.uid, fmt::kTagAUDI, std::move(bytes)};
+}
+
+uint64_t payloadBytesFor(const fmt::SmplEntry& row) {
+    const uint64_t frameValues = std::max<uint64_t>(row.channels.value_or(0), 1);
+    return fmt::kPcmaHeadBytes + row.frames.value_or(0) * frameValues * sizeof(float);
 }
 
 namespace {

@@ -5,6 +5,7 @@
 // sample with fresh measures. Plain C++: no framework types, so the worker
 // can build payloads and the tests can drive it without a window.
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -54,6 +55,18 @@ fmt::Result<SaveModelPlan> composeSaveModel(const ui::zemedit::logic::EditDocume
 fmt::Result<fmt::StagedPayload> buildSamplePayload(fmt::SmplEntry& row, const fmt::SampleAudio& audio,
                                                    const fmt::HitLevel& level, bool sortLock, uint16_t peakPoints,
                                                    fmt::Bytes& peaks);
+
+// The parts of buildSamplePayload, for a save that measures every sample
+// first and hands the payloads to the writer one at a time later:
+// measureSampleRow fills the row and appends its peaks; payloadHeadFor gives
+// the 64-byte head of the row's payload, whose body is the audio's floats as
+// they are, payloadBytesFor its whole length. The head is refused as
+// buildSamplePayload refuses it.
+void measureSampleRow(fmt::SmplEntry& row, const fmt::SampleAudio& audio, const fmt::HitLevel& level, bool sortLock,
+                      uint16_t peakPoints, fmt::Bytes& peaks);
+using PayloadHead = std::array<uint8_t, 64>;
+fmt::Result<PayloadHead> payloadHeadFor(const fmt::SmplEntry& row);
+uint64_t payloadBytesFor(const fmt::SmplEntry& row);
 
 // Reads one sample's complete audio; called once per row, in row order, and
 // the audio is dropped before the next row is read.
