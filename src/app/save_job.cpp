@@ -1,17 +1,24 @@
 #include "app/save_job.hpp"
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <new>
+#include <optional>
 #include <random>
 #include <set>
 #include <system_error>
 #include <thread>
 #include <unordered_map>
-#include <atomic>
 
 #include "analysis/drum_type.hpp"
 #include "analysis/physical_pass.hpp"
+#include "audio/browse_reader.hpp"
+#include "audio/pcma_head.hpp"
+#include "editor/logic/group_definitions.hpp"
 #include "format/checksum.hpp"
 #include "format/framing.hpp"
 #include "format/reader.hpp"
@@ -56,44 +63,50 @@ std::string temporarySiblingFor(const std::string& target) {
 
 unsigned defaultVerifyThreads() { return std::clamp(platform::hardwareThreads(), 1u, 4u); }
 
-int verifyWrittenFile(const std::string& path, const fmt::Export& exported, unsigned threads) {
+namespace {
+
+// The read-back check: the file opens with every check of a read, holds the
+// sample rows `wanted` in that order, every chunk reads back with all its
+// checks, and each AUDI chunk's content hash (which the read checked against
+// its bytes) is the one expected for its uid. `progress` is told the chunks
+// done.
+int verifyAgainst(const std::string& path, const std::vector<uint64_t>& wanted,
+                  const std::unordered_map<uint64_t, fmt::Digest128>& expectedAudio, unsigned threads,
+                  const std::function<void(size_t done, size_t total)>& progress) {
     try {
         auto opened = fmt::openZem6File(path, fmt::ReadPolicy{});
         if (!opened.ok()) return kSaveCannotWrite;
         const fmt::Zem6File& file = opened.value();
 
-        std::vector<uint64_t> wanted;
         std::vector<uint64_t> found;
-        for (const fmt::SmplEntry& row : exported.model.samples) wanted.push_back(row.uid);
+        found.reserve(file.model.samples.size());
         for (const fmt::SmplEntry& row : file.model.samples) found.push_back(row.uid);
         if (wanted != found) return kSaveCannotWrite;
 
-        std::unordered_map<uint64_t, const fmt::Bytes*> expectedAudio;
-        for (const fmt::StagedPayload& p : exported.payloads) {
-            // Two payloads for one uid cannot both be in the file.
-            if (p.tag == fmt::kTagAUDI && !expectedAudio.emplace(p.uid, &p.bytes).second) return kSaveCannotWrite;
-        }
-
-        // Each worker takes the next chunk, reads it with every check and
-        // compares audio byte for byte; the first fault stops them all.
+        // Each worker takes the next chunk, reads it with every check into a
+        // buffer of its own that it keeps, and compares the audio; the first
+        // fault stops them all.
         std::atomic<size_t> next{0};
+        std::atomic<size_t> done{0};
         std::atomic<bool> failed{false};
         std::atomic<size_t> audioMatched{0};
+        const size_t total = file.chunks.size();
         auto work = [&]() noexcept {
             try {
-                for (size_t i = next++; i < file.chunks.size() && !failed.load(std::memory_order_relaxed);
-                     i = next++) {
+                fmt::Bytes scratch;
+                for (size_t i = next++; i < total && !failed.load(std::memory_order_relaxed); i = next++) {
                     const fmt::ChunkRecord& record = file.chunks[i];
-                    auto payload = file.readChunk(record);
+                    auto payload = file.readChunkInto(record, scratch);
                     if (!payload.ok()) {
                         failed = true;
                         return;
                     }
+                    if (progress) progress(++done, total);
                     if (record.tag != fmt::kTagAUDI) continue;
                     // The directory holds each (tag, uid) once, so a match
                     // per expected uid covers them all.
                     const auto it = expectedAudio.find(record.uid);
-                    if (it == expectedAudio.end() || *it->second != payload.value()) {
+                    if (it == expectedAudio.end() || it->second != record.hash) {
                         failed = true;
                         return;
                     }
@@ -105,7 +118,7 @@ int verifyWrittenFile(const std::string& path, const fmt::Export& exported, unsi
         };
 
         const unsigned wantedThreads = threads == 0 ? defaultVerifyThreads() : threads;
-        const size_t extra = std::min<size_t>(wantedThreads, std::max<size_t>(file.chunks.size(), 1)) - 1;
+        const size_t extra = std::min<size_t>(wantedThreads, std::max<size_t>(total, 1)) - 1;
         std::vector<std::thread> pool;
         pool.reserve(extra);
         for (size_t t = 0; t < extra; ++t) {
@@ -119,6 +132,26 @@ int verifyWrittenFile(const std::string& path, const fmt::Export& exported, unsi
         for (std::thread& thread : pool) thread.join();
         if (failed.load()) return kSaveCannotWrite;
         return audioMatched.load() == expectedAudio.size() ? 0 : kSaveCannotWrite;
+    } catch (const std::bad_alloc&) {
+        return kSaveCannotWrite;
+    }
+}
+
+} // namespace
+
+int verifyWrittenFile(const std::string& path, const fmt::Export& exported, unsigned threads) {
+    try {
+        std::vector<uint64_t> wanted;
+        wanted.reserve(exported.model.samples.size());
+        for (const fmt::SmplEntry& row : exported.model.samples) wanted.push_back(row.uid);
+        std::unordered_map<uint64_t, fmt::Digest128> expectedAudio;
+        for (const fmt::StagedPayload& p : exported.payloads) {
+            if (p.tag != fmt::kTagAUDI) continue;
+            // Two payloads for one uid cannot both be in the file.
+            const fmt::Digest128 hash = fmt::chunkDigests(p.tag, fmt::kChunkCritical, p.uid, p.bytes, {}).hash;
+            if (!expectedAudio.emplace(p.uid, hash).second) return kSaveCannotWrite;
+        }
+        return verifyAgainst(path, wanted, expectedAudio, threads, {});
     } catch (const std::bad_alloc&) {
         return kSaveCannotWrite;
     }
@@ -163,6 +196,399 @@ int writeExportOver(const std::string& target, const fmt::Export& exported, cons
     }
     if (stepFails(SaveStep::replaced)) return kSaveCannotWrite;
     return 0;
+}
+
+unsigned saveWorkerThreads() { return std::clamp(platform::hardwareThreads(), 1u, 4u); }
+
+namespace {
+
+// Runs work(i) for i in [0, n) on `threads` threads, the caller's included,
+// in ascending order of taking; the first false stops the taking.
+void forEachOnPool(size_t n, unsigned threads, const std::function<bool(size_t)>& work) {
+    std::atomic<size_t> next{0};
+    std::atomic<bool> stopped{false};
+    auto run = [&]() noexcept {
+        for (size_t i = next++; i < n && !stopped.load(std::memory_order_relaxed); i = next++) {
+            if (!work(i)) stopped = true;
+        }
+    };
+    std::vector<std::thread> pool;
+    const size_t extra = std::min<size_t>(std::max(threads, 1u), std::max<size_t>(n, 1)) - 1;
+    pool.reserve(extra);
+    for (size_t t = 0; t < extra; ++t) {
+        try {
+            pool.emplace_back(run);
+        } catch (const std::system_error&) {
+            break;  // fewer threads only take longer
+        }
+    }
+    run();
+    for (std::thread& thread : pool) thread.join();
+}
+
+// What the measuring of one sample keeps: the check of its floats, so the
+// copy the writer is handed later is known to be the audio measured.
+struct Measured {
+    std::optional<fmt::ErrorInfo> error;
+    int code = kSaveOk;
+    fmt::Bytes peaks;
+    uint32_t floatsCrc = 0;
+};
+
+uint32_t crcOfFloats(const fmt::SampleAudio& audio) {
+    fmt::Crc32cAccumulator crc;
+    fmt::crc32cUpdate(crc, fmt::ByteView(reinterpret_cast<const uint8_t*>(audio.samples.data()),
+                                         audio.samples.size() * sizeof(float)));
+    return fmt::crc32cFinish(crc);
+}
+
+// The analysis audio of a row from its complete audio, as the analysis reads
+// it from a written file: up to five seconds of the playback region, mixed
+// to mono; no audio at 44100 Hz for a geometry it does not read.
+fmt::Pa6 analysisAudioOf(const fmt::SmplEntry& row, const fmt::SampleAudio& audio) {
+    const uint64_t rate = row.sample_rate.value_or(0);
+    const uint64_t channels = row.channels.value_or(0);
+    if (rate < fmt::kBrowseMinRate || rate > fmt::kBrowseMaxRate || channels < 1 || channels > 2) return fmt::Pa6{};
+    const uint64_t frames = row.frames.value_or(0);
+    const uint64_t cap = rate * fmt::kBrowseSeconds;
+    const uint64_t from = row.playback_start.value_or(0);
+    const uint64_t end = row.playback_end ? *row.playback_end : frames;
+    const uint64_t to = std::min(end, frames);
+    std::vector<float> mono;
+    if (from < to && to * channels <= audio.samples.size()) {
+        const uint64_t n = std::min(to - from, cap);
+        mono.reserve(static_cast<size_t>(n));
+        const float* at = audio.samples.data() + from * channels;
+        for (uint64_t f = 0; f < n; ++f) {
+            mono.push_back(channels == 1 ? at[f] : (at[2 * f] + at[2 * f + 1]) * 0.5f);
+        }
+    }
+    return fmt::Pa6(std::move(mono), static_cast<uint32_t>(rate));
+}
+
+// The payloads of a save, built ahead of the writer on a pool: a worker
+// takes the next sample once fewer than `window` payloads are out, reads
+// its audio, makes the head and hashes the chunk; the writer takes them in
+// order and each is released when the next is taken.
+class PayloadPipeline {
+public:
+    struct Made {
+        fmt::SampleAudio audio;
+        PayloadHead head{};
+        fmt::ChunkDigests checks;
+    };
+    using Make = std::function<fmt::Result<std::unique_ptr<Made>>(size_t index)>;
+
+    PayloadPipeline(size_t count, unsigned workers, Make make)
+        : count_(count), window_(std::max(workers, 1u)), make_(std::move(make)), slots_(window_) {
+        for (unsigned t = 0; t < window_; ++t) {
+            try {
+                threads_.emplace_back([this] { run(); });
+            } catch (const std::system_error&) {
+                break;
+            }
+        }
+    }
+
+    ~PayloadPipeline() {
+        {
+            const std::lock_guard<std::mutex> hold(lock_);
+            stop_ = true;
+        }
+        changed_.notify_all();
+        for (std::thread& t : threads_) t.join();
+    }
+
+    PayloadPipeline(const PayloadPipeline&) = delete;
+    PayloadPipeline& operator=(const PayloadPipeline&) = delete;
+
+    // The payload of `index`, waiting for it; releases every earlier one.
+    fmt::Result<fmt::PayloadPieces> take(size_t index, int& code) {
+        std::unique_ptr<Made> released;
+        std::unique_lock<std::mutex> hold(lock_);
+        if (index > 0 && released_ < index) {
+            released = std::move(slots_[(index - 1) % window_].made);
+            released_ = index;
+        }
+        changed_.notify_all();
+        if (threads_.empty()) {
+            // No thread could be started: this one makes the payload itself.
+            hold.unlock();
+            released.reset();
+            return makeHere(index, code);
+        }
+        Slot& slot = slots_[index % window_];
+        changed_.wait(hold, [&] { return slot.index == index; });
+        if (slot.error) {
+            code = slot.code;
+            return *slot.error;
+        }
+        const Made& m = *slot.made;
+        return fmt::PayloadPieces{
+            fmt::ByteView(m.head.data(), m.head.size()),
+            fmt::ByteView(reinterpret_cast<const uint8_t*>(m.audio.samples.data()), m.audio.samples.size() * sizeof(float)),
+            m.checks};
+    }
+
+private:
+    struct Slot {
+        size_t index = SIZE_MAX;
+        std::unique_ptr<Made> made;
+        std::optional<fmt::ErrorInfo> error;
+        int code = kSaveOk;
+    };
+
+    fmt::Result<fmt::PayloadPieces> makeHere(size_t index, int& code) {
+        auto made = make_(index);
+        if (!made.ok()) {
+            code = kSaveAudioUnreadable;
+            return made.takeError();
+        }
+        own_ = std::move(made).value();
+        return fmt::PayloadPieces{
+            fmt::ByteView(own_->head.data(), own_->head.size()),
+            fmt::ByteView(reinterpret_cast<const uint8_t*>(own_->audio.samples.data()),
+                          own_->audio.samples.size() * sizeof(float)),
+            own_->checks};
+    }
+
+    void run() noexcept {
+        for (;;) {
+            size_t index = 0;
+            {
+                std::unique_lock<std::mutex> hold(lock_);
+                changed_.wait(hold, [&] { return stop_ || next_ >= count_ || next_ < released_ + window_; });
+                if (stop_ || next_ >= count_) return;
+                index = next_++;
+            }
+            std::unique_ptr<Made> made;
+            std::optional<fmt::ErrorInfo> error;
+            int code = kSaveOk;
+            try {
+                auto r = make_(index);
+                if (r.ok()) {
+                    made = std::move(r).value();
+                } else {
+                    code = r.code() == fmt::ErrorCode::PayloadHeadInvalid ? kSaveBuildFailed : kSaveAudioUnreadable;
+                    error = r.takeError();
+                }
+            } catch (const std::bad_alloc&) {
+                code = kSaveBuildFailed;
+                error = fmt::ErrorInfo{fmt::ErrorCode::AllocationFailed, "not enough memory to build the save"};
+            } catch (...) {
+                code = kSaveBuildFailed;
+                error = fmt::ErrorInfo{fmt::ErrorCode::ModelInvalid, "a payload could not be built"};
+            }
+            {
+                const std::lock_guard<std::mutex> hold(lock_);
+                Slot& slot = slots_[index % window_];
+                slot.made = std::move(made);
+                slot.error = std::move(error);
+                slot.code = code;
+                slot.index = index;
+            }
+            changed_.notify_all();
+        }
+    }
+
+    const size_t count_;
+    const unsigned window_;
+    const Make make_;
+    std::mutex lock_;
+    std::condition_variable changed_;
+    std::vector<Slot> slots_;
+    size_t next_ = 0;      // the next index a worker takes
+    size_t released_ = 0;  // every index below is released by the writer
+    bool stop_ = false;
+    std::unique_ptr<Made> own_;
+    std::vector<std::thread> threads_;
+};
+
+// Removes what the job created on every way out but success.
+class CreatedFiles {
+public:
+    explicit CreatedFiles(std::string temporary) : temporary_(std::move(temporary)) {}
+    ~CreatedFiles() {
+        if (!kept_) removeLeftovers(temporary_);
+    }
+    CreatedFiles(const CreatedFiles&) = delete;
+    CreatedFiles& operator=(const CreatedFiles&) = delete;
+    void keep() { kept_ = true; }
+
+private:
+    std::string temporary_;
+    bool kept_ = false;
+};
+
+int runSaveJobChecked(const std::string& target, SaveModelPlan& plan, const SaveAudioLoader& loadAudio,
+                      const SaveProgressFn& progress, const SaveStepCheck& check, unsigned threads) {
+    auto stepFails = [&](SaveStep step) { return check && !check(step); };
+    auto report = [&](SavePhase phase, size_t done, size_t total) {
+        if (progress) progress(SaveProgress{phase, done, total});
+    };
+    const unsigned workers = threads == 0 ? saveWorkerThreads() : threads;
+
+    // 1. The temporary sibling first: a folder that cannot be written to,
+    // or a disk with no room, is reported before any audio is read.
+    const std::string temporary = temporarySiblingFor(target);
+    platform::OutputFile out;
+    if (!out.createNew(temporary).ok()) return kSaveCannotWrite;
+    CreatedFiles created(temporary);
+    {
+        // The superblock's place, which the writer writes over first.
+        const uint8_t zeros[fmt::kSuperblockBytes] = {};
+        if (!out.writeAllAt(0, zeros).ok() || !out.sync().ok()) return kSaveCannotWrite;
+    }
+    if (stepFails(SaveStep::created)) return kSaveCannotWrite;
+
+    // 2. Every sample measured on the pool; only its row, peaks and the
+    // check of its floats stay.
+    fmt::Zem6Model& model = plan.exported.model;
+    const size_t rows = model.samples.size();
+    std::vector<Measured> measured(rows);
+    std::atomic<size_t> measuredCount{0};
+    report(SavePhase::measuring, 0, rows);
+    forEachOnPool(rows, workers, [&](size_t i) {
+        Measured& m = measured[i];
+        try {
+            fmt::SmplEntry& row = model.samples[i];
+            auto audio = loadAudio(row.uid);
+            if (!audio.ok()) {
+                m.code = kSaveAudioUnreadable;
+                m.error = audio.takeError();
+                return false;
+            }
+            measureSampleRow(row, audio.value(), plan.levels[i], plan.sortLocks[i] != 0, model.points_per_sample,
+                             m.peaks);
+            m.floatsCrc = crcOfFloats(audio.value());
+            auto head = payloadHeadFor(row);
+            if (!head.ok() || payloadBytesFor(row) != fmt::kPcmaHeadBytes + audio.value().samples.size() * sizeof(float)) {
+                m.code = kSaveBuildFailed;
+                m.error = fmt::ErrorInfo{fmt::ErrorCode::PayloadHeadInvalid, "payload head refused"};
+                return false;
+            }
+        } catch (const std::bad_alloc&) {
+            m.code = kSaveBuildFailed;
+            m.error = fmt::ErrorInfo{fmt::ErrorCode::AllocationFailed, "not enough memory to build the save"};
+            return false;
+        }
+        report(SavePhase::measuring, ++measuredCount, rows);
+        return true;
+    });
+    for (const Measured& m : measured) {
+        if (m.error) return m.code;
+    }
+    // The peaks, in row order; the payloads, in the order the rows had
+    // before indexing, as the writer is given them.
+    std::vector<fmt::StagedPayload> laws;
+    std::vector<uint64_t> lengths;
+    std::vector<uint32_t> floatsCrc;
+    laws.reserve(rows);
+    lengths.reserve(rows);
+    floatsCrc.reserve(rows);
+    for (size_t i = 0; i < rows; ++i) {
+        model.peaks.insert(model.peaks.end(), measured[i].peaks.begin(), measured[i].peaks.end());
+        laws.push_back(fmt::StagedPayload{model.samples[i].uid, fmt::kTagAUDI, {}});
+        lengths.push_back(payloadBytesFor(model.samples[i]));
+        floatsCrc.push_back(measured[i].floatsCrc);
+    }
+    measured = {};
+    auto index = ui::zemedit::logic::indexGroupDefinitions(model);
+    if (!index.ok()) return kSaveBuildFailed;
+    model = std::move(index.value().model);
+    std::unordered_map<uint64_t, size_t> rowOf;
+    for (size_t i = 0; i < model.samples.size(); ++i) rowOf.emplace(model.samples[i].uid, i);
+
+    // 3. The physical analysis, from the audio of the rows it picks.
+    report(SavePhase::analysing, 0, 1);
+    const fmt::DrumType drumType = fmt::parseDrumType(model.metadata.drum_type.value_or(std::string()));
+    const fmt::Fn analysisAudio = [&](size_t i) -> fmt::Result<fmt::Pa6> {
+        if (i >= model.samples.size()) return fmt::Pa6{};
+        auto audio = loadAudio(model.samples[i].uid);
+        if (!audio.ok()) return fmt::Pa6{};
+        return analysisAudioOf(model.samples[i], audio.value());
+    };
+    auto entries = fmt::analyzePhysicalModels(model, drumType, analysisAudio);
+    if (!entries.ok()) return kSaveBuildFailed;
+    if (!fmt::applyPhysicalModels(model, entries.value()).ok()) return kSaveBuildFailed;
+    report(SavePhase::analysing, 1, 1);
+    if (stepFails(SaveStep::analysed)) return kSaveCannotWrite;
+
+    // 4. One write, the payloads made on the pool as the writer reaches them.
+    std::unordered_map<uint64_t, fmt::Digest128> written;
+    std::mutex writtenLock;
+    std::atomic<size_t> writtenCount{0};
+    report(SavePhase::writing, 0, rows);
+    int producerCode = kSaveOk;
+    fmt::Result<fmt::Unit> wrote = fmt::Unit{};
+    {
+        PayloadPipeline pipeline(laws.size(), workers, [&](size_t i) -> fmt::Result<std::unique_ptr<PayloadPipeline::Made>> {
+            const uint64_t uid = laws[i].uid;
+            const auto found = rowOf.find(uid);
+            if (found == rowOf.end()) return fmt::fail(fmt::ErrorCode::ModelInvalid, "a sample row went missing");
+            const fmt::SmplEntry& row = model.samples[found->second];
+            auto audio = loadAudio(uid);
+            if (!audio.ok()) return audio.takeError();
+            auto made = std::make_unique<PayloadPipeline::Made>();
+            made->audio = std::move(audio).value();
+            // The audio must be the very audio measured: its row holds the
+            // plain hash and measures of that one.
+            if (made->audio.samples.size() * sizeof(float) + fmt::kPcmaHeadBytes != lengths[i] ||
+                crcOfFloats(made->audio) != floatsCrc[i]) {
+                return fmt::fail(fmt::ErrorCode::ModelInvalid, "a sample's audio changed while it was saved");
+            }
+            ZEM_TRY_ASSIGN(made->head, payloadHeadFor(row));
+            const fmt::ByteView body(reinterpret_cast<const uint8_t*>(made->audio.samples.data()),
+                                     made->audio.samples.size() * sizeof(float));
+            made->checks = fmt::chunkDigests(fmt::kTagAUDI, fmt::kChunkCritical, uid,
+                                             fmt::ByteView(made->head.data(), made->head.size()), body);
+            {
+                const std::lock_guard<std::mutex> hold(writtenLock);
+                written[uid] = made->checks.hash;
+            }
+            return made;
+        });
+        const fmt::ProducePayload produce = [&](size_t i) -> fmt::Result<fmt::PayloadPieces> {
+            auto pieces = pipeline.take(i, producerCode);
+            if (pieces.ok()) report(SavePhase::writing, ++writtenCount, rows);
+            return pieces;
+        };
+        wrote = fmt::writeZem6Streamed(out, temporary, model, laws, lengths, produce);
+    }
+    if (!wrote.ok()) {
+        if (producerCode != kSaveOk) return producerCode;
+        return wrote.error().code == fmt::ErrorCode::WriteIo ? kSaveCannotWrite : kSaveBuildFailed;
+    }
+    if (stepFails(SaveStep::written)) return kSaveCannotWrite;
+
+    // 5. The whole file read back against what was written.
+    std::vector<uint64_t> wanted;
+    wanted.reserve(model.samples.size());
+    for (const fmt::SmplEntry& row : model.samples) wanted.push_back(row.uid);
+    const int verified = verifyAgainst(temporary, wanted, written, 0, [&](size_t done, size_t total) {
+        report(SavePhase::verifying, done, total);
+    });
+    if (verified != 0 || stepFails(SaveStep::verified)) return kSaveCannotWrite;
+
+    // 6. Only a rename replaces the target: never a copy over it.
+    report(SavePhase::replacing, 0, 1);
+    const platform::ReplaceStatus replaced = platform::replaceFile(temporary, target);
+    if (!replaced.ok()) return kSaveCannotWrite;
+    created.keep();
+    report(SavePhase::replacing, 1, 1);
+    if (stepFails(SaveStep::replaced)) return kSaveCannotWrite;
+    return 0;
+}
+
+} // namespace
+
+int runSaveJob(const std::string& target, SaveModelPlan plan, const SaveAudioLoader& loadAudio,
+               const SaveProgressFn& progress, const SaveStepCheck& check, unsigned threads) {
+    try {
+        return runSaveJobChecked(target, plan, loadAudio, progress, check, threads);
+    } catch (const std::bad_alloc&) {
+        return kSaveBuildFailed;
+    }
 }
 
 } // namespace vt6::maker

@@ -287,7 +287,7 @@ const ChunkRecord* Zem6File::findEntry(uint32_t tag, uint64_t uid) const noexcep
     return (c.tag == tag && c.uid == uid) ? &c : nullptr;
 }
 
-Result<Bytes> Zem6File::readChunk(const ChunkRecord& record) const {
+Result<ByteView> Zem6File::readChunkInto(const ChunkRecord& record, Bytes& scratch) const {
     try {
         const uint64_t length = record.length;
         const uint64_t regionEnd = fileSize >= kFooterBytes ? fileSize - kFooterBytes : 0;
@@ -301,7 +301,8 @@ Result<Bytes> Zem6File::readChunk(const ChunkRecord& record) const {
                                                              " bytes; the current limit is " +
                                                              num(policy.maxChunkReadBytes) + " bytes");
         }
-        Bytes buf(static_cast<size_t>(span));
+        if (scratch.size() < span) scratch.resize(static_cast<size_t>(span));
+        const std::span<uint8_t> buf(scratch.data(), static_cast<size_t>(span));
         ZEM_TRY_ASSIGN(const bool filled, readAt(fd, buf, record.offset));
         if (!filled) {
             return fail(ErrorCode::ChunkTruncated, "chunk '" + tagText(record.tag) + "' read came up short of its " +
@@ -328,8 +329,21 @@ Result<Bytes> Zem6File::readChunk(const ChunkRecord& record) const {
             return fail(ErrorCode::ChunkHeaderDirMismatch,
                         "DIRC crc32c disagrees with the chunk trailer for " + chunkName(record.tag, record.uid));
         }
+        return ByteView(buf.data() + kChunkHeaderBytes, static_cast<size_t>(length));
+    } catch (const std::bad_alloc&) {
+        return fail(ErrorCode::AllocationFailed, "not enough memory to read zem chunk");
+    } catch (const std::length_error&) {
+        return fail(ErrorCode::AllocationFailed, "zem chunk allocation exceeds this machine's limits");
+    }
+}
+
+Result<Bytes> Zem6File::readChunk(const ChunkRecord& record) const {
+    try {
+        Bytes buf;
+        ZEM_TRY_ASSIGN(const ByteView payload, readChunkInto(record, buf));
+        (void)payload;
         buf.erase(buf.begin(), buf.begin() + kChunkHeaderBytes);
-        buf.resize(static_cast<size_t>(length));
+        buf.resize(static_cast<size_t>(record.length));
         return buf;
     } catch (const std::bad_alloc&) {
         return fail(ErrorCode::AllocationFailed, "not enough memory to read zem chunk");

@@ -105,6 +105,16 @@ TEST_F(SavedBytes, TheSavedFileIsTheSameAsBefore) {
         ASSERT_TRUE(e.ok()) << e.error().message;
         ASSERT_EQ(writeExportOver(target.string(), e.value()), 0);
         EXPECT_EQ(fileDigest(target), f.digest);
+
+        // The shell's job, whatever its pool.
+        for (const unsigned threads : {1u, 2u, 4u}) {
+            SCOPED_TRACE(threads);
+            fs::remove(target);
+            auto plan = composeSaveModel(o.doc, o.source, "kit", code);
+            ASSERT_TRUE(plan.ok());
+            ASSERT_EQ(runSaveJob(target.string(), std::move(plan).value(), loader, {}, {}, threads), 0);
+            EXPECT_EQ(fileDigest(target), f.digest);
+        }
     }
 }
 
