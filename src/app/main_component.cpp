@@ -147,8 +147,7 @@ void MainComponent::timerCallback() {
     updateButtons();
     if (busy_ && importing_) setStatus("Importing " + juce::String(filesDone_.load()) + " files...");
     if (busy_ && saving_ && samplesTotal_ > 0) {
-        setStatus("Saving and verifying zem... " + juce::String(samplesDone_.load()) + " of " +
-                  juce::String(samplesTotal_) + " samples");
+        setStatus("Saving and verifying zem... " + juce::String(samplesDone_.load()) + "%");
     }
 }
 
@@ -279,9 +278,9 @@ void MainComponent::write(const juce::File& target, std::function<void()> contin
         return;
     }
 
-    // The payloads are built on the worker, one sample at a time, from audio
-    // the loader shares or reads itself: the message thread neither decodes
-    // nor holds every sample's floats.
+    // The payloads are built on the worker's pool as the writer reaches
+    // them, from audio the loader shares or reads itself: the message thread
+    // neither decodes nor holds every sample's floats.
     auto plan = std::make_shared<SaveModelPlan>(std::move(planned).value());
     SaveAudioLoader loader = makeDetachedAudioLoader(viewModel);
     samplesTotal_ = static_cast<int>(plan->exported.model.samples.size());
@@ -294,10 +293,13 @@ void MainComponent::write(const juce::File& target, std::function<void()> contin
     if (worker_.joinable()) worker_.join();
     juce::Component::SafePointer<MainComponent> safe(this);
     worker_ = std::thread([this, safe, plan, loader, target, path, continuation, statusBefore] {
-        int result = kSaveBuildFailed;
-        auto built = buildPayloadsAndIndex(std::move(*plan), loader, result,
-                                           [this](size_t done) { samplesDone_ = static_cast<int>(done); });
-        if (built.ok()) result = writeExportOver(path, built.value());
+        // The share of the whole job done, through every phase of it.
+        const int result = runSaveJob(path, std::move(*plan), loader, [this](const SaveProgress& p) {
+            const int percent = saveProgressPercent(p);
+            int seen = samplesDone_.load();
+            while (percent > seen && !samplesDone_.compare_exchange_weak(seen, percent)) {
+            }
+        });
         juce::MessageManager::callAsync([safe, result, target, continuation, statusBefore] {
             if (auto* self = safe.getComponent()) self->finishSave(result, target, continuation, statusBefore);
         });

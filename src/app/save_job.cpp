@@ -198,6 +198,26 @@ int writeExportOver(const std::string& target, const fmt::Export& exported, cons
     return 0;
 }
 
+int saveProgressPercent(const SaveProgress& progress) {
+    // Where each phase starts, in percent; measured shares of a large save.
+    struct Span {
+        SavePhase phase;
+        int from;
+        int to;
+    };
+    static constexpr Span kSpans[] = {
+        {SavePhase::measuring, 0, 30},  {SavePhase::analysing, 30, 35}, {SavePhase::writing, 35, 75},
+        {SavePhase::verifying, 75, 98}, {SavePhase::replacing, 98, 100},
+    };
+    for (const Span& s : kSpans) {
+        if (s.phase != progress.phase) continue;
+        if (progress.total == 0) return s.from;
+        const size_t done = std::min(progress.done, progress.total);
+        return s.from + static_cast<int>(static_cast<uint64_t>(s.to - s.from) * done / progress.total);
+    }
+    return 0;
+}
+
 unsigned saveWorkerThreads() { return std::clamp(platform::hardwareThreads(), 1u, 4u); }
 
 namespace {

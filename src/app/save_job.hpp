@@ -56,6 +56,10 @@ struct SaveProgress {
 // Called on the job's threads, often; must be cheap and thread-safe.
 using SaveProgressFn = std::function<void(const SaveProgress&)>;
 
+// The share of the whole job, 0 to 100, that `progress` stands for: the
+// phases in order, each weighted by what it costs.
+int saveProgressPercent(const SaveProgress& progress);
+
 // Threads a save builds and checks samples on: one per hardware thread, at
 // most four. Each holds at most one sample's audio at a time.
 unsigned saveWorkerThreads();
