@@ -10,6 +10,7 @@
 #include <optional>
 #include <random>
 #include <set>
+#include <span>
 #include <system_error>
 #include <thread>
 #include <unordered_map>
@@ -287,9 +288,11 @@ fmt::Pa6 analysisAudioOf(const fmt::SmplEntry& row, const fmt::SampleAudio& audi
 }
 
 // The payloads of a save, built ahead of the writer on a pool: a worker
-// takes the next sample once fewer than `window` payloads are out, reads
-// its audio, makes the head and hashes the chunk; the writer takes them in
-// order and each is released when the next is taken.
+// takes the next sample while the payloads out (made, or being made, and
+// not yet released) stay within `budget` bytes, reads its audio, makes the
+// head and hashes the chunk; the writer takes them in order and each is
+// released when the next is taken. The one the writer waits for is always
+// made, whatever the budget.
 class PayloadPipeline {
 public:
     struct Made {
@@ -299,9 +302,9 @@ public:
     };
     using Make = std::function<fmt::Result<std::unique_ptr<Made>>(size_t index)>;
 
-    PayloadPipeline(size_t count, unsigned workers, Make make)
-        : count_(count), window_(std::max(workers, 1u)), make_(std::move(make)), slots_(window_) {
-        for (unsigned t = 0; t < window_; ++t) {
+    PayloadPipeline(std::span<const uint64_t> lengths, unsigned workers, uint64_t budget, Make make)
+        : lengths_(lengths), budget_(budget), make_(std::move(make)), slots_(lengths.size()) {
+        for (unsigned t = 0; t < std::max(workers, 1u); ++t) {
             try {
                 threads_.emplace_back([this] { run(); });
             } catch (const std::system_error&) {
@@ -315,7 +318,7 @@ public:
             const std::lock_guard<std::mutex> hold(lock_);
             stop_ = true;
         }
-        changed_.notify_all();
+        workersWait_.notify_all();
         for (std::thread& t : threads_) t.join();
     }
 
@@ -324,52 +327,61 @@ public:
 
     // The payload of `index`, waiting for it; releases every earlier one.
     fmt::Result<fmt::PayloadPieces> take(size_t index, int& code) {
-        std::unique_ptr<Made> released;
+        std::vector<std::unique_ptr<Made>> released;
         std::unique_lock<std::mutex> hold(lock_);
-        if (index > 0 && released_ < index) {
-            released = std::move(slots_[(index - 1) % window_].made);
-            released_ = index;
+        for (; released_ < index; ++released_) {
+            released.push_back(std::move(slots_[released_].made));
+            held_ -= lengths_[released_];
         }
-        changed_.notify_all();
+        if (!released.empty()) workersWait_.notify_all();
         if (threads_.empty()) {
             // No thread could be started: this one makes the payload itself.
             hold.unlock();
-            released.reset();
+            released.clear();
             return makeHere(index, code);
         }
-        Slot& slot = slots_[index % window_];
-        changed_.wait(hold, [&] { return slot.index == index; });
+        Slot& slot = slots_[index];
+        waitingFor_ = index;
+        writerWait_.wait(hold, [&] { return slot.done; });
+        waitingFor_ = SIZE_MAX;
+        hold.unlock();
+        released.clear();  // freed outside the lock
         if (slot.error) {
             code = slot.code;
             return *slot.error;
         }
         const Made& m = *slot.made;
-        return fmt::PayloadPieces{
-            fmt::ByteView(m.head.data(), m.head.size()),
-            fmt::ByteView(reinterpret_cast<const uint8_t*>(m.audio.samples.data()), m.audio.samples.size() * sizeof(float)),
-            m.checks};
+        return pieces(m);
     }
 
 private:
     struct Slot {
-        size_t index = SIZE_MAX;
+        bool done = false;
         std::unique_ptr<Made> made;
         std::optional<fmt::ErrorInfo> error;
         int code = kSaveOk;
     };
 
+    static fmt::PayloadPieces pieces(const Made& m) {
+        return fmt::PayloadPieces{fmt::ByteView(m.head.data(), m.head.size()),
+                                  fmt::ByteView(reinterpret_cast<const uint8_t*>(m.audio.samples.data()),
+                                                m.audio.samples.size() * sizeof(float)),
+                                  m.checks};
+    }
+
     fmt::Result<fmt::PayloadPieces> makeHere(size_t index, int& code) {
+        own_.reset();
         auto made = make_(index);
         if (!made.ok()) {
-            code = kSaveAudioUnreadable;
+            code = made.code() == fmt::ErrorCode::PayloadHeadInvalid ? kSaveBuildFailed : kSaveAudioUnreadable;
             return made.takeError();
         }
         own_ = std::move(made).value();
-        return fmt::PayloadPieces{
-            fmt::ByteView(own_->head.data(), own_->head.size()),
-            fmt::ByteView(reinterpret_cast<const uint8_t*>(own_->audio.samples.data()),
-                          own_->audio.samples.size() * sizeof(float)),
-            own_->checks};
+        return pieces(*own_);
+    }
+
+    bool mayTakeNext() const {
+        return next_ >= lengths_.size() || next_ == released_ || held_ + lengths_[next_] <= budget_;
     }
 
     void run() noexcept {
@@ -377,9 +389,10 @@ private:
             size_t index = 0;
             {
                 std::unique_lock<std::mutex> hold(lock_);
-                changed_.wait(hold, [&] { return stop_ || next_ >= count_ || next_ < released_ + window_; });
-                if (stop_ || next_ >= count_) return;
+                workersWait_.wait(hold, [&] { return stop_ || mayTakeNext(); });
+                if (stop_ || next_ >= lengths_.size()) return;
                 index = next_++;
+                held_ += lengths_[index];
             }
             std::unique_ptr<Made> made;
             std::optional<fmt::ErrorInfo> error;
@@ -399,30 +412,44 @@ private:
                 code = kSaveBuildFailed;
                 error = fmt::ErrorInfo{fmt::ErrorCode::ModelInvalid, "a payload could not be built"};
             }
+            bool wake = false;
             {
                 const std::lock_guard<std::mutex> hold(lock_);
-                Slot& slot = slots_[index % window_];
+                Slot& slot = slots_[index];
                 slot.made = std::move(made);
                 slot.error = std::move(error);
                 slot.code = code;
-                slot.index = index;
+                slot.done = true;
+                wake = waitingFor_ == index;
             }
-            changed_.notify_all();
+            if (wake) writerWait_.notify_one();
         }
     }
 
-    const size_t count_;
-    const unsigned window_;
+    const std::span<const uint64_t> lengths_;
+    const uint64_t budget_;
     const Make make_;
     std::mutex lock_;
-    std::condition_variable changed_;
+    std::condition_variable workersWait_;
+    std::condition_variable writerWait_;
     std::vector<Slot> slots_;
-    size_t next_ = 0;      // the next index a worker takes
-    size_t released_ = 0;  // every index below is released by the writer
+    size_t next_ = 0;               // the next index a worker takes
+    size_t released_ = 0;           // every index below is released by the writer
+    uint64_t held_ = 0;             // bytes of the payloads taken by workers and not released
+    size_t waitingFor_ = SIZE_MAX;  // the index the writer waits for
     bool stop_ = false;
     std::unique_ptr<Made> own_;
     std::vector<std::thread> threads_;
 };
+
+// Bytes of payloads a save holds ahead of its writer: one of the largest per
+// worker, and never less than 1 MiB per worker, so that small payloads pass
+// in batches instead of one hand-over each.
+uint64_t payloadBudget(std::span<const uint64_t> lengths, unsigned workers) {
+    uint64_t largest = uint64_t{1} << 20;
+    for (const uint64_t n : lengths) largest = std::max(largest, n);
+    return largest * std::max(workers, 1u);
+}
 
 // Removes what the job created on every way out but success.
 class CreatedFiles {
@@ -542,7 +569,7 @@ int runSaveJobChecked(const std::string& target, SaveModelPlan& plan, const Save
     int producerCode = kSaveOk;
     fmt::Result<fmt::Unit> wrote = fmt::Unit{};
     {
-        PayloadPipeline pipeline(laws.size(), workers, [&](size_t i) -> fmt::Result<std::unique_ptr<PayloadPipeline::Made>> {
+        PayloadPipeline pipeline(lengths, workers, payloadBudget(lengths, workers), [&](size_t i) -> fmt::Result<std::unique_ptr<PayloadPipeline::Made>> {
             const uint64_t uid = laws[i].uid;
             const auto found = rowOf.find(uid);
             if (found == rowOf.end()) return fmt::fail(fmt::ErrorCode::ModelInvalid, "a sample row went missing");

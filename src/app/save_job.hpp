@@ -74,7 +74,8 @@ unsigned saveWorkerThreads();
 // 3. computes the physical analysis from the audio (5 when it fails);
 // 4. writes the complete file once: each payload is built and hashed on the
 //    pool as the writer reaches it and released once written, so at most one
-//    payload per worker is held beyond the document;
+//    payload per worker is held beyond the document (small ones in batches of
+//    up to 1 MiB per worker);
 // 5. reads it back whole, every chunk with all its checks, against what was
 //    written; 6. replaces the target.
 // The file is byte for byte what writeExportOver writes for the export

@@ -384,17 +384,21 @@ SaveAudioLoader makeDetachedAudioLoader(const logic::ZemEditViewModel& viewModel
             if (loaded.ok() && !unchanged()) return fmt::fail(fmt::ErrorCode::ModelInvalid, changedText);
             return loaded;
         }
-        const std::lock_guard<std::mutex> hold(d->fileLock);
-        if (!d->file) {
-            auto opened = fmt::openZem6File(d->path, fmt::ReadPolicy{});
-            if (!opened.ok()) return opened.takeError();
-            // The rows were numbered from the model the editor opened.
-            if (opened.value().model.samples.size() <= row->second ||
-                opened.value().model.samples[row->second].uid != uid || !unchanged()) {
-                return fmt::fail(fmt::ErrorCode::ModelInvalid, changedText);
+        {
+            const std::lock_guard<std::mutex> hold(d->fileLock);
+            if (!d->file) {
+                auto opened = fmt::openZem6File(d->path, fmt::ReadPolicy{});
+                if (!opened.ok()) return opened.takeError();
+                // The rows were numbered from the model the editor opened.
+                if (opened.value().model.samples.size() <= row->second ||
+                    opened.value().model.samples[row->second].uid != uid || !unchanged()) {
+                    return fmt::fail(fmt::ErrorCode::ModelInvalid, changedText);
+                }
+                d->file.emplace(std::move(opened).value());
             }
-            d->file.emplace(std::move(opened).value());
         }
+        // Loading a whole source row only reads the open file, with
+        // positioned reads: the save's workers load side by side.
         auto loaded = fmt::loadCompleteSourceRow(*d->file, row->second, fmt::kEditingBudgetBytes);
         if (loaded.ok() && !unchanged()) return fmt::fail(fmt::ErrorCode::ModelInvalid, changedText);
         return loaded;

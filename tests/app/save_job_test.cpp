@@ -329,10 +329,15 @@ TEST_F(SaveJob, ProgressMovesThroughEveryPhaseAndPayloadsAreHeldOnlyAheadOfTheWr
     size_t writeLoads = 0;     // audio read for the writer
     size_t mostAhead = 0;      // read for the writer and not yet taken
     bool writing = false;
+    // Payloads over 1 MiB, all of one size: the job holds one per worker.
     const SaveAudioLoader loader = [&](uint64_t uid) -> fmt::Result<fmt::SampleAudio> {
-        const std::lock_guard<std::mutex> hold(lock);
-        if (writing) mostAhead = std::max(mostAhead, ++writeLoads - taken);
-        return toneFor(uid);
+        {
+            const std::lock_guard<std::mutex> hold(lock);
+            if (writing) mostAhead = std::max(mostAhead, ++writeLoads - taken);
+        }
+        fmt::SampleAudio a = toneFor(uid);
+        a.samples.resize(300000, 0.125f);
+        return a;
     };
     const SaveProgressFn progress = [&](const SaveProgress& p) {
         const std::lock_guard<std::mutex> hold(lock);
