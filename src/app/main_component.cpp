@@ -282,7 +282,7 @@ void MainComponent::write(const juce::File& target, std::function<void()> contin
     // them, from audio the loader shares or reads itself: the message thread
     // neither decodes nor holds every sample's floats.
     auto plan = std::make_shared<SaveModelPlan>(std::move(planned).value());
-    SaveAudioLoader loader = makeDetachedAudioLoader(viewModel);
+    SaveAudioSource loader = makeDetachedAudioSource(viewModel);
     samplesTotal_ = static_cast<int>(plan->exported.model.samples.size());
     samplesDone_ = 0;
     saving_ = true;

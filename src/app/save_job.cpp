@@ -467,13 +467,14 @@ private:
     bool kept_ = false;
 };
 
-int runSaveJobChecked(const std::string& target, SaveModelPlan& plan, const SaveAudioLoader& loadAudio,
+int runSaveJobChecked(const std::string& target, SaveModelPlan& plan, const SaveAudioSource& audioSource,
                       const SaveProgressFn& progress, const SaveStepCheck& check, unsigned threads) {
     auto stepFails = [&](SaveStep step) { return check && !check(step); };
     auto report = [&](SavePhase phase, size_t done, size_t total) {
         if (progress) progress(SaveProgress{phase, done, total});
     };
     const unsigned workers = threads == 0 ? saveWorkerThreads() : threads;
+    const SaveAudioLoader& loadAudio = audioSource.load;
 
     // 1. The temporary sibling first: a folder that cannot be written to,
     // or a disk with no room, is reported before any audio is read.
@@ -578,17 +579,28 @@ int runSaveJobChecked(const std::string& target, SaveModelPlan& plan, const Save
             if (!audio.ok()) return audio.takeError();
             auto made = std::make_unique<PayloadPipeline::Made>();
             made->audio = std::move(audio).value();
-            // The audio must be the very audio measured: its row holds the
-            // plain hash and measures of that one.
-            if (made->audio.samples.size() * sizeof(float) + fmt::kPcmaHeadBytes != lengths[i] ||
-                crcOfFloats(made->audio) != floatsCrc[i]) {
+            if (made->audio.samples.size() * sizeof(float) + fmt::kPcmaHeadBytes != lengths[i]) {
                 return fmt::fail(fmt::ErrorCode::ModelInvalid, "a sample's audio changed while it was saved");
             }
             ZEM_TRY_ASSIGN(made->head, payloadHeadFor(row));
-            const fmt::ByteView body(reinterpret_cast<const uint8_t*>(made->audio.samples.data()),
-                                     made->audio.samples.size() * sizeof(float));
-            made->checks = fmt::chunkDigests(fmt::kTagAUDI, fmt::kChunkCritical, uid,
-                                             fmt::ByteView(made->head.data(), made->head.size()), body);
+            // A payload that is its stored chunk byte for byte (same chunk
+            // header, same head, and so the same verified body the measures
+            // came from) keeps the checks the read verified.
+            const std::optional<StoredPayload> stored = audioSource.stored ? audioSource.stored(uid) : std::nullopt;
+            if (stored && stored->uid == uid && stored->flags == fmt::kChunkCritical && stored->length == lengths[i] &&
+                stored->head == made->head) {
+                made->checks = stored->checks;
+            } else {
+                // Otherwise the audio must be the very audio measured: its
+                // row holds the plain hash and measures of that one.
+                if (crcOfFloats(made->audio) != floatsCrc[i]) {
+                    return fmt::fail(fmt::ErrorCode::ModelInvalid, "a sample's audio changed while it was saved");
+                }
+                const fmt::ByteView body(reinterpret_cast<const uint8_t*>(made->audio.samples.data()),
+                                         made->audio.samples.size() * sizeof(float));
+                made->checks = fmt::chunkDigests(fmt::kTagAUDI, fmt::kChunkCritical, uid,
+                                                 fmt::ByteView(made->head.data(), made->head.size()), body);
+            }
             {
                 const std::lock_guard<std::mutex> hold(writtenLock);
                 written[uid] = made->checks.hash;
@@ -629,10 +641,10 @@ int runSaveJobChecked(const std::string& target, SaveModelPlan& plan, const Save
 
 } // namespace
 
-int runSaveJob(const std::string& target, SaveModelPlan plan, const SaveAudioLoader& loadAudio,
+int runSaveJob(const std::string& target, SaveModelPlan plan, const SaveAudioSource& audio,
                const SaveProgressFn& progress, const SaveStepCheck& check, unsigned threads) {
     try {
-        return runSaveJobChecked(target, plan, loadAudio, progress, check, threads);
+        return runSaveJobChecked(target, plan, audio, progress, check, threads);
     } catch (const std::bad_alloc&) {
         return kSaveBuildFailed;
     }

@@ -75,13 +75,14 @@ unsigned saveWorkerThreads();
 // 4. writes the complete file once: each payload is built and hashed on the
 //    pool as the writer reaches it and released once written, so at most one
 //    payload per worker is held beyond the document (small ones in batches of
-//    up to 1 MiB per worker);
+//    up to 1 MiB per worker); a payload that is its stored chunk byte for
+//    byte keeps that chunk's verified checks instead of being hashed again;
 // 5. reads it back whole, every chunk with all its checks, against what was
 //    written; 6. replaces the target.
 // The file is byte for byte what writeExportOver writes for the export
 // buildExport makes from the same plan and audio. On failure the target is
 // as it was and nothing the job created remains.
-int runSaveJob(const std::string& target, SaveModelPlan plan, const SaveAudioLoader& loadAudio,
+int runSaveJob(const std::string& target, SaveModelPlan plan, const SaveAudioSource& audio,
                const SaveProgressFn& progress = {}, const SaveStepCheck& check = {}, unsigned threads = 0);
 
 // The whole job: 0 on success; 5 when the writer refuses the model or the

@@ -334,7 +334,7 @@ fmt::Result<fmt::Export> buildPayloadsAndIndex(SaveModelPlan plan, const SaveAud
     }
 }
 
-SaveAudioLoader makeDetachedAudioLoader(const logic::ZemEditViewModel& viewModel) {
+SaveAudioSource makeDetachedAudioSource(const logic::ZemEditViewModel& viewModel) {
     struct Detached {
         std::map<uint64_t, std::shared_ptr<const logic::ZemEditViewModel::AddedPcm>> inMemory;
         std::map<uint64_t, size_t> storedRow;  // uid -> row of the source file, from 0
@@ -356,7 +356,8 @@ SaveAudioLoader makeDetachedAudioLoader(const logic::ZemEditViewModel& viewModel
         for (size_t i = rows.size(); i-- > 0;) d->storedRow[rows[i].uid] = i;  // the first row of a uid wins
     }
     d->info = viewModel.sourceFileInfo;
-    return [d](uint64_t uid) -> fmt::Result<fmt::SampleAudio> {
+    SaveAudioSource out;
+    out.load = [d](uint64_t uid) -> fmt::Result<fmt::SampleAudio> {
         if (const auto found = d->inMemory.find(uid); found != d->inMemory.end()) {
             fmt::SampleAudio copy;
             copy.samples = found->second->samples;
@@ -403,6 +404,38 @@ SaveAudioLoader makeDetachedAudioLoader(const logic::ZemEditViewModel& viewModel
         if (loaded.ok() && !unchanged()) return fmt::fail(fmt::ErrorCode::ModelInvalid, changedText);
         return loaded;
     };
+    out.stored = [d](uint64_t uid) -> std::optional<StoredPayload> {
+        if (d->inMemory.contains(uid)) return std::nullopt;
+        const auto row = d->storedRow.find(uid);
+        if (row == d->storedRow.end()) return std::nullopt;
+        const fmt::Zem6File* file = nullptr;
+        {
+            const std::lock_guard<std::mutex> hold(d->fileLock);
+            if (d->file) file = &*d->file;  // opened by the loader, checked there
+        }
+        if (file == nullptr || row->second >= file->model.samples.size()) return std::nullopt;
+        const fmt::SmplEntry& source = file->model.samples[row->second];
+        if (source.uid != uid || source.audt_uid) return std::nullopt;
+        const fmt::ChunkRecord* record = file->findEntry(fmt::kTagAUDI, source.audi_uid);
+        if (record == nullptr) return std::nullopt;
+        auto view = file->readChunkHeader(*record);
+        if (!view.ok()) return std::nullopt;
+        StoredPayload stored;
+        auto got = fmt::Zem6File::readPayloadRange(view.value(), 0, stored.head);
+        if (!got.ok() || got.value() != stored.head.size()) return std::nullopt;
+        const platform::FileInfo now = platform::queryFileInfo(d->path);
+        if (!now.exists || now.size != d->info.size || now.lastWriteTime != d->info.lastWriteTime) return std::nullopt;
+        stored.uid = record->uid;
+        stored.flags = record->flags;
+        stored.length = record->length;
+        stored.checks = fmt::ChunkDigests{record->crc32c, record->hash};
+        return stored;
+    };
+    return out;
+}
+
+SaveAudioLoader makeDetachedAudioLoader(const logic::ZemEditViewModel& viewModel) {
+    return makeDetachedAudioSource(viewModel).load;
 }
 
 fmt::Result<fmt::Export> buildExport(const logic::EditDocument& document, const fmt::Zem6Model& source,
