@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/save_model.hpp"
+#include "editor/logic/view_model.hpp"
 #include "editor/logic/compose_fixture.hpp"
 #include "format/framing.hpp"
 #include "format/reader.hpp"
@@ -369,6 +370,53 @@ TEST_F(SaveJob, ProgressMovesThroughEveryPhaseAndPayloadsAreHeldOnlyAheadOfTheWr
     // the writer reports lags its release by at most one.
     EXPECT_LE(mostAhead, kWorkers + 1);
     EXPECT_GE(writeLoads, 45u);
+}
+
+TEST_F(SaveJob, AReopenedFileSavedAgainReusesTheStoredChecksAndTheReadBackCatchesAWrongOne) {
+    const Opened o(kitModel());
+    const SaveAudioLoader tones = [](uint64_t uid) -> fmt::Result<fmt::SampleAudio> { return toneFor(uid); };
+    const fs::path first = dir / "first.zem";
+    ASSERT_EQ(runSaveJob(first.string(), kitPlan(o), tones), 0);
+    ui::zemedit::logic::ZemEditViewModel vm;
+    ASSERT_TRUE(vm.openFile(first.string(), fmt::ReadPolicy{}));
+    auto planOf = [&] {
+        int code = -1;
+        auto plan = composeSaveModel(vm.document, vm.activeSource()->model(), "first", code);
+        EXPECT_TRUE(plan.ok());
+        return plan.ok() ? std::move(plan).value() : SaveModelPlan{};
+    };
+    const fs::path plain = dir / "plain.zem";
+    ASSERT_EQ(runSaveJob(plain.string(), planOf(), makeDetachedAudioLoader(vm)), 0);
+
+    struct Case {
+        const char* name;
+        bool spoil;  // the stored checks handed over are wrong
+        int code;
+    };
+    const Case cases[] = {{"verified checks", false, 0}, {"a wrong hash", true, kSaveCannotWrite}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path again = dir / "again.zem";
+        fs::remove(again);
+        SaveAudioSource source = makeDetachedAudioSource(vm);
+        std::atomic<int> answered{0};
+        const auto stored = source.stored;
+        source.stored = [&, stored](uint64_t uid) {
+            auto s = stored(uid);
+            if (s) {
+                ++answered;
+                if (c.spoil) s->checks.hash[3] ^= 1;
+            }
+            return s;
+        };
+        EXPECT_EQ(runSaveJob(again.string(), planOf(), source), c.code);
+        EXPECT_EQ(answered.load(), 5);
+        if (c.code == 0) {
+            EXPECT_EQ(bytesOf(again), bytesOf(plain));
+        } else {
+            EXPECT_FALSE(fs::exists(again));
+        }
+    }
 }
 
 TEST(SaveJobNames, TemporarySiblingSplitsOnBothSeparators) {
