@@ -77,6 +77,11 @@ public:
     // valid until the next read into the same buffer.
     Result<ByteView> readChunkInto(const ChunkRecord& record, Bytes& scratch) const;
 
+private:
+    Result<uint64_t> checkedChunkSpan(const ChunkRecord& record) const;
+
+public:
+
     // Reads and checks only the chunk header; no CRC or hash check, callers
     // that read a payload piecewise make their own.
     Result<ChunkPayloadView> readChunkHeader(const ChunkRecord& record) const;
