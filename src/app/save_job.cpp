@@ -254,7 +254,26 @@ struct Measured {
     int code = kSaveOk;
     fmt::Bytes peaks;
     uint32_t floatsCrc = 0;
+    bool reused = false;  // its payload is its stored chunk byte for byte
 };
+
+// The checks of the stored chunk a payload of this head and length would be
+// byte for byte (same chunk header, same head, and so the same verified
+// body), or nothing.
+std::optional<fmt::ChunkDigests> storedChecks(const SaveAudioSource& audio, uint64_t uid, const PayloadHead& head,
+                                              uint64_t length) {
+    if (!audio.stored) return std::nullopt;
+    const std::optional<StoredPayload> stored = audio.stored(uid);
+    if (stored && stored->uid == uid && stored->flags == fmt::kChunkCritical && stored->length == length &&
+        stored->head == head) {
+        return stored->checks;
+    }
+    return std::nullopt;
+}
+
+bool storedMatches(const SaveAudioSource& audio, uint64_t uid, const PayloadHead& head, uint64_t length) {
+    return storedChecks(audio, uid, head, length).has_value();
+}
 
 uint32_t crcOfFloats(const fmt::SampleAudio& audio) {
     fmt::Crc32cAccumulator crc;
@@ -508,13 +527,16 @@ int runSaveJobChecked(const std::string& target, SaveModelPlan& plan, const Save
             }
             measureSampleRow(row, audio.value(), plan.levels[i], plan.sortLocks[i] != 0, model.points_per_sample,
                              m.peaks);
-            m.floatsCrc = crcOfFloats(audio.value());
             auto head = payloadHeadFor(row);
             if (!head.ok() || payloadBytesFor(row) != fmt::kPcmaHeadBytes + audio.value().samples.size() * sizeof(float)) {
                 m.code = kSaveBuildFailed;
                 m.error = fmt::ErrorInfo{fmt::ErrorCode::PayloadHeadInvalid, "payload head refused"};
                 return false;
             }
+            // A payload that will be its stored chunk needs no check of its
+            // floats: the stored chunk's own checks cover them.
+            m.reused = storedMatches(audioSource, row.uid, head.value(), payloadBytesFor(row));
+            if (!m.reused) m.floatsCrc = crcOfFloats(audio.value());
         } catch (const std::bad_alloc&) {
             m.code = kSaveBuildFailed;
             m.error = fmt::ErrorInfo{fmt::ErrorCode::AllocationFailed, "not enough memory to build the save"};
@@ -531,6 +553,8 @@ int runSaveJobChecked(const std::string& target, SaveModelPlan& plan, const Save
     std::vector<fmt::StagedPayload> laws;
     std::vector<uint64_t> lengths;
     std::vector<uint32_t> floatsCrc;
+    std::vector<bool> reused;
+    reused.reserve(rows);
     laws.reserve(rows);
     lengths.reserve(rows);
     floatsCrc.reserve(rows);
@@ -539,6 +563,7 @@ int runSaveJobChecked(const std::string& target, SaveModelPlan& plan, const Save
         laws.push_back(fmt::StagedPayload{model.samples[i].uid, fmt::kTagAUDI, {}});
         lengths.push_back(payloadBytesFor(model.samples[i]));
         floatsCrc.push_back(measured[i].floatsCrc);
+        reused.push_back(measured[i].reused);
     }
     measured = {};
     auto index = ui::zemedit::logic::indexGroupDefinitions(model);
@@ -586,10 +611,11 @@ int runSaveJobChecked(const std::string& target, SaveModelPlan& plan, const Save
             // A payload that is its stored chunk byte for byte (same chunk
             // header, same head, and so the same verified body the measures
             // came from) keeps the checks the read verified.
-            const std::optional<StoredPayload> stored = audioSource.stored ? audioSource.stored(uid) : std::nullopt;
-            if (stored && stored->uid == uid && stored->flags == fmt::kChunkCritical && stored->length == lengths[i] &&
-                stored->head == made->head) {
-                made->checks = stored->checks;
+            if (const auto stored = storedChecks(audioSource, uid, made->head, lengths[i])) {
+                made->checks = *stored;
+            } else if (reused[i]) {
+                // It was its stored chunk when measured, and is no longer.
+                return fmt::fail(fmt::ErrorCode::ModelInvalid, "a sample's audio changed while it was saved");
             } else {
                 // Otherwise the audio must be the very audio measured: its
                 // row holds the plain hash and measures of that one.
