@@ -208,8 +208,8 @@ int saveProgressPercent(const SaveProgress& progress) {
         int to;
     };
     static constexpr Span kSpans[] = {
-        {SavePhase::measuring, 0, 42},  {SavePhase::analysing, 42, 46}, {SavePhase::writing, 46, 80},
-        {SavePhase::verifying, 80, 98}, {SavePhase::replacing, 98, 100},
+        {SavePhase::measuring, 0, 37},  {SavePhase::analysing, 37, 41}, {SavePhase::writing, 41, 79},
+        {SavePhase::verifying, 79, 93}, {SavePhase::replacing, 93, 100},
     };
     for (const Span& s : kSpans) {
         if (s.phase != progress.phase) continue;

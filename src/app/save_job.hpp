@@ -85,8 +85,10 @@ unsigned saveWorkerThreads();
 int runSaveJob(const std::string& target, SaveModelPlan plan, const SaveAudioSource& audio,
                const SaveProgressFn& progress = {}, const SaveStepCheck& check = {}, unsigned threads = 0);
 
-// The whole job: 0 on success; 5 when the writer refuses the model or the
-// analysis fails; 6 when writing, verifying or replacing fails. On failure
+// The job for an export held whole in memory (its payloads built already):
+// the file written, rewritten with the analysis, read back and put in
+// place; runSaveJob writes the same bytes. 0 on success; 5 when the writer
+// refuses the model or the analysis fails; 6 when writing, verifying or replacing fails. On failure
 // the target is as it was, and neither the temporary nor its ".physical"
 // companion remains.
 int writeExportOver(const std::string& target, const fmt::Export& exported, const SaveStepCheck& check = {});
