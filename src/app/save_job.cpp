@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <exception>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -542,6 +543,10 @@ int runSaveJobChecked(const std::string& target, SaveModelPlan& plan, const Save
             m.code = kSaveBuildFailed;
             m.error = fmt::ErrorInfo{fmt::ErrorCode::AllocationFailed, "not enough memory to build the save"};
             return false;
+        } catch (...) {
+            m.code = kSaveBuildFailed;
+            m.error = fmt::ErrorInfo{fmt::ErrorCode::ModelInvalid, "a sample could not be measured"};
+            return false;
         }
         report(SavePhase::measuring, ++measuredCount, rows);
         return true;
@@ -672,7 +677,9 @@ int runSaveJob(const std::string& target, SaveModelPlan plan, const SaveAudioSou
                const SaveProgressFn& progress, const SaveStepCheck& check, unsigned threads) {
     try {
         return runSaveJobChecked(target, plan, audio, progress, check, threads);
-    } catch (const std::bad_alloc&) {
+    } catch (const std::exception&) {
+        // Out of memory, or a thread or lock the system refused: the job's
+        // files are gone and the target is as it was.
         return kSaveBuildFailed;
     }
 }
