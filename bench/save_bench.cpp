@@ -8,11 +8,19 @@
 //    against writeZem6File writing the same model and payloads in the same
 //    run, with the peak resident memory of the whole save against the bytes
 //    of the payloads it writes;
+//  - the save job as the shell runs it (runSaveJob), phase by phase as its
+//    progress reports them, against the same floor, with its peak resident
+//    memory against the payload bytes; BM_SavePhases beside it is the
+//    earlier road (every payload built first and held, the file written,
+//    rewritten with the analysis and read back);
 //  - the read-back check alone on a 1 GiB file, on one thread against the
 //    pool, in the same run.
+// ZEM_SAVE_BENCH_FRAMES sets the frames per sample (default 2048, a 40 MB
+// kit; 53687 gives the 1 GiB kit of 5,000 x 210 KB payloads).
 // Run under xvfb-run: the main component needs a display.
 
 #include <benchmark/benchmark.h>
+#include <malloc.h>
 
 #include <juce_events/juce_events.h>
 #include <juce_gui_basics/juce_gui_basics.h>
@@ -22,6 +30,8 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <mutex>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -54,7 +64,7 @@ namespace fmt = vt6::fmt;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kSamples = 5000;
-constexpr int kFrames = 2048;
+int gFrames = 2048;
 
 std::filesystem::path gFolder;
 std::string gSource;
@@ -114,7 +124,12 @@ uint64_t residentBytes() {
     return 0;
 }
 
-void resetPeakResident() { std::ofstream("/proc/self/clear_refs") << "5"; }
+// Freed heap goes back to the system first, so that the mark and the base
+// count what the save holds, not what earlier work left mapped.
+void resetPeakResident() {
+    malloc_trim(0);
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
 
 void pumpWhile(vt6::maker::MainComponent& main) {
     while (main.isBusy()) juce::MessageManager::getInstance()->runDispatchLoopUntil(1);
@@ -190,8 +205,8 @@ void BM_SavePhases(benchmark::State& state) {
     double model = 0, payloads = 0, write = 0, analysis = 0, verify = 0, replace = 0, floor = 0;
     uint64_t peakOverBase = 0, payloadBytes = 0;
     for (auto _ : state) {
-        const uint64_t base = residentBytes();
         resetPeakResident();
+        const uint64_t base = residentBytes();
         int code = 0;
         const auto t0 = Clock::now();
         auto plan = composeSaveModel(viewModel.document, viewModel.activeSource()->model(), "phases", code);
@@ -253,6 +268,92 @@ void BM_SavePhases(benchmark::State& state) {
 }
 BENCHMARK(BM_SavePhases)->UseManualTime()->Iterations(1)->Repetitions(3)->Unit(benchmark::kMillisecond);
 
+// The shell's save job on the same document, phase by phase, against the
+// writer alone on the same model and payloads in the same iteration.
+void BM_SaveJob(benchmark::State& state) {
+    using namespace vt6::maker;
+    vt6::ui::zemedit::logic::ZemEditViewModel viewModel;
+    if (!viewModel.openFile(gSource, fmt::ReadPolicy{})) {
+        state.SkipWithError("open failed");
+        return;
+    }
+    const std::string target = (gFolder / "job.zem").string();
+    const std::string floorPath = (gFolder / "floor.zem").string();
+    constexpr int kPhases = 5;
+    double phase[kPhases] = {}, compose = 0, floor = 0, whole = 0;
+    uint64_t peakOverBase = 0, payloadBytes = 0, leftOverBase = 0;
+    for (auto _ : state) {
+        int code = 0;
+        // The floor first: the writer on the export the earlier road built.
+        {
+            auto plan = composeSaveModel(viewModel.document, viewModel.activeSource()->model(), "job", code);
+            auto built = plan.ok() ? buildPayloadsAndIndex(std::move(plan).value(), makeDetachedAudioLoader(viewModel), code)
+                                   : fmt::Result<fmt::Export>(plan.error());
+            if (!built.ok()) {
+                state.SkipWithError("payloads failed");
+                return;
+            }
+            payloadBytes = 0;
+            for (const auto& p : built.value().payloads) payloadBytes += p.bytes.size();
+            const auto f0 = Clock::now();
+            if (!fmt::writeZem6File(floorPath, built.value().model, built.value().payloads).ok())
+                state.SkipWithError("floor write failed");
+            floor += seconds(f0, Clock::now());
+        }
+        std::filesystem::remove(floorPath);
+        resetPeakResident();
+        const uint64_t base = residentBytes();
+        const auto t0 = Clock::now();
+        auto plan = composeSaveModel(viewModel.document, viewModel.activeSource()->model(), "job", code);
+        const auto t1 = Clock::now();
+        if (!plan.ok()) {
+            state.SkipWithError("compose failed");
+            return;
+        }
+        std::mutex lock;
+        int current = -1;
+        Clock::time_point since = t1;
+        double spent[kPhases] = {};
+        const int result = runSaveJob(target, std::move(plan).value(), makeDetachedAudioSource(viewModel),
+                                      [&](const SaveProgress& p) {
+                                          const std::lock_guard<std::mutex> hold(lock);
+                                          const int now = static_cast<int>(p.phase);
+                                          if (now == current) return;
+                                          const auto at = Clock::now();
+                                          if (current >= 0) spent[current] += seconds(since, at);
+                                          current = now;
+                                          since = at;
+                                      });
+        const auto t2 = Clock::now();
+        if (current >= 0) spent[current] += seconds(since, t2);
+        peakOverBase = std::max(peakOverBase, peakResidentBytes() - std::min(base, peakResidentBytes()));
+        leftOverBase = std::max<uint64_t>(leftOverBase, residentBytes() - std::min(base, residentBytes()));
+        if (result != 0) {
+            state.SkipWithError("the save job failed");
+            return;
+        }
+        // Creating the sibling comes before the first report: counted with
+        // the measuring.
+        spent[0] += seconds(t1, t2) - (spent[0] + spent[1] + spent[2] + spent[3] + spent[4]);
+        for (int i = 0; i < kPhases; ++i) phase[i] += spent[i];
+        compose += seconds(t0, t1);
+        whole += seconds(t0, t2);
+        state.SetIterationTime(seconds(t0, t2));
+    }
+    state.counters["floor_write_ms"] = 1000.0 * floor / static_cast<double>(state.iterations());
+    state.counters["model_x"] = compose / floor;
+    state.counters["measure_x"] = phase[0] / floor;
+    state.counters["analysis_x"] = phase[1] / floor;
+    state.counters["write_x"] = phase[2] / floor;
+    state.counters["verify_x"] = phase[3] / floor;
+    state.counters["replace_x"] = phase[4] / floor;
+    state.counters["whole_x"] = whole / floor;
+    state.counters["payload_MB"] = static_cast<double>(payloadBytes) / 1e6;
+    state.counters["peak_over_payload"] = static_cast<double>(peakOverBase) / static_cast<double>(payloadBytes);
+    state.counters["kept_over_payload"] = static_cast<double>(leftOverBase) / static_cast<double>(payloadBytes);
+}
+BENCHMARK(BM_SaveJob)->UseManualTime()->Iterations(1)->Repetitions(3)->Unit(benchmark::kMillisecond);
+
 // The read-back check of a 1 GiB file: one thread against the pool.
 void BM_VerifyPool(benchmark::State& state) {
     constexpr int kBig = 256;
@@ -303,7 +404,9 @@ int main(int argc, char** argv) {
     gFolder = std::filesystem::temp_directory_path() / ("zem_save_bench_" + std::to_string(::getpid()));
     std::filesystem::create_directories(gFolder);
     gSource = (gFolder / "kit.zem").string();
-    if (!writeKit(gSource, kSamples, kFrames)) {
+    if (const char* frames = std::getenv("ZEM_SAVE_BENCH_FRAMES"); frames != nullptr && std::atoi(frames) > 0)
+        gFrames = std::atoi(frames);
+    if (!writeKit(gSource, kSamples, gFrames)) {
         std::fprintf(stderr, "cannot write the benchmark kit\n");
         return 1;
     }

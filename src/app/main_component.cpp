@@ -163,8 +163,7 @@ void MainComponent::timerCallback() {
     if (!busy_) stopTimer();
     if (busy_ && importing_) setStatus(importProgressText(filesDone_.load(), filesTotal_.load()));
     if (busy_ && saving_ && samplesTotal_ > 0) {
-        setStatus("Saving and verifying zem... " + juce::String(samplesDone_.load()) + " of " +
-                  juce::String(samplesTotal_) + " samples");
+        setStatus("Saving and verifying zem... " + juce::String(samplesDone_.load()) + "%");
     }
 }
 
@@ -332,11 +331,11 @@ void MainComponent::write(const juce::File& target, std::function<void()> contin
         return;
     }
 
-    // The payloads are built on the worker, one sample at a time, from audio
-    // the loader shares or reads itself: the message thread neither decodes
-    // nor holds every sample's floats.
+    // The payloads are built on the worker's pool as the writer reaches
+    // them, from audio the loader shares or reads itself: the message thread
+    // neither decodes nor holds every sample's floats.
     auto plan = std::make_shared<SaveModelPlan>(std::move(planned).value());
-    SaveAudioLoader loader = makeDetachedAudioLoader(viewModel);
+    SaveAudioSource loader = makeDetachedAudioSource(viewModel);
     samplesTotal_ = static_cast<int>(plan->exported.model.samples.size());
     samplesDone_ = 0;
     saving_ = true;
@@ -350,10 +349,13 @@ void MainComponent::write(const juce::File& target, std::function<void()> contin
     platform::noteSaveFolder(path);
     juce::Component::SafePointer<MainComponent> safe(this);
     worker_ = std::thread([this, safe, plan, loader, target, path, continuation, statusBefore] {
-        int result = kSaveBuildFailed;
-        auto built = buildPayloadsAndIndex(std::move(*plan), loader, result,
-                                           [this](size_t done) { samplesDone_ = static_cast<int>(done); });
-        if (built.ok()) result = writeExportOver(path, built.value());
+        // The share of the whole job done, through every phase of it.
+        const int result = runSaveJob(path, std::move(*plan), loader, [this](const SaveProgress& p) {
+            const int percent = saveProgressPercent(p);
+            int seen = samplesDone_.load();
+            while (percent > seen && !samplesDone_.compare_exchange_weak(seen, percent)) {
+            }
+        });
         // What killed saves of other instances left beside this target.
         platform::sweepLeftoversBeside(path);
         juce::MessageManager::callAsync([safe, result, target, continuation, statusBefore] {

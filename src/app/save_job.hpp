@@ -5,9 +5,11 @@
 // after. Runs on the shell's worker thread; plain C++ so tests can drive and
 // fail each step.
 
+#include <cstddef>
 #include <functional>
 #include <string>
 
+#include "app/save_model.hpp"
 #include "format/export.hpp"
 
 namespace vt6::maker {
@@ -17,8 +19,10 @@ inline constexpr int kSaveCannotWrite = 6;
 
 // The steps of a save, each one finished before the next starts.
 enum class SaveStep {
+    created,   // the temporary sibling exists and took a first synced block
     written,   // the temporary sibling holds the complete file, synced
-    analysed,  // the physical analysis was written into it
+    analysed,  // the physical analysis was written into it (runSaveJob:
+               // computed, before the file is written)
     verified,  // every chunk read back and compared with the export
     replaced,  // the sibling renamed over the target and the folder synced
 };
@@ -41,8 +45,50 @@ int verifyWrittenFile(const std::string& path, const fmt::Export& exported, unsi
 // most four (more only queue on the same disk).
 unsigned defaultVerifyThreads();
 
-// The whole job: 0 on success; 5 when the writer refuses the model or the
-// analysis fails; 6 when writing, verifying or replacing fails. On failure
+// Where a running save is: its phase, and how many of the phase's steps
+// (samples, or chunks read back) of how many are done.
+enum class SavePhase { measuring, analysing, writing, verifying, replacing };
+struct SaveProgress {
+    SavePhase phase = SavePhase::measuring;
+    size_t done = 0;
+    size_t total = 0;
+};
+// Called on the job's threads, often; must be cheap and thread-safe.
+using SaveProgressFn = std::function<void(const SaveProgress&)>;
+
+// The share of the whole job, 0 to 100, that `progress` stands for: the
+// phases in order, each weighted by what it costs.
+int saveProgressPercent(const SaveProgress& progress);
+
+// Threads a save builds and checks samples on: one per hardware thread, at
+// most four. Each holds at most one sample's audio at a time.
+unsigned saveWorkerThreads();
+
+// The shell's save job, on its worker thread, from a composed plan:
+// 1. creates the temporary sibling and syncs a first block into it, so a
+//    folder that cannot be written to or a full disk fails (6) before any
+//    audio is read;
+// 2. reads and measures every sample on the pool (4 when a sample's audio
+//    cannot be read), keeping only the rows, peaks and payload sizes; then
+//    indexes the groups (5 when they do not index);
+// 3. computes the physical analysis from the audio (5 when it fails);
+// 4. writes the complete file once: each payload is built and hashed on the
+//    pool as the writer reaches it and released once written, so at most one
+//    payload per worker is held beyond the document (small ones in batches of
+//    up to 1 MiB per worker); a payload that is its stored chunk byte for
+//    byte keeps that chunk's verified checks instead of being hashed again;
+// 5. reads it back whole, every chunk with all its checks, against what was
+//    written; 6. replaces the target.
+// The file is byte for byte what writeExportOver writes for the export
+// buildExport makes from the same plan and audio. On failure the target is
+// as it was and nothing the job created remains.
+int runSaveJob(const std::string& target, SaveModelPlan plan, const SaveAudioSource& audio,
+               const SaveProgressFn& progress = {}, const SaveStepCheck& check = {}, unsigned threads = 0);
+
+// The job for an export held whole in memory (its payloads built already):
+// the file written, rewritten with the analysis, read back and put in
+// place; runSaveJob writes the same bytes. 0 on success; 5 when the writer
+// refuses the model or the analysis fails; 6 when writing, verifying or replacing fails. On failure
 // the target is as it was, and neither the temporary nor its ".physical"
 // companion remains.
 int writeExportOver(const std::string& target, const fmt::Export& exported, const SaveStepCheck& check = {});

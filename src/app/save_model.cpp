@@ -204,9 +204,8 @@ fmt::Result<SaveModelPlan> composeSaveModel(const logic::EditDocument& document,
     return plan;
 }
 
-fmt::Result<fmt::StagedPayload> buildSamplePayload(fmt::SmplEntry& row, const fmt::SampleAudio& audio,
-                                                   const fmt::HitLevel& level, bool sortLock, uint16_t peakPoints,
-                                                   fmt::Bytes& peaks) {
+void measureSampleRow(fmt::SmplEntry& row, const fmt::SampleAudio& audio, const fmt::HitLevel& level, bool sortLock,
+                      uint16_t peakPoints, fmt::Bytes& peaks) {
     const size_t n = audio.samples.size();
     const size_t channels = audio.channels > 0 ? static_cast<size_t>(audio.channels) : 1;
     const uint64_t frames = n / channels;
@@ -231,21 +230,6 @@ fmt::Result<fmt::StagedPayload> buildSamplePayload(fmt::SmplEntry& row, const fm
     if (sortLock) row.setFlagExt(true);
     fmt::sortExtensions(row.extensions);
 
-    fmt::PcmaHead head;
-    head.codec = fmt::kCodecRawPcm;
-    head.bits = 32;
-    head.sample_rate = static_cast<uint32_t>(row.sample_rate.value());
-    head.channels = static_cast<uint16_t>(std::min<uint64_t>(row.channels.value(), UINT16_MAX));
-    head.role = fmt::PayloadRole::whole;
-    head.flags = fmt::kPcmaFlagWritten;
-    head.first_frame = 0;
-    head.frames = frames;
-    head.plain_bytes = n * sizeof(float);
-    head.plain_hash = *row.plain_hash;
-    head.max_blocksize = 0;
-    auto bytes = fmt::buildPayload(head, floatBytes);
-    if (!bytes.ok()) return bytes.error();
-
     for (uint32_t i = 0; i < peakPoints; ++i) {
         const uint64_t from = frames * i / peakPoints;
         const uint64_t to = std::min(frames, std::max(from + 1, frames * (i + 1) / peakPoints));
@@ -261,7 +245,52 @@ fmt::Result<fmt::StagedPayload> buildSamplePayload(fmt::SmplEntry& row, const fm
         peaks.push_back(static_cast<uint8_t>(peakByte(lo)));
         peaks.push_back(static_cast<uint8_t>(peakByte(hi)));
     }
-    return fmt::StagedPayload{row.uid, fmt::kTagAUDI, std::move(bytes).value()};
+}
+
+fmt::Result<PayloadHead> payloadHeadFor(const fmt::SmplEntry& row) {
+    fmt::PcmaHead head;
+    head.codec = fmt::kCodecRawPcm;
+    head.bits = 32;
+    head.sample_rate = static_cast<uint32_t>(row.sample_rate.value_or(0));
+    head.channels = static_cast<uint16_t>(std::min<uint64_t>(row.channels.value_or(0), UINT16_MAX));
+    head.role = fmt::PayloadRole::whole;
+    head.flags = fmt::kPcmaFlagWritten;
+    head.first_frame = 0;
+    head.frames = row.frames.value_or(0);
+    const uint64_t frameValues = std::max<uint64_t>(row.channels.value_or(0), 1);
+    head.plain_bytes = head.frames * frameValues * sizeof(float);
+    head.plain_hash = row.plain_hash.value_or(fmt::Digest128{});
+    head.max_blocksize = 0;
+    ZEM_TRY(fmt::validatePcmaHead(head));
+    PayloadHead out{};
+    fmt::encodePcmaHead(head, std::span<uint8_t, fmt::kPcmaHeadBytes>(out.data(), out.size()));
+    return out;
+}
+
+fmt::Result<fmt::StagedPayload> buildSamplePayload(fmt::SmplEntry& row, const fmt::SampleAudio& audio,
+                                                   const fmt::HitLevel& level, bool sortLock, uint16_t peakPoints,
+                                                   fmt::Bytes& peaks) {
+    fmt::Bytes ownPeaks;
+    measureSampleRow(row, audio, level, sortLock, peakPoints, ownPeaks);
+    const fmt::ByteView floatBytes(reinterpret_cast<const uint8_t*>(audio.samples.data()),
+                                   audio.samples.size() * sizeof(float));
+    ZEM_TRY_ASSIGN(const PayloadHead head, payloadHeadFor(row));
+    if (head.size() + floatBytes.size() != payloadBytesFor(row)) {
+        return fmt::fail(fmt::ErrorCode::PayloadHeadInvalid, "codec-0 payload carries " +
+                                                                 std::to_string(floatBytes.size()) +
+                                                                 " codec bytes but a whole number of frames was expected");
+    }
+    fmt::Bytes bytes;
+    bytes.reserve(head.size() + floatBytes.size());
+    bytes.insert(bytes.end(), head.begin(), head.end());
+    bytes.insert(bytes.end(), floatBytes.begin(), floatBytes.end());
+    peaks.insert(peaks.end(), ownPeaks.begin(), ownPeaks.end());
+    return fmt::StagedPayload{row.uid, fmt::kTagAUDI, std::move(bytes)};
+}
+
+uint64_t payloadBytesFor(const fmt::SmplEntry& row) {
+    const uint64_t frameValues = std::max<uint64_t>(row.channels.value_or(0), 1);
+    return fmt::kPcmaHeadBytes + row.frames.value_or(0) * frameValues * sizeof(float);
 }
 
 namespace {
@@ -333,7 +362,7 @@ fmt::Result<fmt::Export> buildPayloadsAndIndex(SaveModelPlan plan, const SaveAud
     }
 }
 
-SaveAudioLoader makeDetachedAudioLoader(const logic::ZemEditViewModel& viewModel) {
+SaveAudioSource makeDetachedAudioSource(const logic::ZemEditViewModel& viewModel) {
     struct Detached {
         std::map<uint64_t, std::shared_ptr<const logic::ZemEditViewModel::AddedPcm>> inMemory;
         std::map<uint64_t, size_t> storedRow;  // uid -> row of the source file, from 0
@@ -355,7 +384,8 @@ SaveAudioLoader makeDetachedAudioLoader(const logic::ZemEditViewModel& viewModel
         for (size_t i = rows.size(); i-- > 0;) d->storedRow[rows[i].uid] = i;  // the first row of a uid wins
     }
     d->info = viewModel.sourceFileInfo;
-    return [d](uint64_t uid) -> fmt::Result<fmt::SampleAudio> {
+    SaveAudioSource out;
+    out.load = [d](uint64_t uid) -> fmt::Result<fmt::SampleAudio> {
         if (const auto found = d->inMemory.find(uid); found != d->inMemory.end()) {
             fmt::SampleAudio copy;
             copy.samples = found->second->samples;
@@ -383,21 +413,57 @@ SaveAudioLoader makeDetachedAudioLoader(const logic::ZemEditViewModel& viewModel
             if (loaded.ok() && !unchanged()) return fmt::fail(fmt::ErrorCode::ModelInvalid, changedText);
             return loaded;
         }
-        const std::lock_guard<std::mutex> hold(d->fileLock);
-        if (!d->file) {
-            auto opened = fmt::openZem6File(d->path, fmt::ReadPolicy{});
-            if (!opened.ok()) return opened.takeError();
-            // The rows were numbered from the model the editor opened.
-            if (opened.value().model.samples.size() <= row->second ||
-                opened.value().model.samples[row->second].uid != uid || !unchanged()) {
-                return fmt::fail(fmt::ErrorCode::ModelInvalid, changedText);
+        {
+            const std::lock_guard<std::mutex> hold(d->fileLock);
+            if (!d->file) {
+                auto opened = fmt::openZem6File(d->path, fmt::ReadPolicy{});
+                if (!opened.ok()) return opened.takeError();
+                // The rows were numbered from the model the editor opened.
+                if (opened.value().model.samples.size() <= row->second ||
+                    opened.value().model.samples[row->second].uid != uid || !unchanged()) {
+                    return fmt::fail(fmt::ErrorCode::ModelInvalid, changedText);
+                }
+                d->file.emplace(std::move(opened).value());
             }
-            d->file.emplace(std::move(opened).value());
         }
+        // Loading a whole source row only reads the open file, with
+        // positioned reads: the save's workers load side by side.
         auto loaded = fmt::loadCompleteSourceRow(*d->file, row->second, fmt::kEditingBudgetBytes);
         if (loaded.ok() && !unchanged()) return fmt::fail(fmt::ErrorCode::ModelInvalid, changedText);
         return loaded;
     };
+    out.stored = [d](uint64_t uid) -> std::optional<StoredPayload> {
+        if (d->inMemory.contains(uid)) return std::nullopt;
+        const auto row = d->storedRow.find(uid);
+        if (row == d->storedRow.end()) return std::nullopt;
+        const fmt::Zem6File* file = nullptr;
+        {
+            const std::lock_guard<std::mutex> hold(d->fileLock);
+            if (d->file) file = &*d->file;  // opened by the loader, checked there
+        }
+        if (file == nullptr || row->second >= file->model.samples.size()) return std::nullopt;
+        const fmt::SmplEntry& source = file->model.samples[row->second];
+        if (source.uid != uid || source.audt_uid) return std::nullopt;
+        const fmt::ChunkRecord* record = file->findEntry(fmt::kTagAUDI, source.audi_uid);
+        if (record == nullptr) return std::nullopt;
+        auto view = file->readChunkHeader(*record);
+        if (!view.ok()) return std::nullopt;
+        StoredPayload stored;
+        auto got = fmt::Zem6File::readPayloadRange(view.value(), 0, stored.head);
+        if (!got.ok() || got.value() != stored.head.size()) return std::nullopt;
+        const platform::FileInfo now = platform::queryFileInfo(d->path);
+        if (!now.exists || now.size != d->info.size || now.lastWriteTime != d->info.lastWriteTime) return std::nullopt;
+        stored.uid = record->uid;
+        stored.flags = record->flags;
+        stored.length = record->length;
+        stored.checks = fmt::ChunkDigests{record->crc32c, record->hash};
+        return stored;
+    };
+    return out;
+}
+
+SaveAudioLoader makeDetachedAudioLoader(const logic::ZemEditViewModel& viewModel) {
+    return makeDetachedAudioSource(viewModel).load;
 }
 
 fmt::Result<fmt::Export> buildExport(const logic::EditDocument& document, const fmt::Zem6Model& source,

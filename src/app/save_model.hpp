@@ -5,8 +5,10 @@
 // sample with fresh measures. Plain C++: no framework types, so the worker
 // can build payloads and the tests can drive it without a window.
 
+#include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,6 +18,7 @@
 #include "format/export.hpp"
 #include "format/hit_level.hpp"
 #include "format/result.hpp"
+#include "format/writer.hpp"
 
 namespace vt6::maker {
 
@@ -56,6 +59,18 @@ fmt::Result<fmt::StagedPayload> buildSamplePayload(fmt::SmplEntry& row, const fm
                                                    const fmt::HitLevel& level, bool sortLock, uint16_t peakPoints,
                                                    fmt::Bytes& peaks);
 
+// The parts of buildSamplePayload, for a save that measures every sample
+// first and hands the payloads to the writer one at a time later:
+// measureSampleRow fills the row and appends its peaks; payloadHeadFor gives
+// the 64-byte head of the row's payload, whose body is the audio's floats as
+// they are, payloadBytesFor its whole length. The head is refused as
+// buildSamplePayload refuses it.
+void measureSampleRow(fmt::SmplEntry& row, const fmt::SampleAudio& audio, const fmt::HitLevel& level, bool sortLock,
+                      uint16_t peakPoints, fmt::Bytes& peaks);
+using PayloadHead = std::array<uint8_t, 64>;
+fmt::Result<PayloadHead> payloadHeadFor(const fmt::SmplEntry& row);
+uint64_t payloadBytesFor(const fmt::SmplEntry& row);
+
 // Reads one sample's complete audio; called once per row, in row order, and
 // the audio is dropped before the next row is read.
 using SaveAudioLoader = std::function<fmt::Result<fmt::SampleAudio>(uint64_t uid)>;
@@ -71,6 +86,32 @@ fmt::Result<fmt::Export> buildPayloadsAndIndex(SaveModelPlan plan, const SaveAud
 // added and edited audio is shared now (never copied here), stored audio is
 // read later from the source's file, refused once that file changed.
 SaveAudioLoader makeDetachedAudioLoader(const ui::zemedit::logic::ZemEditViewModel& viewModel);
+
+// The stored AUDI chunk a sample's audio was read from: its chunk uid,
+// flags, length, 64-byte head, and the checks its directory entry holds
+// (which the loader's read of it checked). A save whose payload is that
+// chunk byte for byte reuses the checks instead of hashing it again.
+struct StoredPayload {
+    uint64_t uid = 0;
+    uint32_t flags = 0;
+    uint64_t length = 0;
+    std::array<uint8_t, 64> head{};
+    fmt::ChunkDigests checks;
+};
+
+// A save's audio: the loader, and (may be empty) what is known of the stored
+// chunk a uid's audio comes from; nothing for audio in memory or legacy.
+struct SaveAudioSource {
+    SaveAudioLoader load;
+    std::function<std::optional<StoredPayload>(uint64_t uid)> stored;
+
+    SaveAudioSource() = default;
+    SaveAudioSource(SaveAudioLoader loader) : load(std::move(loader)) {}  // NOLINT: a loader alone is a source
+};
+
+// makeDetachedAudioLoader, with what it knows of stored chunks. `stored`
+// answers for a uid once the loader has read it.
+SaveAudioSource makeDetachedAudioSource(const ui::zemedit::logic::ZemEditViewModel& viewModel);
 
 // The whole export: the plan, then one payload at a time. An allocation
 // failure while building gives code 5 with the document untouched.

@@ -139,6 +139,17 @@ Digest128 blake2b128(ByteView bytes) noexcept {
     return blake2b<16>(bytes);
 }
 
+Digest128 blake2b128(ByteView first, ByteView second) noexcept {
+    ensureSodium();
+    Digest128 out{};
+    crypto_generichash_state state;
+    crypto_generichash_init(&state, nullptr, 0, out.size());
+    crypto_generichash_update(&state, first.data(), first.size());
+    crypto_generichash_update(&state, second.data(), second.size());
+    crypto_generichash_final(&state, out.data(), out.size());
+    return out;
+}
+
 Digest256 blake2b256(ByteView bytes) noexcept {
     return blake2b<32>(bytes);
 }

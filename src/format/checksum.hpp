@@ -37,5 +37,7 @@ uint32_t crc32cFinish(const Crc32cAccumulator& acc) noexcept;
 // Unkeyed BLAKE2b with digest length 16 and 32 (not truncations of one another).
 Digest128 blake2b128(ByteView bytes) noexcept;
 Digest256 blake2b256(ByteView bytes) noexcept;
+// blake2b128 of `first` followed by `second`, without joining them.
+Digest128 blake2b128(ByteView first, ByteView second) noexcept;
 
 } // namespace vt6::fmt

@@ -287,49 +287,105 @@ const ChunkRecord* Zem6File::findEntry(uint32_t tag, uint64_t uid) const noexcep
     return (c.tag == tag && c.uid == uid) ? &c : nullptr;
 }
 
-Result<Bytes> Zem6File::readChunk(const ChunkRecord& record) const {
+namespace {
+
+// Every check of a whole-chunk read but the bounds: the header against the
+// record, the trailer over header and payload, the content hash, and the
+// directory's copy of the trailer.
+Result<Unit> checkChunk(const ChunkRecord& record, ByteView header, ByteView payload, uint32_t trailer) {
+    ZEM_TRY_ASSIGN(const ChunkHeader parsed, parseChunkHeader(header));
+    if (parsed.tag != record.tag || parsed.uid != record.uid || parsed.length != record.length ||
+        parsed.flags != record.flags) {
+        return fail(ErrorCode::ChunkHeaderDirMismatch, "chunk header at offset " + num(record.offset) +
+                                                           " disagrees with its DIRC entry (" +
+                                                           chunkName(record.tag, record.uid) + ")");
+    }
+    Crc32cAccumulator crc;
+    crc32cUpdate(crc, header);
+    crc32cUpdate(crc, payload);
+    if (crc32cFinish(crc) != trailer && kChecksumsFatal) {
+        return fail(ErrorCode::ChunkCrcMismatch, "chunk " + chunkName(record.tag, record.uid) + " fails its crc32c trailer");
+    }
+    if (blake2b128(header, payload) != record.hash && kChecksumsFatal) {
+        return fail(ErrorCode::ChunkHashMismatch,
+                    "chunk " + chunkName(record.tag, record.uid) + " fails its DIRC BLAKE2b-128 content hash");
+    }
+    if (trailer != record.crc32c && kChecksumsFatal) {
+        return fail(ErrorCode::ChunkHeaderDirMismatch,
+                    "DIRC crc32c disagrees with the chunk trailer for " + chunkName(record.tag, record.uid));
+    }
+    return Unit{};
+}
+
+// Payloads from this size on are read apart from their header, straight to
+// where they are returned, instead of being moved there after one read.
+constexpr uint64_t kSplitReadBytes = uint64_t{64} << 10;
+
+} // namespace
+
+// The bounds and read limit of a whole-chunk read; the span on success.
+Result<uint64_t> Zem6File::checkedChunkSpan(const ChunkRecord& record) const {
+    const uint64_t length = record.length;
+    const uint64_t regionEnd = fileSize >= kFooterBytes ? fileSize - kFooterBytes : 0;
+    if (fileSize < kFooterBytes || record.offset < kSuperblockBytes || regionEnd < kChunkFramingBytes ||
+        length > regionEnd - kChunkFramingBytes || record.offset > regionEnd - kChunkFramingBytes - length) {
+        return fail(ErrorCode::ChunkTruncated, "whole-chunk read lies outside the file");
+    }
+    const uint64_t span = length + kChunkFramingBytes;
+    if (span > policy.maxChunkReadBytes) {
+        return fail(ErrorCode::ChunkReadPolicyBytes, "whole-chunk read requires " + num(span) +
+                                                         " bytes; the current limit is " +
+                                                         num(policy.maxChunkReadBytes) + " bytes");
+    }
+    return span;
+}
+
+Result<ByteView> Zem6File::readChunkInto(const ChunkRecord& record, Bytes& scratch) const {
     try {
-        const uint64_t length = record.length;
-        const uint64_t regionEnd = fileSize >= kFooterBytes ? fileSize - kFooterBytes : 0;
-        if (fileSize < kFooterBytes || record.offset < kSuperblockBytes || regionEnd < kChunkFramingBytes ||
-            length > regionEnd - kChunkFramingBytes || record.offset > regionEnd - kChunkFramingBytes - length) {
-            return fail(ErrorCode::ChunkTruncated, "whole-chunk read lies outside the file");
-        }
-        const uint64_t span = length + kChunkFramingBytes;
-        if (span > policy.maxChunkReadBytes) {
-            return fail(ErrorCode::ChunkReadPolicyBytes, "whole-chunk read requires " + num(span) +
-                                                             " bytes; the current limit is " +
-                                                             num(policy.maxChunkReadBytes) + " bytes");
-        }
-        Bytes buf(static_cast<size_t>(span));
+        ZEM_TRY_ASSIGN(const uint64_t span, checkedChunkSpan(record));
+        if (scratch.size() < span) scratch.resize(static_cast<size_t>(span));
+        const std::span<uint8_t> buf(scratch.data(), static_cast<size_t>(span));
         ZEM_TRY_ASSIGN(const bool filled, readAt(fd, buf, record.offset));
         if (!filled) {
             return fail(ErrorCode::ChunkTruncated, "chunk '" + tagText(record.tag) + "' read came up short of its " +
                                                        num(span) + "-byte span");
         }
-        ZEM_TRY_ASSIGN(const ChunkHeader header, parseChunkHeader(buf));
-        if (header.tag != record.tag || header.uid != record.uid || header.length != length ||
-            header.flags != record.flags) {
-            return fail(ErrorCode::ChunkHeaderDirMismatch, "chunk header at offset " + num(record.offset) +
-                                                               " disagrees with its DIRC entry (" +
-                                                               chunkName(record.tag, record.uid) + ")");
+        const ByteView header(buf.data(), kChunkHeaderBytes);
+        const ByteView payload(buf.data() + kChunkHeaderBytes, static_cast<size_t>(record.length));
+        ZEM_TRY(checkChunk(record, header, payload, loadLe32(payload.data() + payload.size())));
+        return payload;
+    } catch (const std::bad_alloc&) {
+        return fail(ErrorCode::AllocationFailed, "not enough memory to read zem chunk");
+    } catch (const std::length_error&) {
+        return fail(ErrorCode::AllocationFailed, "zem chunk allocation exceeds this machine's limits");
+    }
+}
+
+Result<Bytes> Zem6File::readChunk(const ChunkRecord& record) const {
+    try {
+        Bytes buf;
+        if (record.length < kSplitReadBytes) {
+            ZEM_TRY_ASSIGN(const ByteView payload, readChunkInto(record, buf));
+            (void)payload;
+            buf.erase(buf.begin(), buf.begin() + kChunkHeaderBytes);
+            buf.resize(static_cast<size_t>(record.length));
+            return buf;
         }
-        const ByteView covered(buf.data(), static_cast<size_t>(kChunkHeaderBytes + length));
-        const uint32_t trailer = loadLe32(buf.data() + covered.size());
-        if (crc32cOf(covered) != trailer && kChecksumsFatal) {
-            return fail(ErrorCode::ChunkCrcMismatch,
-                        "chunk " + chunkName(record.tag, record.uid) + " fails its crc32c trailer");
+        // The header apart, the payload and its trailer where they stay.
+        ZEM_TRY_ASSIGN(const uint64_t span, checkedChunkSpan(record));
+        uint8_t header[kChunkHeaderBytes];
+        ZEM_TRY_ASSIGN(const bool headerFilled, readAt(fd, header, record.offset));
+        buf.resize(static_cast<size_t>(span - kChunkHeaderBytes));
+        ZEM_TRY_ASSIGN(const bool filled, headerFilled ? readAt(fd, buf, record.offset + kChunkHeaderBytes)
+                                                       : Result<bool>(false));
+        if (!filled) {
+            return fail(ErrorCode::ChunkTruncated, "chunk '" + tagText(record.tag) + "' read came up short of its " +
+                                                       num(span) + "-byte span");
         }
-        if (blake2b128(covered) != record.hash && kChecksumsFatal) {
-            return fail(ErrorCode::ChunkHashMismatch,
-                        "chunk " + chunkName(record.tag, record.uid) + " fails its DIRC BLAKE2b-128 content hash");
-        }
-        if (trailer != record.crc32c && kChecksumsFatal) {
-            return fail(ErrorCode::ChunkHeaderDirMismatch,
-                        "DIRC crc32c disagrees with the chunk trailer for " + chunkName(record.tag, record.uid));
-        }
-        buf.erase(buf.begin(), buf.begin() + kChunkHeaderBytes);
-        buf.resize(static_cast<size_t>(length));
+        const ByteView payload(buf.data(), static_cast<size_t>(record.length));
+        ZEM_TRY(checkChunk(record, ByteView(header, kChunkHeaderBytes), payload,
+                           loadLe32(buf.data() + payload.size())));
+        buf.resize(static_cast<size_t>(record.length));
         return buf;
     } catch (const std::bad_alloc&) {
         return fail(ErrorCode::AllocationFailed, "not enough memory to read zem chunk");

@@ -72,6 +72,16 @@ public:
     // hash and the directory's CRC-32C.
     Result<Bytes> readChunk(const ChunkRecord& record) const;
 
+    // readChunk into `scratch`, which only grows, so a buffer kept across
+    // chunks is neither cleared nor copied; the payload is a view into it,
+    // valid until the next read into the same buffer.
+    Result<ByteView> readChunkInto(const ChunkRecord& record, Bytes& scratch) const;
+
+private:
+    Result<uint64_t> checkedChunkSpan(const ChunkRecord& record) const;
+
+public:
+
     // Reads and checks only the chunk header; no CRC or hash check, callers
     // that read a payload piecewise make their own.
     Result<ChunkPayloadView> readChunkHeader(const ChunkRecord& record) const;

@@ -294,19 +294,26 @@ Result<Unit> writeFailure(const std::string& path, const platform::WriteStatus& 
     return fail(ErrorCode::WriteIo, "short write to '" + path + "'");
 }
 
-// Writes through a small buffer into the replacement of the target: the
-// framing and metadata are gathered, large payloads go straight from the
-// caller's memory.
+// The two kinds of file the writer fills: the replacement of a target, or
+// a new file its caller puts in place.
+platform::WriteStatus putBytes(platform::FileReplacement& f, ByteView b) { return f.write(b); }
+platform::WriteStatus putBytes(platform::OutputFile& f, ByteView b) { return f.writeAll(b); }
+platform::WriteStatus putBytesAt(platform::FileReplacement& f, uint64_t at, ByteView b) { return f.writeAt(at, b); }
+platform::WriteStatus putBytesAt(platform::OutputFile& f, uint64_t at, ByteView b) { return f.writeAllAt(at, b); }
+
+// Writes through a small buffer into the file: the framing and metadata are
+// gathered, large payloads go straight from the caller's memory.
+template <class File>
 class FileSink final : public Sink {
 public:
-    FileSink(platform::FileReplacement& file, std::string path) : file_(file), path_(std::move(path)) {
+    FileSink(File& file, std::string path) : file_(file), path_(std::move(path)) {
         buffer_.reserve(kBufferBytes);
     }
 
     Result<Unit> append(ByteView bytes) override {
         if (bytes.size() >= kDirectBytes) {
             ZEM_TRY(flush());
-            ZEM_TRY(check(file_.write(bytes)));
+            ZEM_TRY(check(putBytes(file_, bytes)));
             noteWritten(bytes.size());
             return Unit{};
         }
@@ -317,12 +324,12 @@ public:
 
     Result<Unit> patch(uint64_t offset, ByteView bytes) override {
         ZEM_TRY(flush());
-        return check(file_.writeAt(offset, bytes));
+        return check(putBytesAt(file_, offset, bytes));
     }
 
     Result<Unit> flush() {
         if (buffer_.empty()) return Unit{};
-        const platform::WriteStatus status = file_.write(buffer_);
+        const platform::WriteStatus status = putBytes(file_, buffer_);
         noteWritten(buffer_.size());
         buffer_.clear();
         return check(status);
@@ -346,7 +353,7 @@ private:
 
     Result<Unit> check(const platform::WriteStatus& status) const { return writeFailure(path_, status); }
 
-    platform::FileReplacement& file_;
+    File& file_;
     std::string path_;
     Bytes buffer_;
     uint64_t written_ = 0;   // bytes appended to the file so far
@@ -354,14 +361,11 @@ private:
 };
 
 // Hands out the bytes of a staged payload that the plan does not hold.
-using FetchPayload = std::function<Result<ByteView>(size_t index)>;
+using FetchPayload = ProducePayload;
 
-struct ChunkChecks {
-    uint32_t crc32c = 0;
-    Digest128 hash{};
-};
+using ChunkChecks = ChunkDigests;
 
-Digest128 contentHash(ByteView header, ByteView payload) noexcept {
+Digest128 contentHash(ByteView header, ByteView payload, ByteView more = {}) noexcept {
     static const int sodiumReady = sodium_init();
     (void)sodiumReady;
     Digest128 out{};
@@ -369,6 +373,7 @@ Digest128 contentHash(ByteView header, ByteView payload) noexcept {
     crypto_generichash_init(&state, nullptr, 0, out.size());
     crypto_generichash_update(&state, header.data(), header.size());
     crypto_generichash_update(&state, payload.data(), payload.size());
+    if (!more.empty()) crypto_generichash_update(&state, more.data(), more.size());
     crypto_generichash_final(&state, out.data(), out.size());
     return out;
 }
@@ -390,28 +395,39 @@ std::future<Digest128> hashAside(uint32_t tag, uint32_t flags, uint64_t uid, Byt
     }
 }
 
-// Appends one chunk (header, payload, trailer, padding) and returns its
-// checksums, computed over the same bytes the sink receives. `hashed` is the
-// content hash under way elsewhere, if any.
+// Appends one chunk (header, payload in one or two pieces, trailer,
+// padding) and returns its checks: computed over the same bytes the sink
+// receives, or the ones `given` by whoever made the payload. `hashed` is
+// the content hash under way elsewhere, if any.
 Result<ChunkChecks> emitChunk(Sink& sink, uint32_t tag, uint32_t flags, uint64_t uid, ByteView payload,
-                              std::future<Digest128> hashed = {}) {
-    const auto header = encodeChunkHeader(ChunkHeader{tag, flags, payload.size(), uid});
-    if (!hashed.valid() && payload.size() >= kHashAsideBytes) hashed = hashAside(tag, flags, uid, payload);
+                              std::future<Digest128> hashed = {}, ByteView more = {},
+                              const std::optional<ChunkChecks>& given = std::nullopt) {
+    const uint64_t length = payload.size() + more.size();
+    const auto header = encodeChunkHeader(ChunkHeader{tag, flags, length, uid});
     ChunkChecks checks;
-    Crc32cAccumulator crc;
-    crc32cUpdate(crc, header);
-    crc32cUpdate(crc, payload);
-    checks.crc32c = crc32cFinish(crc);
+    if (given) {
+        checks = *given;
+    } else {
+        if (!hashed.valid() && more.empty() && payload.size() >= kHashAsideBytes) {
+            hashed = hashAside(tag, flags, uid, payload);
+        }
+        Crc32cAccumulator crc;
+        crc32cUpdate(crc, header);
+        crc32cUpdate(crc, payload);
+        crc32cUpdate(crc, more);
+        checks.crc32c = crc32cFinish(crc);
+    }
     // A failed append returns at once; the future's destructor waits for
     // the hash, which reads the payload, before it goes.
     ZEM_TRY(sink.append(header));
     ZEM_TRY(sink.append(payload));
-    checks.hash = hashed.valid() ? hashed.get() : contentHash(header, payload);
+    if (!more.empty()) ZEM_TRY(sink.append(more));
+    if (!given) checks.hash = hashed.valid() ? hashed.get() : contentHash(header, payload, more);
 
     // Trailer and zero padding to the next multiple of 16 (at most 19 bytes).
     uint8_t tail[kChunkTrailerBytes + kChunkAlignment] = {};
     storeLe32(tail, checks.crc32c);
-    const uint64_t unpadded = kChunkFramingBytes + payload.size();
+    const uint64_t unpadded = kChunkFramingBytes + length;
     const size_t tailBytes = kChunkTrailerBytes + static_cast<size_t>(align16(unpadded) - unpadded);
     ZEM_TRY(sink.append(ByteView(tail, tailBytes)));
     return checks;
@@ -438,15 +454,16 @@ Result<uint64_t> emitFile(const LayoutPlan& plan, Sink& sink, const FetchPayload
             }
         }
         const PlannedChunk& c = plan.chunks[i];
-        ByteView payload = c.payload;
+        PayloadPieces pieces{c.payload, {}, std::nullopt};
         if (c.source) {
-            ZEM_TRY_ASSIGN(payload, fetch(*c.source));
-            if (payload.size() != c.length) {
+            ZEM_TRY_ASSIGN(pieces, fetch(*c.source));
+            if (pieces.head.size() + pieces.body.size() != c.length) {
                 return fail(ErrorCode::ModelInvalid, "internal: payload of '" + tagText(c.tag) + "' uid " +
                                                          num(c.uid) + " changed size while being written");
             }
         }
-        ZEM_TRY_ASSIGN(const ChunkChecks checks, emitChunk(sink, c.tag, c.flags, c.uid, payload, std::move(ahead[i])));
+        ZEM_TRY_ASSIGN(const ChunkChecks checks, emitChunk(sink, c.tag, c.flags, c.uid, pieces.head,
+                                                           std::move(ahead[i]), pieces.body, pieces.checks));
         DirEntry e;
         e.tag = c.tag;
         e.uid = c.uid;
@@ -549,7 +566,7 @@ Result<FileImage> layout(const Zem6Model& model, std::span<const StagedPayload> 
 Result<Unit> writePlan(const std::string& path, const LayoutPlan& plan, const FetchPayload& fetch) {
     platform::FileReplacement file;
     ZEM_TRY(writeFailure(path, file.begin(path)));
-    FileSink sink(file, path);
+    FileSink<platform::FileReplacement> sink(file, path);
     ZEM_TRY(emitFile(plan, sink, fetch));
     ZEM_TRY(sink.flush());
     return writeFailure(path, file.commit());
@@ -642,6 +659,40 @@ Result<Unit> writeZem6File(const std::string& path, const Zem6Model& model, std:
     });
 }
 
+ChunkDigests chunkDigests(uint32_t tag, uint32_t flags, uint64_t uid, ByteView head, ByteView body) noexcept {
+    const auto header = encodeChunkHeader(ChunkHeader{tag, flags, head.size() + body.size(), uid});
+    ChunkDigests out;
+    Crc32cAccumulator crc;
+    crc32cUpdate(crc, header);
+    crc32cUpdate(crc, head);
+    crc32cUpdate(crc, body);
+    out.crc32c = crc32cFinish(crc);
+    out.hash = contentHash(header, head, body);
+    return out;
+}
+
+Result<Unit> writeZem6Streamed(platform::OutputFile& file, const std::string& path, const Zem6Model& model,
+                               std::span<const StagedPayload> laws, std::span<const uint64_t> lengths,
+                               const ProducePayload& produce, const WriteOptions& options) {
+    return guarded([&]() -> Result<Unit> {
+        if (lengths.size() != laws.size()) return fail(ErrorCode::ModelInvalid, "internal: a length per payload");
+        const PayloadSizes sizes{laws, lengths, true};
+        ZEM_TRY_ASSIGN(const LayoutPlan plan, planLayout(model, sizes, options));
+        // The exact directory size needs every checksum, and each payload is
+        // made once: a plan over the entry limit is refused before writing.
+        const ReadPolicy policy;
+        if (plan.chunks.size() > policy.maxDirEntries) {
+            return fail(ErrorCode::DirPolicyEntries, dirEntriesText(plan.chunks.size(), policy.maxDirEntries));
+        }
+        ZEM_TRY(checkMetadataBudget(plan));
+        FileSink<platform::OutputFile> sink(file, path);
+        ZEM_TRY(emitFile(plan, sink, produce));
+        ZEM_TRY(sink.flush());
+        ZEM_TRY(writeFailure(path, file.sync()));
+        return writeFailure(path, file.close());
+    });
+}
+
 Result<Unit> writeZem6WithSourcePayloads(const std::string& sourcePath, const std::string& destPath,
                                          const Zem6Model& model, const ReadPolicy& policy) {
     // The source stays open while its chunks are copied one at a time, and the
@@ -668,13 +719,13 @@ Result<Unit> writeZem6WithSourcePayloads(const std::string& sourcePath, const st
         // read are checked in file order before that failure is reported.
         std::vector<bool> checked(records.size(), false);
         Bytes current;
-        const FetchPayload fetch = [&](size_t i) -> Result<ByteView> {
+        const FetchPayload fetch = [&](size_t i) -> Result<PayloadPieces> {
             current = Bytes{};  // one chunk in memory at a time
             auto bytes = source.readChunk(*records[i]);
             if (!bytes.ok()) return bytes.takeError();
             checked[i] = true;
             current = std::move(*bytes);
-            return ByteView(current);
+            return PayloadPieces{ByteView(current), {}, std::nullopt};
         };
         const auto firstReadFailure = [&](Result<Unit> failure) -> Result<Unit> {
             current = Bytes{};

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
+#include <mutex>
+#include <optional>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -10,6 +13,7 @@
 #include <vector>
 
 #include "app/save_model.hpp"
+#include "editor/logic/view_model.hpp"
 #include "editor/logic/compose_fixture.hpp"
 #include "format/framing.hpp"
 #include "format/reader.hpp"
@@ -203,6 +207,216 @@ TEST_F(SaveJob, VerificationComparesUidsAndAudio) {
         f.put('\x5A');
     }
     for (const unsigned threads : {1u, 4u}) EXPECT_EQ(verifyWrittenFile(target.string(), e, threads), kSaveCannotWrite);
+}
+
+// The shell's job from a composed plan, with a loader that counts its calls.
+struct JobRun {
+    std::atomic<int> loads{0};
+    std::vector<SaveProgress> seen;
+    std::mutex seenLock;
+};
+
+SaveModelPlan kitPlan(const Opened& o) {
+    int code = -1;
+    auto plan = composeSaveModel(o.doc, o.source, "kit", code);
+    EXPECT_TRUE(plan.ok());
+    return plan.ok() ? std::move(plan).value() : SaveModelPlan{};
+}
+
+TEST_F(SaveJob, AFolderThatCannotBeWrittenFailsBeforeAnyAudioIsRead) {
+    struct Case {
+        const char* name;
+        std::optional<platform::WriteFaultCall> fault;  // on the job's thread
+        bool missingFolder;
+    };
+    const Case cases[] = {
+        {"the folder is gone", std::nullopt, true},
+        {"the disk is full (first write)", platform::WriteFaultCall::Write, false},
+        {"the disk is full (first sync)", platform::WriteFaultCall::Sync, false},
+    };
+    const Opened o(kitModel());
+    const std::vector<char> old = bytesOf(target);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::atomic<int> loads{0};
+        const SaveAudioLoader loader = [&](uint64_t uid) -> fmt::Result<fmt::SampleAudio> {
+            ++loads;
+            return toneFor(uid);
+        };
+        const fs::path where = c.missingFolder ? dir / "gone" / "kit.zem" : target;
+        std::optional<platform::ScopedWriteFault> fault;
+        if (c.fault) fault.emplace(*c.fault, 1, ENOSPC);
+        EXPECT_EQ(runSaveJob(where.string(), kitPlan(o), loader), kSaveCannotWrite);
+        EXPECT_EQ(loads.load(), 0);
+        EXPECT_EQ(bytesOf(target), old);
+        EXPECT_EQ(folderNames(dir), std::vector<std::string>{"kit.zem"});
+    }
+}
+
+TEST_F(SaveJob, TheJobFailsAfterAnyStepWithTheOldFileKeptAndNoLeftovers) {
+    struct Case {
+        const char* name;
+        SaveStep failAfter;
+        bool targetReplaced;
+    };
+    const Case cases[] = {
+        {"after creating", SaveStep::created, false},
+        {"after the analysis", SaveStep::analysed, false},
+        {"after writing", SaveStep::written, false},
+        {"after verifying", SaveStep::verified, false},
+        {"after replacing", SaveStep::replaced, true},
+    };
+    const Opened o(kitModel());
+    const SaveAudioLoader loader = [](uint64_t uid) -> fmt::Result<fmt::SampleAudio> { return toneFor(uid); };
+    const fmt::Export e = kitExport();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::ofstream(target, std::ios::binary | std::ios::trunc) << "old library bytes";
+        const std::vector<char> old = bytesOf(target);
+        std::vector<SaveStep> seen;
+        const int code = runSaveJob(target.string(), kitPlan(o), loader, {}, [&](SaveStep s) {
+            seen.push_back(s);
+            return s != c.failAfter;
+        });
+        EXPECT_EQ(code, kSaveCannotWrite);
+        EXPECT_EQ(seen.back(), c.failAfter);
+        EXPECT_EQ(folderNames(dir), std::vector<std::string>{"kit.zem"});
+        if (c.targetReplaced) {
+            EXPECT_EQ(verifyWrittenFile(target.string(), e), 0);
+        } else {
+            EXPECT_EQ(bytesOf(target), old);
+        }
+    }
+}
+
+TEST_F(SaveJob, AudioThatCannotBeReadOrChangesFailsTheJob) {
+    struct Case {
+        const char* name;
+        int failingCall;  // this call of the loader for sample 2 fails or differs
+        bool differs;
+    };
+    // Sample 3, a room sample the analysis does not pick, is read to be
+    // measured, then to be written.
+    const Case cases[] = {
+        {"unreadable when measured", 1, false},
+        {"unreadable when written", 2, false},
+        {"other audio when written", 2, true},
+    };
+    const Opened o(kitModel());
+    const std::vector<char> old = bytesOf(target);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::atomic<int> calls{0};
+        const SaveAudioLoader loader = [&](uint64_t uid) -> fmt::Result<fmt::SampleAudio> {
+            if (uid != 3 || ++calls != c.failingCall) return toneFor(uid);
+            if (!c.differs) return fmt::fail(fmt::ErrorCode::ReadIo, "gone");
+            fmt::SampleAudio other = toneFor(uid);
+            other.samples[7] += 0.25f;
+            return other;
+        };
+        EXPECT_EQ(runSaveJob(target.string(), kitPlan(o), loader), kSaveAudioUnreadable);
+        EXPECT_EQ(bytesOf(target), old);
+        EXPECT_EQ(folderNames(dir), std::vector<std::string>{"kit.zem"});
+    }
+}
+
+TEST_F(SaveJob, ProgressMovesThroughEveryPhaseAndPayloadsAreHeldOnlyAheadOfTheWriter) {
+    Opened o(kitModel());
+    for (int i = 0; i < 40; ++i) ui::zemedit::logic::test::addSample(o.doc, "Extra " + std::to_string(i), 0, 0, 0);
+    constexpr unsigned kWorkers = 2;
+    std::mutex lock;
+    std::vector<SaveProgress> seen;
+    size_t taken = 0;          // payloads the writer has taken
+    size_t writeLoads = 0;     // audio read for the writer
+    size_t mostAhead = 0;      // read for the writer and not yet taken
+    bool writing = false;
+    // Payloads over 1 MiB, all of one size: the job holds one per worker.
+    const SaveAudioLoader loader = [&](uint64_t uid) -> fmt::Result<fmt::SampleAudio> {
+        {
+            const std::lock_guard<std::mutex> hold(lock);
+            if (writing) mostAhead = std::max(mostAhead, ++writeLoads - taken);
+        }
+        fmt::SampleAudio a = toneFor(uid);
+        a.samples.resize(300000, 0.125f);
+        return a;
+    };
+    const SaveProgressFn progress = [&](const SaveProgress& p) {
+        const std::lock_guard<std::mutex> hold(lock);
+        seen.push_back(p);
+        if (p.phase == SavePhase::writing) {
+            writing = true;
+            taken = std::max(taken, p.done);
+        }
+    };
+    ASSERT_EQ(runSaveJob(target.string(), kitPlan(o), loader, progress, {}, kWorkers), 0);
+
+    // Every phase in order, each to its end, and the share never goes back.
+    const SavePhase order[] = {SavePhase::measuring, SavePhase::analysing, SavePhase::writing, SavePhase::verifying,
+                               SavePhase::replacing};
+    int last = 0;
+    size_t at = 0;
+    for (const SavePhase phase : order) {
+        bool ended = false;
+        for (; at < seen.size() && seen[at].phase == phase; ++at) {
+            EXPECT_GE(saveProgressPercent(seen[at]), last);
+            last = saveProgressPercent(seen[at]);
+            ended = ended || (seen[at].total > 0 && seen[at].done == seen[at].total);
+        }
+        EXPECT_TRUE(ended) << static_cast<int>(phase);
+    }
+    EXPECT_EQ(at, seen.size());
+    EXPECT_EQ(last, 100);
+    // A worker reads the next sample only once its slot is free; the count
+    // the writer reports lags its release by at most one.
+    EXPECT_LE(mostAhead, kWorkers + 1);
+    EXPECT_GE(writeLoads, 45u);
+}
+
+TEST_F(SaveJob, AReopenedFileSavedAgainReusesTheStoredChecksAndTheReadBackCatchesAWrongOne) {
+    const Opened o(kitModel());
+    const SaveAudioLoader tones = [](uint64_t uid) -> fmt::Result<fmt::SampleAudio> { return toneFor(uid); };
+    const fs::path first = dir / "first.zem";
+    ASSERT_EQ(runSaveJob(first.string(), kitPlan(o), tones), 0);
+    ui::zemedit::logic::ZemEditViewModel vm;
+    ASSERT_TRUE(vm.openFile(first.string(), fmt::ReadPolicy{}));
+    auto planOf = [&] {
+        int code = -1;
+        auto plan = composeSaveModel(vm.document, vm.activeSource()->model(), "first", code);
+        EXPECT_TRUE(plan.ok());
+        return plan.ok() ? std::move(plan).value() : SaveModelPlan{};
+    };
+    const fs::path plain = dir / "plain.zem";
+    ASSERT_EQ(runSaveJob(plain.string(), planOf(), makeDetachedAudioLoader(vm)), 0);
+
+    struct Case {
+        const char* name;
+        bool spoil;  // the stored checks handed over are wrong
+        int code;
+    };
+    const Case cases[] = {{"verified checks", false, 0}, {"a wrong hash", true, kSaveCannotWrite}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path again = dir / "again.zem";
+        fs::remove(again);
+        SaveAudioSource source = makeDetachedAudioSource(vm);
+        std::atomic<int> answered{0};
+        const auto stored = source.stored;
+        source.stored = [&, stored](uint64_t uid) {
+            auto s = stored(uid);
+            if (s) {
+                ++answered;
+                if (c.spoil) s->checks.hash[3] ^= 1;
+            }
+            return s;
+        };
+        EXPECT_EQ(runSaveJob(again.string(), planOf(), source), c.code);
+        EXPECT_EQ(answered.load(), 10);  // each sample when measured and when written
+        if (c.code == 0) {
+            EXPECT_EQ(bytesOf(again), bytesOf(plain));
+        } else {
+            EXPECT_FALSE(fs::exists(again));
+        }
+    }
 }
 
 TEST(SaveJobNames, TemporarySiblingSplitsOnBothSeparators) {
