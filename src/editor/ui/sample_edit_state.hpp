@@ -158,6 +158,46 @@ std::vector<float> renderSampleEdit(const SampleEditState& state, const Interlea
 // when the region is not inside the source.
 std::vector<float> renderWholeSample(const SampleEditState& state, const InterleavedAudioView& view);
 
+// Block sums of the raw source (per channel and, for two or more channels,
+// of the channel sum), built in one pass. With them the means, peak and RMS
+// of any region cost a few thousand block reads instead of a pass over the
+// region, so a trim-handle drag on a long take refreshes its levels within a
+// frame. Sums come in block order, so the results equal channelMeans and
+// measurePeakRms up to rounding (peaks of plain channels exactly).
+class RegionMeter {
+public:
+    static constexpr int64_t kBlockFrames = 256;
+
+    void build(const InterleavedAudioView& view);
+    bool builtFor(const InterleavedAudioView& view) const noexcept {
+        return built_ && samples_ == view.samples && frames_ == view.frames && channels_ == view.channels;
+    }
+    // The largest |raw sample| of the whole source.
+    float sourcePeak() const noexcept { return sourcePeak_; }
+    // channelMeans of the state, from block sums.
+    ChannelMeans means(const SampleEditState& state, const InterleavedAudioView& view) const;
+    // measurePeakRms of the state with those means, from block sums.
+    PeakRms measure(const SampleEditState& state, const InterleavedAudioView& view, const ChannelMeans& means) const;
+
+private:
+    // Raw sums over frames [a, b) of each source channel, and of the
+    // channel sum at index `channels`.
+    struct Sums {
+        std::vector<double> sum, sumSq;
+        std::vector<float> lo, hi;
+    };
+    Sums sums(const InterleavedAudioView& view, int64_t a, int64_t b) const;
+
+    const float* samples_ = nullptr;
+    int64_t frames_ = 0;
+    int32_t channels_ = 0;
+    bool built_ = false;
+    float sourcePeak_ = 0.0f;
+    int32_t lanes_ = 0;                      // channels, plus one for the channel sum
+    std::vector<double> prefixSum_, prefixSq_;  // (block + 1) * lanes + lane: sums of the blocks before
+    std::vector<float> mins_, maxs_;            // block * lanes + lane
+};
+
 // The state kept inside a source of `frames` frames: start in 0..frames-1,
 // end in start+1..frames (start+1 wins), fades 0..2000 ms. Gain is left as is.
 SampleEditState keepInsideSource(SampleEditState state, int64_t frames);

@@ -122,9 +122,8 @@ SampleEditor::~SampleEditor() {
 }
 
 void SampleEditor::setupInfo() {
-    float peak = 0.0f;
-    for (const float v : deps.audio) peak = std::max(peak, std::fabs(v));
-    sourcePeak = peak;
+    meter.build(sourceView());
+    sourcePeak = meter.sourcePeak();
 
     const int32_t rate = deps.sampleRate;
     const juce::String rateText = rate % 1000 == 0 ? juce::String(rate / 1000) : fixed(rate / 1000.0, 1);
@@ -307,8 +306,13 @@ void SampleEditor::statsText() {
     const auto view = sourceView();
     const MeasureKey key{state.start, state.end, state.reverse, state.removeDc, state.channelMode};
     if (!(key == measuredKey)) {
-        means = channelMeans(state, view);
-        measured = measurePeakRms(state, view);
+        if (state.end - state.start > kDirectMeasureFrames && meter.builtFor(view)) {
+            means = meter.means(state, view);
+            measured = meter.measure(state, view, means);
+        } else {
+            means = channelMeans(state, view);
+            measured = measurePeakRms(state, view);
+        }
         measuredKey = key;
     }
     const float peak = measured.peak;

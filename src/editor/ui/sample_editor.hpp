@@ -130,6 +130,10 @@ private:
     };
     MeasureKey measuredKey;
     PeakRms measured;
+    // Block sums of the source: a long region's levels without a pass over it.
+    RegionMeter meter;
+    // Regions up to this long are measured frame by frame (exact and cheap).
+    static constexpr int64_t kDirectMeasureFrames = int64_t{1} << 16;
 
     juce::Label titleLabel, nameLabel, infoLabel, fadeInCaption, fadeInField, fadeOutCaption, fadeOutField,
         shapeCaption, thresholdCaption, thresholdField, gainCaption, gainField, statsLabel, hintLabel;
