@@ -222,6 +222,30 @@ void liveValues(benchmark::State& state, bool moveRegion) {
 void gainDragValue(benchmark::State& state) { liveValues(state, false); }
 void handleDragValue(benchmark::State& state) { liveValues(state, true); }
 
+// AUTO-TRIM: how long the press holds the message thread, and how long
+// until its step arrives, each against one 33 ms frame.
+void autoTrimPress(benchmark::State& state) {
+    gScene->open();
+    auto* e = gScene->editor();
+    double stall = 0.0, done = 0.0;
+    for (auto _ : state) {
+        e->undoManager.clearUndoHistory();
+        const auto t0 = Clock::now();
+        e->autoTrim();
+        const auto t1 = Clock::now();
+        while (!e->undoManager.canUndo() && seconds(t0, Clock::now()) < 60.0)
+            juce::MessageManager::getInstance()->runDispatchLoopUntil(1);
+        state.SetIterationTime(seconds(t0, t1));
+        stall += seconds(t0, t1);
+        done += seconds(t0, Clock::now());
+        e->undoManager.undo();
+    }
+    const auto n = static_cast<double>(state.iterations());
+    state.counters["stall_vs_frame"] = stall / n / 0.033;
+    state.counters["result_vs_frame"] = done / n / 0.033;
+    gScene->close();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -241,6 +265,8 @@ int main(int argc, char** argv) {
                 ->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
             benchmark::RegisterBenchmark("HandleDragValue/10min48kStereo", handleDragValue)
                 ->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
+            benchmark::RegisterBenchmark("AutoTrimPress/10min48kStereo", autoTrimPress)
+                ->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(2);
             benchmark::RunSpecifiedBenchmarks();
         }
         gScene = nullptr;

@@ -117,6 +117,8 @@ SampleEditor::SampleEditor(SampleEditorDeps d)
 
 SampleEditor::~SampleEditor() {
     stopTimer();
+    autoTrimCancel = true;
+    if (autoTrimThread.joinable()) autoTrimThread.join();
     // The host's audition must not outlive the editor.
     if (playing && deps.stop) deps.stop();
 }

@@ -6,8 +6,10 @@
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <thread>
 
 #include "editor/ui/sample_edit_state.hpp"
 #include "editor/ui/sample_wave_view.hpp"
@@ -64,7 +66,10 @@ public:
     void requestClose();
     // Hands the edit to the host; true when it took it (or there is no host).
     bool applyEdits();
+    // Finds the hits on a worker; the AUTO-TRIM button stays disabled until
+    // the result arrives and becomes the step. Ignored while one runs.
     void autoTrim();
+    bool autoTrimRunning() const noexcept { return autoTrimBusy; }
     void trimSilence();
     void showProcessMenu();
     void commitFadeField(bool fadeIn);
@@ -128,6 +133,16 @@ private:
         uint8_t channelMode = 0;
         bool operator==(const MeasureKey&) const = default;
     };
+    // What the auto-trim worker found: the region, and whether it came from a hit.
+    struct AutoTrimResult {
+        int64_t start = 0, end = 0;
+        bool fromHit = false;
+    };
+    void finishAutoTrim(const AutoTrimResult& result);
+    std::thread autoTrimThread;
+    std::atomic<bool> autoTrimCancel{false};
+    bool autoTrimBusy = false;
+
     MeasureKey measuredKey;
     PeakRms measured;
     // Block sums of the source: a long region's levels without a pass over it.

@@ -66,30 +66,56 @@ void SampleEditor::trimSilence() {
 
 void SampleEditor::autoTrim() {
     const int32_t channels = deps.channels;
-    if (channels <= 0 || sourceFrames < 4096) return;
-    std::vector<float> mono(static_cast<size_t>(sourceFrames));
-    const float* in = deps.audio.data();
-    for (int64_t i = 0; i < sourceFrames; ++i) {
-        float sum = 0.0f;
-        for (int32_t c = 0; c < channels; ++c) sum += in[i * channels + c];
-        mono[static_cast<size_t>(i)] = sum / static_cast<float>(channels);
-    }
-    fmt::HitDetector detector;
-    const auto hits = fmt::detectHits(detector, std::span<const float>(mono), deps.sampleRate);
+    if (channels <= 0 || sourceFrames < 4096 || autoTrimBusy) return;
+    autoTrimBusy = true;
+    autoTrimButton.setEnabled(false);
+    if (autoTrimThread.joinable()) autoTrimThread.join();  // the previous one has posted its result
+    autoTrimCancel = false;
+    // The worker reads the source, which lives as long as the editor; the
+    // destructor stops and joins it first.
+    const InterleavedAudioView view = sourceView();
+    const float peak = sourcePeak;
+    juce::Component::SafePointer<SampleEditor> safe(this);
+    autoTrimThread = std::thread([view, peak, safe, cancel = &autoTrimCancel] {
+        std::vector<float> mono(static_cast<size_t>(view.frames));
+        const float* in = view.samples;
+        const int32_t n = view.channels;
+        for (int64_t i = 0; i < view.frames; ++i) {
+            if ((i & 0xffff) == 0 && cancel->load(std::memory_order_relaxed)) return;
+            float sum = 0.0f;
+            for (int32_t c = 0; c < n; ++c) sum += in[i * n + c];
+            mono[static_cast<size_t>(i)] = sum / static_cast<float>(n);
+        }
+        fmt::HitDetector detector;
+        const auto hits = fmt::detectHits(detector, std::span<const float>(mono), view.sampleRate);
+        if (cancel->load()) return;
+        AutoTrimResult result;
+        if (!hits.empty()) {
+            const fmt::DetectedHit* loudest = &hits.front();
+            for (const auto& hit : hits)
+                if (hit.peak > loudest->peak) loudest = &hit;
+            result = {loudest->start, loudest->end, true};
+        } else {
+            const double floorDb = 20.0 * std::log10(std::max(static_cast<double>(peak), 1e-6)) - 60.0;
+            const auto [start, end] = findTrimRegion(view, floorDb, 0.0, 10.0);
+            result = {start, end, false};
+        }
+        juce::MessageManager::callAsync([safe, result] {
+            if (auto* self = safe.getComponent()) self->finishAutoTrim(result);
+        });
+    });
+}
+
+void SampleEditor::finishAutoTrim(const AutoTrimResult& result) {
+    autoTrimBusy = false;
+    autoTrimButton.setEnabled(true);
+    // Edits made meanwhile stay; only the region (and, from a hit, the fades) change.
     auto s = state;
-    if (!hits.empty()) {
-        const fmt::DetectedHit* loudest = &hits.front();
-        for (const auto& hit : hits)
-            if (hit.peak > loudest->peak) loudest = &hit;
-        s.start = loudest->start;
-        s.end = loudest->end;
+    s.start = result.start;
+    s.end = result.end;
+    if (result.fromHit) {
         s.fadeInMs = 0.5;
         s.fadeOutMs = 8.0;
-    } else {
-        const double floorDb = 20.0 * std::log10(std::max(static_cast<double>(sourcePeak), 1e-6)) - 60.0;
-        const auto [start, end] = findTrimRegion(sourceView(), floorDb, 0.0, 10.0);
-        s.start = start;
-        s.end = end;
     }
     pushState(s, "Auto-trim");
 }

@@ -442,12 +442,49 @@ TEST(SampleEditorEdits, AutoTrimTakesTheLoudestHit) {
     hit(rate / 4, 0.3f);
     hit(rate, 0.9f);
     Editor e(audio);
+    const auto before = e->state;
     e->autoTrim();
+    // The hits are found on a worker: nothing changes yet, the button is busy
+    // and a second press is ignored.
+    EXPECT_TRUE(e->autoTrimRunning());
+    EXPECT_EQ(e->state, before);
+    EXPECT_FALSE(e.access().button("AUTO-TRIM").isEnabled());
+    e->autoTrim();
+    ASSERT_TRUE(pumpUntil([&] { return !e->autoTrimRunning(); }));
+    EXPECT_TRUE(e.access().button("AUTO-TRIM").isEnabled());
     EXPECT_EQ(e->undoManager.getUndoDescription(), "Auto-trim");
+    EXPECT_TRUE(e->undoManager.undo());
+    EXPECT_FALSE(e->undoManager.canUndo());  // one step only
+    EXPECT_TRUE(e->undoManager.redo());
     EXPECT_NEAR(static_cast<double>(e->state.start), rate, 600.0);
     EXPECT_GT(e->state.end, rate + 2000);
     EXPECT_DOUBLE_EQ(e->state.fadeInMs, 0.5);
     EXPECT_DOUBLE_EQ(e->state.fadeOutMs, 8.0);
+}
+
+TEST(SampleEditorEdits, AutoTrimKeepsEditsMadeMeanwhileAndEndsWithItsEditor) {
+    // Silence but for one short burst: no hit, so the fallback trims to what
+    // lies within 60 dB of the peak; the gain set while it ran stays.
+    std::vector<float> audio(20000, 0.0f);
+    for (size_t i = 5000; i < 5100; ++i) audio[i] = 0.5f;
+    {
+        Editor e(audio);
+        e->autoTrim();
+        auto s = e->state;
+        s.gainDb = -3.0;
+        e->pushState(s, "Edit sample");
+        ASSERT_TRUE(pumpUntil([&] { return !e->autoTrimRunning(); }));
+        EXPECT_DOUBLE_EQ(e->state.gainDb, -3.0);
+        EXPECT_EQ(e->undoManager.getUndoDescription(), "Auto-trim");
+        const auto [start, end] = findTrimRegion(e->sourceView(), 20.0 * std::log10(0.5) - 60.0, 0.0, 10.0);
+        EXPECT_EQ(e->state.start, start);
+        EXPECT_EQ(e->state.end, end);
+    }
+    // Closed while the worker runs: no crash, and nothing arrives later.
+    auto e = std::make_unique<Editor>(audio);
+    (*e)->autoTrim();
+    e.reset();
+    test::pumpFor(50);
 }
 
 TEST(SampleEditorEdits, ProcessMenu) {
