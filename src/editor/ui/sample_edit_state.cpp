@@ -463,6 +463,20 @@ void appendRegion(const SampleEditState& state, const InterleavedAudioView& view
 
 }  // namespace
 
+RegionRenderer::RegionRenderer(const SampleEditState& state, const InterleavedAudioView& view)
+    : state_(state), view_(view) {
+    if (view.samples == nullptr || view.channels <= 0 || state.start >= state.end) return;
+    means_ = channelMeans(state, view);
+    gain_ = editGain(state, view);
+    frames_ = state.end - state.start;
+}
+
+void RegionRenderer::render(int64_t i0, int64_t i1, float* out) const {
+    i0 = std::max<int64_t>(i0, 0);
+    i1 = std::min(i1, frames_);
+    if (i0 < i1) renderFrames(state_, view_, means_, gain_, i0, i1, out);
+}
+
 std::vector<float> renderSampleEdit(const SampleEditState& state, const InterleavedAudioView& view) {
     if (view.samples == nullptr || view.channels <= 0 || state.start >= state.end) return {};
     std::vector<float> out;

@@ -11,12 +11,14 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <span>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "audio/interleaved_audio_view.hpp"
+#include "widgets/preview_service.hpp"
 
 namespace vt6::ui::zemedit {
 
@@ -62,6 +64,9 @@ struct SampleEditorDeps {
     double previewRate = 44100.0;
 
     std::function<void(std::span<const float> samples, int channels, int rate)> play;
+    // Optional: starts auditioning audio that is still being rendered; true
+    // when the host took it. Empty or false: the whole buffer goes to play.
+    std::function<bool(std::shared_ptr<lib::StreamedAudio> audio)> playStream;
     std::function<void()> stop;
     std::function<Playhead()> playhead;
     std::function<bool(std::vector<float> audio, int channels, int rate, int64_t start, int64_t end)> apply;
@@ -153,6 +158,25 @@ double fadeGainAt(const SampleEditState& state, int64_t i, int64_t n, int32_t sa
 
 // The edited region as new interleaved audio (region length x channels).
 std::vector<float> renderSampleEdit(const SampleEditState& state, const InterleavedAudioView& view);
+
+// renderSampleEdit in pieces, with the same values: the means and gain are
+// taken once (a pass over the region), then any run of output frames renders
+// on its own. Reads the view's audio, which must outlive it.
+class RegionRenderer {
+public:
+    RegionRenderer(const SampleEditState& state, const InterleavedAudioView& view);
+    // Output frames of the region (0 when nothing renders).
+    int64_t frames() const noexcept { return frames_; }
+    // Output frames [i0, i1) of the region, interleaved, into out.
+    void render(int64_t i0, int64_t i1, float* out) const;
+
+private:
+    SampleEditState state_;
+    InterleavedAudioView view_;
+    ChannelMeans means_{};
+    double gain_ = 1.0;
+    int64_t frames_ = 0;
+};
 
 // The whole sample with the region edited and everything else raw; empty
 // when the region is not inside the source.

@@ -119,6 +119,7 @@ SampleEditor::~SampleEditor() {
     stopTimer();
     autoTrimCancel = true;
     if (autoTrimThread.joinable()) autoTrimThread.join();
+    stopRender();
     // The host's audition must not outlive the editor.
     if (playing && deps.stop) deps.stop();
 }

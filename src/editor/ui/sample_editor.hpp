@@ -61,7 +61,12 @@ public:
     void zoomAbout(double factor, double anchor);
     void zoomToTrim();
     void repaintViews();
+    // With a streaming host the audition starts at once and renders while it
+    // plays; true until every frame of it is rendered.
     void startPlayback();
+    bool auditionRendering() const noexcept {
+        return stream != nullptr && stream->ready.load(std::memory_order_acquire) != stream->frames;
+    }
     void stopPlayback();
     void requestClose();
     // Hands the edit to the host; true when it took it (or there is no host).
@@ -139,6 +144,14 @@ private:
         bool fromHit = false;
     };
     void finishAutoTrim(const AutoTrimResult& result);
+    // Audition of a long region renders on a worker while it plays.
+    void stopRender();
+    std::shared_ptr<lib::StreamedAudio> stream;
+    SampleEditState streamState{};
+    bool streamAll = false;
+    std::thread renderThread;
+    std::atomic<bool> renderCancel{false};
+
     std::thread autoTrimThread;
     std::atomic<bool> autoTrimCancel{false};
     bool autoTrimBusy = false;

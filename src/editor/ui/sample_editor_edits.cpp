@@ -297,8 +297,58 @@ void SampleEditor::repaintViews() {
     overview.repaint();
 }
 
+void SampleEditor::stopRender() {
+    renderCancel = true;
+    if (renderThread.joinable()) renderThread.join();
+    renderCancel = false;
+}
+
 void SampleEditor::startPlayback() {
     if (!deps.play) return;
+    const int64_t frames = playAll ? sourceFrames : state.end - state.start;
+    if (deps.playStream && frames > 0 && !deps.audio.empty()) {
+        // A finished render of the same edit plays again as it is (a loop
+        // restart); otherwise a new one starts and the host plays its frames
+        // as they come, so sound starts at once even on a long take.
+        const bool reuse = stream != nullptr && streamAll == playAll && streamState == state &&
+                           stream->ready.load(std::memory_order_acquire) == stream->frames;
+        if (!reuse) {
+            stopRender();
+            stream.reset();  // the host may still hold it; the next one is new
+            auto fresh = std::make_shared<lib::StreamedAudio>(frames, deps.channels, deps.sampleRate);
+            if (deps.playStream(fresh)) {
+                stream = fresh;
+                streamState = state;
+                streamAll = playAll;
+                renderThread = std::thread([fresh, edit = state, view = sourceView(), all = playAll,
+                                            cancel = &renderCancel] {
+                    const int32_t n = view.channels;
+                    std::unique_ptr<RegionRenderer> renderer;
+                    if (!all) renderer = std::make_unique<RegionRenderer>(edit, view);
+                    // A short first piece, so the first sound waits for little.
+                    int64_t piece = 4096;
+                    for (int64_t i = 0; i < fresh->frames && !cancel->load(std::memory_order_relaxed);) {
+                        const int64_t e = std::min(fresh->frames, i + piece);
+                        float* out = fresh->samples.get() + i * n;
+                        if (all)
+                            std::copy(view.samples + i * n, view.samples + e * n, out);
+                        else
+                            renderer->render(i, e, out);
+                        fresh->ready.store(e, std::memory_order_release);
+                        i = e;
+                        piece = 65536;
+                    }
+                });
+            }
+        }
+        if (stream != nullptr && (!reuse || deps.playStream(stream))) {
+            playing = true;
+            playStartMs = juce::Time::getMillisecondCounterHiRes();
+            playButton.setActive(true);
+            repaintViews();
+            return;
+        }
+    }
     // ALL plays the source itself: the host copies what it plays, so a copy
     // here would only add a whole sample's worth of memory.
     std::vector<float> rendered;
@@ -315,6 +365,11 @@ void SampleEditor::startPlayback() {
 void SampleEditor::stopPlayback() {
     if (!playing) return;
     playing = false;
+    // An unfinished render is of no use any more.
+    if (stream != nullptr && stream->ready.load(std::memory_order_acquire) != stream->frames) {
+        stopRender();
+        stream.reset();
+    }
     if (deps.stop) deps.stop();
     playButton.setActive(false);
     playheadFrame = -1;

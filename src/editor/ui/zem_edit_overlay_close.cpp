@@ -85,6 +85,11 @@ void ZemEditOverlay::openSampleEditor(uint64_t uid) {
         if (self != nullptr && self->deps.previewService != nullptr)
             self->deps.previewService->play(samples.data(), samples.size(), channels, rate);
     };
+    d.playStream = [safe](std::shared_ptr<lib::StreamedAudio> audio) {
+        auto* self = safe.getComponent();
+        return self != nullptr && self->deps.previewService != nullptr &&
+               self->deps.previewService->playStreamed(std::move(audio));
+    };
     d.stop = [safe] {
         auto* self = safe.getComponent();
         if (self != nullptr && self->deps.previewService != nullptr) self->deps.previewService->stop();

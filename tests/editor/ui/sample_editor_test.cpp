@@ -340,6 +340,53 @@ TEST(SampleEditorTexts, LongRegionsReadTheSameLevels) {
     }
 }
 
+TEST(SampleEditorPlayback, AStreamingHostGetsTheRenderAsItIsMade) {
+    // With a host that plays audio while it is rendered, Space hands it a
+    // stream at once; the worker fills it with exactly what renderSampleEdit
+    // gives. An unchanged edit plays the finished stream again; ALL streams
+    // the untouched source.
+    Editor e(ramp(200000, 2), 2);
+    std::vector<std::shared_ptr<lib::StreamedAudio>> streams;
+    e->deps.playStream = [&](std::shared_ptr<lib::StreamedAudio> audio) {
+        streams.push_back(std::move(audio));
+        return true;
+    };
+    auto s = e->state;
+    s.start = 1234;
+    s.end = 190000;
+    s.fadeInMs = 5.0;
+    s.gainDb = -2.0;
+    s.removeDc = true;
+    e->pushState(s, "Edit sample");
+    e->startPlayback();
+    ASSERT_EQ(streams.size(), 1u);
+    EXPECT_TRUE(e->playing);
+    EXPECT_EQ(e.log.plays, 0);
+    ASSERT_TRUE(pumpUntil([&] { return !e->auditionRendering(); }));
+    const auto expected = renderSampleEdit(e->state, e->sourceView());
+    const auto& stream = *streams[0];
+    ASSERT_EQ(stream.frames * 2, static_cast<int64_t>(expected.size()));
+    EXPECT_EQ(stream.channels, 2);
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), stream.samples.get()));
+
+    e->startPlayback();  // a loop restart
+    ASSERT_EQ(streams.size(), 2u);
+    EXPECT_EQ(streams[1], streams[0]);
+
+    e.key('A');
+    ASSERT_EQ(streams.size(), 3u);
+    ASSERT_TRUE(pumpUntil([&] { return !e->auditionRendering(); }));
+    const auto& whole = *streams[2];
+    ASSERT_EQ(whole.frames, 200000);
+    EXPECT_TRUE(std::equal(e->deps.audio.begin(), e->deps.audio.end(), whole.samples.get()));
+
+    // A host that cannot stream gets the whole buffer as before.
+    e->deps.playStream = [](std::shared_ptr<lib::StreamedAudio>) { return false; };
+    e.key('A');  // back to the edit, restarted while playing
+    EXPECT_EQ(e.log.plays, 1);
+    EXPECT_EQ(e.log.played, expected);
+}
+
 TEST(SampleEditorEdits, GainGestureIsOneStep) {
     Editor e(ramp(1000, 1));
     auto& slider = e.access().gainSlider();
