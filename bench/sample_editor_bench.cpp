@@ -18,6 +18,7 @@
 
 #include "app/audition.hpp"
 #include "app/fake_audio.hpp"
+#include "stall_probe.hpp"
 #include "editor/ui/sample_editor.hpp"
 #include "editor/ui/sample_editor_access.hpp"
 #include "editor/ui/zem_edit_overlay.hpp"
@@ -273,6 +274,64 @@ void playbackStart(benchmark::State& state) {
     gScene->close();
 }
 
+// The first Apply of a processed edit: the time applyEdits holds the
+// message thread (what the window froze for when the Apply answer ran it),
+// against one 33 ms frame.
+void applySync(benchmark::State& state) {
+    double total = 0.0;
+    for (auto _ : state) {
+        gScene->open();
+        auto* e = gScene->editor();
+        auto s = e->state;
+        s.gainDb = -3.0;
+        s.fadeOutMs = 500.0;
+        e->pushState(s, "Gain");
+        const auto t0 = Clock::now();
+        const bool ok = e->applyEdits();
+        const double t = seconds(t0, Clock::now());
+        if (!ok) state.SkipWithError("apply refused");
+        state.SetIterationTime(t);
+        total += t;
+        state.PauseTiming();
+        gScene->close();
+        gScene->overlay->undoManager().undo();
+        state.ResumeTiming();
+    }
+    state.counters["freeze_vs_frame"] = total / static_cast<double>(state.iterations()) / 0.033;
+}
+
+// The Apply answer as the editor now runs it: the longest the message thread
+// waits while the edit renders and the host takes it, against one frame.
+void applyInBackground(benchmark::State& state) {
+    double longest = 0.0;
+    for (auto _ : state) {
+        gScene->open();
+        auto* e = gScene->editor();
+        auto s = e->state;
+        s.gainDb = -3.0;
+        s.fadeOutMs = 500.0;
+        e->pushState(s, "Gain");
+        const auto t0 = Clock::now();
+        bool done = false;
+        {
+            vt6::bench::StallProbe probe;
+            e->applyEditsInBackground([&done](bool) { done = true; });
+            while (!done && seconds(t0, Clock::now()) < 60.0)
+                juce::MessageManager::getInstance()->runDispatchLoopUntil(1);
+            // Once more, so that the probe's last post is seen.
+            juce::MessageManager::getInstance()->runDispatchLoopUntil(5);
+            longest = std::max(longest, probe.longestMs());
+        }
+        state.SetIterationTime(seconds(t0, Clock::now()));
+        state.PauseTiming();
+        gScene->close();
+        gScene->overlay->undoManager().undo();
+        state.ResumeTiming();
+    }
+    state.counters["longest_stall_ms"] = longest;
+    state.counters["stall_vs_frame"] = longest / 33.0;
+}
+
 // AUTO-TRIM: how long the press holds the message thread, and how long
 // until its step arrives, each against one 33 ms frame.
 void autoTrimPress(benchmark::State& state) {
@@ -318,6 +377,10 @@ int main(int argc, char** argv) {
                 ->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
             benchmark::RegisterBenchmark("PlaybackStart/10min48kStereo", playbackStart)
                 ->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+            benchmark::RegisterBenchmark("ApplySync/10min48kStereo", applySync)
+                ->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
+            benchmark::RegisterBenchmark("ApplyInBackground/10min48kStereo", applyInBackground)
+                ->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
             benchmark::RegisterBenchmark("AutoTrimPress/10min48kStereo", autoTrimPress)
                 ->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(2);
             benchmark::RunSpecifiedBenchmarks();

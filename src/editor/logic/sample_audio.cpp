@@ -118,12 +118,36 @@ fmt::Result<fmt::SampleAudio> ZemEditViewModel::sampleAudio(uint64_t uid) const 
     return loaded;
 }
 
+ZemEditViewModel::PreparedPcm ZemEditViewModel::preparePcm(std::vector<float> samples, int32_t channels,
+                                                           int32_t sampleRate) {
+    PreparedPcm out;
+    out.channels = channels;
+    out.sampleRate = sampleRate;
+    if (!samples.empty() && channels > 0 && sampleRate > 0) {
+        out.payload = encodePcmPayload(samples, channels, sampleRate);
+        double sumSquares = 0.0;
+        for (const float v : samples) sumSquares += static_cast<double>(v) * static_cast<double>(v);
+        out.rms = std::sqrt(sumSquares / static_cast<double>(samples.size()));
+    }
+    out.samples = std::move(samples);
+    return out;
+}
+
 bool ZemEditViewModel::replaceSampleAudio(uint64_t uid, std::vector<float> samples, int32_t channels,
                                           int32_t sampleRate, uint64_t regionStart, uint64_t regionEnd) {
     if (document.sampleByUid(uid) == nullptr || samples.empty() || channels <= 0 || sampleRate <= 0) return false;
+    return replaceSampleAudio(uid, preparePcm(std::move(samples), channels, sampleRate), regionStart, regionEnd);
+}
+
+bool ZemEditViewModel::replaceSampleAudio(uint64_t uid, PreparedPcm prepared, uint64_t regionStart,
+                                          uint64_t regionEnd) {
+    const int32_t channels = prepared.channels;
+    const int32_t sampleRate = prepared.sampleRate;
+    if (document.sampleByUid(uid) == nullptr || prepared.samples.empty() || channels <= 0 || sampleRate <= 0)
+        return false;
     // The new payload first: audio that cannot be saved is refused before
     // anything is read or recorded.
-    std::vector<uint8_t> payload = encodePcmPayload(samples, channels, sampleRate);
+    std::vector<uint8_t> payload = std::move(prepared.payload);
     if (payload.empty()) return false;
 
     std::vector<AudioVersion>& versions = audioVersions[uid];
@@ -147,15 +171,16 @@ bool ZemEditViewModel::replaceSampleAudio(uint64_t uid, std::vector<float> sampl
         versions.push_back(std::move(original));
     }
 
-    double sumSquares = 0.0;
-    for (const float v : samples) sumSquares += static_cast<double>(v) * static_cast<double>(v);
-    const double rms = std::sqrt(sumSquares / static_cast<double>(samples.size()));
-    const uint64_t frames = samples.size() / static_cast<uint64_t>(channels);
-    const fmt::Digest128 hash = fmt::blake2b128(fmt::ByteView(payload).subspan(fmt::kPcmaHeadBytes));
+    const double rms = prepared.rms;
+    const uint64_t frames = prepared.samples.size() / static_cast<uint64_t>(channels);
+    // The head already carries the body's plain hash; hashing it again
+    // would cost a second pass over a long take.
+    fmt::Digest128 hash{};
+    std::memcpy(hash.data(), payload.data() + 40, hash.size());
 
     AudioVersion next;
     next.payload = std::move(payload);
-    next.pcm = makeSharedAddedPcm(std::move(samples), channels, sampleRate);
+    next.pcm = makeSharedAddedPcm(std::move(prepared.samples), channels, sampleRate);
     versions.push_back(std::move(next));
 
     SampleAudioState state;

@@ -71,6 +71,12 @@ struct SampleEditorDeps {
     std::function<Playhead()> playhead;
     std::function<bool(std::vector<float> audio, int channels, int rate, int64_t start, int64_t end)> apply;
     std::function<void()> close;
+    // Optional, for applying rendered audio without freezing the window: run
+    // on a worker with what apply would get; does the host's long work there
+    // and returns what finishes the apply on the message thread (answering
+    // as apply does). Empty: apply runs on the message thread.
+    std::function<std::function<bool()>(std::vector<float> audio, int channels, int rate, int64_t start, int64_t end)>
+        prepareApply;
 
     SampleEditorDeps() = default;
     SampleEditorDeps(SampleEditorDeps&&) noexcept = default;

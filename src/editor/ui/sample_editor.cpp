@@ -120,6 +120,7 @@ SampleEditor::~SampleEditor() {
     autoTrimCancel = true;
     if (autoTrimThread.joinable()) autoTrimThread.join();
     stopRender();
+    if (applyThread.joinable()) applyThread.join();
     // The host's audition must not outlive the editor.
     if (playing && deps.stop) deps.stop();
 }

@@ -7,6 +7,7 @@
 #include <juce_gui_basics/juce_gui_basics.h>
 
 #include <atomic>
+#include <functional>
 #include <cstdint>
 #include <memory>
 #include <thread>
@@ -71,6 +72,11 @@ public:
     void requestClose();
     // Hands the edit to the host; true when it took it (or there is no host).
     bool applyEdits();
+    // The same, with the long render on a worker: the editor is disabled
+    // with a wait cursor until the host has taken the edit, then `done` runs
+    // with the result (not at all when the editor is gone by then).
+    void applyEditsInBackground(std::function<void(bool)> done);
+    bool applyRunning() const noexcept { return applying; }
     // Finds the hits on a worker; the AUTO-TRIM button stays disabled until
     // the result arrives and becomes the step. Ignored while one runs.
     void autoTrim();
@@ -151,6 +157,11 @@ private:
     bool streamAll = false;
     std::thread renderThread;
     std::atomic<bool> renderCancel{false};
+
+    void finishApply(std::vector<float> audio, const std::function<bool()>& commit, const SampleEditState& applied,
+                     const std::function<void(bool)>& done);
+    std::thread applyThread;
+    bool applying = false;
 
     std::thread autoTrimThread;
     std::atomic<bool> autoTrimCancel{false};

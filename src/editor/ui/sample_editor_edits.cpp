@@ -431,22 +431,68 @@ void SampleEditor::requestClose() {
         auto* self = safe.getComponent();
         if (self == nullptr) return;
         if (result == 1) {
-            if (!self->applyEdits()) {
-                // The edit stays here rather than being lost with the editor.
-                widgets::showMessageBoxAsync(juce::MessageBoxOptions()
-                                                 .withIconType(juce::MessageBoxIconType::WarningIcon)
-                                                 .withTitle("Sample editor")
-                                                 .withMessage("The changes could not be applied. The sample is "
-                                                              "unchanged.")
-                                                 .withButton("OK")
-                                                 .withAssociatedComponent(self));
-                return;
-            }
-            if (self->deps.close) self->deps.close();
+            self->applyEditsInBackground([safe](bool ok) {
+                auto* editor = safe.getComponent();
+                if (editor == nullptr) return;
+                if (!ok) {
+                    // The edit stays here rather than being lost with the editor.
+                    widgets::showMessageBoxAsync(juce::MessageBoxOptions()
+                                                     .withIconType(juce::MessageBoxIconType::WarningIcon)
+                                                     .withTitle("Sample editor")
+                                                     .withMessage("The changes could not be applied. The sample is "
+                                                                  "unchanged.")
+                                                     .withButton("OK")
+                                                     .withAssociatedComponent(editor));
+                    return;
+                }
+                if (editor->deps.close) editor->deps.close();
+            });
         } else if (result == 2) {
             if (self->deps.close) self->deps.close();
         }
     });
+}
+
+void SampleEditor::applyEditsInBackground(std::function<void(bool)> done) {
+    if (applying) return;
+    const bool changesSamples = state.fadeInMs != 0.0 || state.fadeOutMs != 0.0 || state.gainDb != 0.0 ||
+                                state.normalize || state.reverse || state.removeDc || state.channelMode != 0;
+    if (!deps.apply || !changesSamples) {
+        // Nothing to render: the region alone goes to the host at once.
+        const bool ok = applyEdits();
+        if (done) done(ok);
+        return;
+    }
+    applying = true;
+    setEnabled(false);
+    setMouseCursor(juce::MouseCursor::WaitCursor);
+    if (applyThread.joinable()) applyThread.join();
+    juce::Component::SafePointer<SampleEditor> safe(this);
+    applyThread = std::thread([safe, edit = state, view = sourceView(), prepare = deps.prepareApply,
+                               done = std::move(done)] {
+        auto audio = std::make_shared<std::vector<float>>(renderWholeSample(edit, view));
+        std::function<bool()> commit;
+        // The host's own long work (encoding, measuring) runs here as well.
+        if (prepare && !audio->empty())
+            commit = prepare(std::move(*audio), view.channels, view.sampleRate, edit.start, edit.end);
+        juce::MessageManager::callAsync([safe, audio, commit, edit, done] {
+            if (auto* self = safe.getComponent()) self->finishApply(std::move(*audio), commit, edit, done);
+        });
+    });
+}
+
+void SampleEditor::finishApply(std::vector<float> audio, const std::function<bool()>& commit,
+                               const SampleEditState& applied, const std::function<void(bool)>& done) {
+    applying = false;
+    setEnabled(true);
+    setMouseCursor(juce::MouseCursor::NormalCursor);
+    bool ok = false;
+    if (commit)
+        ok = commit();
+    else if (!audio.empty())  // an empty buffer would tell the host to change the region only
+        ok = deps.apply(std::move(audio), deps.channels, deps.sampleRate, applied.start, applied.end);
+    if (ok) appliedState = applied;
+    if (done) done(ok);
 }
 
 bool SampleEditor::applyEdits() {

@@ -127,6 +127,20 @@ void ZemEditOverlay::openSampleEditor(uint64_t uid) {
         self->refreshAfterCommand();
         return ok;
     };
+    d.prepareApply = [safe, uid](std::vector<float> edited, int channels, int rate, int64_t start,
+                                 int64_t end) -> std::function<bool()> {
+        // On the editor's worker: only the encoding, no overlay state.
+        auto prepared = std::make_shared<logic::ZemEditViewModel::PreparedPcm>(
+            logic::ZemEditViewModel::preparePcm(std::move(edited), channels, rate));
+        return [safe, uid, prepared, start, end] {
+            auto* self = safe.getComponent();
+            if (self == nullptr) return false;
+            const bool ok = self->viewModel.replaceSampleAudio(uid, std::move(*prepared), static_cast<uint64_t>(start),
+                                                               static_cast<uint64_t>(end));
+            self->refreshAfterCommand();
+            return ok;
+        };
+    };
     d.close = [safe] {
         // Never destroy the editor inside its own callback.
         juce::MessageManager::callAsync([safe] {

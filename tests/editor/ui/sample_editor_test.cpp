@@ -843,6 +843,39 @@ TEST(SampleEditorClosing, QuestionAndAnswers) {
     EXPECT_EQ(log.closes, closes);
 }
 
+TEST(SampleEditorClosing, ApplyingAProcessedEditRendersOnAWorkerThenCloses) {
+    Seams seams;
+    Editor e(ramp(50000, 2), 2);
+    auto s = e->state;
+    s.start = 1000;
+    s.end = 40000;
+    s.reverse = true;
+    s.fadeOutMs = 30.0;
+    e->pushState(s, "Reverse");
+    e->requestClose();
+    seams.boxes.back().answer(1);
+    EXPECT_TRUE(e->applyRunning());
+    EXPECT_EQ(e.log.applies, 0);
+    // Edits are not possible meanwhile, and the edit applied is the one asked for.
+    EXPECT_FALSE(e->isEnabled());
+    ASSERT_TRUE(pumpUntil([&] { return e.log.closes == 1; }));
+    EXPECT_EQ(e.log.applies, 1);
+    EXPECT_EQ(e.log.applied, renderWholeSample(s, e->sourceView()));
+    EXPECT_EQ(e.log.appliedStart, 1000);
+    EXPECT_EQ(e.log.appliedEnd, 40000);
+    EXPECT_TRUE(e->state == e->appliedState);
+    EXPECT_TRUE(e->isEnabled());
+
+    // Gone before the render is done: nothing reaches the host.
+    auto again = std::make_unique<Editor>(ramp(50000, 2), 2);
+    auto t = (*again)->state;
+    t.gainDb = -1.0;
+    (*again)->pushState(t, "Gain");
+    (*again)->applyEditsInBackground([](bool) { ADD_FAILURE() << "answered after the editor was gone"; });
+    again.reset();
+    test::pumpFor(50);
+}
+
 TEST(SampleEditorClosing, AFailedApplyStaysOpenAndSaysSo) {
     Seams seams;
     Editor e(ramp(1000, 1));
@@ -852,6 +885,12 @@ TEST(SampleEditorClosing, AFailedApplyStaysOpenAndSaysSo) {
     e->pushState(s, "Normalize");
     e->requestClose();
     seams.boxes.back().answer(1);
+    // The render runs on a worker; the editor waits disabled meanwhile.
+    EXPECT_TRUE(e->applyRunning());
+    EXPECT_FALSE(e->isEnabled());
+    EXPECT_EQ(e.log.applies, 0);
+    ASSERT_TRUE(pumpUntil([&] { return !e->applyRunning(); }));
+    EXPECT_TRUE(e->isEnabled());
     EXPECT_EQ(e.log.applies, 1);
     EXPECT_EQ(e.log.closes, 0);
     ASSERT_EQ(seams.boxes.size(), 2u);
