@@ -84,14 +84,18 @@ std::shared_ptr<const ZemEditViewModel::AddedPcm> ZemEditViewModel::currentPcm(c
 }
 
 fmt::Result<fmt::SampleAudio> ZemEditViewModel::sampleAudio(uint64_t uid) const {
+    fmt::Result<SampleAudioRequest> request = sampleAudioRequest(uid);
+    if (!request.ok()) return request.takeError();
+    return loadSampleAudio(request.value());
+}
+
+fmt::Result<ZemEditViewModel::SampleAudioRequest> ZemEditViewModel::sampleAudioRequest(uint64_t uid) const {
     const EditSample* record = document.sampleByUid(uid);
     if (record == nullptr) return fmt::fail(fmt::ErrorCode::ModelInvalid, "no such sample");
-    if (const std::shared_ptr<const AddedPcm> pcm = currentPcm(*record)) {
-        fmt::SampleAudio copy;
-        copy.samples = pcm->samples;
-        copy.channels = pcm->channels;
-        copy.sampleRate = pcm->sampleRate;
-        return copy;
+    SampleAudioRequest request;
+    if (std::shared_ptr<const AddedPcm> pcm = currentPcm(*record)) {
+        request.pcm = std::move(pcm);
+        return request;
     }
     const ZemEditDataSource* source = activeSource();
     if (source == nullptr || source->path().empty())
@@ -105,17 +109,35 @@ fmt::Result<fmt::SampleAudio> ZemEditViewModel::sampleAudio(uint64_t uid) const 
     if (row >= rows.size() || row >= static_cast<size_t>(std::numeric_limits<int32_t>::max()))
         return fmt::fail(fmt::ErrorCode::ModelInvalid,
                          "sample uid " + std::to_string(uid) + " has no audio in this zem");
+    request.path = source->path();
+    request.selector = fmt::SampleSelector{-1, static_cast<int32_t>(row + 1)};
+    request.fileInfo = sourceFileInfo;
+    return request;
+}
 
-    const std::string& path = source->path();
+fmt::Result<fmt::SampleAudio> ZemEditViewModel::loadSampleAudio(const SampleAudioRequest& request) {
+    if (request.pcm != nullptr) {
+        fmt::SampleAudio copy;
+        copy.samples = request.pcm->samples;
+        copy.channels = request.pcm->channels;
+        copy.sampleRate = request.pcm->sampleRate;
+        return copy;
+    }
+    const std::string& path = request.path;
     const char* const changedText = "the zem changed on disk since it was opened; reopen it";
-    if (!sameFile(platform::queryFileInfo(path), sourceFileInfo))
+    if (!sameFile(platform::queryFileInfo(path), request.fileInfo))
         return fmt::fail(fmt::ErrorCode::ModelInvalid, changedText);
-    const fmt::SampleSelector selector{-1, static_cast<int32_t>(row + 1)};
     fmt::Result<fmt::SampleAudio> loaded =
-        fmt::loadSampleForEdit(path, selector, fmt::kEditingBudgetBytes, fmt::SampleLoadMode::CompleteSource);
-    if (loaded.ok() && !sameFile(platform::queryFileInfo(path), sourceFileInfo))
+        fmt::loadSampleForEdit(path, request.selector, fmt::kEditingBudgetBytes, fmt::SampleLoadMode::CompleteSource);
+    if (loaded.ok() && !sameFile(platform::queryFileInfo(path), request.fileInfo))
         return fmt::fail(fmt::ErrorCode::ModelInvalid, changedText);
     return loaded;
+}
+
+bool ZemEditViewModel::replaceSampleAudio(uint64_t uid, std::vector<float> samples, int32_t channels,
+                                          int32_t sampleRate, uint64_t regionStart, uint64_t regionEnd) {
+    if (document.sampleByUid(uid) == nullptr || samples.empty() || channels <= 0 || sampleRate <= 0) return false;
+    return replaceSampleAudio(uid, preparePcm(std::move(samples), channels, sampleRate), regionStart, regionEnd);
 }
 
 ZemEditViewModel::PreparedPcm ZemEditViewModel::preparePcm(std::vector<float> samples, int32_t channels,
@@ -131,12 +153,6 @@ ZemEditViewModel::PreparedPcm ZemEditViewModel::preparePcm(std::vector<float> sa
     }
     out.samples = std::move(samples);
     return out;
-}
-
-bool ZemEditViewModel::replaceSampleAudio(uint64_t uid, std::vector<float> samples, int32_t channels,
-                                          int32_t sampleRate, uint64_t regionStart, uint64_t regionEnd) {
-    if (document.sampleByUid(uid) == nullptr || samples.empty() || channels <= 0 || sampleRate <= 0) return false;
-    return replaceSampleAudio(uid, preparePcm(std::move(samples), channels, sampleRate), regionStart, regionEnd);
 }
 
 bool ZemEditViewModel::replaceSampleAudio(uint64_t uid, PreparedPcm prepared, uint64_t regionStart,

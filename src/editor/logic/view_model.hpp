@@ -145,6 +145,18 @@ public:
     // A copy of the sample's whole current audio: its edited or added audio
     // from memory, else the complete stored audio from the source's file.
     fmt::Result<fmt::SampleAudio> sampleAudio(uint64_t uid) const;
+    // sampleAudio in two halves, so that a long take is copied or decoded off
+    // the message thread: the request names where the audio is (message
+    // thread), loadSampleAudio reads it (any thread; it touches no view-model
+    // state and fails as sampleAudio does when the file changed meanwhile).
+    struct SampleAudioRequest {
+        std::shared_ptr<const AddedPcm> pcm;  // set: a copy of this audio
+        std::string path;                     // else: this file's sample
+        fmt::SampleSelector selector;
+        platform::FileInfo fileInfo;
+    };
+    fmt::Result<SampleAudioRequest> sampleAudioRequest(uint64_t uid) const;
+    static fmt::Result<fmt::SampleAudio> loadSampleAudio(const SampleAudioRequest& request);
     // Gives the sample new audio as one undoable edit; regionEnd 0 means all
     // frames. The first replacement keeps the audio the sample had before as
     // version 0, so undo never needs the file again.

@@ -84,8 +84,12 @@ double readFieldNumber(const juce::String& text) {
     return std::strtod(number.c_str(), nullptr);
 }
 
-SampleEditor::SampleEditor(SampleEditorDeps d)
+SampleEditor::SampleEditor(SampleEditorDeps d) : SampleEditor(std::move(d), Prebuilt{}) {}
+
+SampleEditor::SampleEditor(SampleEditorDeps d, Prebuilt prebuilt)
     : deps(std::move(d)),
+      meter(std::move(prebuilt.meter)),
+      keptExtremes(std::move(prebuilt.extremes)),
       processButton(juce::String::fromUTF8("PROCESS \xe2\x96\xbe"), 0),
       shapeSelector(juce::StringArray{"SMOOTH", "LIN", "EXP"}, "V6SegmentGroup") {
     sourceFrames = deps.sourceFrames();
@@ -106,6 +110,7 @@ SampleEditor::SampleEditor(SampleEditorDeps d)
     viewStart = 0.0;
     viewLength = static_cast<double>(std::max<int64_t>(frames, 1));
 
+    if (keptExtremes != nullptr && keptExtremes->builtFor(sourceView())) shareSourceExtremes(keptExtremes);
     setupInfo();
     setupChildren();
     statsText();
@@ -126,7 +131,7 @@ SampleEditor::~SampleEditor() {
 }
 
 void SampleEditor::setupInfo() {
-    meter.build(sourceView());
+    if (!meter.builtFor(sourceView())) meter.build(sourceView());
     sourcePeak = meter.sourcePeak();
 
     const int32_t rate = deps.sampleRate;

@@ -42,6 +42,9 @@ public:
     };
 
     explicit SampleEditor(SampleEditorDeps deps);
+    // With what a loading worker built ahead from deps.audio.
+    using Prebuilt = SampleEditorPrebuilt;
+    SampleEditor(SampleEditorDeps deps, Prebuilt prebuilt);
     ~SampleEditor() override;
 
     void mouseDown(const juce::MouseEvent&) override;
@@ -171,6 +174,7 @@ private:
     PeakRms measured;
     // Block sums of the source: a long region's levels without a pass over it.
     RegionMeter meter;
+    std::shared_ptr<const SourceExtremes> keptExtremes;  // offered to the views until they hold it
     // Regions up to this long are measured frame by frame (exact and cheap).
     static constexpr int64_t kDirectMeasureFrames = int64_t{1} << 16;
 
