@@ -207,9 +207,14 @@ void openPlayApply(benchmark::State& state) {
 // One value of a live gesture: the texts and levels refreshed and both views
 // painted, as every slider value and handle-drag event does, against one
 // 33 ms frame.
-void liveValues(benchmark::State& state, bool moveRegion) {
+void liveValues(benchmark::State& state, bool moveRegion, bool removeDc = false) {
     gScene->open();
     auto* e = gScene->editor();
+    if (removeDc) {
+        auto s = e->state;
+        s.removeDc = true;
+        e->pushState(s, "Remove DC offset");
+    }
     double total = 0.0;
     int64_t k = 0;
     for (auto _ : state) {
@@ -232,6 +237,8 @@ void liveValues(benchmark::State& state, bool moveRegion) {
 
 void gainDragValue(benchmark::State& state) { liveValues(state, false); }
 void handleDragValue(benchmark::State& state) { liveValues(state, true); }
+// With DC removal on, every step also moves the means the views draw with.
+void handleDragValueDc(benchmark::State& state) { liveValues(state, true, true); }
 
 // Space on an edited 8-minute region: the time until the output device
 // gets its first sound (the fake device pulls 256-frame blocks as a real one
@@ -384,6 +391,8 @@ int main(int argc, char** argv) {
             benchmark::RegisterBenchmark("GainDragValue/10min48kStereo", gainDragValue)
                 ->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
             benchmark::RegisterBenchmark("HandleDragValue/10min48kStereo", handleDragValue)
+                ->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
+            benchmark::RegisterBenchmark("HandleDragValueDcRemoved/10min48kStereo", handleDragValueDc)
                 ->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
             benchmark::RegisterBenchmark("PlaybackStart/10min48kStereo", playbackStart)
                 ->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
