@@ -170,13 +170,9 @@ bool ZemEditViewModel::replaceSampleAudio(uint64_t uid, PreparedPcm prepared, ui
     if (versions.empty()) {
         AudioVersion original;
         if (const auto added = addedPcm.find(uid); added != addedPcm.end()) {
+            // Its payload is the added one, which addedPayloads already
+            // holds: no second copy of a long take (addedPcmForSave finds it).
             original.pcm = added->second;
-            for (auto it = addedPayloads.rbegin(); it != addedPayloads.rend(); ++it) {
-                if (it->uid == uid) {
-                    original.payload = it->bytes;
-                    break;
-                }
-            }
         } else {
             fmt::Result<fmt::SampleAudio> loaded = sampleAudio(uid);
             if (!loaded.ok()) return false;
@@ -299,7 +295,23 @@ std::vector<fmt::StagedPayload> ZemEditViewModel::addedPcmForSave() const {
         if (record == nullptr) continue;
         const uint32_t r = record->audioRevision;
         const bool wanted = r != record->savedAudioRevision || (r != 0 && addedPcm.count(uid) != 0);
-        if (wanted && r < versions.size()) out.push_back(fmt::StagedPayload{uid, kTagAudi, versions[r].payload});
+        if (!wanted || r >= versions.size()) continue;
+        const AudioVersion& version = versions[r];
+        if (!version.payload.empty() || r != 0) {
+            out.push_back(fmt::StagedPayload{uid, kTagAudi, version.payload});
+            continue;
+        }
+        // Version 0 of an added sample: the added payload, or the same bytes
+        // made again from its audio once a save has let that go.
+        std::vector<uint8_t> bytes;
+        for (auto it = addedPayloads.rbegin(); it != addedPayloads.rend(); ++it)
+            if (it->uid == uid) {
+                bytes = it->bytes;
+                break;
+            }
+        if (bytes.empty() && version.pcm != nullptr)
+            bytes = encodePcmPayload(version.pcm->samples, version.pcm->channels, version.pcm->sampleRate);
+        out.push_back(fmt::StagedPayload{uid, kTagAudi, std::move(bytes)});
     }
     return out;
 }

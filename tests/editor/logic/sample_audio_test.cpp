@@ -362,9 +362,27 @@ TEST(ReplaceSampleAudio, AnAddedSampleKeepsItsAddedAudioAsVersionZero) {
     const auto& versions = vm.audioVersions.at(uid);
     ASSERT_EQ(versions.size(), 2u);
     EXPECT_EQ(versions[0].pcm, vm.addedPcm.at(uid));  // shared, not copied
-    EXPECT_EQ(versions[0].payload, vm.addedPayloads.back().bytes);
+    // Its payload is not copied either: a save back at version 0 hands over
+    // the added payload's bytes, and the same bytes once those are gone.
+    EXPECT_TRUE(versions[0].payload.empty());
     ASSERT_TRUE(test::undo(vm.document));
     EXPECT_EQ(vm.sampleAudio(uid)->samples, added);
+    vm.document.liveRecord(uid)->savedAudioRevision = 1;  // saved while edited
+    const std::vector<uint8_t> addedBytes = vm.addedPayloads.back().bytes;
+    ASSERT_EQ(addedBytes, encodePcmPayload(added, 1, 44100));
+    auto payloadsOf = [&] {
+        std::vector<std::vector<uint8_t>> found;
+        for (const fmt::StagedPayload& p : vm.addedPcmForSave())
+            if (p.uid == uid) found.push_back(p.bytes);
+        return found;
+    };
+    auto found = payloadsOf();
+    ASSERT_FALSE(found.empty());
+    for (const auto& bytes : found) EXPECT_EQ(bytes, addedBytes);
+    vm.addedPayloads.clear();
+    found = payloadsOf();
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0], addedBytes);
 }
 
 // --- Adding audio --------------------------------------------------------------------
