@@ -18,6 +18,7 @@
 
 #include "app/audition.hpp"
 #include "app/fake_audio.hpp"
+#include "stall_probe.hpp"
 #include "editor/ui/sample_editor.hpp"
 #include "editor/ui/sample_editor_access.hpp"
 #include "editor/ui/zem_edit_overlay.hpp"
@@ -91,6 +92,15 @@ struct Scene {
 
 Scene* gScene = nullptr;
 
+// What the window then draws: the waveform and the overview.
+void paintViews(SampleEditor& e) {
+    for (juce::Component* c : {static_cast<juce::Component*>(&e.wave), static_cast<juce::Component*>(&e.overview)}) {
+        juce::Image image(juce::Image::ARGB, std::max(1, c->getWidth()), std::max(1, c->getHeight()), true);
+        juce::Graphics g(image);
+        c->paintEntireComponent(g, false);
+    }
+}
+
 void floorCopy(benchmark::State& state) {
     const auto source = makeSource();
     for (auto _ : state) {
@@ -112,12 +122,20 @@ void openEditor(benchmark::State& state) {
         benchmark::DoNotOptimize(copy.data());
         gFloorSeconds = seconds(t0, Clock::now());
     }
-    double total = 0.0, peak = 0.0;
+    double total = 0.0, peak = 0.0, longest = 0.0;
     for (auto _ : state) {
         const double before = residentBytes();
         const bool reset = resetPeak();
         const auto t0 = Clock::now();
-        gScene->open();
+        {
+            // Up to the editor's first paint, as the window shows it; the
+            // probe sees how long the message thread is held meanwhile.
+            vt6::bench::StallProbe probe;
+            gScene->open();
+            if (auto* e = gScene->editor()) paintViews(*e);
+            juce::MessageManager::getInstance()->runDispatchLoopUntil(5);
+            longest = std::max(longest, probe.longestMs());
+        }
         const double s = seconds(t0, Clock::now());
         state.SetIterationTime(s);
         total += s;
@@ -131,6 +149,8 @@ void openEditor(benchmark::State& state) {
     state.counters["copy_floor_ms"] = gFloorSeconds * 1000.0;
     state.counters["vs_copy"] = mean / gFloorSeconds;
     state.counters["peak_x_float"] = peak;
+    state.counters["longest_stall_ms"] = longest;
+    state.counters["stall_vs_frame"] = longest / 33.0;
 }
 
 // Memory an edit adds while open, while playing and while applying, each
@@ -184,11 +204,17 @@ void openPlayApply(benchmark::State& state) {
     state.counters["float_MB"] = kFloatBytes / 1e6;
 }
 
-// One value of a live gesture: the texts and levels refreshed, as every
-// slider value and handle-drag event does, against one 33 ms frame.
-void liveValues(benchmark::State& state, bool moveRegion) {
+// One value of a live gesture: the texts and levels refreshed and both views
+// painted, as every slider value and handle-drag event does, against one
+// 33 ms frame.
+void liveValues(benchmark::State& state, bool moveRegion, bool removeDc = false) {
     gScene->open();
     auto* e = gScene->editor();
+    if (removeDc) {
+        auto s = e->state;
+        s.removeDc = true;
+        e->pushState(s, "Remove DC offset");
+    }
     double total = 0.0;
     int64_t k = 0;
     for (auto _ : state) {
@@ -200,6 +226,7 @@ void liveValues(benchmark::State& state, bool moveRegion) {
             s.gainDb = static_cast<double>(k % 40) * 0.1;
         const auto t0 = Clock::now();
         e->setLiveState(s);
+        paintViews(*e);
         const double t = seconds(t0, Clock::now());
         state.SetIterationTime(t);
         total += t;
@@ -210,6 +237,141 @@ void liveValues(benchmark::State& state, bool moveRegion) {
 
 void gainDragValue(benchmark::State& state) { liveValues(state, false); }
 void handleDragValue(benchmark::State& state) { liveValues(state, true); }
+// With DC removal on, every step also moves the means the views draw with.
+void handleDragValueDc(benchmark::State& state) { liveValues(state, true, true); }
+
+// Space on an edited 8-minute region: the time until the output device
+// gets its first sound (the fake device pulls 256-frame blocks as a real one
+// would), against the 100 ms goal; the floor is rendering the first 4096
+// frames of the same edit directly.
+void playbackStart(benchmark::State& state) {
+    gScene->open();
+    auto* e = gScene->editor();
+    auto s = e->state;
+    s.start = kFrames / 10 + 1;
+    s.end = kFrames - kFrames / 10;
+    s.fadeInMs = 20.0;
+    s.gainDb = -3.0;
+    e->pushState(s, "Edit sample");
+    auto* device = vt6::test::fakeDevice(gScene->audition.deviceManager());
+    double total = 0.0, floor = 0.0;
+    for (auto _ : state) {
+        {
+            auto head = e->state;
+            head.end = head.start + 4096;
+            const auto t0 = Clock::now();
+            const auto piece = vt6::ui::zemedit::renderSampleEdit(head, e->sourceView());
+            benchmark::DoNotOptimize(piece.data());
+            floor += seconds(t0, Clock::now());
+        }
+        device->left.clear();
+        const auto t0 = Clock::now();
+        e->startPlayback();
+        bool sound = false;
+        while (!sound && seconds(t0, Clock::now()) < 30.0) {
+            const size_t at = device->left.size();
+            device->render(256);
+            for (size_t i = at; i < device->left.size() && !sound; ++i) sound = device->left[i] != 0.0f;
+        }
+        const double t = seconds(t0, Clock::now());
+        state.SetIterationTime(t);
+        total += t;
+        state.PauseTiming();
+        e->stopPlayback();
+        auto again = e->state;
+        again.gainDb -= 0.1;
+        e->pushState(again, "Gain");  // a fresh render next time, not a replay
+        state.ResumeTiming();
+    }
+    const auto n = static_cast<double>(state.iterations());
+    state.counters["start_ms"] = total / n * 1000.0;
+    state.counters["vs_100ms_goal"] = total / n / 0.1;
+    state.counters["floor_first_4096_ms"] = floor / n * 1000.0;
+    state.counters["vs_floor"] = total / floor;
+    gScene->close();
+}
+
+// The first Apply of a processed edit: the time applyEdits holds the
+// message thread (what the window froze for when the Apply answer ran it),
+// against one 33 ms frame.
+void applySync(benchmark::State& state) {
+    double total = 0.0;
+    for (auto _ : state) {
+        gScene->open();
+        auto* e = gScene->editor();
+        auto s = e->state;
+        s.gainDb = -3.0;
+        s.fadeOutMs = 500.0;
+        e->pushState(s, "Gain");
+        const auto t0 = Clock::now();
+        const bool ok = e->applyEdits();
+        const double t = seconds(t0, Clock::now());
+        if (!ok) state.SkipWithError("apply refused");
+        state.SetIterationTime(t);
+        total += t;
+        state.PauseTiming();
+        gScene->close();
+        gScene->overlay->undoManager().undo();
+        state.ResumeTiming();
+    }
+    state.counters["freeze_vs_frame"] = total / static_cast<double>(state.iterations()) / 0.033;
+}
+
+// The Apply answer as the editor now runs it: the longest the message thread
+// waits while the edit renders and the host takes it, against one frame.
+void applyInBackground(benchmark::State& state) {
+    double longest = 0.0;
+    for (auto _ : state) {
+        gScene->open();
+        auto* e = gScene->editor();
+        auto s = e->state;
+        s.gainDb = -3.0;
+        s.fadeOutMs = 500.0;
+        e->pushState(s, "Gain");
+        const auto t0 = Clock::now();
+        bool done = false;
+        {
+            vt6::bench::StallProbe probe;
+            e->applyEditsInBackground([&done](bool) { done = true; });
+            while (!done && seconds(t0, Clock::now()) < 60.0)
+                juce::MessageManager::getInstance()->runDispatchLoopUntil(1);
+            // Once more, so that the probe's last post is seen.
+            juce::MessageManager::getInstance()->runDispatchLoopUntil(5);
+            longest = std::max(longest, probe.longestMs());
+        }
+        state.SetIterationTime(seconds(t0, Clock::now()));
+        state.PauseTiming();
+        gScene->close();
+        gScene->overlay->undoManager().undo();
+        state.ResumeTiming();
+    }
+    state.counters["longest_stall_ms"] = longest;
+    state.counters["stall_vs_frame"] = longest / 33.0;
+}
+
+// AUTO-TRIM: how long the press holds the message thread, and how long
+// until its step arrives, each against one 33 ms frame.
+void autoTrimPress(benchmark::State& state) {
+    gScene->open();
+    auto* e = gScene->editor();
+    double stall = 0.0, done = 0.0;
+    for (auto _ : state) {
+        e->undoManager.clearUndoHistory();
+        const auto t0 = Clock::now();
+        e->autoTrim();
+        const auto t1 = Clock::now();
+        while (!e->undoManager.canUndo() && seconds(t0, Clock::now()) < 60.0)
+            juce::MessageManager::getInstance()->runDispatchLoopUntil(1);
+        state.SetIterationTime(seconds(t0, t1));
+        stall += seconds(t0, t1);
+        done += seconds(t0, Clock::now());
+        e->undoManager.undo();
+    }
+    const auto n = static_cast<double>(state.iterations());
+    state.counters["stall_vs_frame"] = stall / n / 0.033;
+    state.counters["result_vs_frame"] = done / n / 0.033;
+    gScene->close();
+}
 
 }  // namespace
 
@@ -224,12 +386,24 @@ int main(int argc, char** argv) {
                 ->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
             benchmark::RegisterBenchmark("OpenSampleEditor/10min48kStereo", openEditor)
                 ->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+            // First, so that it is the sample's first replacement (which also
+            // keeps the audio from before as version 0).
+            benchmark::RegisterBenchmark("ApplyInBackground/10min48kStereo", applyInBackground)
+                ->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
             benchmark::RegisterBenchmark("OpenPlayApplyMemory/10min48kStereo", openPlayApply)
                 ->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
             benchmark::RegisterBenchmark("GainDragValue/10min48kStereo", gainDragValue)
                 ->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
             benchmark::RegisterBenchmark("HandleDragValue/10min48kStereo", handleDragValue)
                 ->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
+            benchmark::RegisterBenchmark("HandleDragValueDcRemoved/10min48kStereo", handleDragValueDc)
+                ->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
+            benchmark::RegisterBenchmark("PlaybackStart/10min48kStereo", playbackStart)
+                ->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+            benchmark::RegisterBenchmark("ApplySync/10min48kStereo", applySync)
+                ->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
+            benchmark::RegisterBenchmark("AutoTrimPress/10min48kStereo", autoTrimPress)
+                ->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(2);
             benchmark::RunSpecifiedBenchmarks();
         }
         gScene = nullptr;

@@ -2,11 +2,47 @@
 
 #include "audio/sample_load.hpp"
 
+#include <algorithm>
 #include <limits>
 
 namespace vt6::maker {
 
 namespace {
+
+// Reads a StreamedAudio from the audio thread: only published frames, and at
+// the first one not yet there it plays silence without moving on, so nothing
+// is skipped when the producer is late. A mono stream goes to both outputs.
+class StreamedSource : public juce::PositionableAudioSource {
+public:
+    explicit StreamedSource(std::shared_ptr<lib::StreamedAudio> audio) : audio_(std::move(audio)) {}
+    void prepareToPlay(int, double) override {}
+    void releaseResources() override {}
+    void getNextAudioBlock(const juce::AudioSourceChannelInfo& info) override {
+        auto* buffer = info.buffer;
+        const int outputs = buffer->getNumChannels();
+        const int64_t ready = audio_->ready.load(std::memory_order_acquire);
+        const int64_t start = position_;
+        const int available = static_cast<int>(std::clamp<int64_t>(ready - start, 0, info.numSamples));
+        const int32_t n = audio_->channels;
+        const float* in = audio_->samples.get() + start * n;
+        for (int ch = 0; ch < outputs; ++ch) {
+            float* out = buffer->getWritePointer(ch, info.startSample);
+            const int k = std::min(ch, n - 1);
+            for (int i = 0; i < available; ++i) out[i] = in[static_cast<int64_t>(i) * n + k];
+            for (int i = available; i < info.numSamples; ++i) out[i] = 0.0f;
+        }
+        position_ = start + available;
+    }
+    void setNextReadPosition(juce::int64 position) override { position_ = std::clamp<int64_t>(position, 0, audio_->frames); }
+    juce::int64 getNextReadPosition() const override { return position_; }
+    juce::int64 getTotalLength() const override { return audio_->frames; }
+    bool isLooping() const override { return false; }
+    void setLooping(bool) override {}
+
+private:
+    std::shared_ptr<lib::StreamedAudio> audio_;
+    int64_t position_ = 0;
+};
 
 DeviceTypeInstaller& deviceTypeInstaller() {
     static DeviceTypeInstaller installer;
@@ -69,13 +105,29 @@ bool Audition::play(const float* samples, size_t count, int32_t channels, int32_
     }
     if (channels == 1) buffer.copyFrom(1, 0, buffer, 0, 0, static_cast<int>(frames));
 
-    transport_.stop();
-    // Detached first: the audio thread no longer reads the old buffer.
-    transport_.setSource(nullptr);
-    current_.reset();
+    detach();
     currentAudio_ = std::move(buffer);
     current_ = std::make_unique<juce::MemoryAudioSource>(currentAudio_, false, false);
     transport_.setSource(current_.get(), 0, nullptr, static_cast<double>(sampleRate));
+    transport_.start();
+    return true;
+}
+
+void Audition::detach() {
+    transport_.stop();
+    // Detached first: the audio thread no longer reads the old audio.
+    transport_.setSource(nullptr);
+    current_.reset();
+}
+
+bool Audition::playStreamed(std::shared_ptr<lib::StreamedAudio> audio) {
+    if (audio == nullptr || (audio->channels != 1 && audio->channels != 2) || audio->frames < 1) return false;
+    if (audio->sampleRate < 1) return false;
+    const int32_t rate = audio->sampleRate;
+    detach();
+    currentAudio_ = {};
+    current_ = std::make_unique<StreamedSource>(std::move(audio));
+    transport_.setSource(current_.get(), 0, nullptr, static_cast<double>(rate));
     transport_.start();
     return true;
 }

@@ -49,6 +49,8 @@ public:
     bool auditionSample(const std::string& path, int32_t key) override;
     void stop() override;
     bool play(const float* samples, size_t count, int32_t channels, int32_t sampleRate) override;
+    // Starts at once; the device reads the frames as they are produced.
+    bool playStreamed(std::shared_ptr<lib::StreamedAudio> audio) override;
     void setGain(float linearGain) override;
     float gain() override;
 
@@ -62,6 +64,8 @@ public:
 
 private:
     bool playLoaded(const fmt::Result<AuditionAudio>& loaded);
+    // Detaches whatever plays, so the audio thread reads it no more.
+    void detach();
 
     juce::AudioDeviceManager deviceManager_;
     juce::AudioSourcePlayer player_;
@@ -69,7 +73,7 @@ private:
     // The audio the source plays; the source reads it in place rather than
     // holding a second copy of a long sample.
     juce::AudioBuffer<float> currentAudio_;
-    std::unique_ptr<juce::MemoryAudioSource> current_;
+    std::unique_ptr<juce::PositionableAudioSource> current_;
     SampleLoader loader_ = loadPlaybackRegion;
 };
 

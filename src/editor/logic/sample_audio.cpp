@@ -84,14 +84,18 @@ std::shared_ptr<const ZemEditViewModel::AddedPcm> ZemEditViewModel::currentPcm(c
 }
 
 fmt::Result<fmt::SampleAudio> ZemEditViewModel::sampleAudio(uint64_t uid) const {
+    fmt::Result<SampleAudioRequest> request = sampleAudioRequest(uid);
+    if (!request.ok()) return request.takeError();
+    return loadSampleAudio(request.value());
+}
+
+fmt::Result<ZemEditViewModel::SampleAudioRequest> ZemEditViewModel::sampleAudioRequest(uint64_t uid) const {
     const EditSample* record = document.sampleByUid(uid);
     if (record == nullptr) return fmt::fail(fmt::ErrorCode::ModelInvalid, "no such sample");
-    if (const std::shared_ptr<const AddedPcm> pcm = currentPcm(*record)) {
-        fmt::SampleAudio copy;
-        copy.samples = pcm->samples;
-        copy.channels = pcm->channels;
-        copy.sampleRate = pcm->sampleRate;
-        return copy;
+    SampleAudioRequest request;
+    if (std::shared_ptr<const AddedPcm> pcm = currentPcm(*record)) {
+        request.pcm = std::move(pcm);
+        return request;
     }
     const ZemEditDataSource* source = activeSource();
     if (source == nullptr || source->path().empty())
@@ -105,15 +109,27 @@ fmt::Result<fmt::SampleAudio> ZemEditViewModel::sampleAudio(uint64_t uid) const 
     if (row >= rows.size() || row >= static_cast<size_t>(std::numeric_limits<int32_t>::max()))
         return fmt::fail(fmt::ErrorCode::ModelInvalid,
                          "sample uid " + std::to_string(uid) + " has no audio in this zem");
+    request.path = source->path();
+    request.selector = fmt::SampleSelector{-1, static_cast<int32_t>(row + 1)};
+    request.fileInfo = sourceFileInfo;
+    return request;
+}
 
-    const std::string& path = source->path();
+fmt::Result<fmt::SampleAudio> ZemEditViewModel::loadSampleAudio(const SampleAudioRequest& request) {
+    if (request.pcm != nullptr) {
+        fmt::SampleAudio copy;
+        copy.samples = request.pcm->samples;
+        copy.channels = request.pcm->channels;
+        copy.sampleRate = request.pcm->sampleRate;
+        return copy;
+    }
+    const std::string& path = request.path;
     const char* const changedText = "the zem changed on disk since it was opened; reopen it";
-    if (!sameFile(platform::queryFileInfo(path), sourceFileInfo))
+    if (!sameFile(platform::queryFileInfo(path), request.fileInfo))
         return fmt::fail(fmt::ErrorCode::ModelInvalid, changedText);
-    const fmt::SampleSelector selector{-1, static_cast<int32_t>(row + 1)};
     fmt::Result<fmt::SampleAudio> loaded =
-        fmt::loadSampleForEdit(path, selector, fmt::kEditingBudgetBytes, fmt::SampleLoadMode::CompleteSource);
-    if (loaded.ok() && !sameFile(platform::queryFileInfo(path), sourceFileInfo))
+        fmt::loadSampleForEdit(path, request.selector, fmt::kEditingBudgetBytes, fmt::SampleLoadMode::CompleteSource);
+    if (loaded.ok() && !sameFile(platform::queryFileInfo(path), request.fileInfo))
         return fmt::fail(fmt::ErrorCode::ModelInvalid, changedText);
     return loaded;
 }
@@ -121,22 +137,42 @@ fmt::Result<fmt::SampleAudio> ZemEditViewModel::sampleAudio(uint64_t uid) const 
 bool ZemEditViewModel::replaceSampleAudio(uint64_t uid, std::vector<float> samples, int32_t channels,
                                           int32_t sampleRate, uint64_t regionStart, uint64_t regionEnd) {
     if (document.sampleByUid(uid) == nullptr || samples.empty() || channels <= 0 || sampleRate <= 0) return false;
+    return replaceSampleAudio(uid, preparePcm(std::move(samples), channels, sampleRate), regionStart, regionEnd);
+}
+
+ZemEditViewModel::PreparedPcm ZemEditViewModel::preparePcm(std::vector<float> samples, int32_t channels,
+                                                           int32_t sampleRate) {
+    PreparedPcm out;
+    out.channels = channels;
+    out.sampleRate = sampleRate;
+    if (!samples.empty() && channels > 0 && sampleRate > 0) {
+        out.payload = encodePcmPayload(samples, channels, sampleRate);
+        double sumSquares = 0.0;
+        for (const float v : samples) sumSquares += static_cast<double>(v) * static_cast<double>(v);
+        out.rms = std::sqrt(sumSquares / static_cast<double>(samples.size()));
+    }
+    out.samples = std::move(samples);
+    return out;
+}
+
+bool ZemEditViewModel::replaceSampleAudio(uint64_t uid, PreparedPcm prepared, uint64_t regionStart,
+                                          uint64_t regionEnd) {
+    const int32_t channels = prepared.channels;
+    const int32_t sampleRate = prepared.sampleRate;
+    if (document.sampleByUid(uid) == nullptr || prepared.samples.empty() || channels <= 0 || sampleRate <= 0)
+        return false;
     // The new payload first: audio that cannot be saved is refused before
     // anything is read or recorded.
-    std::vector<uint8_t> payload = encodePcmPayload(samples, channels, sampleRate);
+    std::vector<uint8_t> payload = std::move(prepared.payload);
     if (payload.empty()) return false;
 
     std::vector<AudioVersion>& versions = audioVersions[uid];
     if (versions.empty()) {
         AudioVersion original;
         if (const auto added = addedPcm.find(uid); added != addedPcm.end()) {
+            // Its payload is the added one, which addedPayloads already
+            // holds: no second copy of a long take (addedPcmForSave finds it).
             original.pcm = added->second;
-            for (auto it = addedPayloads.rbegin(); it != addedPayloads.rend(); ++it) {
-                if (it->uid == uid) {
-                    original.payload = it->bytes;
-                    break;
-                }
-            }
         } else {
             fmt::Result<fmt::SampleAudio> loaded = sampleAudio(uid);
             if (!loaded.ok()) return false;
@@ -147,15 +183,16 @@ bool ZemEditViewModel::replaceSampleAudio(uint64_t uid, std::vector<float> sampl
         versions.push_back(std::move(original));
     }
 
-    double sumSquares = 0.0;
-    for (const float v : samples) sumSquares += static_cast<double>(v) * static_cast<double>(v);
-    const double rms = std::sqrt(sumSquares / static_cast<double>(samples.size()));
-    const uint64_t frames = samples.size() / static_cast<uint64_t>(channels);
-    const fmt::Digest128 hash = fmt::blake2b128(fmt::ByteView(payload).subspan(fmt::kPcmaHeadBytes));
+    const double rms = prepared.rms;
+    const uint64_t frames = prepared.samples.size() / static_cast<uint64_t>(channels);
+    // The head already carries the body's plain hash; hashing it again
+    // would cost a second pass over a long take.
+    fmt::Digest128 hash{};
+    std::memcpy(hash.data(), payload.data() + 40, hash.size());
 
     AudioVersion next;
     next.payload = std::move(payload);
-    next.pcm = makeSharedAddedPcm(std::move(samples), channels, sampleRate);
+    next.pcm = makeSharedAddedPcm(std::move(prepared.samples), channels, sampleRate);
     versions.push_back(std::move(next));
 
     SampleAudioState state;
@@ -232,7 +269,23 @@ std::vector<fmt::StagedPayload> ZemEditViewModel::addedPcmForSave() const {
         if (record == nullptr) continue;
         const uint32_t r = record->audioRevision;
         const bool wanted = r != record->savedAudioRevision || (r != 0 && addedPcm.count(uid) != 0);
-        if (wanted && r < versions.size()) out.push_back(fmt::StagedPayload{uid, kTagAudi, versions[r].payload});
+        if (!wanted || r >= versions.size()) continue;
+        const AudioVersion& version = versions[r];
+        if (!version.payload.empty() || r != 0) {
+            out.push_back(fmt::StagedPayload{uid, kTagAudi, version.payload});
+            continue;
+        }
+        // Version 0 of an added sample: the added payload, or the same bytes
+        // made again from its audio once a save has let that go.
+        std::vector<uint8_t> bytes;
+        for (auto it = addedPayloads.rbegin(); it != addedPayloads.rend(); ++it)
+            if (it->uid == uid) {
+                bytes = it->bytes;
+                break;
+            }
+        if (bytes.empty() && version.pcm != nullptr)
+            bytes = encodePcmPayload(version.pcm->samples, version.pcm->channels, version.pcm->sampleRate);
+        out.push_back(fmt::StagedPayload{uid, kTagAudi, std::move(bytes)});
     }
     return out;
 }

@@ -146,11 +146,35 @@ public:
     // A copy of the sample's whole current audio: its edited or added audio
     // from memory, else the complete stored audio from the source's file.
     fmt::Result<fmt::SampleAudio> sampleAudio(uint64_t uid) const;
+    // sampleAudio in two halves, so that a long take is copied or decoded off
+    // the message thread: the request names where the audio is (message
+    // thread), loadSampleAudio reads it (any thread; it touches no view-model
+    // state and fails as sampleAudio does when the file changed meanwhile).
+    struct SampleAudioRequest {
+        std::shared_ptr<const AddedPcm> pcm;  // set: a copy of this audio
+        std::string path;                     // else: this file's sample
+        fmt::SampleSelector selector;
+        platform::FileInfo fileInfo;
+    };
+    fmt::Result<SampleAudioRequest> sampleAudioRequest(uint64_t uid) const;
+    static fmt::Result<fmt::SampleAudio> loadSampleAudio(const SampleAudioRequest& request);
     // Gives the sample new audio as one undoable edit; regionEnd 0 means all
     // frames. The first replacement keeps the audio the sample had before as
     // version 0, so undo never needs the file again.
     bool replaceSampleAudio(uint64_t uid, std::vector<float> samples, int32_t channels, int32_t sampleRate,
                             uint64_t regionStart, uint64_t regionEnd);
+    // The same in two halves, so that a long take's payload is built off the
+    // message thread: preparePcm (any thread, no view-model state) encodes
+    // and measures; the overload below records it (message thread).
+    struct PreparedPcm {
+        std::vector<float> samples;
+        int32_t channels = 0;
+        int32_t sampleRate = 0;
+        std::vector<uint8_t> payload;  // empty when the audio cannot be saved
+        double rms = 0.0;
+    };
+    static PreparedPcm preparePcm(std::vector<float> samples, int32_t channels, int32_t sampleRate);
+    bool replaceSampleAudio(uint64_t uid, PreparedPcm prepared, uint64_t regionStart, uint64_t regionEnd);
     // Adds a sample made from decoded audio as one undoable edit; a negative
     // band index means the middle band. The uid of the new sample, else 0.
     uint64_t addSampleFromPcm(const std::string& sampleName, std::vector<float> samples, int32_t channels,

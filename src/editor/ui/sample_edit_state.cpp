@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <limits>
 #include <numbers>
 
 namespace vt6::ui::zemedit {
@@ -462,6 +463,20 @@ void appendRegion(const SampleEditState& state, const InterleavedAudioView& view
 
 }  // namespace
 
+RegionRenderer::RegionRenderer(const SampleEditState& state, const InterleavedAudioView& view)
+    : state_(state), view_(view) {
+    if (view.samples == nullptr || view.channels <= 0 || state.start >= state.end) return;
+    means_ = channelMeans(state, view);
+    gain_ = editGain(state, view);
+    frames_ = state.end - state.start;
+}
+
+void RegionRenderer::render(int64_t i0, int64_t i1, float* out) const {
+    i0 = std::max<int64_t>(i0, 0);
+    i1 = std::min(i1, frames_);
+    if (i0 < i1) renderFrames(state_, view_, means_, gain_, i0, i1, out);
+}
+
 std::vector<float> renderSampleEdit(const SampleEditState& state, const InterleavedAudioView& view) {
     if (view.samples == nullptr || view.channels <= 0 || state.start >= state.end) return {};
     std::vector<float> out;
@@ -483,6 +498,203 @@ std::vector<float> renderWholeSample(const SampleEditState& state, const Interle
     appendRegion(state, view, out);
     out.insert(out.end(), view.samples + static_cast<size_t>(state.end) * ch,
                view.samples + static_cast<size_t>(view.frames) * ch);
+    return out;
+}
+
+void RegionMeter::build(const InterleavedAudioView& view) {
+    built_ = false;
+    prefixSum_.clear();
+    prefixSq_.clear();
+    mins_.clear();
+    maxs_.clear();
+    samples_ = view.samples;
+    frames_ = view.frames;
+    channels_ = view.channels;
+    sourcePeak_ = 0.0f;
+    lanes_ = 0;
+    if (!usable(view)) {
+        built_ = true;
+        return;
+    }
+    const int32_t n = view.channels;
+    const int32_t lanes = n >= 2 ? n + 1 : n;
+    lanes_ = lanes;
+    const int64_t blocks = view.frames / kBlockFrames;
+    const auto L = static_cast<size_t>(lanes);
+    prefixSum_.assign((static_cast<size_t>(blocks) + 1) * L, 0.0);
+    prefixSq_.assign((static_cast<size_t>(blocks) + 1) * L, 0.0);
+    mins_.resize(static_cast<size_t>(blocks) * L);
+    maxs_.resize(static_cast<size_t>(blocks) * L);
+    std::vector<double> sum(L), sq(L);
+    std::vector<float> lo(L), hi(L);
+    float peak = 0.0f;
+    for (int64_t blk = 0; blk < blocks; ++blk) {
+        const float* p = view.samples + blk * kBlockFrames * n;
+        if (n == 2) {
+            double s0 = 0.0, s1 = 0.0, s2 = 0.0, q0 = 0.0, q1 = 0.0, q2 = 0.0;
+            float l0 = p[0], h0 = p[0], l1 = p[1], h1 = p[1];
+            auto l2 = static_cast<float>(static_cast<double>(p[0]) + p[1]), h2 = l2;
+            for (int64_t f = 0; f < kBlockFrames; ++f, p += 2) {
+                const double a = p[0], b = p[1], c = a + b;
+                s0 += a, s1 += b, s2 += c;
+                q0 += a * a, q1 += b * b, q2 += c * c;
+                l0 = p[0] < l0 ? p[0] : l0;
+                h0 = p[0] > h0 ? p[0] : h0;
+                l1 = p[1] < l1 ? p[1] : l1;
+                h1 = p[1] > h1 ? p[1] : h1;
+                const auto cf = static_cast<float>(c);
+                l2 = cf < l2 ? cf : l2;
+                h2 = cf > h2 ? cf : h2;
+            }
+            sum[0] = s0, sum[1] = s1, sum[2] = s2, sq[0] = q0, sq[1] = q1, sq[2] = q2;
+            lo[0] = l0, lo[1] = l1, lo[2] = l2, hi[0] = h0, hi[1] = h1, hi[2] = h2;
+        } else {
+            std::fill(sum.begin(), sum.end(), 0.0);
+            std::fill(sq.begin(), sq.end(), 0.0);
+            std::fill(lo.begin(), lo.end(), std::numeric_limits<float>::infinity());
+            std::fill(hi.begin(), hi.end(), -std::numeric_limits<float>::infinity());
+            for (int64_t f = 0; f < kBlockFrames; ++f, p += n) {
+                double total = 0.0;
+                for (int32_t k = 0; k < n; ++k) {
+                    const auto kk = static_cast<size_t>(k);
+                    const double x = p[k];
+                    total += x;
+                    sum[kk] += x;
+                    sq[kk] += x * x;
+                    lo[kk] = p[k] < lo[kk] ? p[k] : lo[kk];
+                    hi[kk] = p[k] > hi[kk] ? p[k] : hi[kk];
+                }
+                if (lanes > n) {
+                    const size_t m = static_cast<size_t>(n);
+                    sum[m] += total;
+                    sq[m] += total * total;
+                    const auto tf = static_cast<float>(total);
+                    lo[m] = tf < lo[m] ? tf : lo[m];
+                    hi[m] = tf > hi[m] ? tf : hi[m];
+                }
+            }
+        }
+        const size_t at = static_cast<size_t>(blk) * L;
+        for (size_t k = 0; k < L; ++k) {
+            prefixSum_[at + L + k] = prefixSum_[at + k] + sum[k];
+            prefixSq_[at + L + k] = prefixSq_[at + k] + sq[k];
+            mins_[at + k] = lo[k];
+            maxs_[at + k] = hi[k];
+        }
+        for (int32_t k = 0; k < n; ++k)
+            peak = std::max({peak, std::fabs(lo[static_cast<size_t>(k)]), std::fabs(hi[static_cast<size_t>(k)])});
+    }
+    // The frames after the last whole block.
+    for (const float* p = view.samples + blocks * kBlockFrames * n; p < view.samples + view.frames * n; ++p)
+        peak = std::max(peak, std::fabs(*p));
+    sourcePeak_ = peak;
+    built_ = true;
+}
+
+RegionMeter::Sums RegionMeter::sums(const InterleavedAudioView& view, int64_t a, int64_t b) const {
+    const auto L = static_cast<size_t>(lanes_);
+    const int32_t n = view.channels;
+    Sums s;
+    s.sum.assign(L, 0.0);
+    s.sumSq.assign(L, 0.0);
+    s.lo.assign(L, std::numeric_limits<float>::infinity());
+    s.hi.assign(L, -std::numeric_limits<float>::infinity());
+    auto frames = [&](int64_t from, int64_t to) {
+        for (int64_t f = from; f < to; ++f) {
+            const float* p = view.samples + f * n;
+            double total = 0.0;
+            for (int32_t k = 0; k < n; ++k) {
+                const auto kk = static_cast<size_t>(k);
+                const double x = p[k];
+                total += x;
+                s.sum[kk] += x;
+                s.sumSq[kk] += x * x;
+                s.lo[kk] = std::min(s.lo[kk], p[k]);
+                s.hi[kk] = std::max(s.hi[kk], p[k]);
+            }
+            if (L > static_cast<size_t>(n)) {
+                const auto m = static_cast<size_t>(n);
+                s.sum[m] += total;
+                s.sumSq[m] += total * total;
+                s.lo[m] = std::min(s.lo[m], static_cast<float>(total));
+                s.hi[m] = std::max(s.hi[m], static_cast<float>(total));
+            }
+        }
+    };
+    const int64_t firstBlock = (a + kBlockFrames - 1) / kBlockFrames;
+    const int64_t endBlock = b / kBlockFrames;
+    if (firstBlock >= endBlock) {
+        frames(a, b);
+        return s;
+    }
+    frames(a, firstBlock * kBlockFrames);
+    const size_t first = static_cast<size_t>(firstBlock) * L, last = static_cast<size_t>(endBlock) * L;
+    for (size_t k = 0; k < L; ++k) {
+        s.sum[k] += prefixSum_[last + k] - prefixSum_[first + k];
+        s.sumSq[k] += prefixSq_[last + k] - prefixSq_[first + k];
+    }
+    for (size_t at = first; at < last; at += L)
+        for (size_t k = 0; k < L; ++k) {
+            s.lo[k] = std::min(s.lo[k], mins_[at + k]);
+            s.hi[k] = std::max(s.hi[k], maxs_[at + k]);
+        }
+    frames(endBlock * kBlockFrames, b);
+    return s;
+}
+
+ChannelMeans RegionMeter::means(const SampleEditState& state, const InterleavedAudioView& view) const {
+    ChannelMeans m{};
+    if (!state.removeDc || !usable(view) || !builtFor(view)) return channelMeans(state, view);
+    const int64_t a = std::max<int64_t>(state.start, 0);
+    const int64_t b = std::min(state.end, view.frames);
+    if (a >= b) return m;
+    const Sums s = sums(view, a, b);
+    const auto count = static_cast<double>(b - a);
+    const int32_t kMax = std::min<int32_t>(view.channels, static_cast<int32_t>(m.size()));
+    for (int32_t k = 0; k < kMax; ++k) m[static_cast<size_t>(k)] = s.sum[static_cast<size_t>(k)] / count;
+    return m;
+}
+
+PeakRms RegionMeter::measure(const SampleEditState& state, const InterleavedAudioView& view,
+                             const ChannelMeans& means) const {
+    PeakRms out;
+    if (view.samples == nullptr || view.channels <= 0 || state.end - state.start <= 0) return out;
+    if (!builtFor(view)) return measurePeakRms(state, view);
+    // Reversal and channel swap only reorder the region's values; frames
+    // outside the source read 0 and add nothing.
+    const int64_t a = std::max<int64_t>(state.start, 0);
+    const int64_t b = std::min(state.end, view.frames);
+    const int32_t n = view.channels;
+    const double outputs = static_cast<double>(state.end - state.start) * n;
+    if (a >= b) return out;
+    const Sums s = sums(view, a, b);
+    const auto count = static_cast<double>(b - a);
+    // Sum over the range of (x - m)^2, never below 0 through rounding.
+    auto centred = [count](double sum, double sumSq, double m) {
+        return std::max(0.0, sumSq - 2.0 * m * sum + count * m * m);
+    };
+    float peak = 0.0f;
+    double sumSq = 0.0;
+    if (state.channelMode == 2 && n >= 2) {
+        double offset = 0.0;
+        for (int32_t k = 0; k < n; ++k) offset += meanOf(means, k);
+        const auto m = static_cast<size_t>(n);
+        const auto lo = static_cast<float>((static_cast<double>(s.lo[m]) - offset) / n);
+        const auto hi = static_cast<float>((static_cast<double>(s.hi[m]) - offset) / n);
+        peak = std::max(std::fabs(lo), std::fabs(hi));
+        // Every output channel carries the same value.
+        sumSq = centred(s.sum[m], s.sumSq[m], offset) / (static_cast<double>(n) * n) * n;
+    } else {
+        for (int32_t k = 0; k < n; ++k) {
+            const auto kk = static_cast<size_t>(k);
+            const double mk = meanOf(means, k);
+            peak = std::max({peak, std::fabs(static_cast<float>(static_cast<double>(s.lo[kk]) - mk)),
+                             std::fabs(static_cast<float>(static_cast<double>(s.hi[kk]) - mk))});
+            sumSq += centred(s.sum[kk], s.sumSq[kk], mk);
+        }
+    }
+    out.peak = peak;
+    out.rms = std::sqrt(sumSq / outputs);
     return out;
 }
 

@@ -11,12 +11,14 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <span>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "audio/interleaved_audio_view.hpp"
+#include "widgets/preview_service.hpp"
 
 namespace vt6::ui::zemedit {
 
@@ -62,10 +64,19 @@ struct SampleEditorDeps {
     double previewRate = 44100.0;
 
     std::function<void(std::span<const float> samples, int channels, int rate)> play;
+    // Optional: starts auditioning audio that is still being rendered; true
+    // when the host took it. Empty or false: the whole buffer goes to play.
+    std::function<bool(std::shared_ptr<lib::StreamedAudio> audio)> playStream;
     std::function<void()> stop;
     std::function<Playhead()> playhead;
     std::function<bool(std::vector<float> audio, int channels, int rate, int64_t start, int64_t end)> apply;
     std::function<void()> close;
+    // Optional, for applying rendered audio without freezing the window: run
+    // on a worker with what apply would get; does the host's long work there
+    // and returns what finishes the apply on the message thread (answering
+    // as apply does). Empty: apply runs on the message thread.
+    std::function<std::function<bool()>(std::vector<float> audio, int channels, int rate, int64_t start, int64_t end)>
+        prepareApply;
 
     SampleEditorDeps() = default;
     SampleEditorDeps(SampleEditorDeps&&) noexcept = default;
@@ -154,9 +165,68 @@ double fadeGainAt(const SampleEditState& state, int64_t i, int64_t n, int32_t sa
 // The edited region as new interleaved audio (region length x channels).
 std::vector<float> renderSampleEdit(const SampleEditState& state, const InterleavedAudioView& view);
 
+// renderSampleEdit in pieces, with the same values: the means and gain are
+// taken once (a pass over the region), then any run of output frames renders
+// on its own. Reads the view's audio, which must outlive it.
+class RegionRenderer {
+public:
+    RegionRenderer(const SampleEditState& state, const InterleavedAudioView& view);
+    // Output frames of the region (0 when nothing renders).
+    int64_t frames() const noexcept { return frames_; }
+    // Output frames [i0, i1) of the region, interleaved, into out.
+    void render(int64_t i0, int64_t i1, float* out) const;
+
+private:
+    SampleEditState state_;
+    InterleavedAudioView view_;
+    ChannelMeans means_{};
+    double gain_ = 1.0;
+    int64_t frames_ = 0;
+};
+
 // The whole sample with the region edited and everything else raw; empty
 // when the region is not inside the source.
 std::vector<float> renderWholeSample(const SampleEditState& state, const InterleavedAudioView& view);
+
+// Block sums of the raw source (per channel and, for two or more channels,
+// of the channel sum), built in one pass. With them the means, peak and RMS
+// of any region cost a few thousand block reads instead of a pass over the
+// region, so a trim-handle drag on a long take refreshes its levels within a
+// frame. Sums come in block order, so the results equal channelMeans and
+// measurePeakRms up to rounding (peaks of plain channels exactly).
+class RegionMeter {
+public:
+    static constexpr int64_t kBlockFrames = 256;
+
+    void build(const InterleavedAudioView& view);
+    bool builtFor(const InterleavedAudioView& view) const noexcept {
+        return built_ && samples_ == view.samples && frames_ == view.frames && channels_ == view.channels;
+    }
+    // The largest |raw sample| of the whole source.
+    float sourcePeak() const noexcept { return sourcePeak_; }
+    // channelMeans of the state, from block sums.
+    ChannelMeans means(const SampleEditState& state, const InterleavedAudioView& view) const;
+    // measurePeakRms of the state with those means, from block sums.
+    PeakRms measure(const SampleEditState& state, const InterleavedAudioView& view, const ChannelMeans& means) const;
+
+private:
+    // Raw sums over frames [a, b) of each source channel, and of the
+    // channel sum at index `channels`.
+    struct Sums {
+        std::vector<double> sum, sumSq;
+        std::vector<float> lo, hi;
+    };
+    Sums sums(const InterleavedAudioView& view, int64_t a, int64_t b) const;
+
+    const float* samples_ = nullptr;
+    int64_t frames_ = 0;
+    int32_t channels_ = 0;
+    bool built_ = false;
+    float sourcePeak_ = 0.0f;
+    int32_t lanes_ = 0;                      // channels, plus one for the channel sum
+    std::vector<double> prefixSum_, prefixSq_;  // (block + 1) * lanes + lane: sums of the blocks before
+    std::vector<float> mins_, maxs_;            // block * lanes + lane
+};
 
 // The state kept inside a source of `frames` frames: start in 0..frames-1,
 // end in start+1..frames (start+1 wins), fades 0..2000 ms. Gain is left as is.

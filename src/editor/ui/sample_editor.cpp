@@ -84,8 +84,12 @@ double readFieldNumber(const juce::String& text) {
     return std::strtod(number.c_str(), nullptr);
 }
 
-SampleEditor::SampleEditor(SampleEditorDeps d)
+SampleEditor::SampleEditor(SampleEditorDeps d) : SampleEditor(std::move(d), Prebuilt{}) {}
+
+SampleEditor::SampleEditor(SampleEditorDeps d, Prebuilt prebuilt)
     : deps(std::move(d)),
+      meter(std::move(prebuilt.meter)),
+      keptExtremes(std::move(prebuilt.extremes)),
       processButton(juce::String::fromUTF8("PROCESS \xe2\x96\xbe"), 0),
       shapeSelector(juce::StringArray{"SMOOTH", "LIN", "EXP"}, "V6SegmentGroup") {
     sourceFrames = deps.sourceFrames();
@@ -106,6 +110,7 @@ SampleEditor::SampleEditor(SampleEditorDeps d)
     viewStart = 0.0;
     viewLength = static_cast<double>(std::max<int64_t>(frames, 1));
 
+    if (keptExtremes != nullptr && keptExtremes->builtFor(sourceView())) shareSourceExtremes(keptExtremes);
     setupInfo();
     setupChildren();
     statsText();
@@ -117,14 +122,17 @@ SampleEditor::SampleEditor(SampleEditorDeps d)
 
 SampleEditor::~SampleEditor() {
     stopTimer();
+    autoTrimCancel = true;
+    if (autoTrimThread.joinable()) autoTrimThread.join();
+    stopRender();
+    if (applyThread.joinable()) applyThread.join();
     // The host's audition must not outlive the editor.
     if (playing && deps.stop) deps.stop();
 }
 
 void SampleEditor::setupInfo() {
-    float peak = 0.0f;
-    for (const float v : deps.audio) peak = std::max(peak, std::fabs(v));
-    sourcePeak = peak;
+    if (!meter.builtFor(sourceView())) meter.build(sourceView());
+    sourcePeak = meter.sourcePeak();
 
     const int32_t rate = deps.sampleRate;
     const juce::String rateText = rate % 1000 == 0 ? juce::String(rate / 1000) : fixed(rate / 1000.0, 1);
@@ -307,8 +315,13 @@ void SampleEditor::statsText() {
     const auto view = sourceView();
     const MeasureKey key{state.start, state.end, state.reverse, state.removeDc, state.channelMode};
     if (!(key == measuredKey)) {
-        means = channelMeans(state, view);
-        measured = measurePeakRms(state, view);
+        if (state.end - state.start > kDirectMeasureFrames && meter.builtFor(view)) {
+            means = meter.means(state, view);
+            measured = meter.measure(state, view, means);
+        } else {
+            means = channelMeans(state, view);
+            measured = measurePeakRms(state, view);
+        }
         measuredKey = key;
     }
     const float peak = measured.peak;

@@ -6,8 +6,11 @@
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
+#include <atomic>
+#include <functional>
 #include <cstdint>
 #include <memory>
+#include <thread>
 
 #include "editor/ui/sample_edit_state.hpp"
 #include "editor/ui/sample_wave_view.hpp"
@@ -39,6 +42,9 @@ public:
     };
 
     explicit SampleEditor(SampleEditorDeps deps);
+    // With what a loading worker built ahead from deps.audio.
+    using Prebuilt = SampleEditorPrebuilt;
+    SampleEditor(SampleEditorDeps deps, Prebuilt prebuilt);
     ~SampleEditor() override;
 
     void mouseDown(const juce::MouseEvent&) override;
@@ -59,12 +65,25 @@ public:
     void zoomAbout(double factor, double anchor);
     void zoomToTrim();
     void repaintViews();
+    // With a streaming host the audition starts at once and renders while it
+    // plays; true until every frame of it is rendered.
     void startPlayback();
+    bool auditionRendering() const noexcept {
+        return stream != nullptr && stream->ready.load(std::memory_order_acquire) != stream->frames;
+    }
     void stopPlayback();
     void requestClose();
     // Hands the edit to the host; true when it took it (or there is no host).
     bool applyEdits();
+    // The same, with the long render on a worker: the editor is disabled
+    // with a wait cursor until the host has taken the edit, then `done` runs
+    // with the result (not at all when the editor is gone by then).
+    void applyEditsInBackground(std::function<void(bool)> done);
+    bool applyRunning() const noexcept { return applying; }
+    // Finds the hits on a worker; the AUTO-TRIM button stays disabled until
+    // the result arrives and becomes the step. Ignored while one runs.
     void autoTrim();
+    bool autoTrimRunning() const noexcept { return autoTrimBusy; }
     void trimSilence();
     void showProcessMenu();
     void commitFadeField(bool fadeIn);
@@ -128,8 +147,36 @@ private:
         uint8_t channelMode = 0;
         bool operator==(const MeasureKey&) const = default;
     };
+    // What the auto-trim worker found: the region, and whether it came from a hit.
+    struct AutoTrimResult {
+        int64_t start = 0, end = 0;
+        bool fromHit = false;
+    };
+    void finishAutoTrim(const AutoTrimResult& result);
+    // Audition of a long region renders on a worker while it plays.
+    void stopRender();
+    std::shared_ptr<lib::StreamedAudio> stream;
+    SampleEditState streamState{};
+    bool streamAll = false;
+    std::thread renderThread;
+    std::atomic<bool> renderCancel{false};
+
+    void finishApply(std::vector<float> audio, const std::function<bool()>& commit, const SampleEditState& applied,
+                     const std::function<void(bool)>& done);
+    std::thread applyThread;
+    bool applying = false;
+
+    std::thread autoTrimThread;
+    std::atomic<bool> autoTrimCancel{false};
+    bool autoTrimBusy = false;
+
     MeasureKey measuredKey;
     PeakRms measured;
+    // Block sums of the source: a long region's levels without a pass over it.
+    RegionMeter meter;
+    std::shared_ptr<const SourceExtremes> keptExtremes;  // offered to the views until they hold it
+    // Regions up to this long are measured frame by frame (exact and cheap).
+    static constexpr int64_t kDirectMeasureFrames = int64_t{1} << 16;
 
     juce::Label titleLabel, nameLabel, infoLabel, fadeInCaption, fadeInField, fadeOutCaption, fadeOutField,
         shapeCaption, thresholdCaption, thresholdField, gainCaption, gainField, statsLabel, hintLabel;

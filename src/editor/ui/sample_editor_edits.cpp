@@ -66,30 +66,56 @@ void SampleEditor::trimSilence() {
 
 void SampleEditor::autoTrim() {
     const int32_t channels = deps.channels;
-    if (channels <= 0 || sourceFrames < 4096) return;
-    std::vector<float> mono(static_cast<size_t>(sourceFrames));
-    const float* in = deps.audio.data();
-    for (int64_t i = 0; i < sourceFrames; ++i) {
-        float sum = 0.0f;
-        for (int32_t c = 0; c < channels; ++c) sum += in[i * channels + c];
-        mono[static_cast<size_t>(i)] = sum / static_cast<float>(channels);
-    }
-    fmt::HitDetector detector;
-    const auto hits = fmt::detectHits(detector, std::span<const float>(mono), deps.sampleRate);
+    if (channels <= 0 || sourceFrames < 4096 || autoTrimBusy) return;
+    autoTrimBusy = true;
+    autoTrimButton.setEnabled(false);
+    if (autoTrimThread.joinable()) autoTrimThread.join();  // the previous one has posted its result
+    autoTrimCancel = false;
+    // The worker reads the source, which lives as long as the editor; the
+    // destructor stops and joins it first.
+    const InterleavedAudioView view = sourceView();
+    const float peak = sourcePeak;
+    juce::Component::SafePointer<SampleEditor> safe(this);
+    autoTrimThread = std::thread([view, peak, safe, cancel = &autoTrimCancel] {
+        std::vector<float> mono(static_cast<size_t>(view.frames));
+        const float* in = view.samples;
+        const int32_t n = view.channels;
+        for (int64_t i = 0; i < view.frames; ++i) {
+            if ((i & 0xffff) == 0 && cancel->load(std::memory_order_relaxed)) return;
+            float sum = 0.0f;
+            for (int32_t c = 0; c < n; ++c) sum += in[i * n + c];
+            mono[static_cast<size_t>(i)] = sum / static_cast<float>(n);
+        }
+        fmt::HitDetector detector;
+        const auto hits = fmt::detectHits(detector, std::span<const float>(mono), view.sampleRate);
+        if (cancel->load()) return;
+        AutoTrimResult result;
+        if (!hits.empty()) {
+            const fmt::DetectedHit* loudest = &hits.front();
+            for (const auto& hit : hits)
+                if (hit.peak > loudest->peak) loudest = &hit;
+            result = {loudest->start, loudest->end, true};
+        } else {
+            const double floorDb = 20.0 * std::log10(std::max(static_cast<double>(peak), 1e-6)) - 60.0;
+            const auto [start, end] = findTrimRegion(view, floorDb, 0.0, 10.0);
+            result = {start, end, false};
+        }
+        juce::MessageManager::callAsync([safe, result] {
+            if (auto* self = safe.getComponent()) self->finishAutoTrim(result);
+        });
+    });
+}
+
+void SampleEditor::finishAutoTrim(const AutoTrimResult& result) {
+    autoTrimBusy = false;
+    autoTrimButton.setEnabled(true);
+    // Edits made meanwhile stay; only the region (and, from a hit, the fades) change.
     auto s = state;
-    if (!hits.empty()) {
-        const fmt::DetectedHit* loudest = &hits.front();
-        for (const auto& hit : hits)
-            if (hit.peak > loudest->peak) loudest = &hit;
-        s.start = loudest->start;
-        s.end = loudest->end;
+    s.start = result.start;
+    s.end = result.end;
+    if (result.fromHit) {
         s.fadeInMs = 0.5;
         s.fadeOutMs = 8.0;
-    } else {
-        const double floorDb = 20.0 * std::log10(std::max(static_cast<double>(sourcePeak), 1e-6)) - 60.0;
-        const auto [start, end] = findTrimRegion(sourceView(), floorDb, 0.0, 10.0);
-        s.start = start;
-        s.end = end;
     }
     pushState(s, "Auto-trim");
 }
@@ -271,8 +297,58 @@ void SampleEditor::repaintViews() {
     overview.repaint();
 }
 
+void SampleEditor::stopRender() {
+    renderCancel = true;
+    if (renderThread.joinable()) renderThread.join();
+    renderCancel = false;
+}
+
 void SampleEditor::startPlayback() {
     if (!deps.play) return;
+    const int64_t frames = playAll ? sourceFrames : state.end - state.start;
+    if (deps.playStream && frames > 0 && !deps.audio.empty()) {
+        // A finished render of the same edit plays again as it is (a loop
+        // restart); otherwise a new one starts and the host plays its frames
+        // as they come, so sound starts at once even on a long take.
+        const bool reuse = stream != nullptr && streamAll == playAll && streamState == state &&
+                           stream->ready.load(std::memory_order_acquire) == stream->frames;
+        if (!reuse) {
+            stopRender();
+            stream.reset();  // the host may still hold it; the next one is new
+            auto fresh = std::make_shared<lib::StreamedAudio>(frames, deps.channels, deps.sampleRate);
+            if (deps.playStream(fresh)) {
+                stream = fresh;
+                streamState = state;
+                streamAll = playAll;
+                renderThread = std::thread([fresh, edit = state, view = sourceView(), all = playAll,
+                                            cancel = &renderCancel] {
+                    const int32_t n = view.channels;
+                    std::unique_ptr<RegionRenderer> renderer;
+                    if (!all) renderer = std::make_unique<RegionRenderer>(edit, view);
+                    // A short first piece, so the first sound waits for little.
+                    int64_t piece = 4096;
+                    for (int64_t i = 0; i < fresh->frames && !cancel->load(std::memory_order_relaxed);) {
+                        const int64_t e = std::min(fresh->frames, i + piece);
+                        float* out = fresh->samples.get() + i * n;
+                        if (all)
+                            std::copy(view.samples + i * n, view.samples + e * n, out);
+                        else
+                            renderer->render(i, e, out);
+                        fresh->ready.store(e, std::memory_order_release);
+                        i = e;
+                        piece = 65536;
+                    }
+                });
+            }
+        }
+        if (stream != nullptr && (!reuse || deps.playStream(stream))) {
+            playing = true;
+            playStartMs = juce::Time::getMillisecondCounterHiRes();
+            playButton.setActive(true);
+            repaintViews();
+            return;
+        }
+    }
     // ALL plays the source itself: the host copies what it plays, so a copy
     // here would only add a whole sample's worth of memory.
     std::vector<float> rendered;
@@ -289,6 +365,11 @@ void SampleEditor::startPlayback() {
 void SampleEditor::stopPlayback() {
     if (!playing) return;
     playing = false;
+    // An unfinished render is of no use any more.
+    if (stream != nullptr && stream->ready.load(std::memory_order_acquire) != stream->frames) {
+        stopRender();
+        stream.reset();
+    }
     if (deps.stop) deps.stop();
     playButton.setActive(false);
     playheadFrame = -1;
@@ -350,22 +431,68 @@ void SampleEditor::requestClose() {
         auto* self = safe.getComponent();
         if (self == nullptr) return;
         if (result == 1) {
-            if (!self->applyEdits()) {
-                // The edit stays here rather than being lost with the editor.
-                widgets::showMessageBoxAsync(juce::MessageBoxOptions()
-                                                 .withIconType(juce::MessageBoxIconType::WarningIcon)
-                                                 .withTitle("Sample editor")
-                                                 .withMessage("The changes could not be applied. The sample is "
-                                                              "unchanged.")
-                                                 .withButton("OK")
-                                                 .withAssociatedComponent(self));
-                return;
-            }
-            if (self->deps.close) self->deps.close();
+            self->applyEditsInBackground([safe](bool ok) {
+                auto* editor = safe.getComponent();
+                if (editor == nullptr) return;
+                if (!ok) {
+                    // The edit stays here rather than being lost with the editor.
+                    widgets::showMessageBoxAsync(juce::MessageBoxOptions()
+                                                     .withIconType(juce::MessageBoxIconType::WarningIcon)
+                                                     .withTitle("Sample editor")
+                                                     .withMessage("The changes could not be applied. The sample is "
+                                                                  "unchanged.")
+                                                     .withButton("OK")
+                                                     .withAssociatedComponent(editor));
+                    return;
+                }
+                if (editor->deps.close) editor->deps.close();
+            });
         } else if (result == 2) {
             if (self->deps.close) self->deps.close();
         }
     });
+}
+
+void SampleEditor::applyEditsInBackground(std::function<void(bool)> done) {
+    if (applying) return;
+    const bool changesSamples = state.fadeInMs != 0.0 || state.fadeOutMs != 0.0 || state.gainDb != 0.0 ||
+                                state.normalize || state.reverse || state.removeDc || state.channelMode != 0;
+    if (!deps.apply || !changesSamples) {
+        // Nothing to render: the region alone goes to the host at once.
+        const bool ok = applyEdits();
+        if (done) done(ok);
+        return;
+    }
+    applying = true;
+    setEnabled(false);
+    setMouseCursor(juce::MouseCursor::WaitCursor);
+    if (applyThread.joinable()) applyThread.join();
+    juce::Component::SafePointer<SampleEditor> safe(this);
+    applyThread = std::thread([safe, edit = state, view = sourceView(), prepare = deps.prepareApply,
+                               done = std::move(done)] {
+        auto audio = std::make_shared<std::vector<float>>(renderWholeSample(edit, view));
+        std::function<bool()> commit;
+        // The host's own long work (encoding, measuring) runs here as well.
+        if (prepare && !audio->empty())
+            commit = prepare(std::move(*audio), view.channels, view.sampleRate, edit.start, edit.end);
+        juce::MessageManager::callAsync([safe, audio, commit, edit, done] {
+            if (auto* self = safe.getComponent()) self->finishApply(std::move(*audio), commit, edit, done);
+        });
+    });
+}
+
+void SampleEditor::finishApply(std::vector<float> audio, const std::function<bool()>& commit,
+                               const SampleEditState& applied, const std::function<void(bool)>& done) {
+    applying = false;
+    setEnabled(true);
+    setMouseCursor(juce::MouseCursor::NormalCursor);
+    bool ok = false;
+    if (commit)
+        ok = commit();
+    else if (!audio.empty())  // an empty buffer would tell the host to change the region only
+        ok = deps.apply(std::move(audio), deps.channels, deps.sampleRate, applied.start, applied.end);
+    if (ok) appliedState = applied;
+    if (done) done(ok);
 }
 
 bool SampleEditor::applyEdits() {

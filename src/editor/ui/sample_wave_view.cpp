@@ -73,8 +73,13 @@ namespace {
 
 // The waveform and the overview of one editor read the same source: the
 // table is built once and shared while either holds it. Message thread only.
-std::shared_ptr<const SourceExtremes> sharedExtremes(const InterleavedAudioView& view) {
+std::weak_ptr<const SourceExtremes>& lastExtremes() {
     static std::weak_ptr<const SourceExtremes> last;
+    return last;
+}
+
+std::shared_ptr<const SourceExtremes> sharedExtremes(const InterleavedAudioView& view) {
+    auto& last = lastExtremes();
     if (auto kept = last.lock(); kept && kept->builtFor(view)) return kept;
     auto fresh = std::make_shared<SourceExtremes>();
     fresh->build(view);
@@ -83,6 +88,8 @@ std::shared_ptr<const SourceExtremes> sharedExtremes(const InterleavedAudioView&
 }
 
 }  // namespace
+
+void shareSourceExtremes(const std::shared_ptr<const SourceExtremes>& built) { lastExtremes() = built; }
 
 const SourceExtremes* PeakColumns::extremesFor(const InterleavedAudioView& view) {
     if (!cachingEnabled) return nullptr;

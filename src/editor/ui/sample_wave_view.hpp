@@ -50,6 +50,18 @@ public:
     virtual void takeFocus() = 0;
 };
 
+// Offers a table built elsewhere (on a loading worker) to the views, which
+// then take it instead of building their own. Message thread; the caller
+// keeps it alive until the views hold it.
+void shareSourceExtremes(const std::shared_ptr<const SourceExtremes>& built);
+
+// What a loading worker can build ahead from a sample's audio for the
+// sample editor and its views.
+struct SampleEditorPrebuilt {
+    RegionMeter meter;
+    std::shared_ptr<const SourceExtremes> extremes;
+};
+
 // Per-pixel min/max of the processed audio for one width and view window.
 // Exposed so that tests can compare a kept cache with a fresh scan.
 class PeakColumns {

@@ -18,6 +18,7 @@
 #include "editor/logic/juce/juce_history_sink.hpp"
 #include "editor/logic/view_model.hpp"
 #include "editor/ui/reorder_strip.hpp"
+#include "editor/ui/sample_wave_view.hpp"
 #include "editor/ui/session_hits_axis.hpp"
 #include "editor/ui/band_column.hpp"
 #include "editor/ui/boundary_editor.hpp"
@@ -235,6 +236,8 @@ private:
     void openSampleEditor(uint64_t uid);
     // Posted by the sample editor's close request: removes and deletes it.
     void closeSampleEditor();
+    // True from an open request until its audio is loaded (on a worker).
+    bool sampleEditorLoading() const noexcept { return sampleLoad.busy; }
     friend class SampleEditorOverlayAccess;
 
     // Fallbacks for a host without callbacks and snapshots of unsaved work
@@ -330,6 +333,19 @@ public:
     // sample editor.
     std::unique_ptr<juce::Component> hitSortProgress;
     std::unique_ptr<juce::Component> sampleEditor;
+
+private:
+    // The sample editor's audio load: one at a time, joined with the overlay.
+    struct SampleLoad {
+        std::thread thread;
+        bool busy = false;
+        ~SampleLoad() {
+            if (thread.joinable()) thread.join();
+        }
+    } sampleLoad;
+    void mountSampleEditor(uint64_t uid, fmt::SampleAudio audio, SampleEditorPrebuilt prebuilt);
+
+public:
     // True while an open sample editor holds edits not yet applied to the
     // document; the shell refuses to leave the zem then.
     bool sampleEditorHasUnappliedChanges() const;

@@ -45,26 +45,71 @@ void ZemEditOverlay::closeNow() {
     if (deps.onClose) deps.onClose();
 }
 
+namespace {
+
+void showCannotEdit(juce::Component* owner, const fmt::ErrorInfo& error) {
+    const std::string text = error.code == fmt::ErrorCode::UnsupportedScheme ? error.message
+                                                                              : maker::sampleEditorAudioErrorText();
+    widgets::showMessageBoxAsync(juce::MessageBoxOptions()
+                                     .withIconType(juce::MessageBoxIconType::WarningIcon)
+                                     .withTitle("Cannot edit this sample")
+                                     .withMessage(juce::String::fromUTF8(text.c_str()))
+                                     .withButton("OK")
+                                     .withAssociatedComponent(owner));
+}
+
+}  // namespace
+
 void ZemEditOverlay::openSampleEditor(uint64_t uid) {
-    if (sampleEditor != nullptr) return;
+    if (sampleEditor != nullptr || sampleLoad.busy) return;
+    const auto* sample = document().sampleByUid(uid);
+    if (sample == nullptr) return;
+
+    // Copying or decoding a long take, and measuring it, runs on a worker;
+    // the window stays live with a wait cursor meanwhile.
+    auto request = viewModel.sampleAudioRequest(uid);
+    if (!request.ok()) {
+        showCannotEdit(this, request.error());
+        return;
+    }
+    sampleLoad.busy = true;
+    setMouseCursor(juce::MouseCursor::WaitCursor);
+    if (sampleLoad.thread.joinable()) sampleLoad.thread.join();
+    const uint32_t revision = sample->audioRevision;
+    juce::Component::SafePointer<ZemEditOverlay> safe(this);
+    sampleLoad.thread = std::thread([safe, uid, revision, request = std::move(request).value()] {
+        auto loaded = std::make_shared<fmt::Result<fmt::SampleAudio>>(logic::ZemEditViewModel::loadSampleAudio(request));
+        // What the editor's levels and the views' first paint read, built here.
+        auto prebuilt = std::make_shared<SampleEditorPrebuilt>();
+        if (loaded->ok()) {
+            const auto& audio = loaded->value();
+            const auto view = InterleavedAudioView::of(audio.samples, audio.channels, audio.sampleRate);
+            prebuilt->meter.build(view);
+            auto extremes = std::make_shared<SourceExtremes>();
+            extremes->build(view);
+            prebuilt->extremes = std::move(extremes);
+        }
+        juce::MessageManager::callAsync([safe, uid, revision, loaded, prebuilt] {
+            auto* self = safe.getComponent();
+            if (self == nullptr) return;
+            self->sampleLoad.busy = false;
+            self->setMouseCursor(juce::MouseCursor::NormalCursor);
+            // The sample went away or got other audio meanwhile: nothing to edit.
+            const auto* now = self->document().sampleByUid(uid);
+            if (now == nullptr || now->audioRevision != revision || self->sampleEditor != nullptr) return;
+            if (!loaded->ok()) {
+                showCannotEdit(self, loaded->error());
+                return;
+            }
+            self->mountSampleEditor(uid, std::move(*loaded).value(), std::move(*prebuilt));
+        });
+    });
+}
+
+void ZemEditOverlay::mountSampleEditor(uint64_t uid, fmt::SampleAudio audio, SampleEditorPrebuilt prebuilt) {
     auto& doc = document();
     const auto* sample = doc.sampleByUid(uid);
     if (sample == nullptr) return;
-
-    auto loaded = viewModel.sampleAudio(uid);
-    if (!loaded.ok()) {
-        const auto& error = loaded.error();
-        const std::string text = error.code == fmt::ErrorCode::UnsupportedScheme ? error.message
-                                                                                  : maker::sampleEditorAudioErrorText();
-        widgets::showMessageBoxAsync(juce::MessageBoxOptions()
-                                         .withIconType(juce::MessageBoxIconType::WarningIcon)
-                                         .withTitle("Cannot edit this sample")
-                                         .withMessage(juce::String::fromUTF8(text.c_str()))
-                                         .withButton("OK")
-                                         .withAssociatedComponent(this));
-        return;
-    }
-    auto& audio = loaded.value();
 
     SampleEditorDeps d;
     d.name = doc.sampleLabel(*sample, doc.samplePosition(*sample));
@@ -84,6 +129,11 @@ void ZemEditOverlay::openSampleEditor(uint64_t uid) {
         auto* self = safe.getComponent();
         if (self != nullptr && self->deps.previewService != nullptr)
             self->deps.previewService->play(samples.data(), samples.size(), channels, rate);
+    };
+    d.playStream = [safe](std::shared_ptr<lib::StreamedAudio> audio) {
+        auto* self = safe.getComponent();
+        return self != nullptr && self->deps.previewService != nullptr &&
+               self->deps.previewService->playStreamed(std::move(audio));
     };
     d.stop = [safe] {
         auto* self = safe.getComponent();
@@ -122,6 +172,20 @@ void ZemEditOverlay::openSampleEditor(uint64_t uid) {
         self->refreshAfterCommand();
         return ok;
     };
+    d.prepareApply = [safe, uid](std::vector<float> edited, int channels, int rate, int64_t start,
+                                 int64_t end) -> std::function<bool()> {
+        // On the editor's worker: only the encoding, no overlay state.
+        auto prepared = std::make_shared<logic::ZemEditViewModel::PreparedPcm>(
+            logic::ZemEditViewModel::preparePcm(std::move(edited), channels, rate));
+        return [safe, uid, prepared, start, end] {
+            auto* self = safe.getComponent();
+            if (self == nullptr) return false;
+            const bool ok = self->viewModel.replaceSampleAudio(uid, std::move(*prepared), static_cast<uint64_t>(start),
+                                                               static_cast<uint64_t>(end));
+            self->refreshAfterCommand();
+            return ok;
+        };
+    };
     d.close = [safe] {
         // Never destroy the editor inside its own callback.
         juce::MessageManager::callAsync([safe] {
@@ -129,7 +193,7 @@ void ZemEditOverlay::openSampleEditor(uint64_t uid) {
         });
     };
 
-    auto editor = std::make_unique<SampleEditor>(std::move(d));
+    auto editor = std::make_unique<SampleEditor>(std::move(d), std::move(prebuilt));
     auto* shown = editor.get();
     sampleEditor = std::move(editor);
     addAndMakeVisible(*shown);

@@ -11,6 +11,7 @@
 #include <limits>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "audio/pcma_head.hpp"
@@ -323,6 +324,35 @@ TEST(ReplaceSampleAudio, TheRecordDescribesTheNewAudio) {
     EXPECT_EQ(original.payload, encodePcmPayload(original.pcm->samples, 1, 48000));
 }
 
+TEST(ReplaceSampleAudio, PreparedElsewhereRecordsTheSameEdit) {
+    // Encoded and measured on another thread, then recorded: the same record,
+    // payload and hash as the one-call replacement; refusals stay refusals.
+    const std::vector<float> values = test::hitSignal(2, 300, 0.7f);
+    ZemEditViewModel direct, split;
+    for (ZemEditViewModel* vm : {&direct, &split}) vm->newDocument();
+    const auto original = test::hitSignal(2, 500, 0.4f);
+    const uint64_t a = direct.addSampleFromPcm("a", original, 2, 44100, 0.2, 0, 0, 1, HitLevel::unmeasured(), false);
+    const uint64_t b = split.addSampleFromPcm("a", original, 2, 44100, 0.2, 0, 0, 1, HitLevel::unmeasured(), false);
+    ASSERT_TRUE(direct.replaceSampleAudio(a, values, 2, 44100, 10, 200));
+    ZemEditViewModel::PreparedPcm prepared;
+    std::thread([&] { prepared = ZemEditViewModel::preparePcm(values, 2, 44100); }).join();
+    ASSERT_TRUE(split.replaceSampleAudio(b, std::move(prepared), 10, 200));
+    const EditSample& x = *direct.document.sampleByUid(a);
+    const EditSample& y = *split.document.sampleByUid(b);
+    EXPECT_EQ(x.plainHash, y.plainHash);
+    EXPECT_EQ(y.plainHash, fmt::blake2b128(fmt::ByteView(split.audioVersions.at(b).at(1).payload).subspan(64)));
+    EXPECT_EQ(x.key13Value, y.key13Value);
+    EXPECT_EQ(x.frames, y.frames);
+    EXPECT_EQ(x.regionStart, y.regionStart);
+    EXPECT_EQ(x.regionEnd, y.regionEnd);
+    EXPECT_EQ(direct.audioVersions.at(a).at(1).payload, split.audioVersions.at(b).at(1).payload);
+    EXPECT_EQ(split.sampleAudio(b)->samples, values);
+    // Audio that cannot be saved (not a whole number of frames) is refused.
+    EXPECT_FALSE(split.replaceSampleAudio(b, ZemEditViewModel::preparePcm(std::vector<float>(1001, 0.1f), 2, 44100),
+                                          0, 0));
+    EXPECT_EQ(split.document.sampleByUid(b)->audioRevision, 1u);
+}
+
 TEST(ReplaceSampleAudio, AnAddedSampleKeepsItsAddedAudioAsVersionZero) {
     ZemEditViewModel vm;
     vm.newDocument();
@@ -332,9 +362,27 @@ TEST(ReplaceSampleAudio, AnAddedSampleKeepsItsAddedAudioAsVersionZero) {
     const auto& versions = vm.audioVersions.at(uid);
     ASSERT_EQ(versions.size(), 2u);
     EXPECT_EQ(versions[0].pcm, vm.addedPcm.at(uid));  // shared, not copied
-    EXPECT_EQ(versions[0].payload, vm.addedPayloads.back().bytes);
+    // Its payload is not copied either: a save back at version 0 hands over
+    // the added payload's bytes, and the same bytes once those are gone.
+    EXPECT_TRUE(versions[0].payload.empty());
     ASSERT_TRUE(test::undo(vm.document));
     EXPECT_EQ(vm.sampleAudio(uid)->samples, added);
+    vm.document.liveRecord(uid)->savedAudioRevision = 1;  // saved while edited
+    const std::vector<uint8_t> addedBytes = vm.addedPayloads.back().bytes;
+    ASSERT_EQ(addedBytes, encodePcmPayload(added, 1, 44100));
+    auto payloadsOf = [&] {
+        std::vector<std::vector<uint8_t>> found;
+        for (const fmt::StagedPayload& p : vm.addedPcmForSave())
+            if (p.uid == uid) found.push_back(p.bytes);
+        return found;
+    };
+    auto found = payloadsOf();
+    ASSERT_FALSE(found.empty());
+    for (const auto& bytes : found) EXPECT_EQ(bytes, addedBytes);
+    vm.addedPayloads.clear();
+    found = payloadsOf();
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0], addedBytes);
 }
 
 // --- Adding audio --------------------------------------------------------------------

@@ -90,6 +90,33 @@ struct OverlayHost {
     }
 };
 
+TEST(SampleEditorInOverlay, TheAudioLoadsOffTheMessageThread) {
+    Boxes boxes;
+    OverlayHost host;
+    const uint64_t uid = host.addSample(200000, 1, 2);
+    // The request returns at once: nothing is mounted yet, the overlay shows
+    // it is busy, and a second request meanwhile is ignored.
+    SampleEditorOverlayAccess::request(*host.overlay, uid);
+    EXPECT_TRUE(SampleEditorOverlayAccess::loading(*host.overlay));
+    EXPECT_EQ(host->sampleEditor, nullptr);
+    EXPECT_EQ(host->getMouseCursor(), juce::MouseCursor(juce::MouseCursor::WaitCursor));
+    SampleEditorOverlayAccess::request(*host.overlay, uid);
+    ASSERT_TRUE(pumpUntil([&] { return host.editor() != nullptr; }));
+    EXPECT_FALSE(SampleEditorOverlayAccess::loading(*host.overlay));
+    EXPECT_EQ(host->getMouseCursor(), juce::MouseCursor(juce::MouseCursor::NormalCursor));
+    EXPECT_EQ(host.editor()->deps.audio, host->viewModel.sampleAudio(uid)->samples);
+    EXPECT_EQ(host.undoHandovers, 1);
+    SampleEditorOverlayAccess::close(*host.overlay);
+
+    // The sample is gone by the time its audio is there: no editor, no box.
+    SampleEditorOverlayAccess::request(*host.overlay, uid);
+    ASSERT_TRUE(host->undoManager().undo());
+    ASSERT_EQ(host->document().sampleByUid(uid), nullptr);
+    ASSERT_TRUE(pumpUntil([&] { return !SampleEditorOverlayAccess::loading(*host.overlay); }));
+    EXPECT_EQ(host->sampleEditor, nullptr);
+    EXPECT_TRUE(boxes.boxes.empty());
+}
+
 TEST(SampleEditorInOverlay, OpensOverTheOverlayAndHandsOverTheUndoManager) {
     OverlayHost host;
     const uint64_t uid = host.addSample(44100);

@@ -310,6 +310,83 @@ TEST(SampleEditorTexts, LevelsFollowEveryFieldThatMovesThem) {
     EXPECT_TRUE(e.access().stats().getText().contains("PEAK " + kMinus + "0.3 dB"));
 }
 
+TEST(SampleEditorTexts, LongRegionsReadTheSameLevels) {
+    // Regions far longer than a few blocks are measured from block sums; the
+    // texts read as the frame-by-frame measure gives them, live (as during a
+    // handle drag) and recorded.
+    const int64_t frames = 300000;
+    std::vector<float> audio(static_cast<size_t>(frames * 2));
+    for (int64_t f = 0; f < frames; ++f) {
+        const auto t = static_cast<float>(f);
+        audio[static_cast<size_t>(2 * f)] = 0.05f + (f > 250000 ? 0.9f : 0.3f) * std::sin(0.01f * t);
+        audio[static_cast<size_t>(2 * f + 1)] = -0.2f * std::sin(0.013f * t);
+    }
+    Editor e(audio, 2);
+    auto levels = [&] {
+        const auto view = e->sourceView();
+        const auto pr = measurePeakRms(e->state, view);
+        const double g = editGain(e->state, view);
+        return "PEAK " + formatGainDb(pr.peak * g) + "   RMS " + formatGainDb(pr.rms * g);
+    };
+    EXPECT_TRUE(e.access().stats().getText().contains(levels())) << e.access().stats().getText();
+    for (const int64_t start : {1000, 77777, 160001}) {
+        auto s = e->state;
+        s.start = start;
+        s.end = 260000 - start / 3;
+        s.removeDc = start == 77777;
+        s.channelMode = start == 160001 ? 2 : 0;
+        e->setLiveState(s);
+        EXPECT_TRUE(e.access().stats().getText().contains(levels())) << start << ": " << e.access().stats().getText();
+    }
+}
+
+TEST(SampleEditorPlayback, AStreamingHostGetsTheRenderAsItIsMade) {
+    // With a host that plays audio while it is rendered, Space hands it a
+    // stream at once; the worker fills it with exactly what renderSampleEdit
+    // gives. An unchanged edit plays the finished stream again; ALL streams
+    // the untouched source.
+    Editor e(ramp(200000, 2), 2);
+    std::vector<std::shared_ptr<lib::StreamedAudio>> streams;
+    e->deps.playStream = [&](std::shared_ptr<lib::StreamedAudio> audio) {
+        streams.push_back(std::move(audio));
+        return true;
+    };
+    auto s = e->state;
+    s.start = 1234;
+    s.end = 190000;
+    s.fadeInMs = 5.0;
+    s.gainDb = -2.0;
+    s.removeDc = true;
+    e->pushState(s, "Edit sample");
+    e->startPlayback();
+    ASSERT_EQ(streams.size(), 1u);
+    EXPECT_TRUE(e->playing);
+    EXPECT_EQ(e.log.plays, 0);
+    ASSERT_TRUE(pumpUntil([&] { return !e->auditionRendering(); }));
+    const auto expected = renderSampleEdit(e->state, e->sourceView());
+    const auto& stream = *streams[0];
+    ASSERT_EQ(stream.frames * 2, static_cast<int64_t>(expected.size()));
+    EXPECT_EQ(stream.channels, 2);
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), stream.samples.get()));
+
+    e->startPlayback();  // a loop restart
+    ASSERT_EQ(streams.size(), 2u);
+    EXPECT_EQ(streams[1], streams[0]);
+
+    e.key('A');
+    ASSERT_EQ(streams.size(), 3u);
+    ASSERT_TRUE(pumpUntil([&] { return !e->auditionRendering(); }));
+    const auto& whole = *streams[2];
+    ASSERT_EQ(whole.frames, 200000);
+    EXPECT_TRUE(std::equal(e->deps.audio.begin(), e->deps.audio.end(), whole.samples.get()));
+
+    // A host that cannot stream gets the whole buffer as before.
+    e->deps.playStream = [](std::shared_ptr<lib::StreamedAudio>) { return false; };
+    e.key('A');  // back to the edit, restarted while playing
+    EXPECT_EQ(e.log.plays, 1);
+    EXPECT_EQ(e.log.played, expected);
+}
+
 TEST(SampleEditorEdits, GainGestureIsOneStep) {
     Editor e(ramp(1000, 1));
     auto& slider = e.access().gainSlider();
@@ -412,12 +489,49 @@ TEST(SampleEditorEdits, AutoTrimTakesTheLoudestHit) {
     hit(rate / 4, 0.3f);
     hit(rate, 0.9f);
     Editor e(audio);
+    const auto before = e->state;
     e->autoTrim();
+    // The hits are found on a worker: nothing changes yet, the button is busy
+    // and a second press is ignored.
+    EXPECT_TRUE(e->autoTrimRunning());
+    EXPECT_EQ(e->state, before);
+    EXPECT_FALSE(e.access().button("AUTO-TRIM").isEnabled());
+    e->autoTrim();
+    ASSERT_TRUE(pumpUntil([&] { return !e->autoTrimRunning(); }));
+    EXPECT_TRUE(e.access().button("AUTO-TRIM").isEnabled());
     EXPECT_EQ(e->undoManager.getUndoDescription(), "Auto-trim");
+    EXPECT_TRUE(e->undoManager.undo());
+    EXPECT_FALSE(e->undoManager.canUndo());  // one step only
+    EXPECT_TRUE(e->undoManager.redo());
     EXPECT_NEAR(static_cast<double>(e->state.start), rate, 600.0);
     EXPECT_GT(e->state.end, rate + 2000);
     EXPECT_DOUBLE_EQ(e->state.fadeInMs, 0.5);
     EXPECT_DOUBLE_EQ(e->state.fadeOutMs, 8.0);
+}
+
+TEST(SampleEditorEdits, AutoTrimKeepsEditsMadeMeanwhileAndEndsWithItsEditor) {
+    // Silence but for one short burst: no hit, so the fallback trims to what
+    // lies within 60 dB of the peak; the gain set while it ran stays.
+    std::vector<float> audio(20000, 0.0f);
+    for (size_t i = 5000; i < 5100; ++i) audio[i] = 0.5f;
+    {
+        Editor e(audio);
+        e->autoTrim();
+        auto s = e->state;
+        s.gainDb = -3.0;
+        e->pushState(s, "Edit sample");
+        ASSERT_TRUE(pumpUntil([&] { return !e->autoTrimRunning(); }));
+        EXPECT_DOUBLE_EQ(e->state.gainDb, -3.0);
+        EXPECT_EQ(e->undoManager.getUndoDescription(), "Auto-trim");
+        const auto [start, end] = findTrimRegion(e->sourceView(), 20.0 * std::log10(0.5) - 60.0, 0.0, 10.0);
+        EXPECT_EQ(e->state.start, start);
+        EXPECT_EQ(e->state.end, end);
+    }
+    // Closed while the worker runs: no crash, and nothing arrives later.
+    auto e = std::make_unique<Editor>(audio);
+    (*e)->autoTrim();
+    e.reset();
+    test::pumpFor(50);
 }
 
 TEST(SampleEditorEdits, ProcessMenu) {
@@ -729,6 +843,39 @@ TEST(SampleEditorClosing, QuestionAndAnswers) {
     EXPECT_EQ(log.closes, closes);
 }
 
+TEST(SampleEditorClosing, ApplyingAProcessedEditRendersOnAWorkerThenCloses) {
+    Seams seams;
+    Editor e(ramp(50000, 2), 2);
+    auto s = e->state;
+    s.start = 1000;
+    s.end = 40000;
+    s.reverse = true;
+    s.fadeOutMs = 30.0;
+    e->pushState(s, "Reverse");
+    e->requestClose();
+    seams.boxes.back().answer(1);
+    EXPECT_TRUE(e->applyRunning());
+    EXPECT_EQ(e.log.applies, 0);
+    // Edits are not possible meanwhile, and the edit applied is the one asked for.
+    EXPECT_FALSE(e->isEnabled());
+    ASSERT_TRUE(pumpUntil([&] { return e.log.closes == 1; }));
+    EXPECT_EQ(e.log.applies, 1);
+    EXPECT_EQ(e.log.applied, renderWholeSample(s, e->sourceView()));
+    EXPECT_EQ(e.log.appliedStart, 1000);
+    EXPECT_EQ(e.log.appliedEnd, 40000);
+    EXPECT_TRUE(e->state == e->appliedState);
+    EXPECT_TRUE(e->isEnabled());
+
+    // Gone before the render is done: nothing reaches the host.
+    auto again = std::make_unique<Editor>(ramp(50000, 2), 2);
+    auto t = (*again)->state;
+    t.gainDb = -1.0;
+    (*again)->pushState(t, "Gain");
+    (*again)->applyEditsInBackground([](bool) { ADD_FAILURE() << "answered after the editor was gone"; });
+    again.reset();
+    test::pumpFor(50);
+}
+
 TEST(SampleEditorClosing, AFailedApplyStaysOpenAndSaysSo) {
     Seams seams;
     Editor e(ramp(1000, 1));
@@ -738,6 +885,12 @@ TEST(SampleEditorClosing, AFailedApplyStaysOpenAndSaysSo) {
     e->pushState(s, "Normalize");
     e->requestClose();
     seams.boxes.back().answer(1);
+    // The render runs on a worker; the editor waits disabled meanwhile.
+    EXPECT_TRUE(e->applyRunning());
+    EXPECT_FALSE(e->isEnabled());
+    EXPECT_EQ(e.log.applies, 0);
+    ASSERT_TRUE(pumpUntil([&] { return !e->applyRunning(); }));
+    EXPECT_TRUE(e->isEnabled());
     EXPECT_EQ(e.log.applies, 1);
     EXPECT_EQ(e.log.closes, 0);
     ASSERT_EQ(seams.boxes.size(), 2u);
