@@ -137,12 +137,12 @@ fmt::Result<fmt::SampleAudio> ZemEditViewModel::loadSampleAudio(const SampleAudi
 bool ZemEditViewModel::replaceSampleAudio(uint64_t uid, std::vector<float> samples, int32_t channels,
                                           int32_t sampleRate, uint64_t regionStart, uint64_t regionEnd) {
     if (document.sampleByUid(uid) == nullptr || samples.empty() || channels <= 0 || sampleRate <= 0) return false;
-    return replaceSampleAudio(uid, preparePcm(std::move(samples), channels, sampleRate), regionStart, regionEnd);
+    return replaceSampleAudio(uid, prepareEdit(std::move(samples), channels, sampleRate), regionStart, regionEnd);
 }
 
-ZemEditViewModel::PreparedPcm ZemEditViewModel::preparePcm(std::vector<float> samples, int32_t channels,
+ZemEditViewModel::PreparedEdit ZemEditViewModel::prepareEdit(std::vector<float> samples, int32_t channels,
                                                            int32_t sampleRate) {
-    PreparedPcm out;
+    PreparedEdit out;
     out.channels = channels;
     out.sampleRate = sampleRate;
     if (!samples.empty() && channels > 0 && sampleRate > 0) {
@@ -155,7 +155,7 @@ ZemEditViewModel::PreparedPcm ZemEditViewModel::preparePcm(std::vector<float> sa
     return out;
 }
 
-bool ZemEditViewModel::replaceSampleAudio(uint64_t uid, PreparedPcm prepared, uint64_t regionStart,
+bool ZemEditViewModel::replaceSampleAudio(uint64_t uid, PreparedEdit prepared, uint64_t regionStart,
                                           uint64_t regionEnd) {
     const int32_t channels = prepared.channels;
     const int32_t sampleRate = prepared.sampleRate;

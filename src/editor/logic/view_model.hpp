@@ -164,17 +164,17 @@ public:
     bool replaceSampleAudio(uint64_t uid, std::vector<float> samples, int32_t channels, int32_t sampleRate,
                             uint64_t regionStart, uint64_t regionEnd);
     // The same in two halves, so that a long take's payload is built off the
-    // message thread: preparePcm (any thread, no view-model state) encodes
+    // message thread: prepareEdit (any thread, no view-model state) encodes
     // and measures; the overload below records it (message thread).
-    struct PreparedPcm {
+    struct PreparedEdit {
         std::vector<float> samples;
         int32_t channels = 0;
         int32_t sampleRate = 0;
         std::vector<uint8_t> payload;  // empty when the audio cannot be saved
         double rms = 0.0;
     };
-    static PreparedPcm preparePcm(std::vector<float> samples, int32_t channels, int32_t sampleRate);
-    bool replaceSampleAudio(uint64_t uid, PreparedPcm prepared, uint64_t regionStart, uint64_t regionEnd);
+    static PreparedEdit prepareEdit(std::vector<float> samples, int32_t channels, int32_t sampleRate);
+    bool replaceSampleAudio(uint64_t uid, PreparedEdit prepared, uint64_t regionStart, uint64_t regionEnd);
     // Adds a sample made from decoded audio as one undoable edit; a negative
     // band index means the middle band. The uid of the new sample, else 0.
     uint64_t addSampleFromPcm(const std::string& sampleName, std::vector<float> samples, int32_t channels,

@@ -175,8 +175,8 @@ void ZemEditOverlay::mountSampleEditor(uint64_t uid, fmt::SampleAudio audio, Sam
     d.prepareApply = [safe, uid](std::vector<float> edited, int channels, int rate, int64_t start,
                                  int64_t end) -> std::function<bool()> {
         // On the editor's worker: only the encoding, no overlay state.
-        auto prepared = std::make_shared<logic::ZemEditViewModel::PreparedPcm>(
-            logic::ZemEditViewModel::preparePcm(std::move(edited), channels, rate));
+        auto prepared = std::make_shared<logic::ZemEditViewModel::PreparedEdit>(
+            logic::ZemEditViewModel::prepareEdit(std::move(edited), channels, rate));
         return [safe, uid, prepared, start, end] {
             auto* self = safe.getComponent();
             if (self == nullptr) return false;

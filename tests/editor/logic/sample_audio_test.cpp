@@ -334,8 +334,8 @@ TEST(ReplaceSampleAudio, PreparedElsewhereRecordsTheSameEdit) {
     const uint64_t a = direct.addSampleFromPcm("a", original, 2, 44100, 0.2, 0, 0, 1, HitLevel::unmeasured(), false);
     const uint64_t b = split.addSampleFromPcm("a", original, 2, 44100, 0.2, 0, 0, 1, HitLevel::unmeasured(), false);
     ASSERT_TRUE(direct.replaceSampleAudio(a, values, 2, 44100, 10, 200));
-    ZemEditViewModel::PreparedPcm prepared;
-    std::thread([&] { prepared = ZemEditViewModel::preparePcm(values, 2, 44100); }).join();
+    ZemEditViewModel::PreparedEdit prepared;
+    std::thread([&] { prepared = ZemEditViewModel::prepareEdit(values, 2, 44100); }).join();
     ASSERT_TRUE(split.replaceSampleAudio(b, std::move(prepared), 10, 200));
     const EditSample& x = *direct.document.sampleByUid(a);
     const EditSample& y = *split.document.sampleByUid(b);
@@ -348,7 +348,7 @@ TEST(ReplaceSampleAudio, PreparedElsewhereRecordsTheSameEdit) {
     EXPECT_EQ(direct.audioVersions.at(a).at(1).payload, split.audioVersions.at(b).at(1).payload);
     EXPECT_EQ(split.sampleAudio(b)->samples, values);
     // Audio that cannot be saved (not a whole number of frames) is refused.
-    EXPECT_FALSE(split.replaceSampleAudio(b, ZemEditViewModel::preparePcm(std::vector<float>(1001, 0.1f), 2, 44100),
+    EXPECT_FALSE(split.replaceSampleAudio(b, ZemEditViewModel::prepareEdit(std::vector<float>(1001, 0.1f), 2, 44100),
                                           0, 0));
     EXPECT_EQ(split.document.sampleByUid(b)->audioRevision, 1u);
 }
