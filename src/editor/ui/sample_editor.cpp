@@ -117,7 +117,6 @@ SampleEditor::SampleEditor(SampleEditorDeps d, Prebuilt prebuilt)
     // Keys always reach the editor; a value field still takes the keyboard
     // while it is being edited.
     for (auto* child : getChildren()) child->setWantsKeyboardFocus(false);
-    startTimer(33);
 }
 
 SampleEditor::~SampleEditor() {

@@ -344,6 +344,7 @@ void SampleEditor::startPlayback() {
         if (stream != nullptr && (!reuse || deps.playStream(stream))) {
             playing = true;
             playStartMs = juce::Time::getMillisecondCounterHiRes();
+            startTimer(33);
             playButton.setActive(true);
             repaintViews();
             return;
@@ -358,6 +359,7 @@ void SampleEditor::startPlayback() {
     deps.play(audio, deps.channels, deps.sampleRate);
     playing = true;
     playStartMs = juce::Time::getMillisecondCounterHiRes();
+    startTimer(33);
     playButton.setActive(true);
     repaintViews();
 }
@@ -377,7 +379,11 @@ void SampleEditor::stopPlayback() {
 }
 
 void SampleEditor::timerCallback() {
-    if (!playing) return;
+    // The playhead tick runs only while something plays.
+    if (!playing) {
+        stopTimer();
+        return;
+    }
     const int64_t base = playAll ? 0 : state.start;
     const int64_t length = playAll ? sourceFrames : state.end - state.start;
     const double rate = std::max(deps.sampleRate, 1);

@@ -767,10 +767,13 @@ TEST(SampleEditorPlayback, PlayheadLoopAndAll) {
 
 TEST(SampleEditorPlayback, WithoutAPlayheadTheOwnClockEnds) {
     Editor e(ramp(441, 1));  // 10 ms
+    EXPECT_FALSE(e->isTimerRunning());  // an idle editor wakes nobody
     e->startPlayback();
     EXPECT_TRUE(e->playing);
+    EXPECT_TRUE(e->isTimerRunning());
     EXPECT_TRUE(pumpUntil([&] { return !e->playing; }, 2000));
     EXPECT_EQ(e->playheadFrame, -1);
+    EXPECT_TRUE(pumpUntil([&] { return !e->isTimerRunning(); }, 2000));
 
     // Without a play callback nothing plays.
     HostLog log;
