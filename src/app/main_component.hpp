@@ -21,6 +21,7 @@
 #include "format/mtad.hpp"
 #include "widgets/buttons.hpp"
 #include "widgets/look_and_feel.hpp"
+#include "widgets/tooltip_window.hpp"
 #include "widgets/viz_service.hpp"
 
 namespace vt6::maker {
@@ -182,6 +183,8 @@ private:
     bool saving_ = false;
     int samplesTotal_ = 0;
     std::atomic<int> samplesDone_{0};
+    // Last, so that it is gone before the components it describes.
+    ui::widgets::V6TooltipWindow tooltip_{*this};
 };
 
 }  // namespace vt6::maker

@@ -11,6 +11,7 @@
 #include "app/fake_audio.hpp"
 #include "app/file_choosers.hpp"
 #include "app/main_component.hpp"
+#include "app/main_component_access.hpp"
 #include "widgets/message_boxes.hpp"
 #include "widgets/gui_support.hpp"
 
@@ -18,6 +19,10 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
+
+namespace vt6::test {
+void warpPointer(juce::Point<int> screen);
+}
 
 namespace vt6::maker {
 namespace {
@@ -217,6 +222,50 @@ TEST_F(MainWindowTest, ShortcutsWorkRightAfterStartWithoutAClick) {
     window.grabKeyboardFocus();
     test::pumpUntil([&] { return main->hasKeyboardFocus(false); }, 1000);
     EXPECT_TRUE(main->hasKeyboardFocus(false));
+}
+
+// The first showing component inside `root` whose tooltip is `tip`.
+juce::Component* withTooltip(juce::Component& root, const juce::String& tip) {
+    for (auto* child : root.getChildren()) {
+        if (auto* client = dynamic_cast<juce::TooltipClient*>(child);
+            client != nullptr && child->isShowing() && client->getTooltip() == tip)
+            return child;
+        if (auto* found = withTooltip(*child, tip)) return found;
+    }
+    return nullptr;
+}
+
+// The one tooltip window of the main window (no framework window polls).
+juce::Component* shownTooltip(juce::Component& main) {
+    for (auto* child : main.getChildren())
+        if (dynamic_cast<ui::widgets::V6TooltipWindow*>(child) != nullptr && child->isVisible()) return child;
+    return nullptr;
+}
+
+TEST_F(MainWindowTest, HoveringAControlShowsItsTooltipInTheWindow) {
+    Application::Window window;
+    auto* main = dynamic_cast<MainComponent*>(window.getContentComponent());
+    ASSERT_NE(main, nullptr);
+    MainComponentTestAccess(*main).mountNew();
+    ASSERT_TRUE(test::pumpUntil([&] { return window.isShowing(); }));
+    auto* zoomIn = withTooltip(*main, "Zoom in");
+    ASSERT_NE(zoomIn, nullptr);
+
+    // The real pointer, moved by the display server onto the button.
+    test::warpPointer(zoomIn->getScreenBounds().getCentre());
+    ASSERT_TRUE(pumpNudging(x.display, nativeHandle(window), [&] { return shownTooltip(*main) != nullptr; }, 3000));
+    auto* tip = shownTooltip(*main);
+    EXPECT_EQ(static_cast<ui::widgets::V6TooltipWindow*>(tip)->shownText(), "Zoom in");
+    EXPECT_FALSE(static_cast<ui::widgets::V6TooltipWindow*>(tip)->isArmed());
+    EXPECT_TRUE(main->getLocalBounds().contains(tip->getBounds()));
+    const auto shot = main->createComponentSnapshot(tip->getBounds());
+    EXPECT_TRUE(test::nearColour(shot.getPixelAt(4, shot.getHeight() / 2),
+                                 ui::themeColour(ui::ThemeColour::popupBackground), 8));
+
+    // Off the window: the tip goes and nothing waits.
+    test::warpPointer(main->getScreenBounds().getBottomRight() + juce::Point<int>(40, 40));
+    pumpNudging(x.display, nativeHandle(window), [&] { return shownTooltip(*main) == nullptr; }, 2000);
+    EXPECT_EQ(shownTooltip(*main), nullptr);
 }
 
 }  // namespace
