@@ -34,7 +34,8 @@ enum class ShellAction { open, newFile, save, saveAs, settings };
 class MainComponent : public juce::Component,
                       public juce::FileDragAndDropTarget,
                       public juce::Timer,
-                      public juce::ChangeListener {
+                      public juce::ChangeListener,
+                      private juce::FocusChangeListener {
 public:
     MainComponent();
     ~MainComponent() override;
@@ -44,6 +45,11 @@ public:
     bool keyPressed(const juce::KeyPress& key) override;
     void timerCallback() override;
     void changeListenerCallback(juce::ChangeBroadcaster*) override;
+    // After a menu, dialog or popup closes, the window system or the
+    // framework hands the keyboard back to the window or to whatever held it
+    // before (possibly a component that is now covered); it goes on to the
+    // component the user works in.
+    void globalFocusChanged(juce::Component* focused) override;
 
     // Files dragged over the editor go to the group under the pointer, or
     // are sorted by hit level when dropped beside the columns.

@@ -183,6 +183,9 @@ bool SampleEditor::keyPressed(const juce::KeyPress& key) {
             undoManager.undo();
         return true;
     }
+    // Other shortcuts with Ctrl are the program's commands (Ctrl+S saves, or
+    // says why it cannot yet).
+    if (mods.isCtrlDown() || mods.isCommandDown()) return false;
     if (code == juce::KeyPress::spaceKey) {
         const double now = juce::Time::getMillisecondCounterHiRes();
         // A held key's auto-repeat never toggles.

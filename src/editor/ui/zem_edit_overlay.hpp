@@ -73,6 +73,9 @@ public:
     void setZoom(double newZoom, float anchorX);
     void updateZoomLabel();
     void refreshAll();
+    // The component that should hold the keyboard: the open sample editor,
+    // else the overlay itself.
+    juce::Component* keyboardTarget() noexcept;
     void refreshHeader();
     void refreshStrips();
     void refreshAfterCommand();

@@ -148,6 +148,10 @@ void ZemEditOverlay::closeSampleEditor() {
     refreshAll();
 }
 
+juce::Component* ZemEditOverlay::keyboardTarget() noexcept {
+    return sampleEditor != nullptr ? sampleEditor.get() : static_cast<juce::Component*>(this);
+}
+
 bool ZemEditOverlay::sampleEditorHasUnappliedChanges() const {
     const auto* editor = dynamic_cast<const SampleEditor*>(sampleEditor.get());
     return editor != nullptr && !(editor->state == editor->appliedState);
