@@ -21,6 +21,7 @@
 #include "editor/ui/zem_edit_overlay.hpp"
 #include "support/temp_dir.hpp"
 #include "widgets/gui_support.hpp"
+#include "widgets/look_and_feel.hpp"
 #include "widgets/menus.hpp"
 #include "widgets/message_boxes.hpp"
 
@@ -214,6 +215,59 @@ struct Recorder {
 };
 
 const std::string kEllipsis = "\xe2\x80\xa6";
+
+// --- The menus as the framework shows them ---------------------------------
+
+// The newest window on the desktop other than `besides`.
+juce::Component* menuWindowBesides(juce::Component& besides) {
+    auto& desktop = juce::Desktop::getInstance();
+    for (int i = desktop.getNumComponents(); --i >= 0;)
+        if (auto* c = desktop.getComponent(i); c != &besides && c->isShowing()) return c;
+    return nullptr;
+}
+
+TEST(ThemedMenus, EveryRightClickMenuWearsTheTheme) {
+    KitShape shape;
+    shape.place = [](size_t i, fmt::SmplEntry& row) { at(row, static_cast<int>(i % 3), static_cast<int>(i % 4)); };
+    Shown s(shape);
+    widgets::V6LookAndFeel lookAndFeel;
+    s.host.setLookAndFeel(&lookAndFeel);
+    Access a(*s.overlay);
+    PeerMouse mouse{s.host};
+    auto& column = *a.columns()[1];
+    auto& strip = a.strip(true);
+    struct Case {
+        const char* what;
+        juce::Point<float> at;
+    };
+    const Case cases[] = {
+        {"chip", s.inHost(*s.chip(s.uidOf("Hit 1")), {20.0f, 11.0f})},
+        {"group", s.inHost(column, {column.getWidth() / 2.0f, column.getHeight() - 5.0f})},
+        {"strip definition", s.inHost(strip, strip.segmentBounds(1).getCentre().toFloat())},
+    };
+    for (const auto& c : cases) {
+        mouse.gesture(c.at, {}, true);
+        ASSERT_TRUE(pumpUntil([&] { return menuWindowBesides(s.host) != nullptr; })) << c.what;
+        auto* menu = menuWindowBesides(s.host);
+        test::pumpFor(100);
+        EXPECT_NE(dynamic_cast<widgets::V6LookAndFeel*>(&menu->getLookAndFeel()), nullptr) << c.what;
+        // The screenshot: the theme's popup colour inside, rounded corners
+        // (the stock menu is a grey square).
+        const auto shot = menu->createComponentSnapshot(menu->getLocalBounds());
+        EXPECT_TRUE(test::nearColour(shot.getPixelAt(3, shot.getHeight() / 2),
+                                     themeColour(ThemeColour::popupBackground), 6))
+            << c.what << " " << shot.getPixelAt(3, shot.getHeight() / 2).toDisplayString(true);
+        // Outside the rounded box: see-through, or the window colour where the
+        // display cannot blend windows.
+        const auto corner = shot.getPixelAt(0, 0);
+        EXPECT_TRUE(corner.getAlpha() < 128 ||
+                    test::nearColour(corner, themeColour(ThemeColour::windowBackground), 6))
+            << c.what << " " << corner.toDisplayString(true);
+        juce::PopupMenu::dismissAllActiveMenus();
+        ASSERT_TRUE(pumpUntil([&] { return menuWindowBesides(s.host) == nullptr; })) << c.what;
+    }
+    s.host.setLookAndFeel(nullptr);
+}
 
 // --- Definition menus -----------------------------------------------------
 
