@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <memory>
+#include <set>
 #include <vector>
 
 #include "app/application.hpp"
@@ -281,11 +282,22 @@ T* findInside(juce::Component& root) {
     return nullptr;
 }
 
-// A window of its own on the desktop other than `besides` (a menu or a box).
-juce::Component* otherDesktopWindow(juce::Component& besides) {
+std::set<juce::Component*> desktopWindows() {
+    std::set<juce::Component*> all;
     auto& desktop = juce::Desktop::getInstance();
-    for (int i = desktop.getNumComponents(); --i >= 0;)
-        if (auto* c = desktop.getComponent(i); c != &besides && c->isShowing()) return c;
+    for (int i = 0; i < desktop.getNumComponents(); ++i) all.insert(desktop.getComponent(i));
+    return all;
+}
+
+// A showing window on the desktop that was not there before (a menu), or
+// with no list, the newest showing message box.
+juce::Component* otherDesktopWindow(juce::Component& besides, const std::set<juce::Component*>* before = nullptr) {
+    auto& desktop = juce::Desktop::getInstance();
+    for (int i = desktop.getNumComponents(); --i >= 0;) {
+        auto* c = desktop.getComponent(i);
+        if (c == &besides || !c->isShowing()) continue;
+        if (before != nullptr ? before->count(c) == 0 : dynamic_cast<juce::AlertWindow*>(c) != nullptr) return c;
+    }
     return nullptr;
 }
 
@@ -318,12 +330,13 @@ TEST_F(MainWindowTest, KeysReachTheSampleEditorFromTheChipMenuAndTheEditorAfterI
 
     // Right-click the chip, then choose "Edit sample…" in the menu window.
     test::PeerMouse mouse{window};
+    const auto windowsBefore = desktopWindows();
     mouse.gesture(window.getLocalPoint(chip, chip->getLocalBounds().getCentre()).toFloat(), {}, true);
     ASSERT_TRUE(test::pumpUntil([&] {
-        auto* shown = otherDesktopWindow(window);
+        auto* shown = otherDesktopWindow(window, &windowsBefore);
         return shown != nullptr && shown->getNumChildComponents() > 0;
     }));
-    auto* menu = otherDesktopWindow(window);
+    auto* menu = otherDesktopWindow(window, &windowsBefore);
     test::pumpFor(400);
     juce::Component* first = nullptr;
     for (auto* item : menu->getChildren())

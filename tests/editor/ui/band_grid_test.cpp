@@ -725,6 +725,9 @@ TEST(BandGridBoundaryDrag, LevelsFromPositionsAndLiveLayout) {
     EXPECT_EQ(a.columns()[1]->getRight(), 630);
     EXPECT_EQ(a.editors()[1]->getX(), 623);
     EXPECT_EQ(a.editors()[1]->getTitle(), "Dynamics boundary 80");
+    // The axis under the grid moves its dB pill with the edge.
+    ASSERT_EQ(a.hitsAxis().boundaries().size(), 3u);
+    EXPECT_DOUBLE_EQ(a.hitsAxis().boundaries()[1], 80.0 / 127.0);
     editor.onDragEnd(1);
     EXPECT_EQ(f.doc().velocitySplits, (std::vector<int32_t>{32, 80, 96}));
     // The handles survive their own release: no rebuild for a boundary change.

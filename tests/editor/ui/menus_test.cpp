@@ -218,11 +218,11 @@ const std::string kEllipsis = "\xe2\x80\xa6";
 
 // --- The menus as the framework shows them ---------------------------------
 
-// The newest window on the desktop other than `besides`.
-juce::Component* menuWindowBesides(juce::Component& besides) {
+// A showing window on the desktop that was not among `before`.
+juce::Component* newWindow(const std::set<juce::Component*>& before) {
     auto& desktop = juce::Desktop::getInstance();
     for (int i = desktop.getNumComponents(); --i >= 0;)
-        if (auto* c = desktop.getComponent(i); c != &besides && c->isShowing()) return c;
+        if (auto* c = desktop.getComponent(i); c->isShowing() && before.count(c) == 0) return c;
     return nullptr;
 }
 
@@ -245,10 +245,13 @@ TEST(ThemedMenus, EveryRightClickMenuWearsTheTheme) {
         {"group", s.inHost(column, {column.getWidth() / 2.0f, column.getHeight() - 5.0f})},
         {"strip definition", s.inHost(strip, strip.segmentBounds(1).getCentre().toFloat())},
     };
+    std::set<juce::Component*> before;
+    for (int i = 0; i < juce::Desktop::getInstance().getNumComponents(); ++i)
+        before.insert(juce::Desktop::getInstance().getComponent(i));
     for (const auto& c : cases) {
         mouse.gesture(c.at, {}, true);
-        ASSERT_TRUE(pumpUntil([&] { return menuWindowBesides(s.host) != nullptr; })) << c.what;
-        auto* menu = menuWindowBesides(s.host);
+        ASSERT_TRUE(pumpUntil([&] { return newWindow(before) != nullptr; })) << c.what;
+        auto* menu = newWindow(before);
         test::pumpFor(100);
         EXPECT_NE(dynamic_cast<widgets::V6LookAndFeel*>(&menu->getLookAndFeel()), nullptr) << c.what;
         // The screenshot: the theme's popup colour inside, rounded corners
@@ -264,7 +267,7 @@ TEST(ThemedMenus, EveryRightClickMenuWearsTheTheme) {
                     test::nearColour(corner, themeColour(ThemeColour::windowBackground), 6))
             << c.what << " " << corner.toDisplayString(true);
         juce::PopupMenu::dismissAllActiveMenus();
-        ASSERT_TRUE(pumpUntil([&] { return menuWindowBesides(s.host) == nullptr; })) << c.what;
+        ASSERT_TRUE(pumpUntil([&] { return newWindow(before) == nullptr; })) << c.what;
     }
     s.host.setLookAndFeel(nullptr);
 }
