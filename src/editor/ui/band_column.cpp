@@ -28,6 +28,10 @@ BandColumn::BandColumn() {
     setTitle("Dynamics band");
     renameEditor.setName({});
     renameEditor.setPasswordCharacter(0);
+    // The box is 12 px high: a font and insets that fit inside it.
+    renameEditor.setFont(makeFont(kTypeChip));
+    renameEditor.setIndents(3, 0);
+    renameEditor.setBorder(juce::BorderSize<int>(0));
     addChildComponent(renameEditor);
     renameEditor.onReturnKey = [this] { commitRename(); };
     renameEditor.onFocusLost = [this] { commitRename(); };
@@ -180,6 +184,7 @@ void BandColumn::mouseDoubleClick(const juce::MouseEvent& e) {
     if (e.y > kTitleHeight) return;
     renameEditor.setBounds(4, 1, 110, 12);
     renameEditor.setText(juce::String::fromUTF8(name.c_str()), juce::dontSendNotification);
+    renameEditor.applyFontToAllText(makeFont(kTypeChip));
     renameEditor.setVisible(true);
     renameEditor.grabKeyboardFocus();
 }

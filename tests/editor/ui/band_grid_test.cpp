@@ -495,6 +495,11 @@ TEST(BandColumnMouse, TitleRowBackgroundAndRename) {
     ASSERT_TRUE(column.renameEditor.isVisible());
     EXPECT_EQ(column.renameEditor.getBounds(), juce::Rectangle<int>(4, 1, 110, 12));
     EXPECT_EQ(column.renameEditor.getText(), "Soft");
+    // The text fits the 12 px box: its font, indents and border leave the
+    // whole line height inside.
+    const auto& box = column.renameEditor;
+    EXPECT_LE(box.getFont().getHeight() + static_cast<float>(box.getTopIndent() + box.getBorder().getTopAndBottom()),
+              static_cast<float>(box.getHeight()));
     column.renameEditor.setText("  soft ");
     column.renameEditor.keyPressed(juce::KeyPress(juce::KeyPress::returnKey));
     pumpUntil([&] { return !renamed.empty(); }, 1000);
