@@ -284,6 +284,9 @@ void SampleEditor::startPlayback() {
     if (audio.empty()) return;
     deps.play(audio, deps.channels, deps.sampleRate);
     playing = true;
+    playedStart = playAll ? 0 : state.start;
+    playedEnd = playAll ? sourceFrames : state.end;
+    playedReverse = !playAll && state.reverse;
     playStartMs = juce::Time::getMillisecondCounterHiRes();
     playButton.setActive(true);
     repaintViews();
@@ -300,8 +303,8 @@ void SampleEditor::stopPlayback() {
 
 void SampleEditor::timerCallback() {
     if (!playing) return;
-    const int64_t base = playAll ? 0 : state.start;
-    const int64_t length = playAll ? sourceFrames : state.end - state.start;
+    const int64_t base = playedStart;
+    const int64_t length = playedEnd - playedStart;
     const double rate = std::max(deps.sampleRate, 1);
     const double durationMs = static_cast<double>(length) * 1000.0 / rate;
     const double elapsed = juce::Time::getMillisecondCounterHiRes() - playStartMs;
@@ -311,8 +314,8 @@ void SampleEditor::timerCallback() {
         if (p.playing && p.length != 0) {
             int64_t frame = base + std::llrint(static_cast<double>(p.position) / std::max(deps.previewRate, 1.0) *
                                                deps.sampleRate);
-            if (!playAll && state.reverse && frame >= state.start && frame < state.end)
-                frame = state.start + state.end - 1 - frame;
+            if (playedReverse && frame >= playedStart && frame < playedEnd)
+                frame = playedStart + playedEnd - 1 - frame;
             playheadFrame = frame;
             goesOn = static_cast<int64_t>(p.position) < static_cast<int64_t>(p.length);
         } else {
