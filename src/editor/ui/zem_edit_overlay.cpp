@@ -48,8 +48,15 @@ std::string formatZoomFactor(double zoom) {
 }
 
 std::string sampleGroupSummary(uint64_t samples, uint64_t groups) {
-    return std::to_string(samples) + " SAMPLES \xc2\xb7 " + std::to_string(groups) +
+    return std::to_string(samples) + (samples == 1 ? " SAMPLE \xc2\xb7 " : " SAMPLES \xc2\xb7 ") +
+           std::to_string(groups) +
            (groups == 1 ? " DYNAMIC GROUP" : " DYNAMIC GROUPS");
+}
+
+std::string groupDisplayName(const std::string& name, int index) {
+    const std::string number = std::to_string(index + 1);
+    if (name.empty() || name == "Band " + number) return "Dynamic group " + number;
+    return name;
 }
 
 std::string roomChannelDisplayName(const std::string& name) {

@@ -69,7 +69,8 @@ void ZemEditOverlay::openSampleEditor(uint64_t uid) {
     SampleEditorDeps d;
     d.name = doc.sampleLabel(*sample, doc.samplePosition(*sample));
     const int32_t band = doc.bandIndexOf(sample->bandId);
-    if (band >= 0 && static_cast<size_t>(band) < doc.bands.size()) d.groupName = doc.bands[static_cast<size_t>(band)].name;
+    if (band >= 0 && static_cast<size_t>(band) < doc.bands.size())
+        d.groupName = groupDisplayName(doc.bands[static_cast<size_t>(band)].name, band);
     d.colour = Theme::instance().categoryColour(deps.colourCategory).getARGB();
     d.channels = audio.channels;
     d.sampleRate = audio.sampleRate;

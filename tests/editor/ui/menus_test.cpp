@@ -921,7 +921,10 @@ TEST(ChipDrag, GhostWidthFollowsTheFirstColumn) {
         const uint64_t unnamed = s.doc().samples[4].uid;
         a.dragChip(unnamed, a.content().localPointToGlobal(juce::Point<int>(10, 40)));
         EXPECT_EQ(a.ghost().getWidth(), ghost) << column;
-        EXPECT_EQ(a.ghost().name, "Sample");
+        // Named as its chip: the group and the position, never a bare "Sample".
+        const auto& sample = *s.doc().sampleByUid(unnamed);
+        EXPECT_EQ(a.ghost().name, juce::String::fromUTF8(s.doc().sampleLabel(sample, s.doc().samplePosition(sample)).c_str()));
+        EXPECT_NE(a.ghost().name, "Sample");
         a.dropChip(unnamed);
     }
 }

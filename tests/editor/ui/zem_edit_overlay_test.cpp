@@ -65,11 +65,20 @@ struct Mounted {
 TEST(ZemEditOverlayTexts, SampleGroupSummary) {
     const std::pair<std::pair<uint64_t, uint64_t>, const char*> cases[] = {
         {{12, 4}, "12 SAMPLES \xc2\xb7 4 DYNAMIC GROUPS"},
-        {{1, 1}, "1 SAMPLES \xc2\xb7 1 DYNAMIC GROUP"},
+        {{1, 1}, "1 SAMPLE \xc2\xb7 1 DYNAMIC GROUP"},
+        {{1, 3}, "1 SAMPLE \xc2\xb7 3 DYNAMIC GROUPS"},
         {{0, 0}, "0 SAMPLES \xc2\xb7 0 DYNAMIC GROUPS"},
         {{5000, 2}, "5000 SAMPLES \xc2\xb7 2 DYNAMIC GROUPS"},
     };
     for (const auto& [counts, text] : cases) EXPECT_EQ(sampleGroupSummary(counts.first, counts.second), text);
+}
+
+TEST(ZemEditOverlayTexts, GroupNamesAsTheMenusSayThem) {
+    const std::tuple<std::string, int, std::string> cases[] = {
+        {"Band 3", 2, "Dynamic group 3"}, {"", 0, "Dynamic group 1"}, {"Soft", 0, "Soft"},
+        {"Band 3", 0, "Band 3"},  // a name of its own that only looks like the default
+    };
+    for (const auto& [name, index, shown] : cases) EXPECT_EQ(groupDisplayName(name, index), shown) << name;
 }
 
 TEST(ZemEditOverlayTexts, ZoomFactorAndRoomChannelNames) {
