@@ -73,6 +73,8 @@ TEST(ZemChipZones, SplitTheRow) {
         {200, false, {7, 156, 163, 0, 165, 14, 179, 14}},
         {200, true, {7, 142, 149, 14, 165, 14, 179, 14}},
         {10, false, {7, 0, 7, 0, 7, 0, 7, 0}},
+        // 38 px: 10 px left for the mute zone, too narrow for its "M": none.
+        {38, false, {7, 0, 7, 0, 17, 0, 17, 14}},
     };
     for (const auto& c : cases) {
         const auto z = chipZones(c.width, c.soloed);
@@ -146,6 +148,22 @@ TEST(ZemChipGestures, ThroughARealPeer) {
         PeerMouse mouse{window.top};
         mouse.gesture(c.press, c.to, c.right, c.mods);
         EXPECT_EQ(log.events, c.want) << c.name;
+    }
+}
+
+TEST(ZemChipGestures, ANarrowChipMutesOnlyWhereItDrawsItsM) {
+    const juce::String m("M");
+    for (const auto& [width, want] : {std::pair{40, "mute"}, std::pair{38, "click"}}) {
+        ZemChip chip;
+        chip.setSize(width, 22);
+        chip.setSample(sampleRecord(1), "Snare 1", false, false, 0, false);
+        ChipLog log;
+        log.attach(chip);
+        Window window(chip, 60, 40);
+        PeerMouse mouse{window.top};
+        mouse.gesture({12.0f, 11.0f});
+        ASSERT_EQ(log.events.size(), 1u) << width;
+        EXPECT_EQ(log.events.front(), want) << width;
     }
 }
 
