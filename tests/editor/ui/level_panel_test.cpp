@@ -248,6 +248,20 @@ TEST(LevelPanel, ClicksLandWhereTheTrackIsPainted) {
     s.host.setLookAndFeel(nullptr);
 }
 
+TEST(LevelPanel, TheWheelOverTheOpenPanelLeavesTheGridAlone) {
+    test::TempDir dir;
+    const auto kit = writeDetailKit(dir.path("kit.zem"));
+    Shown s(depsFor(kit));
+    auto& panel = openPanel(s);
+    const double zoom = s->zoomFactor();
+    // Its edge, beside the names and sliders, lies over the grid.
+    const juce::Point<float> edge(4.0f, static_cast<float>(panel.getHeight()) - 4.0f);
+    ASSERT_TRUE(s->gridAreaBounds().contains(s->getLocalPoint(&panel, edge).toInt()));
+    s.mouse.wheel(s.at(panel, edge), 0.5f);
+    EXPECT_EQ(s->zoomFactor(), zoom);
+    EXPECT_EQ(Access(*s).panel(), &panel);
+}
+
 TEST(LevelPanel, UndoMovesTheSliderAndItsTooltipBack) {
     test::TempDir dir;
     Shown s(depsFor(writeDetailKit(dir.path("kit.zem"))));
