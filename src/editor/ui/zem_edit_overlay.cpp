@@ -493,9 +493,16 @@ void ZemEditOverlay::layoutBands() {
 void ZemEditOverlay::populateColumns() {
     chipBudget = 256;
     const int sy = static_cast<int>(verticalScrollBar.getCurrentRangeStart());
-    for (size_t i = 0; i < columns.size(); ++i)
-        columns[i]->populate(document(), static_cast<int>(i), sy, sy + gridArea.getHeight(), gridArea.getHeight(),
-                             chipBudget);
+    // Every column gets an even share of what is left of the chips, so what
+    // one leaves unused goes on to the next and no group is left without any.
+    const int n = static_cast<int>(columns.size());
+    for (int i = 0; i < n; ++i) {
+        const int share = chipBudget / (n - i);
+        int left = share;
+        columns[static_cast<size_t>(i)]->populate(document(), i, sy, sy + gridArea.getHeight(),
+                                                  gridArea.getHeight(), left);
+        chipBudget -= share - left;
+    }
 }
 
 void ZemEditOverlay::clearSelection() {
@@ -513,6 +520,7 @@ void ZemEditOverlay::wireColumn(BandColumn& column) {
     BandColumn::Callbacks c;
     c.onBandMenu = [this](int group, juce::Point<int> screen) { showBandMenu(group, screen); };
     c.onBandDelete = [this](int group) { confirmDeleteBand(group); };
+    c.onMore = [this](int, int rowTop) { verticalScrollBar.setCurrentRangeStart(rowTop); };
     c.onBandRename = [this](int group, const std::string& name) {
         document().renameBand(group, name);
         refreshAfterCommand();

@@ -640,6 +640,43 @@ TEST(BandGridLayout, OneGroupZoomAndEmptyColumns) {
     EXPECT_EQ(f.access().columns()[1]->getWidth(), 1);
 }
 
+TEST(BandGridLayout, EveryGroupGetsChipsAndAMoreLineThatScrollsToTheRest) {
+    GridFixture f(8 * 120, 8, 1400);
+    f.overlay->setSize(f.overlay->getWidth(), 1000);
+    f.overlay->addToDesktop(0);
+    f.overlay->setVisible(true);
+    pumpUntil([&] { return f.overlay->isShowing(); }, 1000);
+    f.overlay->refreshAll();
+    auto a = f.access();
+    ASSERT_EQ(a.columns().size(), 8u);
+    int chips = 0;
+    for (auto& column : a.columns()) {
+        chips += static_cast<int>(column->slots.size());
+        // At least its first chips, and the count of those left out.
+        EXPECT_GE(column->slots.size(), 16u) << column->bandIndex;
+        EXPECT_EQ(column->slots.front(), 0) << column->bandIndex;
+        EXPECT_EQ(column->moreCount, column->sampleCount - static_cast<int>(column->slots.size())) << column->bandIndex;
+        EXPECT_GT(column->moreCount, 0) << column->bandIndex;
+    }
+    EXPECT_LE(chips, 256);
+
+    // The screenshot: the last column draws "+N more" below its chips.
+    auto& last = *a.columns().back();
+    const auto shot = last.createComponentSnapshot(last.moreArea);
+    EXPECT_TRUE(test::anyPixel(shot, [](juce::Colour c) {
+        return test::nearColour(c, themeColour(ThemeColour::textSecondary), 60);
+    }));
+
+    // Pressing it scrolls the grid on to the rows below the chips shown.
+    test::PeerMouse mouse{*f.overlay};
+    const int rowsShown = last.rowsShown;
+    mouse.gesture(f.overlay->getLocalPoint(&last, last.moreArea.getCentre()).toFloat());
+    pumpUntil([&] { return last.slots.front() > 0; }, 1000);
+    ASSERT_FALSE(last.slots.empty());
+    EXPECT_EQ(last.slots.front(), rowsShown);
+    f.overlay->removeFromDesktop();
+}
+
 TEST(BandGridLayout, ContentGrowsWithRows) {
     GridFixture f(120, 2, 1000);
     auto a = f.access();
