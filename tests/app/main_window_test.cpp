@@ -327,6 +327,11 @@ TEST_F(MainWindowTest, KeysReachTheSampleEditorFromTheChipMenuAndTheEditorAfterI
                             3000));
     auto* chip = findInside<ui::zemedit::ZemChip>(*main);
     ASSERT_NE(chip, nullptr);
+    // Let the display settle the new window's focus first: a menu closes
+    // itself when the application loses the focus while it is open.
+    pumpNudging(x.display, handle, [] { return false; }, 500);
+    main->getPeer()->grabFocus();
+    ASSERT_TRUE(pumpNudging(x.display, handle, [&] { return main->getPeer()->isFocused(); }, 3000));
 
     // Right-click the chip, then choose "Edit sample…" in the menu window.
     test::PeerMouse mouse{window};
