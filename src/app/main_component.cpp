@@ -76,11 +76,13 @@ MainComponent::MainComponent() {
     audition_.deviceManager().addChangeListener(this);
     setStatus(audioError.isNotEmpty() ? juce::String(kAudioUnavailable) : juce::String());
 
+    juce::Desktop::getInstance().addFocusChangeListener(this);
     setSize(1280, 780);
     updateButtons();
 }
 
 MainComponent::~MainComponent() {
+    juce::Desktop::getInstance().removeFocusChangeListener(this);
     settingsWindow_.reset();
     audition_.deviceManager().removeChangeListener(this);
     settings_.saveAudioDevice(audition_.deviceManager());
@@ -156,6 +158,21 @@ bool MainComponent::keyPressed(const juce::KeyPress& key) {
     }
 }
 
+void MainComponent::globalFocusChanged(juce::Component* focused) {
+    if (overlay_ == nullptr || !overlay_->isShowing()) return;
+    auto* target = overlay_->keyboardTarget();
+    if (target == nullptr || focused == target || target->isCurrentlyBlockedByAnotherModalComponent()) return;
+    auto* peer = getPeer();
+    const bool windowHasKeys = peer != nullptr && peer->isFocused();
+    // Only a focus that landed on a container (this, the overlay behind an
+    // open sample editor, or nothing inside the focused window) moves; a
+    // field or control the user focused keeps it.
+    const bool container = focused == this || (focused == overlay_.get() && target != overlay_.get()) ||
+                           (focused == nullptr && windowHasKeys) ||
+                           (focused != nullptr && focused == getTopLevelComponent());
+    if (container) target->grabKeyboardFocus();
+}
+
 void MainComponent::timerCallback() {
     updateButtons();
     // The tick only reports progress; an idle window sleeps (updateButtons
@@ -224,7 +241,7 @@ void MainComponent::save(bool saveAs, std::function<void()> continuation) {
     started(saveAs ? ShellAction::saveAs : ShellAction::save);
     if (overlay_ == nullptr) return;
     if (overlay_->sampleEditor != nullptr) {
-        showMessage("Sample editor", "Press APPLY and DONE in the sample editor before saving the zem.");
+        showMessage("Sample editor", "Press DONE in the sample editor to apply or discard its changes before saving the zem.");
         return;
     }
     if (!saveAs && currentFile_ != juce::File() && !isNoOverwriteFile(currentFile_)) {

@@ -23,6 +23,7 @@
 #include "platform/file_info.hpp"
 #include "widgets/buttons.hpp"
 #include "widgets/look_and_feel.hpp"
+#include "widgets/tooltip_window.hpp"
 #include "widgets/viz_service.hpp"
 
 namespace vt6::maker {
@@ -35,7 +36,8 @@ enum class ShellAction { open, newFile, save, saveAs, settings };
 class MainComponent : public juce::Component,
                       public juce::FileDragAndDropTarget,
                       public juce::Timer,
-                      public juce::ChangeListener {
+                      public juce::ChangeListener,
+                      private juce::FocusChangeListener {
 public:
     MainComponent();
     ~MainComponent() override;
@@ -45,6 +47,11 @@ public:
     bool keyPressed(const juce::KeyPress& key) override;
     void timerCallback() override;
     void changeListenerCallback(juce::ChangeBroadcaster*) override;
+    // After a menu, dialog or popup closes, the window system or the
+    // framework hands the keyboard back to the window or to whatever held it
+    // before (possibly a component that is now covered); it goes on to the
+    // component the user works in.
+    void globalFocusChanged(juce::Component* focused) override;
 
     // Files dragged over the editor go to the group under the pointer, or
     // are sorted by hit level when dropped beside the columns.
@@ -193,6 +200,8 @@ private:
     bool saving_ = false;
     int samplesTotal_ = 0;
     std::atomic<int> samplesDone_{0};
+    // Last, so that it is gone before the components it describes.
+    ui::widgets::V6TooltipWindow tooltip_{*this};
 };
 
 }  // namespace vt6::maker

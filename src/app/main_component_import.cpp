@@ -153,7 +153,7 @@ void MainComponent::finishImport(std::shared_ptr<ImportResult> result, ImportPag
                           " / " + nameAt(document.articulations, page.articulation);
     report += inGroup ? ". All samples placed in " + nameAt(document.bands, result->targetGroup) + "."
                       : juce::String(". Auto-sorted by recorded hit level.");
-    report += " Complete source audio retained. Adjust playback bounds in the Clip Editor.";
+    report += " Complete source audio retained. Adjust playback bounds in the sample editor.";
     if (placement.keptInMiddle > 0)
         report += "\n" + juce::String(placement.keptInMiddle) +
                   " samples kept in the middle group because their dynamic level was unclear.";

@@ -140,7 +140,7 @@ NewZemDialog::Content::Content(NewZemDialog& dialog) : dialog_(dialog) {
     styleDialogLabel(nameCaption_, "ZEM NAME", 11.0f, 700, ThemeColour::textSecondary);
     styleDialogLabel(namesCaption_, "ARTICULATION NAMES", 11.0f, 700, ThemeColour::textSecondary);
     styleDialogLabel(optional_, "Optional", 12.0f, 400, ThemeColour::textMuted);
-    styleDialogLabel(hint_, "Separate names with commas. You can rename them later.", 12.0f, 400,
+    styleDialogLabel(hint_, "Separate names with commas.", 12.0f, 400,
                      ThemeColour::textMuted);
 
     styleDialogField(name_, "ZEM name");

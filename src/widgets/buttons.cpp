@@ -38,11 +38,23 @@ juce::Path undoArrow(float u) {
     return shape;
 }
 
+// The ring of a button that holds the keyboard, inside its bounds.
+void paintFocusRing(juce::Graphics& g, const juce::Button& b) {
+    if (!b.hasKeyboardFocus(false)) return;
+    const float w = static_cast<float>(b.getWidth()), h = static_cast<float>(b.getHeight());
+    g.setColour(themeColour(ThemeColour::accent));
+    g.drawRoundedRectangle(1.0f, 1.0f, std::max(w - 2.0f, 0.0f), std::max(h - 2.0f, 0.0f),
+                           std::max(radiusFor(h) - 1.0f, 0.0f), 2.0f);
+}
+
 }  // namespace
 
 V6Button::V6Button(const juce::String& text, int style) : juce::Button(text), style_(style) {
     setButtonText(text);
     setTitle(text);
+    // Only Tab gives a button the keyboard, and then it shows it: a click
+    // must not leave a control that Space would press again unseen.
+    setMouseClickGrabsKeyboardFocus(false);
 }
 
 V6Button::~V6Button() = default;
@@ -132,10 +144,12 @@ void V6Button::paintButton(juce::Graphics& g, bool highlighted, bool down) {
         g.drawText(text, 0, 0, getWidth(), getHeight(), juce::Justification::centred, false);
     }
     if (state.disabled) g.endTransparencyLayer();
+    paintFocusRing(g, *this);
 }
 
 V6IconButton::V6IconButton(int iconId, const juce::String& name) : juce::Button(name), iconId_(iconId) {
     setTitle(name);
+    setMouseClickGrabsKeyboardFocus(false);
 }
 
 V6IconButton::~V6IconButton() = default;
@@ -351,6 +365,7 @@ void V6IconButton::paintButton(juce::Graphics& g, bool highlighted, bool down) {
                    juce::Justification::centredLeft, true);
     }
     if (state.disabled) g.endTransparencyLayer();
+    paintFocusRing(g, *this);
 }
 
 }  // namespace vt6::ui::widgets

@@ -256,6 +256,54 @@ void V6LookAndFeel::drawTooltip(juce::Graphics& g, const juce::String& text, int
                      8);
 }
 
+// The V4 box, but with its icon whole inside the column left of the text
+// (the V4 drawing pushes it out across the box's top-left corner).
+void V6LookAndFeel::drawAlertBox(juce::Graphics& g, juce::AlertWindow& alert, const juce::Rectangle<int>& textArea,
+                                 juce::TextLayout& textLayout) {
+    juce::ignoreUnused(textArea);
+    constexpr float cornerSize = 4.0f;
+    g.setColour(alert.findColour(juce::AlertWindow::outlineColourId));
+    g.drawRoundedRectangle(alert.getLocalBounds().toFloat(), cornerSize, 2.0f);
+    const auto bounds = alert.getLocalBounds().reduced(1);
+    g.reduceClipRegion(bounds);
+    g.setColour(alert.findColour(juce::AlertWindow::backgroundColourId));
+    g.fillRoundedRectangle(bounds.toFloat(), cornerSize);
+
+    constexpr int iconColumn = 80;
+    int iconSpaceUsed = 0;
+    if (alert.getAlertType() != juce::MessageBoxIconType::NoIcon) {
+        constexpr int iconSize = 52;
+        const juce::Rectangle<float> iconRect(static_cast<float>(bounds.getX() + (iconColumn - iconSize) / 2), 30.0f,
+                                              static_cast<float>(iconSize), static_cast<float>(iconSize));
+        juce::Path icon;
+        char character = '!';
+        juce::Colour colour(0x66ff2a00);
+        if (alert.getAlertType() == juce::MessageBoxIconType::WarningIcon) {
+            icon.addTriangle(iconRect.getCentreX(), iconRect.getY(), iconRect.getRight(), iconRect.getBottom(),
+                             iconRect.getX(), iconRect.getBottom());
+            icon = icon.createPathWithRoundedCorners(5.0f);
+        } else {
+            colour = juce::Colour(0xff00b0b9).withAlpha(0.4f);
+            character = alert.getAlertType() == juce::MessageBoxIconType::InfoIcon ? 'i' : '?';
+            icon.addEllipse(iconRect);
+        }
+        juce::GlyphArrangement glyphs;
+        glyphs.addFittedText(juce::Font(iconRect.getHeight() * 0.9f, juce::Font::bold),
+                             juce::String::charToString(static_cast<juce::juce_wchar>(character)), iconRect.getX(),
+                             iconRect.getY(), iconRect.getWidth(), iconRect.getHeight(), juce::Justification::centred,
+                             false);
+        glyphs.createPath(icon);
+        icon.setUsingNonZeroWinding(false);
+        g.setColour(colour);
+        g.fillPath(icon);
+        iconSpaceUsed = iconColumn;
+    }
+    g.setColour(alert.findColour(juce::AlertWindow::textColourId));
+    const juce::Rectangle<int> textBounds(bounds.getX() + iconSpaceUsed, 30, bounds.getWidth(),
+                                          bounds.getHeight() - getAlertWindowButtonHeight() - 20);
+    textLayout.draw(g, textBounds.toFloat());
+}
+
 juce::AlertWindow* V6LookAndFeel::createAlertWindow(const juce::String& title, const juce::String& message,
                                                     const juce::String& button1, const juce::String& button2,
                                                     const juce::String& button3, juce::MessageBoxIconType iconType,

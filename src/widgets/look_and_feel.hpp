@@ -37,6 +37,8 @@ public:
     juce::Rectangle<int> getTooltipBounds(const juce::String& text, juce::Point<int> pointer,
                                           juce::Rectangle<int> parentArea) override;
     void drawTooltip(juce::Graphics&, const juce::String& text, int width, int height) override;
+    void drawAlertBox(juce::Graphics&, juce::AlertWindow&, const juce::Rectangle<int>& textArea,
+                      juce::TextLayout&) override;
     juce::AlertWindow* createAlertWindow(const juce::String& title, const juce::String& message,
                                          const juce::String& button1, const juce::String& button2,
                                          const juce::String& button3, juce::MessageBoxIconType iconType,

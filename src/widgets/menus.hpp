@@ -16,7 +16,10 @@ using MenuPresenter = std::function<void(const juce::PopupMenu& menu, const juce
 // Replaces the presenter process-wide; an empty one restores the framework's.
 void setMenuPresenter(MenuPresenter presenter);
 
+// The menu wears the look-and-feel of `themedBy`, else of the options'
+// target or parent component: without one the framework would draw it in
+// its stock look. Once it closes the keyboard goes back to where it was.
 void showMenuAsync(const juce::PopupMenu& menu, const juce::PopupMenu::Options& options,
-                   std::function<void(int)> onResult);
+                   std::function<void(int)> onResult, juce::Component* themedBy = nullptr);
 
 }  // namespace vt6::ui::widgets

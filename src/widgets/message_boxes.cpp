@@ -13,12 +13,21 @@ MessageBoxPresenter& presenter() {
 
 void setMessageBoxPresenter(MessageBoxPresenter next) { presenter() = std::move(next); }
 
+void restoreKeyboardFocus(juce::Component* before) {
+    if (before != nullptr && before->isShowing() && !before->isCurrentlyBlockedByAnotherModalComponent())
+        before->grabKeyboardFocus();
+}
+
 void showMessageBoxAsync(const juce::MessageBoxOptions& options, std::function<void(int)> onResult) {
     if (const auto& present = presenter()) {
         present(options, std::move(onResult));
         return;
     }
-    juce::AlertWindow::showAsync(options, [callback = std::move(onResult)](int result) {
+    // The box is a window of its own; once it is gone the keyboard goes back
+    // to where it was, also where no window manager hands the focus back.
+    juce::Component::SafePointer<juce::Component> before(juce::Component::getCurrentlyFocusedComponent());
+    juce::AlertWindow::showAsync(options, [callback = std::move(onResult), before](int result) {
+        restoreKeyboardFocus(before.getComponent());
         if (callback) callback(result);
     });
 }

@@ -19,6 +19,10 @@ void setMessageBoxPresenter(MessageBoxPresenter presenter);
 
 void showMessageBoxAsync(const juce::MessageBoxOptions& options, std::function<void(int)> onResult = {});
 
+// Gives the keyboard back to `before` (the component that held it when a box
+// or menu window opened) when it is still shown and not blocked.
+void restoreKeyboardFocus(juce::Component* before);
+
 // Asks "Replace zem" before a save replaces a file the user was not warned
 // about; `replace` runs only on "Replace" (it must check that its owner still
 // exists).

@@ -244,6 +244,20 @@ void V6SegmentGroup::paintSegments(juce::Graphics& g, const WidgetPaintState& st
     if (state.disabled) g.endTransparencyLayer();
 }
 
+void V6SegmentGroup::mouseEnter(const juce::MouseEvent& e) { mouseMove(e); }
+
+void V6SegmentGroup::mouseMove(const juce::MouseEvent& e) {
+    const int under = segmentAt(e.getPosition());
+    if (under == hoveredSegment_) return;
+    hoveredSegment_ = under;
+    repaint();
+}
+
+void V6SegmentGroup::mouseExit(const juce::MouseEvent&) {
+    hoveredSegment_ = -1;
+    repaint();
+}
+
 void V6SegmentGroup::mouseDown(const juce::MouseEvent& e) {
     for (auto* c = static_cast<juce::Component*>(this); c != nullptr; c = c->getParentComponent())
         if (!c->isEnabled()) return;
@@ -285,7 +299,21 @@ void V6DropChip::themeChanged() {
     repaint();
 }
 
-void V6DropChip::paint(juce::Graphics& g) { paintChip(g, paintStateOf(*this, false)); }
+void V6DropChip::paint(juce::Graphics& g) {
+    auto state = paintStateOf(*this, false);
+    state.hovered = isMouseOver(true);
+    paintChip(g, state);
+}
+
+void V6DropChip::mouseEnter(const juce::MouseEvent& e) {
+    juce::ComboBox::mouseEnter(e);
+    repaint();
+}
+
+void V6DropChip::mouseExit(const juce::MouseEvent& e) {
+    juce::ComboBox::mouseExit(e);
+    repaint();
+}
 
 juce::Path V6DropChip::chevronPath(float w, float h) {
     const float xr = w - std::max(0.3f * h, 6.0f);

@@ -69,12 +69,18 @@ public:
     void paintSegments(juce::Graphics& g, const WidgetPaintState& state);
 
     void mouseDown(const juce::MouseEvent&) override;
+    // The segment under the pointer lights; it goes dark again when the
+    // pointer moves on or leaves.
+    void mouseEnter(const juce::MouseEvent&) override;
+    void mouseMove(const juce::MouseEvent&) override;
+    void mouseExit(const juce::MouseEvent&) override;
     void paint(juce::Graphics&) override;
     juce::String getTooltip() override;
     juce::String getNameTip(juce::Point<int> point) override;
     std::unique_ptr<juce::AccessibilityHandler> createAccessibilityHandler() override;
 
 private:
+    int hoveredSegment_ = -1;  // as last painted lit, -1 for none
     bool isIconSegment(int index) const;
     bool isSqueezable(int index) const;
     // Right edge of the last segment in the current layout; 0 without segments.
@@ -103,6 +109,9 @@ public:
     void themeChanged() override;
     void paint(juce::Graphics&) override;
     void paintChip(juce::Graphics& g, const WidgetPaintState& state);
+    // Its face lights under the pointer, also over the text it shows.
+    void mouseEnter(const juce::MouseEvent&) override;
+    void mouseExit(const juce::MouseEvent&) override;
 
     // The open V of the chevron for a chip of this size, before stroking.
     static juce::Path chevronPath(float width, float height);

@@ -218,6 +218,16 @@ void V6HSlider::modifierKeysChanged(const juce::ModifierKeys& mods) {
     juce::Slider::modifierKeysChanged(mods);
 }
 
+void V6HSlider::parentHierarchyChanged() {
+    juce::Slider::parentHierarchyChanged();
+    resized();
+}
+
+void V6HSlider::lookAndFeelChanged() {
+    juce::Slider::lookAndFeelChanged();
+    resized();
+}
+
 void V6HSlider::paint(juce::Graphics& g) {
     const auto w = static_cast<float>(getWidth());
     paintSlider(g, w, static_cast<float>(getHeight()), paintStateOf(*this, false));

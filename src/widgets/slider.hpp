@@ -96,6 +96,11 @@ public:
     bool keyPressed(const juce::KeyPress&) override;
     void modifierKeysChanged(const juce::ModifierKeys&) override;
     void paint(juce::Graphics&) override;
+    // The track that takes the pointer is laid out by the look-and-feel; a
+    // slider sized before it reached its window lays it out again there, so
+    // that it matches the track it paints.
+    void parentHierarchyChanged() override;
+    void lookAndFeelChanged() override;
 
     static constexpr float kThumbRadius = 7.0f;
 

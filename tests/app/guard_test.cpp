@@ -71,7 +71,7 @@ const Branch kBranches[] = {
     {"Save runs it after the save", State::dirty, 1, true, {}, {}, true},
     {"Save that fails keeps the file open", State::dirtyFolderGone, 1, true, "Cannot save zem", saveFailure(), false},
     {"Save refused by an open sample editor", State::dirtySampleEditor, 1, true, "Sample editor",
-     "Press APPLY and DONE in the sample editor before saving the zem.", false},
+     "Press DONE in the sample editor to apply or discard its changes before saving the zem.", false},
     {"Save whose chooser is cancelled", State::dirtyLegacy, 1, true, {}, {}, false},
     {"Discard on a converted file runs it", State::dirtyLegacy, 2, true, {}, {}, true},
 };

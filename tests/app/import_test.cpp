@@ -62,7 +62,7 @@ juce::Button* findButton(juce::Component& root, const juce::String& text) {
     return nullptr;
 }
 
-const juce::String kTail = " Complete source audio retained. Adjust playback bounds in the Clip Editor.";
+const juce::String kTail = " Complete source audio retained. Adjust playback bounds in the sample editor.";
 
 struct ImportTest : ::testing::Test {
     test::TempDir files;

@@ -5,12 +5,18 @@
 
 #include <functional>
 #include <memory>
+#include <set>
 #include <vector>
 
 #include "app/application.hpp"
 #include "app/fake_audio.hpp"
 #include "app/file_choosers.hpp"
 #include "app/main_component.hpp"
+#include "app/main_component_access.hpp"
+#include "editor/ui/peer_mouse.hpp"
+#include "editor/ui/sample_editor.hpp"
+#include "editor/ui/sample_editor_access.hpp"
+#include "editor/ui/zem_chip.hpp"
 #include "widgets/message_boxes.hpp"
 #include "widgets/gui_support.hpp"
 
@@ -18,6 +24,10 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
+
+namespace vt6::test {
+void warpPointer(juce::Point<int> screen);
+}
 
 namespace vt6::maker {
 namespace {
@@ -217,6 +227,188 @@ TEST_F(MainWindowTest, ShortcutsWorkRightAfterStartWithoutAClick) {
     window.grabKeyboardFocus();
     test::pumpUntil([&] { return main->hasKeyboardFocus(false); }, 1000);
     EXPECT_TRUE(main->hasKeyboardFocus(false));
+}
+
+// The first showing component inside `root` whose tooltip is `tip`.
+juce::Component* withTooltip(juce::Component& root, const juce::String& tip) {
+    for (auto* child : root.getChildren()) {
+        if (auto* client = dynamic_cast<juce::TooltipClient*>(child);
+            client != nullptr && child->isShowing() && client->getTooltip() == tip)
+            return child;
+        if (auto* found = withTooltip(*child, tip)) return found;
+    }
+    return nullptr;
+}
+
+// The one tooltip window of the main window (no framework window polls).
+juce::Component* shownTooltip(juce::Component& main) {
+    for (auto* child : main.getChildren())
+        if (dynamic_cast<ui::widgets::V6TooltipWindow*>(child) != nullptr && child->isVisible()) return child;
+    return nullptr;
+}
+
+TEST_F(MainWindowTest, HoveringAControlShowsItsTooltipInTheWindow) {
+    Application::Window window;
+    auto* main = dynamic_cast<MainComponent*>(window.getContentComponent());
+    ASSERT_NE(main, nullptr);
+    MainComponentTestAccess(*main).mountNew();
+    ASSERT_TRUE(test::pumpUntil([&] { return window.isShowing(); }));
+    auto* zoomIn = withTooltip(*main, "Zoom in");
+    ASSERT_NE(zoomIn, nullptr);
+
+    // The real pointer, moved by the display server onto the button.
+    test::warpPointer(zoomIn->getScreenBounds().getCentre());
+    ASSERT_TRUE(pumpNudging(x.display, nativeHandle(window), [&] { return shownTooltip(*main) != nullptr; }, 3000));
+    auto* tip = shownTooltip(*main);
+    EXPECT_EQ(static_cast<ui::widgets::V6TooltipWindow*>(tip)->shownText(), "Zoom in");
+    EXPECT_FALSE(static_cast<ui::widgets::V6TooltipWindow*>(tip)->isArmed());
+    EXPECT_TRUE(main->getLocalBounds().contains(tip->getBounds()));
+    const auto shot = main->createComponentSnapshot(tip->getBounds());
+    EXPECT_TRUE(test::nearColour(shot.getPixelAt(4, shot.getHeight() / 2),
+                                 ui::themeColour(ui::ThemeColour::popupBackground), 8));
+
+    // Off the window: the tip goes and nothing waits.
+    test::warpPointer(main->getScreenBounds().getBottomRight() + juce::Point<int>(40, 40));
+    pumpNudging(x.display, nativeHandle(window), [&] { return shownTooltip(*main) == nullptr; }, 2000);
+    EXPECT_EQ(shownTooltip(*main), nullptr);
+}
+
+template <typename T>
+T* findInside(juce::Component& root) {
+    for (auto* child : root.getChildren()) {
+        if (auto* hit = dynamic_cast<T*>(child); hit != nullptr && child->isShowing()) return hit;
+        if (auto* found = findInside<T>(*child)) return found;
+    }
+    return nullptr;
+}
+
+std::set<juce::Component*> desktopWindows() {
+    std::set<juce::Component*> all;
+    auto& desktop = juce::Desktop::getInstance();
+    for (int i = 0; i < desktop.getNumComponents(); ++i) all.insert(desktop.getComponent(i));
+    return all;
+}
+
+// A showing window on the desktop that was not there before (a menu), or
+// with no list, the newest showing message box.
+juce::Component* otherDesktopWindow(juce::Component& besides, const std::set<juce::Component*>* before = nullptr) {
+    auto& desktop = juce::Desktop::getInstance();
+    for (int i = desktop.getNumComponents(); --i >= 0;) {
+        auto* c = desktop.getComponent(i);
+        if (c == &besides || !c->isShowing()) continue;
+        if (before != nullptr ? before->count(c) == 0 : dynamic_cast<juce::AlertWindow*>(c) != nullptr) return c;
+    }
+    return nullptr;
+}
+
+// A click through a window's peer at a point inside one of its components.
+void clickOn(juce::Component& c) {
+    auto& top = *c.getTopLevelComponent();
+    test::PeerMouse mouse{top};
+    mouse.gesture(top.getLocalPoint(&c, c.getLocalBounds().getCentre()).toFloat());
+}
+
+TEST_F(MainWindowTest, KeysReachTheSampleEditorFromTheChipMenuAndTheEditorAfterItsQuestion) {
+    // The real menu and the real question, as windows of their own.
+    ui::widgets::setMessageBoxPresenter({});
+    Application::Window window;
+    auto* main = dynamic_cast<MainComponent*>(window.getContentComponent());
+    ASSERT_NE(main, nullptr);
+    MainComponentTestAccess(*main).mountNew();
+    auto* overlay = main->overlay();
+    std::vector<float> audio(4410);
+    for (size_t i = 0; i < audio.size(); ++i) audio[i] = 0.2f * static_cast<float>(i % 40) / 40.0f - 0.1f;
+    ASSERT_NE(overlay->viewModel.addSampleFromPcm("Snare", std::move(audio), 1, 44100, 0.1, 0, 0, 0,
+                                                  fmt::HitLevel{}, false),
+              0u);
+    overlay->refreshAfterCommand();
+    const auto handle = nativeHandle(window);
+    ASSERT_TRUE(pumpNudging(x.display, handle, [&] { return window.isShowing() && main->getPeer()->isFocused(); },
+                            3000));
+    auto* chip = findInside<ui::zemedit::ZemChip>(*main);
+    ASSERT_NE(chip, nullptr);
+    // Let the display settle the new window's focus first: a menu closes
+    // itself when the application loses the focus while it is open.
+    pumpNudging(x.display, handle, [] { return false; }, 500);
+    main->getPeer()->grabFocus();
+    ASSERT_TRUE(pumpNudging(x.display, handle, [&] { return main->getPeer()->isFocused(); }, 3000));
+
+    // Right-click the chip, then choose "Edit sample…" in the menu window.
+    test::PeerMouse mouse{window};
+    const auto windowsBefore = desktopWindows();
+    mouse.gesture(window.getLocalPoint(chip, chip->getLocalBounds().getCentre()).toFloat(), {}, true);
+    // The first item of the menu window that opened.
+    const auto firstItem = [&]() -> juce::Component* {
+        auto& desktop = juce::Desktop::getInstance();
+        for (int i = desktop.getNumComponents(); --i >= 0;) {
+            auto* c = desktop.getComponent(i);
+            if (c == &window || !c->isShowing() || windowsBefore.count(c) != 0) continue;
+            juce::Component* first = nullptr;
+            for (auto* item : c->getChildren())
+                if (item->isVisible() && item->getHeight() > 4 && (first == nullptr || item->getY() < first->getY()))
+                    first = item;
+            if (first != nullptr) return first;
+        }
+        return nullptr;
+    };
+    ASSERT_TRUE(test::pumpUntil([&] { return firstItem() != nullptr; }));
+    test::pumpFor(400);
+    auto* first = firstItem();
+    ASSERT_NE(first, nullptr);
+    clickOn(*first);
+    ASSERT_TRUE(test::pumpUntil([&] { return ui::zemedit::SampleEditorOverlayAccess::editor(*overlay) != nullptr; }));
+    auto* editor = ui::zemedit::SampleEditorOverlayAccess::editor(*overlay);
+    // Whatever the window system hands back once the menu is gone.
+    pumpNudging(x.display, handle, [] { return false; }, 400);
+
+    // "=" zooms in.
+    const double before = editor->viewLength;
+    sendKeyStroke(x.display, handle, XK_equal, false, false);
+    EXPECT_TRUE(pumpNudging(x.display, handle, [&] { return editor->viewLength < before; }, 2000))
+        << "focused: " << (juce::Component::getCurrentlyFocusedComponent() != nullptr
+                                ? juce::Component::getCurrentlyFocusedComponent()->getName()
+                                : juce::String("nothing"));
+
+    // An edit to apply: the trim start a sample in.
+    sendKeyStroke(x.display, handle, XK_Right, false, false);
+    ASSERT_TRUE(pumpNudging(x.display, handle, [&] { return editor->undoManager.canUndo(); }, 2000));
+    // Ctrl+S is the program's save, which asks to finish the edit first; the
+    // view stays where it was (plain S zooms to the trim).
+    const double shown = editor->viewLength;
+    sendKeyStroke(x.display, handle, XK_s, true, false);
+    ASSERT_TRUE(pumpNudging(x.display, handle, [&] { return dynamic_cast<juce::AlertWindow*>(otherDesktopWindow(window)) != nullptr; },
+                            3000));
+    auto* told = dynamic_cast<juce::AlertWindow*>(otherDesktopWindow(window));
+    EXPECT_EQ(told->getName(), "Sample editor");
+    EXPECT_EQ(editor->viewLength, shown);
+    for (auto* child : told->getChildren())
+        if (auto* b = dynamic_cast<juce::Button*>(child)) {
+            clickOn(*b);
+            break;
+        }
+    ASSERT_TRUE(test::pumpUntil([&] { return otherDesktopWindow(window) == nullptr; }));
+    pumpNudging(x.display, handle, [] { return false; }, 400);
+
+    // Escape asks to apply or discard; Apply, then Ctrl+Z undoes the applied
+    // trim without a click.
+    sendKeyStroke(x.display, handle, XK_Escape, false, false);
+    ASSERT_TRUE(pumpNudging(x.display, handle, [&] { return dynamic_cast<juce::AlertWindow*>(otherDesktopWindow(window)) != nullptr; },
+                            3000));
+    auto* box = dynamic_cast<juce::AlertWindow*>(otherDesktopWindow(window));
+    ASSERT_NE(box, nullptr);
+    juce::Button* apply = nullptr;
+    for (auto* child : box->getChildren())
+        if (auto* b = dynamic_cast<juce::Button*>(child); b != nullptr && b->getButtonText() == "Apply") apply = b;
+    ASSERT_NE(apply, nullptr);
+    clickOn(*apply);
+    ASSERT_TRUE(test::pumpUntil([&] { return overlay->sampleEditor == nullptr; }));
+    ASSERT_TRUE(overlay->undoManager().canUndo());
+    pumpNudging(x.display, handle, [] { return false; }, 400);
+    sendKeyStroke(x.display, handle, XK_z, true, false);
+    EXPECT_TRUE(pumpNudging(x.display, handle, [&] { return overlay->undoManager().canRedo(); }, 2000))
+        << "focused: " << (juce::Component::getCurrentlyFocusedComponent() != nullptr
+                                ? juce::Component::getCurrentlyFocusedComponent()->getName()
+                                : juce::String("nothing"));
 }
 
 }  // namespace

@@ -73,7 +73,7 @@ TEST_F(NewZemDialogTest, WindowAndLayout) {
         {&labelWithText(c, "ARTICULATION NAMES"), {32, 336, 490, 18}},
         {&labelWithText(c, "Optional"), {522, 336, 66, 18}},
         {&field("Articulation names"), {32, 362, 556, 44}},
-        {&labelWithText(c, "Separate names with commas. You can rename them later."), {32, 412, 556, 20}},
+        {&labelWithText(c, "Separate names with commas."), {32, 412, 556, 20}},
         {&button("CANCEL"), {336, 458, 98, 38}},
         {&button("CREATE ZEM"), {446, 458, 142, 38}},
         // Inside a count 177 px wide.
@@ -101,7 +101,7 @@ TEST_F(NewZemDialogTest, TextsFontsAndColours) {
         {&c, "ZEM NAME", 11, true, ThemeColour::textSecondary},
         {&c, "ARTICULATION NAMES", 11, true, ThemeColour::textSecondary},
         {&c, "Optional", 12, false, ThemeColour::textMuted},
-        {&c, "Separate names with commas. You can rename them later.", 12, false, ThemeColour::textMuted},
+        {&c, "Separate names with commas.", 12, false, ThemeColour::textMuted},
         {&count("Dynamic groups"), "DYNAMIC GROUPS", 11, true, ThemeColour::textSecondary},
         {&count("Dynamic groups"), "1 - 127 groups", 12, false, ThemeColour::textMuted},
         {&count("Room channels"), "ROOM CHANNELS", 11, true, ThemeColour::textSecondary},

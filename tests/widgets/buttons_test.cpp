@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "editor/ui/peer_mouse.hpp"
 #include "widgets/buttons.hpp"
 #include "widgets/gui_support.hpp"
 #include "widgets/paint.hpp"
@@ -160,6 +161,67 @@ TEST(V6IconButton, CharacterGlyphZeroDrawsNothing) {
         V6IconButton::drawGlyph(g, 24, {0, 0, 30, 30}, 17.5f, juce::Colours::white, 'M');
     });
     EXPECT_TRUE(test::anyPixel(withChar, [](juce::Colour c) { return c.getAlpha() > 128; }));
+}
+
+// Two buttons in a window of their own, after a panel that holds the
+// keyboard first.
+struct FocusStage : juce::Component {
+    juce::Component panel;
+    V6Button first{"FIRST", 0};
+    V6IconButton second{14, "Undo"};
+    int firstClicks = 0, secondClicks = 0;
+    FocusStage() {
+        setSize(300, 100);
+        panel.setWantsKeyboardFocus(true);
+        panel.setBounds(0, 60, 300, 40);
+        addAndMakeVisible(panel);
+        first.setBounds(10, 10, 120, 32);
+        second.setBounds(150, 10, 32, 32);
+        first.onClick = [this] { ++firstClicks; };
+        second.onClick = [this] { ++secondClicks; };
+        addAndMakeVisible(first);
+        addAndMakeVisible(second);
+        addToDesktop(0);
+        setVisible(true);
+        test::pumpUntil([this] { return isShowing(); });
+        panel.grabKeyboardFocus();
+        test::pumpUntil([this] { return panel.hasKeyboardFocus(false); }, 1000);
+    }
+    ~FocusStage() override { removeFromDesktop(); }
+    void paint(juce::Graphics& g) override { g.fillAll(juce::Colours::black); }
+    void key(int code) { getPeer()->handleKeyPress(juce::KeyPress(code)); }
+};
+
+TEST(ButtonFocus, AClickLeavesNoHiddenFocusAndTabShowsARingThatReturnPresses) {
+    FocusStage stage;
+    test::PeerMouse mouse{stage};
+    mouse.gesture({70.0f, 26.0f});
+    EXPECT_EQ(stage.firstClicks, 1);
+    EXPECT_FALSE(stage.first.hasKeyboardFocus(false));
+    // A key after a click presses nothing the user cannot see.
+    stage.key(juce::KeyPress::returnKey);
+    test::pumpFor(50);
+    EXPECT_EQ(stage.firstClicks, 1);
+
+    // Tab walks the buttons, each drawn with the accent ring while it holds
+    // the keyboard; Return then presses the one with the ring.
+    const auto ringAt = [&](juce::Component& b) {
+        const auto shot = stage.createComponentSnapshot(b.getBounds());
+        return nearColour(shot.getPixelAt(b.getWidth() / 2, 1), themeColour(ThemeColour::accent), 40);
+    };
+    EXPECT_FALSE(ringAt(stage.first));
+    stage.key(juce::KeyPress::tabKey);
+    ASSERT_TRUE(test::pumpUntil([&] { return stage.first.hasKeyboardFocus(false); }, 1000));
+    EXPECT_TRUE(ringAt(stage.first));
+    EXPECT_FALSE(ringAt(stage.second));
+    stage.key(juce::KeyPress::tabKey);
+    ASSERT_TRUE(test::pumpUntil([&] { return stage.second.hasKeyboardFocus(false); }, 1000));
+    EXPECT_FALSE(ringAt(stage.first));
+    EXPECT_TRUE(ringAt(stage.second));
+    stage.key(juce::KeyPress::returnKey);
+    test::pumpUntil([&] { return stage.secondClicks == 1; }, 500);
+    EXPECT_EQ(stage.secondClicks, 1);
+    EXPECT_EQ(stage.firstClicks, 1);
 }
 
 }  // namespace

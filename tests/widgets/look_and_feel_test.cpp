@@ -184,6 +184,30 @@ TEST(LookAndFeel, AlertWindowsAreDrawnByTheLookThatMadeThem) {
     owner.setLookAndFeel(nullptr);
 }
 
+TEST(LookAndFeel, AlertIconsAreDrawnWholeInsideTheBox) {
+    V6LookAndFeel laf;
+    juce::Component owner;
+    owner.setLookAndFeel(&laf);
+    for (const auto type : {juce::MessageBoxIconType::WarningIcon, juce::MessageBoxIconType::InfoIcon,
+                            juce::MessageBoxIconType::QuestionIcon}) {
+        std::unique_ptr<juce::AlertWindow> box(laf.createAlertWindow("Cannot edit this sample", "The audio is gone.",
+                                                                     "OK", {}, {}, type, 1, &owner));
+        ASSERT_NE(box, nullptr);
+        const auto image = test::render(*box);
+        const auto background = box->findColour(juce::AlertWindow::backgroundColourId);
+        // The corner is the box's own background: no icon cut by the edge.
+        for (int y = 3; y < 14; ++y)
+            for (int x = 3; x < 14; ++x)
+                EXPECT_TRUE(test::nearColour(image.getPixelAt(x, y), background, 2))
+                    << static_cast<int>(type) << " at " << x << "," << y;
+        // The icon is drawn in the column left of the text.
+        EXPECT_TRUE(test::anyPixel(image.getClippedImage({0, 20, 80, 70}),
+                                   [&](juce::Colour c) { return !test::nearColour(c, background, 8); }))
+            << static_cast<int>(type);
+    }
+    owner.setLookAndFeel(nullptr);
+}
+
 juce::Component* newDesktopComponent(const std::vector<juce::Component*>& before) {
     auto& desktop = juce::Desktop::getInstance();
     for (int i = 0; i < desktop.getNumComponents(); ++i)

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "editor/ui/peer_mouse.hpp"
 #include "widgets/gui_support.hpp"
 #include "widgets/look_and_feel.hpp"
 #include "widgets/segment_group.hpp"
@@ -327,6 +328,74 @@ TEST(V6DropChip, ThemeColoursFontAndListener) {
         EXPECT_NE(laf.getComboBoxFont(plain), makeFont(kTypeChip));
     }
     EXPECT_EQ(Theme::instance().listeners().size(), before);
+}
+
+// Counts its paints: a hover change that is never repainted leaves the
+// screen showing the old state.
+struct CountedGroup : V6SegmentGroup {
+    using V6SegmentGroup::V6SegmentGroup;
+    int paints = 0;
+    void paint(juce::Graphics& g) override {
+        ++paints;
+        V6SegmentGroup::paint(g);
+    }
+};
+
+struct CountedChip : V6DropChip {
+    int paints = 0;
+    void paint(juce::Graphics& g) override {
+        ++paints;
+        V6DropChip::paint(g);
+    }
+};
+
+struct HoverStage : juce::Component {
+    CountedGroup group{juce::StringArray{"ALL", "Direct", "Room channel A"}, "Strip"};
+    CountedChip chip;
+    HoverStage() {
+        setSize(400, 80);
+        group.setBounds(10, 10, 300, 28);
+        chip.addItem("UNKNOWN", 1);
+        chip.setSelectedId(1);
+        chip.setBounds(10, 46, 120, 28);
+        addAndMakeVisible(group);
+        addAndMakeVisible(chip);
+        addToDesktop(0);
+        setVisible(true);
+        test::pumpUntil([this] { return isShowing(); });
+        test::pumpFor(50);
+    }
+    ~HoverStage() override { removeFromDesktop(); }
+};
+
+TEST(V6SegmentGroup, TheSegmentUnderThePointerLightsAndGoesDarkWhenItLeaves) {
+    HoverStage stage;
+    test::PeerMouse mouse{stage};
+    const auto centreOf = [&](int i) { return stage.getLocalPoint(&stage.group, stage.group.segmentBounds(i).getCentre()).toFloat(); };
+    const auto paintsAfter = [&](juce::Point<float> p) {
+        const int before = stage.group.paints;
+        mouse.send(p, {});
+        test::pumpFor(60);
+        return stage.group.paints > before;
+    };
+    EXPECT_TRUE(paintsAfter(centreOf(1))) << "entering lights the segment";
+    EXPECT_TRUE(paintsAfter(centreOf(2))) << "moving to the next segment moves the light";
+    EXPECT_FALSE(paintsAfter(centreOf(2) + juce::Point<float>(1.0f, 0.0f))) << "the same segment: nothing to redraw";
+    EXPECT_TRUE(paintsAfter({380.0f, 20.0f})) << "leaving puts the light out";
+    // The lit segment draws its text in the primary colour.
+    mouse.send(centreOf(1), {});
+    const auto lit = stage.group.segmentTextColour(1, 1), dark = stage.group.segmentTextColour(1, -1);
+    EXPECT_NE(lit, dark);
+
+    // The drop chip lights over its text too.
+    const int before = stage.chip.paints;
+    mouse.send(stage.getLocalPoint(&stage.chip, stage.chip.getLocalBounds().getCentre()).toFloat(), {});
+    test::pumpFor(60);
+    EXPECT_GT(stage.chip.paints, before);
+    const int lit2 = stage.chip.paints;
+    mouse.send({380.0f, 60.0f}, {});
+    test::pumpFor(60);
+    EXPECT_GT(stage.chip.paints, lit2);
 }
 
 TEST(V6DropChip, Chevron) {

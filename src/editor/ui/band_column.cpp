@@ -28,6 +28,10 @@ BandColumn::BandColumn() {
     setTitle("Dynamics band");
     renameEditor.setName({});
     renameEditor.setPasswordCharacter(0);
+    // The box is 12 px high: a font and insets that fit inside it.
+    renameEditor.setFont(makeFont(kTypeChip));
+    renameEditor.setIndents(3, 0);
+    renameEditor.setBorder(juce::BorderSize<int>(0));
     addChildComponent(renameEditor);
     renameEditor.onReturnKey = [this] { commitRename(); };
     renameEditor.onFocusLost = [this] { commitRename(); };
@@ -72,15 +76,27 @@ void BandColumn::populate(const logic::EditDocument& doc, int band, int top, int
             first = 0;
     }
 
+    // Row by row, so that a short budget still shows the top rows of every
+    // sub-column; kept in position order for binding.
     slots.clear();
-    for (int s = 0; s < subColumns; ++s)
-        for (int r = first; r < first + count; ++r) {
+    for (int r = first; r < first + count; ++r)
+        for (int s = 0; s < subColumns; ++s) {
             const int p = s * rows + r;
             if (p < n) slots.push_back(p);
         }
-    const int kept = std::min(std::max(budget, 0), static_cast<int>(slots.size()));
+    const int wanted = static_cast<int>(slots.size());
+    const int kept = std::min(std::max(budget, 0), wanted);
     slots.resize(static_cast<size_t>(kept));
+    std::sort(slots.begin(), slots.end());
     budget -= kept;
+    moreArea = {};
+    moreCount = 0;
+    rowsShown = 0;
+    if (kept < wanted) {
+        rowsShown = (kept + subColumns - 1) / subColumns;
+        moreCount = std::max(n - kept, 0);
+        moreArea = {3, (first + rowsShown) * kRowPitch + kTitleHeight, std::max(getWidth() - 6, 0), kChipHeight};
+    }
 
     sampleIndices.clear();
     std::vector<int32_t> part;
@@ -160,11 +176,20 @@ void BandColumn::paint(juce::Graphics& g) {
                                  juce::Rectangle<float>(static_cast<float>(w - crossW), 0.0f,
                                                         static_cast<float>(crossW), 14.0f),
                                  makeFont(kTypeValue).getHeight()));
+    if (moreCount > 0 && !moreArea.isEmpty()) {
+        g.setColour(themeColour(ThemeColour::textSecondary));
+        g.setFont(makeFont(kTypeLabelBold));
+        g.drawText("+" + juce::String(moreCount) + " more", moreArea, juce::Justification::centred, true);
+    }
 }
 
 void BandColumn::mouseDown(const juce::MouseEvent& e) {
     if (e.mods.isRightButtonDown()) {
         if (callbacks.onBandMenu) callbacks.onBandMenu(bandIndex, e.getScreenPosition());
+        return;
+    }
+    if (moreCount > 0 && moreArea.contains(e.getPosition())) {
+        if (callbacks.onMore) callbacks.onMore(bandIndex, moreArea.getY());
         return;
     }
     if (e.y > kTitleHeight) {
@@ -180,6 +205,7 @@ void BandColumn::mouseDoubleClick(const juce::MouseEvent& e) {
     if (e.y > kTitleHeight) return;
     renameEditor.setBounds(4, 1, 110, 12);
     renameEditor.setText(juce::String::fromUTF8(name.c_str()), juce::dontSendNotification);
+    renameEditor.applyFontToAllText(makeFont(kTypeChip));
     renameEditor.setVisible(true);
     renameEditor.grabKeyboardFocus();
 }

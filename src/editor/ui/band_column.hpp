@@ -36,6 +36,9 @@ public:
         std::function<void(uint64_t uid, juce::Point<int> screen)> onChipMenu;
         std::function<void(uint64_t uid)> onChipEdit;
         std::function<void()> onBackgroundClick;
+        // "+N more" pressed: bring the row at `rowTop` (in the column's
+        // coordinates), the first below the chips shown, to the top.
+        std::function<void(int group, int rowTop)> onMore;
     };
 
     int bandIndex = 0;
@@ -49,6 +52,11 @@ public:
     int subColumns = 1;
     int rows = 1;
     std::vector<int> slots;
+    // Samples of the group the chip budget left without a chip, and where
+    // their "+N more" line is drawn (empty when none).
+    int moreCount = 0;
+    int rowsShown = 0;
+    juce::Rectangle<int> moreArea;
     std::vector<int32_t> sampleIndices;
     std::vector<std::unique_ptr<ZemChip>> chips;
     juce::TextEditor renameEditor;

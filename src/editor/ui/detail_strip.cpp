@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "editor/ui/zem_edit_overlay.hpp"
 #include "widgets/paint.hpp"
 #include "widgets/theme.hpp"
 
@@ -114,7 +115,8 @@ void DetailStrip::refresh(const logic::EditDocument& doc) {
                 return index >= 0 && static_cast<size_t>(index) < defs.size() ? defs[static_cast<size_t>(index)].name
                                                                               : std::string();
             };
-            roomChannelName_ = nameOf(doc.layers, sample->layerIndex);
+            // The strips and menus say "Room channel A" for a layer "Room A".
+            roomChannelName_ = roomChannelDisplayName(nameOf(doc.layers, sample->layerIndex));
             articulationName_ = nameOf(doc.articulations, sample->articulationIndex);
             powerDb_ = detailPowerDecibels(sample->key13Value);
             gainDb_ = sample->key14Value;

@@ -25,6 +25,9 @@ HitAnalysisHook& hookSlot() {
 
 HitSortProgress::HitSortProgress() {
     setSize(kWidth, kHeight);
+    // The fill stands out from the box it sits in.
+    bar.setColour(juce::ProgressBar::backgroundColourId, themeColour(ThemeColour::fieldBackground));
+    bar.setColour(juce::ProgressBar::foregroundColourId, themeColour(ThemeColour::accent));
     addAndMakeVisible(bar);
     addAndMakeVisible(cancelButton);
 }

@@ -60,6 +60,9 @@ public:
 
     void paint(juce::Graphics&) override;
     void resized() override;
+    // The wheel over the open panel stops here: the grid behind it must not
+    // zoom or scroll.
+    void mouseWheelMove(const juce::MouseEvent&, const juce::MouseWheelDetails&) override {}
     std::unique_ptr<juce::AccessibilityHandler> createAccessibilityHandler() override;
 
     // "100 %" for the value column: clamped to 0..100, halves up.

@@ -193,7 +193,11 @@ void SampleEditor::setupChildren() {
                           "nudge the last handle a sample, \xe2\x87\xa7 10 ms  \xc2\xb7  [ ] set it at the playhead  "
                           "\xc2\xb7  drag the fade tabs on the ruler  \xc2\xb7  wheel / pinch zooms, \xe2\x87\xa7 wheel "
                           "or drag pans, double-click fits  \xc2\xb7  space plays / stops, L loops, A all  \xc2\xb7  "
+#if JUCE_MAC
                           "\xe2\x8c\x98Z undo"),
+#else
+                          "Ctrl+Z undo"),
+#endif
                       juce::dontSendNotification);
 
     addCaption(fadeInCaption, "FADE IN");

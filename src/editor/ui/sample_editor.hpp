@@ -124,6 +124,10 @@ public:
     bool playing = false;
     bool loop = false;
     double playStartMs = 0.0;
+    // The region the running audition plays, as it was when it started: an
+    // edit during playback does not change what is heard.
+    int64_t playedStart = 0, playedEnd = 0;
+    bool playedReverse = false;
     double lastSpaceMs = -1e9;
     int64_t playheadFrame = -1;
 

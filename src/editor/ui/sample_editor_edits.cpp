@@ -209,6 +209,9 @@ bool SampleEditor::keyPressed(const juce::KeyPress& key) {
             undoManager.undo();
         return true;
     }
+    // Other shortcuts with Ctrl are the program's commands (Ctrl+S saves, or
+    // says why it cannot yet).
+    if (mods.isCtrlDown() || mods.isCommandDown()) return false;
     if (code == juce::KeyPress::spaceKey) {
         const double now = juce::Time::getMillisecondCounterHiRes();
         // A held key's auto-repeat never toggles.
@@ -343,6 +346,9 @@ void SampleEditor::startPlayback() {
         }
         if (stream != nullptr && (!reuse || deps.playStream(stream))) {
             playing = true;
+            playedStart = playAll ? 0 : state.start;
+            playedEnd = playAll ? sourceFrames : state.end;
+            playedReverse = !playAll && state.reverse;
             playStartMs = juce::Time::getMillisecondCounterHiRes();
             startTimer(33);
             playButton.setActive(true);
@@ -358,6 +364,9 @@ void SampleEditor::startPlayback() {
     if (audio.empty()) return;
     deps.play(audio, deps.channels, deps.sampleRate);
     playing = true;
+    playedStart = playAll ? 0 : state.start;
+    playedEnd = playAll ? sourceFrames : state.end;
+    playedReverse = !playAll && state.reverse;
     playStartMs = juce::Time::getMillisecondCounterHiRes();
     startTimer(33);
     playButton.setActive(true);
@@ -384,8 +393,8 @@ void SampleEditor::timerCallback() {
         stopTimer();
         return;
     }
-    const int64_t base = playAll ? 0 : state.start;
-    const int64_t length = playAll ? sourceFrames : state.end - state.start;
+    const int64_t base = playedStart;
+    const int64_t length = playedEnd - playedStart;
     const double rate = std::max(deps.sampleRate, 1);
     const double durationMs = static_cast<double>(length) * 1000.0 / rate;
     const double elapsed = juce::Time::getMillisecondCounterHiRes() - playStartMs;
@@ -395,8 +404,8 @@ void SampleEditor::timerCallback() {
         if (p.playing && p.length != 0) {
             int64_t frame = base + std::llrint(static_cast<double>(p.position) / std::max(deps.previewRate, 1.0) *
                                                deps.sampleRate);
-            if (!playAll && state.reverse && frame >= state.start && frame < state.end)
-                frame = state.start + state.end - 1 - frame;
+            if (playedReverse && frame >= playedStart && frame < playedEnd)
+                frame = playedStart + playedEnd - 1 - frame;
             playheadFrame = frame;
             goesOn = static_cast<int64_t>(p.position) < static_cast<int64_t>(p.length);
         } else {

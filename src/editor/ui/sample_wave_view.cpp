@@ -294,7 +294,12 @@ double SampleWaveView::rulerMajorStepMs(double msPerPixel) {
 }
 
 juce::String SampleWaveView::rulerLabel(double t, double major) {
-    if (t >= 1000.0) return juce::String(t / 1000.0, major >= 1000.0 ? 0 : 2) + " s";
+    if (t >= 1000.0) {
+        if (major >= 1000.0) return juce::String(t / 1000.0, 0) + " s";
+        // Enough decimals that neighbouring labels differ at deep zoom.
+        const int needed = static_cast<int>(std::ceil(-std::log10(major / 1000.0) - 1e-9));
+        return juce::String(t / 1000.0, std::max(2, needed)) + " s";
+    }
     return juce::String(t, major < 1.0 ? 2 : 0) + " ms";
 }
 
@@ -335,7 +340,10 @@ void SampleWaveView::paintRuler(juce::Graphics& g, int width) {
         }
         g.setColour(theme.colour(ThemeColour::textSecondary));
         g.fillRect(juce::Rectangle<float>(x, 8.0f, 1.0f, 9.0f));
-        g.drawText(rulerLabel(t, major), juce::Rectangle<float>(std::max(23.0f, x + 3.0f), 0.0f, 60.0f, 12.0f),
+        const auto label = rulerLabel(t, major);
+        g.drawText(label,
+                   juce::Rectangle<float>(std::max(23.0f, x + 3.0f), 0.0f,
+                                          std::max(60.0f, std::ceil(font.getStringWidthFloat(label)) + 2.0f), 12.0f),
                    juce::Justification::centredLeft, true);
     }
 }

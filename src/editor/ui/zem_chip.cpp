@@ -48,6 +48,11 @@ ChipZones chipZones(int w, bool soloed) {
     z.playW = std::min(controls, 14);
     z.playX = 7 + inner - z.playW;
     z.muteW = std::min(controls - z.playW, 14);
+    // Too narrow to draw its "M", a chip has no mute zone: a click there must
+    // not mute what the user cannot see.
+    // (The framework drops a glyph whose advance ends more than 1 px past its box.)
+    static const float mAdvance = makeFont(kTypeCaps).getStringWidthFloat(juce::String("M"));
+    if (static_cast<float>(z.muteW) + 1.0f < mAdvance) z.muteW = 0;
     z.muteX = z.playX - z.muteW;
     z.soloW = soloed ? std::min(nameArea, 14) : 0;
     z.nameX = 7;

@@ -48,8 +48,15 @@ std::string formatZoomFactor(double zoom) {
 }
 
 std::string sampleGroupSummary(uint64_t samples, uint64_t groups) {
-    return std::to_string(samples) + " SAMPLES \xc2\xb7 " + std::to_string(groups) +
+    return std::to_string(samples) + (samples == 1 ? " SAMPLE \xc2\xb7 " : " SAMPLES \xc2\xb7 ") +
+           std::to_string(groups) +
            (groups == 1 ? " DYNAMIC GROUP" : " DYNAMIC GROUPS");
+}
+
+std::string groupDisplayName(const std::string& name, int index) {
+    const std::string number = std::to_string(index + 1);
+    if (name.empty() || name == "Band " + number) return "Dynamic group " + number;
+    return name;
 }
 
 std::string roomChannelDisplayName(const std::string& name) {
@@ -344,9 +351,15 @@ void ZemEditOverlay::layoutHeader(juce::Rectangle<int> row) {
     fromRight(resetButton, 6);
     fromRight(newButton, 0);
 
+    // AUTO-SORT keeps its whole width and a gap before the right-hand
+    // buttons; the name, then the counts, give way when the row is short.
+    const int autoSortSlot = 34 + 16 + autoSortButton.getIdealWidth() + 8;
+    const int countsWidth = std::clamp(textWidth(countsLabel.getFont(), countsLabel.getText()) + 12, 0,
+                                       std::max(0, r.getWidth() - autoSortSlot));
     const int titleWidth = std::clamp(textWidth(titleLabel.getFont(), titleLabel.getText()) + 12, 120, 360);
-    titleLabel.setBounds(r.removeFromLeft(titleWidth));
-    countsLabel.setBounds(r.removeFromLeft(textWidth(countsLabel.getFont(), countsLabel.getText()) + 12));
+    titleLabel.setBounds(
+        r.removeFromLeft(std::min(titleWidth, std::max(0, r.getWidth() - autoSortSlot - countsWidth))));
+    countsLabel.setBounds(r.removeFromLeft(countsWidth));
     addGroupButton.setBounds(iconSquare(r.removeFromLeft(34), row));
     r.removeFromLeft(16);
     placeTextButton(autoSortButton, r.removeFromLeft(std::min(autoSortButton.getIdealWidth(), r.getWidth())), row);
@@ -401,7 +414,12 @@ void ZemEditOverlay::layoutStrips(juce::Rectangle<int> row) {
 }
 
 void ZemEditOverlay::layoutZoomRow(juce::Rectangle<int> row) {
-    const int t = textWidth(zoomLabel.getFont(), juce::String("4") + juce::String::fromUTF8(kTimesSign)) + 16;
+    // Wide enough for the widest factor a wheel step can show ("1.25×").
+    int widest = 0;
+    for (int quarter = 4; quarter <= 16; ++quarter)
+        widest = std::max(widest, textWidth(zoomLabel.getFont(),
+                                            juce::String::fromUTF8(formatZoomFactor(quarter / 4.0).c_str())));
+    const int t = widest + 16;
     auto group = row.removeFromRight(std::min(row.getWidth(), t + 68));
     zoomInButton.setBounds(iconSquare(group.removeFromRight(34), row));
     zoomLabel.setBounds(group.removeFromRight(t));
@@ -475,9 +493,16 @@ void ZemEditOverlay::layoutBands() {
 void ZemEditOverlay::populateColumns() {
     chipBudget = 256;
     const int sy = static_cast<int>(verticalScrollBar.getCurrentRangeStart());
-    for (size_t i = 0; i < columns.size(); ++i)
-        columns[i]->populate(document(), static_cast<int>(i), sy, sy + gridArea.getHeight(), gridArea.getHeight(),
-                             chipBudget);
+    // Every column gets an even share of what is left of the chips, so what
+    // one leaves unused goes on to the next and no group is left without any.
+    const int n = static_cast<int>(columns.size());
+    for (int i = 0; i < n; ++i) {
+        const int share = chipBudget / (n - i);
+        int left = share;
+        columns[static_cast<size_t>(i)]->populate(document(), i, sy, sy + gridArea.getHeight(),
+                                                  gridArea.getHeight(), left);
+        chipBudget -= share - left;
+    }
 }
 
 void ZemEditOverlay::clearSelection() {
@@ -495,6 +520,7 @@ void ZemEditOverlay::wireColumn(BandColumn& column) {
     BandColumn::Callbacks c;
     c.onBandMenu = [this](int group, juce::Point<int> screen) { showBandMenu(group, screen); };
     c.onBandDelete = [this](int group) { confirmDeleteBand(group); };
+    c.onMore = [this](int, int rowTop) { verticalScrollBar.setCurrentRangeStart(rowTop); };
     c.onBandRename = [this](int group, const std::string& name) {
         document().renameBand(group, name);
         refreshAfterCommand();
@@ -542,6 +568,11 @@ void ZemEditOverlay::wireBoundary(BoundaryEditor& editor) {
             // stay strictly between them so the boundaries keep their order.
             values[i] = lo <= hi ? std::max(lo, std::min(level, hi))
                                  : std::clamp(level, left + 1, std::max(left + 1, right - 1));
+            // The axis pills follow the edge being dragged.
+            std::vector<double> fractions;
+            fractions.reserve(values.size());
+            for (const int32_t split : values) fractions.push_back(static_cast<double>(split) / 127.0);
+            hitsAxis.setBoundaries(std::move(fractions));
         }
         layoutBands();
         populateColumns();

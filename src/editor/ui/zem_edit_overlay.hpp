@@ -36,8 +36,11 @@ namespace vt6::ui::zemedit {
 
 // "1×", "1.25×", "2.5×", "4×": two decimals without trailing zeros.
 std::string formatZoomFactor(double zoom);
-// "12 SAMPLES · 4 DYNAMIC GROUPS"; the sample word is plural for every count.
+// "12 SAMPLES · 4 DYNAMIC GROUPS", "1 SAMPLE · 1 DYNAMIC GROUP".
 std::string sampleGroupSummary(uint64_t samples, uint64_t groups);
+// A dynamic group's name as shown: the name a file gave it, or "Dynamic group
+// N" (as the menus say) for one that carries only the default "Band N".
+std::string groupDisplayName(const std::string& name, int index);
 // A layer name starting with "room" in any letter case shows as "Room channel"
 // followed by the rest of the name.
 std::string roomChannelDisplayName(const std::string& name);
@@ -74,6 +77,9 @@ public:
     void setZoom(double newZoom, float anchorX);
     void updateZoomLabel();
     void refreshAll();
+    // The component that should hold the keyboard: the open sample editor,
+    // else the overlay itself.
+    juce::Component* keyboardTarget() noexcept;
     void refreshHeader();
     void refreshStrips();
     void refreshAfterCommand();

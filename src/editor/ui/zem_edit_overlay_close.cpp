@@ -114,7 +114,8 @@ void ZemEditOverlay::mountSampleEditor(uint64_t uid, fmt::SampleAudio audio, Sam
     SampleEditorDeps d;
     d.name = doc.sampleLabel(*sample, doc.samplePosition(*sample));
     const int32_t band = doc.bandIndexOf(sample->bandId);
-    if (band >= 0 && static_cast<size_t>(band) < doc.bands.size()) d.groupName = doc.bands[static_cast<size_t>(band)].name;
+    if (band >= 0 && static_cast<size_t>(band) < doc.bands.size())
+        d.groupName = groupDisplayName(doc.bands[static_cast<size_t>(band)].name, band);
     d.colour = Theme::instance().categoryColour(deps.colourCategory).getARGB();
     d.channels = audio.channels;
     d.sampleRate = audio.sampleRate;
@@ -210,6 +211,10 @@ void ZemEditOverlay::closeSampleEditor() {
     sampleEditor.reset();
     grabKeyboardFocus();
     refreshAll();
+}
+
+juce::Component* ZemEditOverlay::keyboardTarget() noexcept {
+    return sampleEditor != nullptr ? sampleEditor.get() : static_cast<juce::Component*>(this);
 }
 
 bool ZemEditOverlay::sampleEditorHasUnappliedChanges() const {

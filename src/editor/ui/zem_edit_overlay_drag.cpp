@@ -27,7 +27,8 @@ void ZemEditOverlay::dragChip(uint64_t uid, juce::Point<int> screen) {
         // A new drag: dress the ghost for this chip (or its selection).
         const bool several = doc.selection.count(uid) != 0 && doc.selection.size() > 1;
         dragGhost.colour = bandColour(doc.bandIndexOf(sample->bandId)).withAlpha(1.0f);
-        dragGhost.name = sample->name.empty() ? juce::String("Sample") : juce::String::fromUTF8(sample->name.c_str());
+        // Named as its chip is, also when the sample has no name of its own.
+        dragGhost.name = juce::String::fromUTF8(doc.sampleLabel(*sample, doc.samplePosition(*sample)).c_str());
         dragGhost.count = several ? static_cast<int>(doc.selection.size()) : 1;
         dragGhost.setSize(dragGhostWidth(columns.front()->getWidth()), kDragGhostHeight);
         dragGhost.setVisible(true);

@@ -113,7 +113,7 @@ void ZemEditOverlay::showDefMenu(bool rooms, int segment, juce::Point<int> scree
         auto* self = safe.getComponent();
         if (id <= 0 || self == nullptr || self->document().changeCounter != counter) return;
         self->confirmDeleteDef(rooms, id - 1);
-    });
+    }, this);
 }
 
 void ZemEditOverlay::confirmDeleteDef(bool rooms, int index) {
@@ -152,7 +152,7 @@ void ZemEditOverlay::showBandMenu(int group, juce::Point<int> screen) {
         auto* self = safe.getComponent();
         if (id != 1 || self == nullptr || self->document().changeCounter != counter) return;
         self->confirmDeleteBand(group);
-    });
+    }, this);
 }
 
 void ZemEditOverlay::confirmDeleteBand(int group) {
@@ -255,7 +255,7 @@ void ZemEditOverlay::showChipMenu(uint64_t uid, juce::Point<int> screen) {
     juce::Component::SafePointer<ZemEditOverlay> safe(this);
     widgets::showMenuAsync(menu, menuAt(screen), [safe, answer = std::move(answer)](int id) {
         if (auto* self = safe.getComponent()) self->applyChipMenuChoice(id, answer);
-    });
+    }, this);
 }
 
 void ZemEditOverlay::applyChipMenuChoice(int id, const ChipMenuAnswer& answer) {

@@ -10,6 +10,7 @@ public:
     explicit BandGridTestAccess(ZemEditOverlay& o) : o_(o) {}
     std::vector<std::unique_ptr<BandColumn>>& columns() { return o_.columns; }
     std::vector<std::unique_ptr<BoundaryEditor>>& editors() { return o_.boundaryEditors; }
+    SessionHitsAxis& hitsAxis() { return o_.hitsAxis; }
     juce::Component& content() { return o_.bandContent; }
     juce::ScrollBar& horizontal() { return o_.horizontalScrollBar; }
     void layoutGrid() { o_.layoutGrid(); }

@@ -73,6 +73,8 @@ TEST(ZemChipZones, SplitTheRow) {
         {200, false, {7, 156, 163, 0, 165, 14, 179, 14}},
         {200, true, {7, 142, 149, 14, 165, 14, 179, 14}},
         {10, false, {7, 0, 7, 0, 7, 0, 7, 0}},
+        // 38 px: 10 px left for the mute zone, too narrow for its "M": none.
+        {38, false, {7, 0, 7, 0, 17, 0, 17, 14}},
     };
     for (const auto& c : cases) {
         const auto z = chipZones(c.width, c.soloed);
@@ -146,6 +148,22 @@ TEST(ZemChipGestures, ThroughARealPeer) {
         PeerMouse mouse{window.top};
         mouse.gesture(c.press, c.to, c.right, c.mods);
         EXPECT_EQ(log.events, c.want) << c.name;
+    }
+}
+
+TEST(ZemChipGestures, ANarrowChipMutesOnlyWhereItDrawsItsM) {
+    const juce::String m("M");
+    for (const auto& [width, want] : {std::pair{40, "mute"}, std::pair{38, "click"}}) {
+        ZemChip chip;
+        chip.setSize(width, 22);
+        chip.setSample(sampleRecord(1), "Snare 1", false, false, 0, false);
+        ChipLog log;
+        log.attach(chip);
+        Window window(chip, 60, 40);
+        PeerMouse mouse{window.top};
+        mouse.gesture({12.0f, 11.0f});
+        ASSERT_EQ(log.events.size(), 1u) << width;
+        EXPECT_EQ(log.events.front(), want) << width;
     }
 }
 
@@ -495,6 +513,11 @@ TEST(BandColumnMouse, TitleRowBackgroundAndRename) {
     ASSERT_TRUE(column.renameEditor.isVisible());
     EXPECT_EQ(column.renameEditor.getBounds(), juce::Rectangle<int>(4, 1, 110, 12));
     EXPECT_EQ(column.renameEditor.getText(), "Soft");
+    // The text fits the 12 px box: its font, indents and border leave the
+    // whole line height inside.
+    const auto& box = column.renameEditor;
+    EXPECT_LE(box.getFont().getHeight() + static_cast<float>(box.getTopIndent() + box.getBorder().getTopAndBottom()),
+              static_cast<float>(box.getHeight()));
     column.renameEditor.setText("  soft ");
     column.renameEditor.keyPressed(juce::KeyPress(juce::KeyPress::returnKey));
     pumpUntil([&] { return !renamed.empty(); }, 1000);
@@ -617,6 +640,43 @@ TEST(BandGridLayout, OneGroupZoomAndEmptyColumns) {
     EXPECT_EQ(f.access().columns()[1]->getWidth(), 1);
 }
 
+TEST(BandGridLayout, EveryGroupGetsChipsAndAMoreLineThatScrollsToTheRest) {
+    GridFixture f(8 * 120, 8, 1400);
+    f.overlay->setSize(f.overlay->getWidth(), 1000);
+    f.overlay->addToDesktop(0);
+    f.overlay->setVisible(true);
+    pumpUntil([&] { return f.overlay->isShowing(); }, 1000);
+    f.overlay->refreshAll();
+    auto a = f.access();
+    ASSERT_EQ(a.columns().size(), 8u);
+    int chips = 0;
+    for (auto& column : a.columns()) {
+        chips += static_cast<int>(column->slots.size());
+        // At least its first chips, and the count of those left out.
+        EXPECT_GE(column->slots.size(), 16u) << column->bandIndex;
+        EXPECT_EQ(column->slots.front(), 0) << column->bandIndex;
+        EXPECT_EQ(column->moreCount, column->sampleCount - static_cast<int>(column->slots.size())) << column->bandIndex;
+        EXPECT_GT(column->moreCount, 0) << column->bandIndex;
+    }
+    EXPECT_LE(chips, 256);
+
+    // The screenshot: the last column draws "+N more" below its chips.
+    auto& last = *a.columns().back();
+    const auto shot = last.createComponentSnapshot(last.moreArea);
+    EXPECT_TRUE(test::anyPixel(shot, [](juce::Colour c) {
+        return test::nearColour(c, themeColour(ThemeColour::textSecondary), 60);
+    }));
+
+    // Pressing it scrolls the grid on to the rows below the chips shown.
+    test::PeerMouse mouse{*f.overlay};
+    const int rowsShown = last.rowsShown;
+    mouse.gesture(f.overlay->getLocalPoint(&last, last.moreArea.getCentre()).toFloat());
+    pumpUntil([&] { return last.slots.front() > 0; }, 1000);
+    ASSERT_FALSE(last.slots.empty());
+    EXPECT_EQ(last.slots.front(), rowsShown);
+    f.overlay->removeFromDesktop();
+}
+
 TEST(BandGridLayout, ContentGrowsWithRows) {
     GridFixture f(120, 2, 1000);
     auto a = f.access();
@@ -725,6 +785,9 @@ TEST(BandGridBoundaryDrag, LevelsFromPositionsAndLiveLayout) {
     EXPECT_EQ(a.columns()[1]->getRight(), 630);
     EXPECT_EQ(a.editors()[1]->getX(), 623);
     EXPECT_EQ(a.editors()[1]->getTitle(), "Dynamics boundary 80");
+    // The axis under the grid moves its dB pill with the edge.
+    ASSERT_EQ(a.hitsAxis().boundaries().size(), 3u);
+    EXPECT_DOUBLE_EQ(a.hitsAxis().boundaries()[1], 80.0 / 127.0);
     editor.onDragEnd(1);
     EXPECT_EQ(f.doc().velocitySplits, (std::vector<int32_t>{32, 80, 96}));
     // The handles survive their own release: no rebuild for a boundary change.

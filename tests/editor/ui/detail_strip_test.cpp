@@ -93,7 +93,7 @@ TEST(DetailStrip, OneSelectedSampleShowsItsDetails) {
         // No name: the group's name and the position in it.
         {uidNamed(doc, ""), "G2 1", "Direct", "RIM", "96k \xc2\xb7 16-bit \xc2\xb7 1 mic",
          "PWR -6.0 dB   GAIN " + kMinus + "3.0 dB   TUNE 0 st"},
-        {uidNamed(doc, "Snare 1 Room A"), "Snare 1 Room A", "Room A", "CENTER",
+        {uidNamed(doc, "Snare 1 Room A"), "Snare 1 Room A", "Room channel A", "CENTER",
          "44.1k \xc2\xb7 16-bit \xc2\xb7 2 mics", "PWR -12.0 dB   GAIN 1.5 dB   TUNE 0 st"},
     };
     for (const auto& c : cases) {

@@ -693,6 +693,18 @@ TEST_F(HitAnalysisTest, TheBoxLayoutAndPaint) {
         }
     EXPECT_TRUE(titleInside);
     EXPECT_FALSE(titleOutside);
+
+    // Half done: the bar's fill is the accent, its empty part the field colour,
+    // both unlike the box around them.
+    box.progress = 0.5;
+    box.bar.setVisible(false);
+    box.bar.setVisible(true);
+    test::pumpFor(100);
+    const auto half = test::render(box, juce::Colours::black);
+    const auto filled = half.getPixelAt(20 + 60, 62), empty = half.getPixelAt(20 + 300, 62);
+    EXPECT_TRUE(test::nearColour(filled, themeColour(ThemeColour::accent), 24)) << filled.toDisplayString(true);
+    EXPECT_FALSE(test::nearColour(filled, fill, 24));
+    EXPECT_FALSE(test::nearColour(filled, empty, 24));
 }
 
 TEST_F(HitAnalysisTest, TheBoxIsCentredWithItsGlowAndFollowsResizes) {

@@ -10,6 +10,7 @@
 #include "editor/ui/detail_fixture.hpp"
 #include "support/temp_dir.hpp"
 #include "widgets/gui_support.hpp"
+#include "widgets/look_and_feel.hpp"
 #include "widgets/menus.hpp"
 #include "widgets/theme.hpp"
 
@@ -225,6 +226,40 @@ TEST(LevelPanel, ADragIsOneStepOnlyWhenItEndsElsewhere) {
         EXPECT_EQ(slider->getValue(), levelSliderValue(c.level)) << c.what;
         EXPECT_EQ(panel.draggedRow(), -1) << c.what;
     }
+}
+
+TEST(LevelPanel, ClicksLandWhereTheTrackIsPainted) {
+    test::TempDir dir;
+    const auto kit = writeDetailKit(dir.path("kit.zem"));
+    Shown s(depsFor(kit));
+    // As in the program: the window's look-and-feel reaches the panel.
+    widgets::V6LookAndFeel lookAndFeel;
+    s.host.setLookAndFeel(&lookAndFeel);
+    auto& panel = openPanel(s);
+    auto& slider = panel.slider(2);
+    // The track is painted from the thumb radius (7) to width - 7.
+    const float left = 7.0f, right = static_cast<float>(slider.getWidth()) - 7.0f;
+    const std::pair<double, double> cases[] = {{0.247, 25.0}, {0.753, 75.0}, {0.5, 50.0}};
+    for (const auto& [fraction, want] : cases) {
+        const juce::Point<float> p(left + static_cast<float>(fraction) * (right - left), slider.getHeight() / 2.0f);
+        s.mouse.gesture(s.at(slider, p));
+        EXPECT_EQ(slider.getValue(), want) << fraction;
+    }
+    s.host.setLookAndFeel(nullptr);
+}
+
+TEST(LevelPanel, TheWheelOverTheOpenPanelLeavesTheGridAlone) {
+    test::TempDir dir;
+    const auto kit = writeDetailKit(dir.path("kit.zem"));
+    Shown s(depsFor(kit));
+    auto& panel = openPanel(s);
+    const double zoom = s->zoomFactor();
+    // Its edge, beside the names and sliders, lies over the grid.
+    const juce::Point<float> edge(4.0f, static_cast<float>(panel.getHeight()) - 4.0f);
+    ASSERT_TRUE(s->gridAreaBounds().contains(s->getLocalPoint(&panel, edge).toInt()));
+    s.mouse.wheel(s.at(panel, edge), 0.5f);
+    EXPECT_EQ(s->zoomFactor(), zoom);
+    EXPECT_EQ(Access(*s).panel(), &panel);
 }
 
 TEST(LevelPanel, UndoMovesTheSliderAndItsTooltipBack) {

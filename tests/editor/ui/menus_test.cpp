@@ -21,6 +21,7 @@
 #include "editor/ui/zem_edit_overlay.hpp"
 #include "support/temp_dir.hpp"
 #include "widgets/gui_support.hpp"
+#include "widgets/look_and_feel.hpp"
 #include "widgets/menus.hpp"
 #include "widgets/message_boxes.hpp"
 
@@ -214,6 +215,62 @@ struct Recorder {
 };
 
 const std::string kEllipsis = "\xe2\x80\xa6";
+
+// --- The menus as the framework shows them ---------------------------------
+
+// A showing window on the desktop that was not among `before`.
+juce::Component* newWindow(const std::set<juce::Component*>& before) {
+    auto& desktop = juce::Desktop::getInstance();
+    for (int i = desktop.getNumComponents(); --i >= 0;)
+        if (auto* c = desktop.getComponent(i); c->isShowing() && before.count(c) == 0) return c;
+    return nullptr;
+}
+
+TEST(ThemedMenus, EveryRightClickMenuWearsTheTheme) {
+    KitShape shape;
+    shape.place = [](size_t i, fmt::SmplEntry& row) { at(row, static_cast<int>(i % 3), static_cast<int>(i % 4)); };
+    Shown s(shape);
+    widgets::V6LookAndFeel lookAndFeel;
+    s.host.setLookAndFeel(&lookAndFeel);
+    Access a(*s.overlay);
+    PeerMouse mouse{s.host};
+    auto& column = *a.columns()[1];
+    auto& strip = a.strip(true);
+    struct Case {
+        const char* what;
+        juce::Point<float> at;
+    };
+    const Case cases[] = {
+        {"chip", s.inHost(*s.chip(s.uidOf("Hit 1")), {20.0f, 11.0f})},
+        {"group", s.inHost(column, {column.getWidth() / 2.0f, column.getHeight() - 5.0f})},
+        {"strip definition", s.inHost(strip, strip.segmentBounds(1).getCentre().toFloat())},
+    };
+    std::set<juce::Component*> before;
+    for (int i = 0; i < juce::Desktop::getInstance().getNumComponents(); ++i)
+        before.insert(juce::Desktop::getInstance().getComponent(i));
+    for (const auto& c : cases) {
+        mouse.gesture(c.at, {}, true);
+        ASSERT_TRUE(pumpUntil([&] { return newWindow(before) != nullptr; })) << c.what;
+        auto* menu = newWindow(before);
+        test::pumpFor(100);
+        EXPECT_NE(dynamic_cast<widgets::V6LookAndFeel*>(&menu->getLookAndFeel()), nullptr) << c.what;
+        // The screenshot: the theme's popup colour inside, rounded corners
+        // (the stock menu is a grey square).
+        const auto shot = menu->createComponentSnapshot(menu->getLocalBounds());
+        EXPECT_TRUE(test::nearColour(shot.getPixelAt(3, shot.getHeight() / 2),
+                                     themeColour(ThemeColour::popupBackground), 6))
+            << c.what << " " << shot.getPixelAt(3, shot.getHeight() / 2).toDisplayString(true);
+        // Outside the rounded box: see-through, or the window colour where the
+        // display cannot blend windows.
+        const auto corner = shot.getPixelAt(0, 0);
+        EXPECT_TRUE(corner.getAlpha() < 128 ||
+                    test::nearColour(corner, themeColour(ThemeColour::windowBackground), 6))
+            << c.what << " " << corner.toDisplayString(true);
+        juce::PopupMenu::dismissAllActiveMenus();
+        ASSERT_TRUE(pumpUntil([&] { return newWindow(before) == nullptr; })) << c.what;
+    }
+    s.host.setLookAndFeel(nullptr);
+}
 
 // --- Definition menus -----------------------------------------------------
 
@@ -864,7 +921,10 @@ TEST(ChipDrag, GhostWidthFollowsTheFirstColumn) {
         const uint64_t unnamed = s.doc().samples[4].uid;
         a.dragChip(unnamed, a.content().localPointToGlobal(juce::Point<int>(10, 40)));
         EXPECT_EQ(a.ghost().getWidth(), ghost) << column;
-        EXPECT_EQ(a.ghost().name, "Sample");
+        // Named as its chip: the group and the position, never a bare "Sample".
+        const auto& sample = *s.doc().sampleByUid(unnamed);
+        EXPECT_EQ(a.ghost().name, juce::String::fromUTF8(s.doc().sampleLabel(sample, s.doc().samplePosition(sample)).c_str()));
+        EXPECT_NE(a.ghost().name, "Sample");
         a.dropChip(unnamed);
     }
 }

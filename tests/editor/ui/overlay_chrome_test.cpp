@@ -493,7 +493,7 @@ TEST(OverlayDetail, CyclingAssignmentsMuteAndSolo) {
     Shown s(std::move(deps));
     Access a(*s);
     auto& doc = s->document();
-    EXPECT_EQ(a.counts().getText(), juce::String::fromUTF8("1 SAMPLES \xc2\xb7 1 DYNAMIC GROUP"));
+    EXPECT_EQ(a.counts().getText(), juce::String::fromUTF8("1 SAMPLE \xc2\xb7 1 DYNAMIC GROUP"));
     const uint64_t uid = doc.samples.at(0).uid;
     doc.addLayer("Room A");
     doc.addLayer("Room B");

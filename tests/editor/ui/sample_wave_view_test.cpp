@@ -173,6 +173,15 @@ TEST(SampleWaveRuler, StepsAndLabels) {
                             {1000, 200, "1.00 s"},     {60000, 10000, "60 s"}};
     for (const auto& c : labels)
         EXPECT_EQ(SampleWaveView::rulerLabel(c.t, c.major).toStdString(), c.want) << c.t;
+
+    // Deep in a long sample neighbouring labels still differ.
+    for (const double major : {0.05, 0.1, 0.2, 0.5, 1.0, 2.0, 5.0, 10.0, 20.0, 50.0}) {
+        for (int i = 0; i < 5; ++i) {
+            const double t = 2760.0 + i * major;
+            EXPECT_NE(SampleWaveView::rulerLabel(t, major), SampleWaveView::rulerLabel(t + major, major))
+                << t << " step " << major;
+        }
+    }
 }
 
 TEST_F(WaveFixture, HandleDragIsOneTrimStep) {

@@ -65,11 +65,20 @@ struct Mounted {
 TEST(ZemEditOverlayTexts, SampleGroupSummary) {
     const std::pair<std::pair<uint64_t, uint64_t>, const char*> cases[] = {
         {{12, 4}, "12 SAMPLES \xc2\xb7 4 DYNAMIC GROUPS"},
-        {{1, 1}, "1 SAMPLES \xc2\xb7 1 DYNAMIC GROUP"},
+        {{1, 1}, "1 SAMPLE \xc2\xb7 1 DYNAMIC GROUP"},
+        {{1, 3}, "1 SAMPLE \xc2\xb7 3 DYNAMIC GROUPS"},
         {{0, 0}, "0 SAMPLES \xc2\xb7 0 DYNAMIC GROUPS"},
         {{5000, 2}, "5000 SAMPLES \xc2\xb7 2 DYNAMIC GROUPS"},
     };
     for (const auto& [counts, text] : cases) EXPECT_EQ(sampleGroupSummary(counts.first, counts.second), text);
+}
+
+TEST(ZemEditOverlayTexts, GroupNamesAsTheMenusSayThem) {
+    const std::tuple<std::string, int, std::string> cases[] = {
+        {"Band 3", 2, "Dynamic group 3"}, {"", 0, "Dynamic group 1"}, {"Soft", 0, "Soft"},
+        {"Band 3", 0, "Band 3"},  // a name of its own that only looks like the default
+    };
+    for (const auto& [name, index, shown] : cases) EXPECT_EQ(groupDisplayName(name, index), shown) << name;
 }
 
 TEST(ZemEditOverlayTexts, ZoomFactorAndRoomChannelNames) {
@@ -95,7 +104,11 @@ TEST(ZemEditOverlayLayout, AtTheShellsSize) {
     // The zoom row (10, 583, 1260, 34): zoom in at its right end, the label,
     // then zoom out.
     const auto font = a.zoomLabel().getFont();
-    const int t = static_cast<int>(std::ceil(font.getStringWidthFloat(juce::String::fromUTF8("4\xc3\x97")))) + 16;
+    int widest = 0;
+    for (int quarter = 4; quarter <= 16; ++quarter)
+        widest = std::max(widest, static_cast<int>(std::ceil(font.getStringWidthFloat(
+                                      juce::String::fromUTF8(formatZoomFactor(quarter / 4.0).c_str())))));
+    const int t = widest + 16;
     EXPECT_EQ(a.zoomIn().getBounds(), juce::Rectangle<int>(1236, 583, 34, 34));
     EXPECT_EQ(a.zoomLabel().getBounds(), juce::Rectangle<int>(1236 - t, 583, t, 34));
     EXPECT_EQ(a.zoomOut().getBounds(), juce::Rectangle<int>(1236 - t - 34, 583, 34, 34));
@@ -163,6 +176,32 @@ TEST(ZemEditOverlayLayout, SmallSizesGiveEmptyPiecesNeverNegative) {
     }
 }
 
+TEST(ZemEditOverlayLayout, AutoSortKeepsItsWidthBesideALongNameAndManyGroups) {
+    Mounted o(standaloneDeps(), 1180, 689);
+    o->addToDesktop(0);
+    o->setVisible(true);
+    ZemEditOverlayTestAccess a(*o);
+    o->document().name = "Vintage Supraphonic 14x6.5 close, overhead and room";
+    o->refreshHeader();
+    a.counts().setText(juce::String::fromUTF8("5000 SAMPLES \xc2\xb7 127 DYNAMIC GROUPS"), juce::dontSendNotification);
+    o->resized();
+    auto& autoSort = a.button("AUTO-SORT");
+    auto& newZem = a.button("NEW ZEM");
+    EXPECT_GE(autoSort.getWidth(), autoSort.getIdealWidth());
+    EXPECT_LE(autoSort.getRight() + 8, newZem.getX());
+    EXPECT_LE(a.counts().getRight(), autoSort.getX());
+    // The screenshot: the button's last letter is drawn inside it, so the
+    // column of pixels just inside its right edge (before the outline) stays
+    // clear of text while the text's right end is left of it.
+    const auto shot = o->createComponentSnapshot(autoSort.getBounds());
+    const auto ink = themeColour(ThemeColour::textSecondary);
+    bool textAtEdge = false;
+    for (int y = 4; y < shot.getHeight() - 4; ++y)
+        textAtEdge = textAtEdge || test::nearColour(shot.getPixelAt(shot.getWidth() - 6, y), ink, 60);
+    EXPECT_FALSE(textAtEdge);
+    o->removeFromDesktop();
+}
+
 TEST(ZemEditOverlayZoom, SetZoomRoundsClampsAndEnablesTheButtons) {
     Mounted o(standaloneDeps());
     ZemEditOverlayTestAccess a(*o);
@@ -181,6 +220,11 @@ TEST(ZemEditOverlayZoom, SetZoomRoundsClampsAndEnablesTheButtons) {
         o->setZoom(c.asked, -1.0f);
         EXPECT_DOUBLE_EQ(o->zoomFactor(), c.zoom) << c.asked;
         EXPECT_EQ(a.zoomLabel().getText(), juce::String::fromUTF8(c.text)) << c.asked;
+        // The whole factor fits inside the label's text area: never "1...".
+        const auto& label = a.zoomLabel();
+        EXPECT_LE(label.getFont().getStringWidthFloat(label.getText()),
+                  static_cast<float>(label.getWidth() - label.getBorderSize().getLeftAndRight()))
+            << c.asked;
         EXPECT_EQ(a.zoomOut().isEnabled(), c.outEnabled) << c.asked;
         EXPECT_EQ(a.zoomIn().isEnabled(), c.inEnabled) << c.asked;
         EXPECT_EQ(a.bandContent().getWidth(), static_cast<int>(std::round(1238 * c.zoom))) << c.asked;

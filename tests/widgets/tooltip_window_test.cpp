@@ -1,0 +1,96 @@
+// The window's own tooltip, driven by pointer events through a real window:
+// it shows the hovered component's tip in the theme after the delay, and no
+// timer runs while the pointer is still or outside the window.
+
+#include <gtest/gtest.h>
+
+#include "editor/ui/peer_mouse.hpp"
+#include "widgets/gui_support.hpp"
+#include "widgets/look_and_feel.hpp"
+#include "widgets/theme.hpp"
+#include "widgets/tooltip_window.hpp"
+
+namespace vt6::ui::widgets {
+namespace {
+
+using test::pumpFor;
+using test::pumpUntil;
+
+struct Tipped : juce::Component, juce::SettableTooltipClient {};
+
+class TipStage : public juce::Component {
+public:
+    TipStage() {
+        setLookAndFeel(&lookAndFeel);
+        setSize(400, 300);
+        tipped.setTooltip("Zoom in (+)");
+        tipped.setBounds(20, 20, 100, 40);
+        plain.setBounds(20, 200, 100, 40);
+        addAndMakeVisible(tipped);
+        addAndMakeVisible(plain);
+        addToDesktop(0);
+        setVisible(true);
+        pumpUntil([this] { return isShowing(); });
+    }
+    ~TipStage() override {
+        removeFromDesktop();
+        setLookAndFeel(nullptr);
+    }
+    void paint(juce::Graphics& g) override { g.fillAll(juce::Colours::black); }
+
+    V6LookAndFeel lookAndFeel;
+    Tipped tipped;
+    Tipped plain;
+    V6TooltipWindow tip{*this};
+};
+
+TEST(TooltipWindow, ShowsTheHoveredTipInTheThemeAfterTheDelayAndThenRunsNoTimer) {
+    TipStage stage;
+    test::PeerMouse mouse{stage};
+    mouse.send({60.0f, 40.0f}, {});
+    EXPECT_TRUE(stage.tip.isArmed());
+    EXPECT_FALSE(stage.tip.isVisible());
+    ASSERT_TRUE(pumpUntil([&] { return stage.tip.isVisible(); }, 3000));
+    EXPECT_EQ(stage.tip.shownText(), "Zoom in (+)");
+    // Pointer still: nothing left to wait for.
+    EXPECT_FALSE(stage.tip.isArmed());
+    EXPECT_EQ(stage.tip.getBounds(),
+              stage.lookAndFeel.getTooltipBounds("Zoom in (+)", {60, 40}, stage.getLocalBounds()));
+
+    // The screenshot: the box is drawn in the popup colour with its text.
+    const auto shot = stage.createComponentSnapshot(stage.getLocalBounds());
+    const auto box = stage.tip.getBounds();
+    EXPECT_TRUE(test::nearColour(shot.getPixelAt(box.getX() + 4, box.getCentreY()),
+                                 themeColour(ThemeColour::popupBackground), 8));
+    EXPECT_TRUE(test::anyPixel(shot.getClippedImage(box), [](juce::Colour c) {
+        return test::nearColour(c, themeColour(ThemeColour::textSecondary), 40);
+    }));
+
+    // A small move over the same component keeps it; a click hides it.
+    mouse.send({62.0f, 41.0f}, {});
+    EXPECT_TRUE(stage.tip.isVisible());
+    EXPECT_FALSE(stage.tip.isArmed());
+    mouse.send({62.0f, 41.0f}, test::PeerMouse::held(false));
+    mouse.send({62.0f, 41.0f}, {});
+    EXPECT_FALSE(stage.tip.isVisible());
+}
+
+TEST(TooltipWindow, NoTipAndNoTimerForAComponentWithoutOneOrAPointerOutside) {
+    TipStage stage;
+    test::PeerMouse mouse{stage};
+    mouse.send({60.0f, 220.0f}, {});
+    pumpFor(stage.tip.kDelayMs + 200);
+    EXPECT_FALSE(stage.tip.isVisible());
+    EXPECT_FALSE(stage.tip.isArmed());
+
+    // Leaving the window before the delay ends shows nothing and stops.
+    mouse.send({60.0f, 40.0f}, {});
+    EXPECT_TRUE(stage.tip.isArmed());
+    mouse.send({600.0f, 40.0f}, {});
+    EXPECT_FALSE(stage.tip.isArmed());
+    pumpFor(stage.tip.kDelayMs + 200);
+    EXPECT_FALSE(stage.tip.isVisible());
+}
+
+}  // namespace
+}  // namespace vt6::ui::widgets
