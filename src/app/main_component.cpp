@@ -144,6 +144,10 @@ bool MainComponent::keyPressed(const juce::KeyPress& key) {
 }
 
 void MainComponent::timerCallback() {
+    if (quitAfterJob_ && !busy_) {
+        quitAfterJob_ = false;
+        requestQuit();
+    }
     updateButtons();
     if (busy_ && importing_) setStatus("Importing " + juce::String(filesDone_.load()) + " files...");
     if (busy_ && saving_ && samplesTotal_ > 0) {
