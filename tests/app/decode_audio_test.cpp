@@ -149,11 +149,14 @@ TEST(DecodeAudioFile, UnreadableFilesAreKindZero) {
 // A source whose header says whatever a test wants and that counts reads.
 class FakeSource : public AudioFrameSource {
 public:
-    FakeSource(double rate, int channels, int64_t frames, bool failReads = false)
-        : rate_(rate), channels_(channels), frames_(frames), failReads_(failReads) {}
+    FakeSource(double rate, int channels, int64_t frames, bool failReads = false, int64_t present = -1)
+        : rate_(rate), channels_(channels), frames_(frames), present_(present < 0 ? frames : present),
+          failReads_(failReads) {}
     int channels() const override { return channels_; }
     double sampleRate() const override { return rate_; }
     int64_t declaredFrames() const override { return frames_; }
+    int64_t presentFrames() const override { return present_; }
+    bool fixedFrameSize() const override { return true; }
     int64_t read(float* out, int64_t count) override {
         reads.fetch_add(1);
         if (failReads_) return -1;
@@ -169,6 +172,7 @@ private:
     double rate_;
     int channels_;
     int64_t frames_;
+    int64_t present_;
     bool failReads_;
     int64_t position_ = 0;
 };
@@ -234,6 +238,16 @@ TEST(DecodeAudioFrames, LengthLimitIsTheDeclaredLengthAndReadsNothing) {
         EXPECT_EQ(kind, kImportTooLong);
         EXPECT_EQ(reader.reads.load(), 0);
     }
+}
+
+TEST(DecodeAudioFrames, AHeaderDeclaringMoreThanTheBytesHoldIsDamagedBeforeAnyRead) {
+    // 25 minutes declared, 20 frames present: nothing is reserved or read.
+    FakeSource reader(44100, 1, 25LL * 60 * 44100, false, 20);
+    int kind = -1;
+    auto result = decodeSource(reader, kind);
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(kind, kImportDamaged);
+    EXPECT_EQ(reader.reads.load(), 0);
 }
 
 TEST(DecodeAudioFrames, AFailedReadIsKindZero) {
