@@ -130,7 +130,7 @@ struct HostileFile {
 inline std::vector<HostileFile> hostileAudioFiles() {
     std::vector<HostileFile> files;
     // 200 empty comment chunks in front of the sound: about 4 KB.
-    std::vector<Chunk> comments(200, Chunk{"COMT", {0, 0}, -1});
+    std::vector<Chunk> comments(200, Chunk{"COMT", {}, -1});
     files.push_back({"comt_flood.aiff", aiff(400, 16, comments)});
     // Metadata chunks that claim 0xFFFFFFF0 bytes in a file of about 100.
     files.push_back({"smpl_4g.wav", wav16(20, {Chunk{"smpl", ByteVec(36, 0), 0xFFFFFFF0}})});
