@@ -115,6 +115,15 @@ uint32_t le32(const uint8_t* p) {
 
 uint64_t le64(const uint8_t* p) { return le32(p) | static_cast<uint64_t>(le32(p + 4)) << 32; }
 
+uint32_t be32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 | static_cast<uint32_t>(p[2]) << 8 |
+           static_cast<uint32_t>(p[3]);
+}
+
+// Chunk heads a walk looks at before it gives up and leaves the length to
+// the reader's own bound.
+constexpr int kMaxChunkSteps = 1 << 16;
+
 // The containers an import reads, told apart by their first bytes alone.
 enum class Container { Unknown, Riff, Rf64, Wave64, Aiff, Flac, Ogg, Mpeg };
 
@@ -203,7 +212,7 @@ int64_t rf64DataSize(ByteSource& bytes) {
 // moves forward at every step and stops at the end of the bytes.
 int64_t wave64DataSize(ByteSource& bytes) {
     int64_t at = 40;
-    for (int steps = 0; steps < 4096 && at + 24 <= bytes.size(); ++steps) {
+    for (int steps = 0; steps < kMaxChunkSteps && at + 24 <= bytes.size(); ++steps) {
         uint8_t head[24] = {};
         if (bytes.readAt(head, sizeof head, at) != static_cast<int64_t>(sizeof head)) return -1;
         const uint64_t size = le64(head + 16);
@@ -216,17 +225,33 @@ int64_t wave64DataSize(ByteSource& bytes) {
     return -1;
 }
 
+// AIFF chunks: a 4-byte id and a big-endian size, padded to even. The sound
+// chunk's audio follows its 8 bytes of offset and block size, after `offset`
+// bytes more.
+int64_t aiffSoundSize(ByteSource& bytes) {
+    int64_t at = 12;
+    for (int steps = 0; steps < kMaxChunkSteps && at + 8 <= bytes.size(); ++steps) {
+        uint8_t head[16] = {};
+        const int64_t n = bytes.readAt(head, sizeof head, at);
+        if (n < 8) return -1;
+        const int64_t size = be32(head + 4);
+        if (std::memcmp(head, "SSND", 4) == 0) {
+            if (n < 16 || size == 0 || size == 0xFFFFFFFF) return -1;
+            const int64_t offset = be32(head + 8);
+            return size >= 8 + offset ? size - 8 - offset : -1;
+        }
+        at += 8 + size + (size & 1);
+    }
+    return -1;
+}
+
 // Data bytes the container's header declares; -1 when not known.
 int64_t declaredDataBytes(Container container, SNDFILE* file, ByteSource& bytes) {
     switch (container) {
         case Container::Riff: return recordedChunkSize(file, "data");
         case Container::Rf64: return rf64DataSize(bytes);
         case Container::Wave64: return wave64DataSize(bytes);
-        case Container::Aiff: {
-            // The sound chunk starts with 8 bytes of offset and block size.
-            const int64_t ssnd = recordedChunkSize(file, "SSND");
-            return ssnd >= 8 ? ssnd - 8 : -1;
-        }
+        case Container::Aiff: return aiffSoundSize(bytes);
         default: return -1;
     }
 }
