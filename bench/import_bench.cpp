@@ -151,14 +151,12 @@ BENCHMARK(BM_ReadersAloneFloor)->UseManualTime()->Iterations(3)->Unit(benchmark:
 // The job's own decoding (whole file into interleaved floats), one thread.
 void BM_DecodeAudioFileAlone(benchmark::State& state) {
     makeFiles();
-    juce::AudioFormatManager formats;
-    formats.registerBasicFormats();
     double total = 0;
     for (auto _ : state) {
         const auto start = Clock::now();
         for (const auto& file : gFiles) {
             int kind = 0;
-            auto decoded = maker::decodeAudioFile(formats, file, &kind);
+            auto decoded = maker::decodeAudioFile(file, &kind);
             benchmark::DoNotOptimize(decoded.ok());
         }
         const double s = seconds(start, Clock::now());
@@ -174,12 +172,10 @@ BENCHMARK(BM_DecodeAudioFileAlone)->UseManualTime()->Iterations(3)->Unit(benchma
 // The checks, trim and hit-level measure of every decoded file, one thread.
 void BM_CheckTrimMeasureAlone(benchmark::State& state) {
     makeFiles();
-    juce::AudioFormatManager formats;
-    formats.registerBasicFormats();
     std::vector<maker::ImportedSample> decoded;
     for (const auto& file : gFiles) {
         int kind = 0;
-        auto one = maker::decodeAudioFile(formats, file, &kind);
+        auto one = maker::decodeAudioFile(file, &kind);
         if (one.ok()) decoded.push_back(std::move(one).value());
     }
     double total = 0;

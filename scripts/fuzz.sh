@@ -15,5 +15,7 @@ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DZEM_SANITIZE=ON -DZEM_FUZZ=ON -DZEM_GUI=OFF -DZEM_BENCH=OFF >/dev/null
 cmake --build build-fuzz --target "fuzz_$name"
 mkdir -p "fuzz-out/$name" "fuzz-out/$name-crashes"
+# Leaks that system codec libraries make on malformed input are not ours.
+export LSAN_OPTIONS="suppressions=$PWD/fuzz/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 exec "build-fuzz/fuzz/fuzz_$name" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
   -artifact_prefix="fuzz-out/$name-crashes/" "fuzz-out/$name" "fuzz/corpus/$name"

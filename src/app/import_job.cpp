@@ -51,13 +51,13 @@ public:
 
     // Waits for slot i (decoding it or others meanwhile) and takes its outcome;
     // the window then moves past it.
-    DecodeSlot take(size_t i, juce::AudioFormatManager& formats) {
+    DecodeSlot take(size_t i) {
         std::unique_lock lock(mutex_);
         while (!slots_[i].done) {
             size_t index = 0;
             if (claim(index)) {
                 lock.unlock();
-                decode(index, formats);
+                decode(index);
                 lock.lock();
                 continue;
             }
@@ -93,9 +93,6 @@ private:
     }
 
     void helperLoop() {
-        // Each thread reads through formats of its own.
-        juce::AudioFormatManager formats;
-        formats.registerBasicFormats();
         std::unique_lock lock(mutex_);
         for (;;) {
             changed_.wait(lock, [&] { return stopped_ || next_ >= slots_.size() || claimable(); });
@@ -104,16 +101,17 @@ private:
             size_t index = 0;
             claim(index);
             lock.unlock();
-            decode(index, formats);
+            decode(index);
             lock.lock();
         }
     }
 
-    void decode(size_t index, juce::AudioFormatManager& formats) {
+    void decode(size_t index) {
         int kind = kImportUndecodable;
         std::optional<fmt::Result<ImportedSample>> outcome;
         try {
-            auto decoded = decodeAudioFile(formats, slots_[index].file, &kind);
+            // CANCEL also reaches into the decode, between blocks.
+            auto decoded = decodeAudioFile(slots_[index].file, &kind, cancelled_);
             if (decoded.ok())
                 outcome.emplace(importAudioFile(std::move(decoded).value(), trim_, cancelled_, &kind));
             else
@@ -254,7 +252,7 @@ std::shared_ptr<ImportResult> runImportJob(const ImportJobRequest& request, cons
                 importErrorText(entry.fileName.toStdString(), entry.skipKind).c_str()));
             continue;
         }
-        DecodeSlot taken = pool.take(entry.slot, formats);
+        DecodeSlot taken = pool.take(entry.slot);
         if (isCancelled()) {
             result->cancelled = true;
             break;

@@ -174,6 +174,10 @@ void MainComponent::globalFocusChanged(juce::Component* focused) {
 }
 
 void MainComponent::timerCallback() {
+    if (quitAfterJob_ && !busy_) {
+        quitAfterJob_ = false;
+        requestQuit();
+    }
     updateButtons();
     // The tick only reports progress; an idle window sleeps (updateButtons
     // starts it again when work begins).

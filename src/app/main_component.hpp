@@ -75,7 +75,8 @@ public:
     // changes, and after a successful save when the user chose to save.
     void protectChanges(std::function<void()> action);
     // The window's close button and the system's quit request: quits through
-    // protectChanges; nothing while a job runs.
+    // protectChanges; during an import it cancels the import and quits once it
+    // has stopped; nothing while any other job runs.
     void requestQuit();
     // Replaces the framework's quit that requestQuit ends in, so that tests
     // can see it without ending their own message loop.
@@ -197,6 +198,7 @@ private:
     std::atomic<int> filesTotal_{0};  // files the import can count; 0 until its list is known
     bool busy_ = false;
     bool importing_ = false;
+    bool quitAfterJob_ = false;  // a quit came during an import
     bool saving_ = false;
     int samplesTotal_ = 0;
     std::atomic<int> samplesDone_{0};

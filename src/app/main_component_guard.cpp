@@ -46,7 +46,15 @@ void MainComponent::protectChanges(std::function<void()> action) {
 }
 
 void MainComponent::requestQuit() {
-    if (busy_) return;
+    if (busy_) {
+        // An import stops at its next decoded block; the quit then goes the
+        // usual way (timerCallback). A save is never cut short.
+        if (importing_) {
+            cancelFlag_ = true;
+            quitAfterJob_ = true;
+        }
+        return;
+    }
     protectChanges([safe = juce::Component::SafePointer<MainComponent>(this)] {
         auto* self = safe.getComponent();
         if (self == nullptr) return;

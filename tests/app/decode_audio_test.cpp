@@ -29,10 +29,8 @@ struct Decoded {
 };
 
 Decoded decode(const juce::File& file) {
-    juce::AudioFormatManager formats;
-    formats.registerBasicFormats();
     int kind = -1;
-    auto result = decodeAudioFile(formats, file, &kind);
+    auto result = decodeAudioFile(file, &kind);
     return {std::move(result), kind};
 }
 
@@ -148,34 +146,42 @@ TEST(DecodeAudioFile, UnreadableFilesAreKindZero) {
     }
 }
 
-// A reader whose header says whatever a test wants and that counts reads.
-class FakeReader : public juce::AudioFormatReader {
+// A source whose header says whatever a test wants and that counts reads.
+class FakeSource : public AudioFrameSource {
 public:
-    FakeReader(double rate, unsigned channels, juce::int64 frames, bool failReads = false)
-        : juce::AudioFormatReader(nullptr, "Fake"), failReads_(failReads) {
-        sampleRate = rate;
-        numChannels = channels;
-        lengthInSamples = frames;
-        bitsPerSample = 32;
-        usesFloatingPointData = true;
-    }
-    bool readSamples(int* const* dest, int numDest, int offset, juce::int64 start, int count) override {
+    FakeSource(double rate, int channels, int64_t frames, bool failReads = false, int64_t present = -1)
+        : rate_(rate), channels_(channels), frames_(frames), present_(present < 0 ? frames : present),
+          failReads_(failReads) {}
+    int channels() const override { return channels_; }
+    double sampleRate() const override { return rate_; }
+    int64_t declaredFrames() const override { return frames_; }
+    int64_t presentFrames() const override { return present_; }
+    bool fixedFrameSize() const override { return true; }
+    int64_t read(float* out, int64_t count) override {
         reads.fetch_add(1);
-        if (failReads_) return false;
-        for (int c = 0; c < numDest; ++c) {
-            if (dest[c] == nullptr) continue;
-            auto* out = reinterpret_cast<float*>(dest[c]) + offset;
-            for (int i = 0; i < count; ++i) out[i] = ((start + i) % 100 == 0) ? 0.5f : 0.0f;
-        }
-        return true;
+        if (failReads_) return -1;
+        for (int64_t i = 0; i < count; ++i)
+            for (int c = 0; c < channels_; ++c)
+                out[i * channels_ + c] = ((position_ + i) % 100 == 0) ? 0.5f : 0.0f;
+        position_ += count;
+        return count;
     }
     std::atomic<int> reads{0};
 
 private:
+    double rate_;
+    int channels_;
+    int64_t frames_;
+    int64_t present_;
     bool failReads_;
+    int64_t position_ = 0;
 };
 
-TEST(DecodeAudioReader, RateIsCheckedAsADoubleBeforeConversion) {
+fmt::Result<ImportedSample> decodeSource(AudioFrameSource& source, int& kind) {
+    return decodeAudioFrames(source, "x", "/tmp/x.wav", {}, &kind);
+}
+
+TEST(DecodeAudioFrames, RateIsCheckedAsADoubleBeforeConversion) {
     struct Case {
         const char* name;
         double rate;
@@ -198,9 +204,9 @@ TEST(DecodeAudioReader, RateIsCheckedAsADoubleBeforeConversion) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        FakeReader reader(c.rate, 1, 1000);
+        FakeSource reader(c.rate, 1, 1000);
         int kind = -1;
-        auto result = decodeAudioReader(reader, juce::File("/tmp/x.wav"), &kind);
+        auto result = decodeSource(reader, kind);
         if (c.kind < 0) {
             ASSERT_TRUE(result.ok()) << result.message();
             EXPECT_EQ(result->sampleRate, c.expectRate);
@@ -212,11 +218,11 @@ TEST(DecodeAudioReader, RateIsCheckedAsADoubleBeforeConversion) {
     }
 }
 
-TEST(DecodeAudioReader, LengthLimitIsTheDeclaredLengthAndReadsNothing) {
+TEST(DecodeAudioFrames, LengthLimitIsTheDeclaredLengthAndReadsNothing) {
     struct Case {
         const char* name;
-        unsigned channels;
-        juce::int64 frames;
+        int channels;
+        int64_t frames;
     };
     const Case cases[] = {
         {"mono one past 64 Mi frames", 1, 67108864LL + 1},
@@ -225,28 +231,38 @@ TEST(DecodeAudioReader, LengthLimitIsTheDeclaredLengthAndReadsNothing) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        FakeReader reader(44100, c.channels, c.frames);
+        FakeSource reader(44100, c.channels, c.frames);
         int kind = -1;
-        auto result = decodeAudioReader(reader, juce::File("/tmp/x.wav"), &kind);
+        auto result = decodeSource(reader, kind);
         EXPECT_FALSE(result.ok());
         EXPECT_EQ(kind, kImportTooLong);
         EXPECT_EQ(reader.reads.load(), 0);
     }
 }
 
-TEST(DecodeAudioReader, AFailedReadIsKindZero) {
-    FakeReader reader(44100, 2, 200000, true);
+TEST(DecodeAudioFrames, AHeaderDeclaringMoreThanTheBytesHoldIsDamagedBeforeAnyRead) {
+    // 25 minutes declared, 20 frames present: nothing is reserved or read.
+    FakeSource reader(44100, 1, 25LL * 60 * 44100, false, 20);
     int kind = -1;
-    auto result = decodeAudioReader(reader, juce::File("/tmp/x.wav"), &kind);
+    auto result = decodeSource(reader, kind);
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(kind, kImportDamaged);
+    EXPECT_EQ(reader.reads.load(), 0);
+}
+
+TEST(DecodeAudioFrames, AFailedReadIsKindZero) {
+    FakeSource reader(44100, 2, 200000, true);
+    int kind = -1;
+    auto result = decodeSource(reader, kind);
     ASSERT_FALSE(result.ok());
     EXPECT_EQ(result.code(), fmt::ErrorCode::ReadIo);
     EXPECT_EQ(kind, kImportUndecodable);
 }
 
-TEST(DecodeAudioReader, StereoIsInterleavedAcrossReadBlocks) {
-    FakeReader reader(48000, 2, 200001);  // several blocks and a short last one
+TEST(DecodeAudioFrames, StereoIsInterleavedAcrossReadBlocks) {
+    FakeSource reader(48000, 2, 200001);  // several blocks and a short last one
     int kind = -1;
-    auto result = decodeAudioReader(reader, juce::File("/tmp/x.wav"), &kind);
+    auto result = decodeSource(reader, kind);
     ASSERT_TRUE(result.ok()) << result.message();
     ASSERT_EQ(result->samples.size(), 400002u);
     for (size_t f = 0; f < 200001; ++f) {

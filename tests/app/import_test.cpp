@@ -442,6 +442,24 @@ TEST_F(ImportTest, CancelImportsNothingAndKeepsTheEarlierReport) {
     EXPECT_EQ(main->overlay()->undoManager().getUndoDescription(), "Import samples");
 }
 
+TEST_F(ImportTest, QuitDuringAnImportCancelsItAndThenQuits) {
+    int quits = 0;
+    main->setQuitAction([&] { ++quits; });
+    std::vector<juce::File> many;
+    for (int i = 0; i < 30; ++i) {
+        many.push_back(at(files.root() / "many" / ("m" + std::to_string(i) + ".wav")));
+        writeHit(many.back(), 44100 * 5);
+    }
+    main->import(many, -1);
+    ASSERT_TRUE(main->isBusy());
+    main->requestQuit();
+    EXPECT_EQ(quits, 0);  // not while the job still runs
+    ASSERT_TRUE(pumpUntil([&] { return quits == 1; }, 20000));
+    EXPECT_FALSE(main->isBusy());
+    EXPECT_EQ(status(), "Import canceled");
+    EXPECT_TRUE(liveNames(doc()).empty());
+}
+
 TEST_F(ImportTest, DragsAreRefusedWhileBusyOrWhileTheSampleEditorIsOpen) {
     const auto a = at(files.root() / "a.wav");
     writeHit(a);
