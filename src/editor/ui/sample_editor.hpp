@@ -71,6 +71,7 @@ public:
     bool auditionRendering() const noexcept {
         return stream != nullptr && stream->ready.load(std::memory_order_acquire) != stream->frames;
     }
+    void beginPlaying();
     void stopPlayback();
     void requestClose();
     // Hands the edit to the host; true when it took it (or there is no host).

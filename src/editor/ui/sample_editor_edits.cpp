@@ -345,14 +345,7 @@ void SampleEditor::startPlayback() {
             }
         }
         if (stream != nullptr && (!reuse || deps.playStream(stream))) {
-            playing = true;
-            playedStart = playAll ? 0 : state.start;
-            playedEnd = playAll ? sourceFrames : state.end;
-            playedReverse = !playAll && state.reverse;
-            playStartMs = juce::Time::getMillisecondCounterHiRes();
-            startTimer(33);
-            playButton.setActive(true);
-            repaintViews();
+            beginPlaying();
             return;
         }
     }
@@ -363,7 +356,12 @@ void SampleEditor::startPlayback() {
     const std::span<const float> audio = playAll ? std::span<const float>(deps.audio) : std::span<const float>(rendered);
     if (audio.empty()) return;
     deps.play(audio, deps.channels, deps.sampleRate);
+    beginPlaying();
+}
+
+void SampleEditor::beginPlaying() {
     playing = true;
+    // The playhead follows what was started, whatever is edited meanwhile.
     playedStart = playAll ? 0 : state.start;
     playedEnd = playAll ? sourceFrames : state.end;
     playedReverse = !playAll && state.reverse;
