@@ -34,7 +34,7 @@ using logic::ZemEditViewModel;
 // A library as some tool may have written it: any band ids, an exact band
 // layout, a Direct channel and perhaps Room A, hits of one direct sample and
 // perhaps one room sample named alike, both in the same group.
-struct LibrarySpec {
+struct LibraryPlan {
     struct Hit {
         size_t band = 0;  // position among the bands
         uint64_t articulation = 1;
@@ -50,18 +50,18 @@ struct LibrarySpec {
     uint32_t seed = 1;
 };
 
-std::string writeLibrary(const LibrarySpec& spec, const std::string& path) {
+std::string writeLibrary(const LibraryPlan& plan, const std::string& path) {
     vt6::test::SampleFileBuilder builder;
     struct Made {
         size_t sample;
         std::string name;
         uint64_t layer;
-        const LibrarySpec::Hit* hit;
+        const LibraryPlan::Hit* hit;
     };
     std::vector<Made> made;
-    for (size_t i = 0; i < spec.hits.size(); ++i) {
-        const LibrarySpec::Hit& hit = spec.hits[i];
-        const uint32_t seed = spec.seed * 64 + static_cast<uint32_t>(i) * 2;
+    for (size_t i = 0; i < plan.hits.size(); ++i) {
+        const LibraryPlan::Hit& hit = plan.hits[i];
+        const uint32_t seed = plan.seed * 64 + static_cast<uint32_t>(i) * 2;
         const uint64_t frames = 200 + (seed * 37) % 300;
         builder.add(vt6::test::SampleRecipe{.frames = frames, .seed = seed});
         made.push_back({builder.samples.size() - 1, "Hit " + std::to_string(i) + " Direct", 1, &hit});
@@ -79,37 +79,37 @@ std::string writeLibrary(const LibrarySpec& spec, const std::string& path) {
     direct.slot = 0;
     direct.level = 1.0;
     md.layers.push_back(direct);
-    if (spec.roomLayer) {
+    if (plan.roomLayer) {
         fmt::LayerDef room = direct;
         room.id = 2;
         room.name = std::string("Room A");
         room.slot = 1;
         md.layers.push_back(room);
     }
-    for (uint64_t a = 1; a <= spec.articulations; ++a) {
+    for (uint64_t a = 1; a <= plan.articulations; ++a) {
         fmt::ArticulationDef art;
         art.id = a;
         art.name = "Art " + std::to_string(a);
         md.articulations.push_back(art);
     }
-    const size_t n = spec.bandIds.size();
-    const std::vector<double> positions = logic::splitsToLevelPositions(spec.splits).positions;
+    const size_t n = plan.bandIds.size();
+    const std::vector<double> positions = logic::splitsToLevelPositions(plan.splits).positions;
     for (size_t k = 0; k < n; ++k) {
         fmt::BandDef band;
-        band.id = spec.bandIds[k];
-        band.low = k == 0 ? 0.0 : spec.splits[k - 1] / 127.0;
-        band.high = k + 1 == n ? 1.0 : spec.splits[k] / 127.0;
+        band.id = plan.bandIds[k];
+        band.low = k == 0 ? 0.0 : plan.splits[k - 1] / 127.0;
+        band.high = k + 1 == n ? 1.0 : plan.splits[k] / 127.0;
         band.name = "Group " + std::to_string(k);
-        if (spec.centres) band.extensions.push_back(fmt::makeCborFloatValue(positions[k]));
+        if (plan.centres) band.extensions.push_back(fmt::makeCborFloatValue(positions[k]));
         md.dynamics.push_back(band);
     }
-    if (spec.listBackwards) std::reverse(md.dynamics.begin(), md.dynamics.end());
+    if (plan.listBackwards) std::reverse(md.dynamics.begin(), md.dynamics.end());
     for (const Made& s : made) {
         fmt::SmplEntry& row = m.samples[s.sample];
         row.name = s.name;
         row.layer = s.layer;
         row.articulation = s.hit->articulation;
-        row.band = spec.bandIds[s.hit->band];
+        row.band = plan.bandIds[s.hit->band];
         row.plain_hash = fmt::blake2b128(builder.samples[s.sample].pcm);
     }
     const auto written = fmt::writeZem6File(path, m, builder.payloads());
@@ -280,12 +280,12 @@ std::vector<uint64_t> liveUids(const EditDocument& doc, int32_t bandIndex = -1) 
 }
 
 // Each library hit in its group, one per band, on splits 34, 68, 100.
-LibrarySpec oneHitPerBand(std::vector<int32_t> splits, std::vector<uint64_t> ids) {
-    LibrarySpec spec;
-    spec.bandIds = std::move(ids);
-    spec.splits = std::move(splits);
-    for (size_t b = 0; b < spec.bandIds.size(); ++b) spec.hits.push_back({b, 1, false});
-    return spec;
+LibraryPlan oneHitPerBand(std::vector<int32_t> splits, std::vector<uint64_t> ids) {
+    LibraryPlan plan;
+    plan.bandIds = std::move(ids);
+    plan.splits = std::move(splits);
+    for (size_t b = 0; b < plan.bandIds.size(); ++b) plan.hits.push_back({b, 1, false});
+    return plan;
 }
 
 // Emptying a group (or adding one and leaving it empty) and saving: the
@@ -295,7 +295,7 @@ LibrarySpec oneHitPerBand(std::vector<int32_t> splits, std::vector<uint64_t> ids
 TEST(SaveRoundTrip, EmptiedGroupsKeepEveryOtherSplitOnBothRoads) {
     struct Case {
         const char* what;
-        LibrarySpec spec;
+        LibraryPlan plan;
         std::function<void(EditDocument&)> edit;
         std::vector<int32_t> after;
     };
@@ -316,7 +316,7 @@ TEST(SaveRoundTrip, EmptiedGroupsKeepEveryOtherSplitOnBothRoads) {
         SCOPED_TRACE(c.what);
         for (Road road : {Road::shell, Road::own}) {
             vt6::test::TempDir dir;
-            const std::string source = writeLibrary(c.spec, dir.path("library.zem"));
+            const std::string source = writeLibrary(c.plan, dir.path("library.zem"));
             ZemEditViewModel vm;
             openLibrary(vm, source);
             c.edit(vm.document);
@@ -326,19 +326,19 @@ TEST(SaveRoundTrip, EmptiedGroupsKeepEveryOtherSplitOnBothRoads) {
     }
 }
 
-LibrarySpec randomLibrary(std::mt19937& rng, uint32_t seed) {
+LibraryPlan randomLibrary(std::mt19937& rng, uint32_t seed) {
     auto pick = [&](uint32_t n) { return n == 0 ? 0u : static_cast<uint32_t>(rng() % n); };
-    LibrarySpec spec;
-    spec.seed = seed;
+    LibraryPlan plan;
+    plan.seed = seed;
     const size_t n = 1 + pick(6);
     uint64_t id = pick(3) == 0 ? 1 : pick(20);
     const bool consecutive = id == 1 && pick(2) == 0;
     for (size_t k = 0; k < n; ++k) {
-        spec.bandIds.push_back(id);
+        plan.bandIds.push_back(id);
         id += consecutive ? 1 : 1 + pick(4);
     }
-    spec.listBackwards = pick(2) == 0;
-    spec.centres = pick(4) != 0;
+    plan.listBackwards = pick(2) == 0;
+    plan.centres = pick(4) != 0;
     std::vector<int32_t> splits;
     while (splits.size() + 1 < n) {
         splits.push_back(1 + static_cast<int32_t>(pick(126)));
@@ -346,15 +346,15 @@ LibrarySpec randomLibrary(std::mt19937& rng, uint32_t seed) {
         splits.erase(std::unique(splits.begin(), splits.end()), splits.end());
     }
     const logic::BandLayout layout = logic::splitsToLevelPositions(splits);
-    spec.splits = layout.exact != 0 ? splits : layout.splits;
-    spec.roomLayer = pick(2) == 0;
-    spec.articulations = 1 + pick(2);
+    plan.splits = layout.exact != 0 ? splits : layout.splits;
+    plan.roomLayer = pick(2) == 0;
+    plan.articulations = 1 + pick(2);
     const size_t hits = 2 + pick(7);
     for (size_t i = 0; i < hits; ++i) {
-        spec.hits.push_back({pick(static_cast<uint32_t>(n)), 1 + pick(static_cast<uint32_t>(spec.articulations)),
-                             spec.roomLayer && pick(2) == 0});
+        plan.hits.push_back({pick(static_cast<uint32_t>(n)), 1 + pick(static_cast<uint32_t>(plan.articulations)),
+                             plan.roomLayer && pick(2) == 0});
     }
-    return spec;
+    return plan;
 }
 
 // A direct sample and the room sample named like it, moved or removed as one.
@@ -460,15 +460,15 @@ TEST(SaveRoundTrip, RandomDocumentsAndEditsOnBothRoads) {
     for (uint32_t seed = 1; seed <= 40; ++seed) {
         SCOPED_TRACE("seed " + std::to_string(seed));
         std::mt19937 rng(seed);
-        const LibrarySpec spec = randomLibrary(rng, seed);
+        const LibraryPlan plan = randomLibrary(rng, seed);
         vt6::test::TempDir dir;
-        const std::string source = writeLibrary(spec, dir.path("library.zem"));
+        const std::string source = writeLibrary(plan, dir.path("library.zem"));
         for (Road road : {Road::shell, Road::own}) {
             ZemEditViewModel vm;
             openLibrary(vm, source);
             if (HasFatalFailure()) return;
             randomEdits(vm, seed);
-            expectRoundTrip(road, vm, dir.path(road == Road::shell ? "shell.zem" : "own.zem"), spec.centres);
+            expectRoundTrip(road, vm, dir.path(road == Road::shell ? "shell.zem" : "own.zem"), plan.centres);
             if (HasFatalFailure()) return;
         }
     }
