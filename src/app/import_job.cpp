@@ -277,8 +277,11 @@ std::shared_ptr<ImportResult> runImportJob(const ImportJobRequest& request, cons
 }
 
 juce::String importProgressText(int done, int total) {
-    if (total <= 0) return "Importing " + juce::String(done) + " files...";
-    return "Importing " + juce::String(done) + " of " + juce::String(total) + " files...";
+    const auto files = [](int n) {
+        return juce::String(countText(static_cast<uint64_t>(std::max(n, 0)), "file", "files"));
+    };
+    if (total <= 0) return "Importing " + files(done) + "...";
+    return "Importing " + juce::String(done) + " of " + files(total) + "...";
 }
 
 }  // namespace vt6::maker

@@ -195,6 +195,16 @@ void MainComponent::changeListenerCallback(juce::ChangeBroadcaster* source) {
     }
     // The undo history changed: Undo and Redo follow it without polling.
     updateButtons();
+    dropSavedStatusWhenChanged();
+}
+
+void MainComponent::dropSavedStatusWhenChanged() {
+    if (savedStatus_.isEmpty() || statusLine_.getText() != savedStatus_) return;
+    if (overlay_ == nullptr || !overlay_->document().dirty()) return;
+    savedStatus_.clear();
+    // What the line says for an opened file: its name, with no claim about it.
+    setStatus(juce::String::fromUTF8(
+        ui::zemedit::logic::fileNamePart(currentFile_.getFullPathName().toStdString()).c_str()));
 }
 
 void MainComponent::showMessage(const juce::String& title, const juce::String& text) {
@@ -398,7 +408,8 @@ void MainComponent::finishSave(int code, const juce::File& target, std::function
             overlay_->document().markSaved();
         }
         const auto name = ui::zemedit::logic::fileNamePart(target.getFullPathName().toStdString());
-        setStatus("Saved " + juce::String::fromUTF8(name.c_str()));
+        savedStatus_ = "Saved " + juce::String::fromUTF8(name.c_str());
+        setStatus(savedStatus_);
     } else {
         // Nothing is being saved any more; the line says what it said before.
         setStatus(statusBefore);
@@ -415,6 +426,7 @@ void MainComponent::setUndoManager(juce::UndoManager* manager) {
         if (undoManager_ != nullptr) undoManager_->addChangeListener(this);
     }
     updateButtons();
+    dropSavedStatusWhenChanged();
 }
 
 void MainComponent::chooseOpen() {

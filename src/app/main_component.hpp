@@ -151,6 +151,9 @@ private:
     // An open sample editor holds edits that are neither applied nor
     // discarded.
     bool sampleEditPending() const;
+    // Takes "Saved ..." off the status line when the document has changed
+    // since.
+    void dropSavedStatusWhenChanged();
 
     ui::widgets::V6LookAndFeel lookAndFeel_;
     SettingsStore settings_;
@@ -186,6 +189,9 @@ private:
     // The status line's text when a file drag entered; written back when it
     // leaves or drops.
     juce::String statusBeforeDrag_;
+    // The status a successful save set; replaced by the file's name once the
+    // document has changes that are not saved.
+    juce::String savedStatus_;
     std::shared_ptr<platform::OwnedFile> workingCopy_;
     // The working copy holds a converted legacy file (RESET mounts it again
     // with the as-opened model).

@@ -1,11 +1,14 @@
 // Importing audio into the open zem: the choosers, the job on the worker,
 // its end on the message thread, and file drags over the window.
 
+#include <algorithm>
+#include <cstdint>
 #include <utility>
 
 #include "app/file_choosers.hpp"
 #include "app/import_placing.hpp"
 #include "app/main_component.hpp"
+#include "editor/ui/user_messages.hpp"
 
 namespace vt6::maker {
 
@@ -20,6 +23,16 @@ template <class List>
 juce::String nameAt(const List& list, int index) {
     if (index < 0 || static_cast<size_t>(index) >= list.size()) return {};
     return utf8(list[static_cast<size_t>(index)].name);
+}
+
+// A dynamic group's name as the editor shows it, empty when out of range.
+juce::String groupNameAt(const ui::zemedit::logic::EditDocument& document, int index) {
+    if (index < 0 || static_cast<size_t>(index) >= document.bands.size()) return {};
+    return utf8(ui::zemedit::groupDisplayName(document.bands[static_cast<size_t>(index)].name, index));
+}
+
+juce::String samplesText(int64_t n) {
+    return utf8(countText(static_cast<uint64_t>(std::max<int64_t>(n, 0)), "sample", "samples"));
 }
 
 }  // namespace
@@ -149,22 +162,22 @@ void MainComponent::finishImport(std::shared_ptr<ImportResult> result, ImportPag
     overlay_->notifyDirtyChanged();
 
     const bool inGroup = result->targetGroup >= 0 && static_cast<size_t>(result->targetGroup) < document.bands.size();
-    juce::String report = juce::String(imported) + " samples imported into " + nameAt(document.layers, page.layer) +
+    juce::String report = samplesText(imported) + " imported into " + nameAt(document.layers, page.layer) +
                           " / " + nameAt(document.articulations, page.articulation);
-    report += inGroup ? ". All samples placed in " + nameAt(document.bands, result->targetGroup) + "."
+    report += inGroup ? ". All samples placed in " + groupNameAt(document, result->targetGroup) + "."
                       : juce::String(". Auto-sorted by recorded hit level.");
     report += " Complete source audio retained. Adjust playback bounds in the sample editor.";
     if (placement.keptInMiddle > 0)
-        report += "\n" + juce::String(placement.keptInMiddle) +
-                  " samples kept in the middle group because their dynamic level was unclear.";
+        report += "\n" + samplesText(placement.keptInMiddle) +
+                  " kept in the middle group because their dynamic level was unclear.";
     if (refusedForUid > 0)
-        result->reportLines.add(juce::String(refusedForUid) +
-                                " samples were not imported: this zem has used every sample id it can hold.");
+        result->reportLines.add(samplesText(refusedForUid) + (refusedForUid == 1 ? " was" : " were") +
+                                " not imported: this zem has used every sample id it can hold.");
     const bool hasLines = !result->reportLines.isEmpty();
     if (hasLines) report += "\n\n" + result->reportLines.joinIntoString("\n");
     importReport_ = report;
 
-    setStatus(juce::String(imported) + " samples imported" + (hasLines ? " - see IMPORT REPORT" : ""));
+    setStatus(samplesText(imported) + " imported" + (hasLines ? " - see IMPORT REPORT" : ""));
     updateButtons();
     if (imported == 0 || hasLines) showMessage("Import report", report);
 }
@@ -185,7 +198,7 @@ void MainComponent::fileDragMove(const juce::StringArray&, int x, int y) {
     document.dropBand = group;
     overlay_->layoutBands();
     setStatus(group < 0 ? juce::String(kAutoSortDropText)
-                        : "Drop all samples into " + nameAt(document.bands, group));
+                        : "Drop all samples into " + groupNameAt(document, group));
 }
 
 void MainComponent::fileDragExit(const juce::StringArray&) {

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "editor/logic/band_layout.hpp"
+#include "editor/ui/user_messages.hpp"
 #include "format/cbor.hpp"
 #include "format/sample_ext.hpp"
 
@@ -99,6 +100,8 @@ void nameArticulations(fmt::Zem6Model& model, const std::vector<std::string>& na
     for (size_t i = 0; i < count; ++i) table[i].name = names[i];
 }
 
-std::string newZemStatus(int articulations) { return "Direct / " + std::to_string(articulations) + " articulations"; }
+std::string newZemStatus(int articulations) {
+    return "Direct / " + countText(static_cast<uint64_t>(std::max(articulations, 0)), "articulation", "articulations");
+}
 
 }  // namespace vt6::maker

@@ -155,6 +155,44 @@ TEST_F(GridWindowTest, DoubleClickOnTheTitleRowRenames) {
     EXPECT_EQ(column.getTitle(), "Soft");
 }
 
+// The box opens with the old name selected, so typing replaces it; Escape
+// closes it without renaming.
+TEST_F(GridWindowTest, RenameBoxReplacesTheOldNameAndEscapeCancels) {
+    auto& column = *grid().columns()[1];
+    const auto p = at(column, 30, 6);
+    const auto doubleClick = [&] {
+        mouse->send(p, {}, 1000);
+        mouse->send(p, test::PeerMouse::held(false));
+        mouse->send(p, {});
+        mouse->send(p, test::PeerMouse::held(false));
+        mouse->send(p, {});
+    };
+    const auto type = [&](const juce::String& text) {
+        for (const auto c : text) column.renameEditor.keyPressed(juce::KeyPress(0, 0, c));
+    };
+    doubleClick();
+    ASSERT_TRUE(column.renameEditor.isVisible());
+    EXPECT_EQ(column.renameEditor.getText(), "G2");
+    EXPECT_EQ(column.renameEditor.getHighlightedRegion(), juce::Range<int>(0, 2));
+    type("ghost notes");
+    column.renameEditor.keyPressed(juce::KeyPress(juce::KeyPress::returnKey));
+    ASSERT_TRUE(pumpUntil([&] { return !column.renameEditor.isVisible(); }, 2000));
+    EXPECT_EQ(doc().bands[1].name, "Ghost notes");
+
+    const auto steps = overlay().undoManager().getNumActionsInCurrentTransaction();
+    const auto undoName = overlay().undoManager().getUndoDescription();
+    doubleClick();
+    ASSERT_TRUE(column.renameEditor.isVisible());
+    EXPECT_EQ(column.renameEditor.getHighlightedRegion(), juce::Range<int>(0, 11));
+    type("x");
+    column.renameEditor.keyPressed(juce::KeyPress(juce::KeyPress::escapeKey));
+    EXPECT_TRUE(pumpUntil([&] { return !column.renameEditor.isVisible(); }, 2000));
+    test::pumpFor(50);
+    EXPECT_EQ(doc().bands[1].name, "Ghost notes");
+    EXPECT_EQ(overlay().undoManager().getUndoDescription(), undoName);
+    EXPECT_EQ(overlay().undoManager().getNumActionsInCurrentTransaction(), steps);
+}
+
 TEST_F(GridWindowTest, BoundaryDragIsLiveAndOneStep) {
     auto g = grid();
     auto& editor = *g.editors()[0];

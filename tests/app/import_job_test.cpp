@@ -316,7 +316,9 @@ TEST(ImportJob, ProgressTextSaysNOfNOnceTheTotalIsKnown) {
         {38, 0, "Importing 38 files..."},
         {0, 500, "Importing 0 of 500 files..."},
         {38, 500, "Importing 38 of 500 files..."},
-        {1, 1, "Importing 1 of 1 files..."},
+        {1, 1, "Importing 1 of 1 file..."},
+        {1, 0, "Importing 1 file..."},
+        {0, 1, "Importing 0 of 1 file..."},
     };
     for (const auto& c : cases) EXPECT_EQ(importProgressText(c.done, c.total), juce::String(c.text));
 }

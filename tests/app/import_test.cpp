@@ -175,9 +175,10 @@ TEST_F(ImportTest, ImportStopsWhenNoSampleIdIsLeft) {
     importAndWait({a, b});
     EXPECT_EQ(liveNames(doc()), (std::vector<std::string>{"a"}));
     EXPECT_EQ(liveSamples(doc())[0]->uid, ~uint64_t{0} - 1);
-    EXPECT_EQ(status(), "1 samples imported - see IMPORT REPORT");
+    EXPECT_EQ(status(), "1 sample imported - see IMPORT REPORT");
+    EXPECT_TRUE(access().report().startsWith("1 sample imported into ")) << access().report();
     EXPECT_TRUE(access().report().endsWith(
-        "\n\n1 samples were not imported: this zem has used every sample id it can hold."))
+        "\n\n1 sample was not imported: this zem has used every sample id it can hold."))
         << access().report();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].title, "Import report");
@@ -349,14 +350,14 @@ TEST_F(ImportTest, AFileIsImportedOncePerPageWhileItsSampleLives) {
     ASSERT_EQ(doc().sampleByUid(uid), nullptr);
     importAndWait({a});
     EXPECT_EQ(liveNames(doc()).size(), 1u);
-    EXPECT_EQ(status(), "1 samples imported");
+    EXPECT_EQ(status(), "1 sample imported");
 
     // Onto another articulation it imports at once.
     ASSERT_TRUE(doc().addArticulation());
     doc().setPage(0, 1);
     importAndWait({a});
     EXPECT_EQ(liveNames(doc()).size(), 2u);
-    EXPECT_EQ(status(), "1 samples imported");
+    EXPECT_EQ(status(), "1 sample imported");
 }
 
 TEST_F(ImportTest, EveryRoadAsksForOneChannelAndArticulation) {

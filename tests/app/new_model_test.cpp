@@ -195,7 +195,7 @@ TEST(NewModel, NamesFillTheFirstArticulations) {
 
 TEST(NewModel, Status) {
     const std::pair<int, std::string> cases[] = {
-        {1, "Direct / 1 articulations"}, {5, "Direct / 5 articulations"}, {128, "Direct / 128 articulations"}};
+        {1, "Direct / 1 articulation"}, {5, "Direct / 5 articulations"}, {128, "Direct / 128 articulations"}};
     for (const auto& [count, text] : cases) EXPECT_EQ(newZemStatus(count), text);
 }
 

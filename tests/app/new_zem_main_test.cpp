@@ -244,7 +244,7 @@ TEST_F(NewZemMainTest, CreateMountsTheNewModel) {
         const char* status;
     };
     const Case cases[] = {
-        {"Untitled", 4, 0, 1, "", {"Direct"}, {"CENTER"}, "Direct / 1 articulations"},
+        {"Untitled", 4, 0, 1, "", {"Direct"}, {"CENTER"}, "Direct / 1 articulation"},
         {"Snare", 3, 2, 3, " Kick ,, Rim ", {"Direct", "Room A", "Room B"}, {"Kick", "Rim", "ART 3"},
          "Direct / 3 articulations"},
         {"Toms", 1, 3, 5, "Hi, Mid, Lo, Floor, Rack, Extra", {"Direct", "Room A", "Room B", "Room C"},

@@ -3,12 +3,16 @@
 // window can be looked at and measured under a virtual display.
 //
 //   zem_open_driver <file.zem>      opens that file
-//   zem_open_driver --kit <path>    writes a 12-sample, 4-group kit there first
+//   zem_open_driver --kit <path> [samples groups]
+//                                   writes a kit there first (12 samples spread
+//                                   over 4 groups unless given; 4000 8 makes
+//                                   eight groups of 500)
 //   zem_open_driver --bare          an empty framework window of the same
 //                                   size: the idle floor the program's own
 //                                   wake-ups are measured against
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "app/application.hpp"
@@ -63,15 +67,17 @@ juce::JUCEApplicationBase* createApplication() {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    if (argc == 3 && std::string(argv[1]) == "--kit") {
+    if ((argc == 3 || argc == 5) && std::string(argv[1]) == "--kit") {
         gPath = argv[2];
-        if (vt6::test::writeKit(gPath).empty()) return 1;
+        const int samples = argc == 5 ? std::atoi(argv[3]) : 12;
+        const int groups = argc == 5 ? std::atoi(argv[4]) : 4;
+        if (samples < 0 || groups < 1 || vt6::test::writeKit(gPath, samples, groups).empty()) return 1;
     } else if (argc == 2 && std::string(argv[1]) == "--bare") {
         gBare = true;
     } else if (argc == 2) {
         gPath = argv[1];
     } else {
-        std::fprintf(stderr, "usage: zem_open_driver <file.zem> | --kit <path> | --bare\n");
+        std::fprintf(stderr, "usage: zem_open_driver <file.zem> | --kit <path> [samples groups] | --bare\n");
         return 2;
     }
     juce::JUCEApplicationBase::createInstance = &createApplication;

@@ -106,6 +106,30 @@ TEST_F(SaveTest, SaveWritesRawFloatAudioOverTheOpenedFile) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(files.root()), {}), 1);
 }
 
+// "Saved kit.zem" holds only while the document is as saved: the next edit
+// takes it off the status line.
+TEST_F(SaveTest, SavedStatusGoesWithTheNextEdit) {
+    const auto kit = test::writeKit(files.path("kit.zem"));
+    open(kit);
+    auto& doc = main->overlay()->document();
+    ASSERT_TRUE(doc.renameBand(0, "Softer"));
+    main->write(juce::File(kit), {});
+    waitForSave();
+    ASSERT_TRUE(boxes.empty()) << boxes[0].title << ": " << boxes[0].message;
+    test::pumpFor(100);
+    EXPECT_EQ(status(), "Saved kit.zem");
+
+    ASSERT_TRUE(doc.renameBand(1, "Harder"));
+    main->overlay()->refreshAfterCommand();
+    ASSERT_TRUE(doc.dirty());
+    EXPECT_TRUE(pumpUntil([&] { return status() == "kit.zem"; }, 2000)) << status();
+    // Saved again, it says so again.
+    main->write(juce::File(kit), {});
+    waitForSave();
+    test::pumpFor(100);
+    EXPECT_EQ(status(), "Saved kit.zem");
+}
+
 TEST_F(SaveTest, ConvertedFilesAreNeverOverwritten) {
     const auto legacy = files.write("old.zem", zem::testing::buildLegacyFile(zem::testing::sampleLegacyFile(6)));
     const auto before = test::TempDir::contents(legacy);

@@ -35,11 +35,13 @@ BandColumn::BandColumn() {
     addChildComponent(renameEditor);
     renameEditor.onReturnKey = [this] { commitRename(); };
     renameEditor.onFocusLost = [this] { commitRename(); };
+    renameEditor.onEscapeKey = [this] { cancelRename(); };
 }
 
 BandColumn::~BandColumn() {
     renameEditor.onReturnKey = nullptr;
     renameEditor.onFocusLost = nullptr;
+    renameEditor.onEscapeKey = nullptr;
 }
 
 void BandColumn::populate(const logic::EditDocument& doc, int band, int top, int bottom, int visibleHeight,
@@ -76,27 +78,58 @@ void BandColumn::populate(const logic::EditDocument& doc, int band, int top, int
             first = 0;
     }
 
-    // Row by row, so that a short budget still shows the top rows of every
-    // sub-column; kept in position order for binding.
+    // Samples in rows [from, rows) of every sub-column.
+    const auto samplesFrom = [&](int from) {
+        int total = 0;
+        for (int s = 0; s < subColumns; ++s)
+            total += std::max(std::min((s + 1) * rows, n) - (s * rows + std::max(from, 0)), 0);
+        return total;
+    };
+    // The rows whose chip lies wholly in view: only there is a line readable.
+    const int fullFirst = top <= kTitleHeight ? 0 : (top - kTitleHeight + kRowPitch - 1) / kRowPitch;
+    const int fullLast = bottom >= kTitleHeight + kChipHeight ? (bottom - kTitleHeight - kChipHeight) / kRowPitch : -1;
+    int chipFirst = first, chipEnd = first + count;
+    moreRow = -1;
+    backRow = -1;
+    if (bottom > 0 && fullLast >= 0 && samplesFrom(fullLast + 1) > 0) {
+        moreRow = fullLast;
+        chipEnd = std::min(chipEnd, moreRow);
+    }
+    // "Back to first" only where it leaves a row of chips above "+N more".
+    if (n > 0 && fullFirst > 0 && (moreRow < 0 ? fullFirst <= fullLast : moreRow - fullFirst >= 2)) {
+        backRow = fullFirst;
+        chipFirst = std::max(chipFirst, backRow + 1);
+    }
+
+    // Row by row, so that a short budget still shows whole rows; the chips
+    // the budget leaves out are counted by "+N more" in the first row
+    // without chips.
     slots.clear();
-    for (int r = first; r < first + count; ++r)
+    for (int r = chipFirst; r < chipEnd; ++r) {
+        const size_t before = slots.size();
         for (int s = 0; s < subColumns; ++s) {
             const int p = s * rows + r;
             if (p < n) slots.push_back(p);
         }
-    const int wanted = static_cast<int>(slots.size());
-    const int kept = std::min(std::max(budget, 0), wanted);
-    slots.resize(static_cast<size_t>(kept));
-    std::sort(slots.begin(), slots.end());
-    budget -= kept;
-    moreArea = {};
-    moreCount = 0;
-    rowsShown = 0;
-    if (kept < wanted) {
-        rowsShown = (kept + subColumns - 1) / subColumns;
-        moreCount = std::max(n - kept, 0);
-        moreArea = {3, (first + rowsShown) * kRowPitch + kTitleHeight, std::max(getWidth() - 6, 0), kChipHeight};
+        if (static_cast<int>(slots.size()) > std::max(budget, 0)) {
+            slots.resize(before);
+            moreRow = r;
+            break;
+        }
     }
+    std::sort(slots.begin(), slots.end());
+    budget -= static_cast<int>(slots.size());
+
+    moreCount = moreRow >= 0 ? samplesFrom(moreRow) : 0;
+    const int lineWidth = std::max(getWidth() - 6, 0);
+    moreArea = moreRow >= 0 ? juce::Rectangle<int>(3, kTitleHeight + moreRow * kRowPitch, lineWidth, kChipHeight)
+                            : juce::Rectangle<int>();
+    backArea = backRow >= 0 ? juce::Rectangle<int>(3, kTitleHeight + backRow * kRowPitch, lineWidth, kChipHeight)
+                            : juce::Rectangle<int>();
+    // With row k at the top of the view, 4 px below its edge, row k - 1 is
+    // out of sight: the rows before "+N more" are what the user has seen.
+    const int topRow = std::max(moreRow - 1, fullFirst + 1);
+    moreTarget = kTitleHeight + topRow * kRowPitch - 4;
 
     sampleIndices.clear();
     std::vector<int32_t> part;
@@ -176,11 +209,11 @@ void BandColumn::paint(juce::Graphics& g) {
                                  juce::Rectangle<float>(static_cast<float>(w - crossW), 0.0f,
                                                         static_cast<float>(crossW), 14.0f),
                                  makeFont(kTypeValue).getHeight()));
-    if (moreCount > 0 && !moreArea.isEmpty()) {
-        g.setColour(themeColour(ThemeColour::textSecondary));
-        g.setFont(makeFont(kTypeLabelBold));
+    g.setColour(themeColour(ThemeColour::textSecondary));
+    g.setFont(makeFont(kTypeLabelBold));
+    if (moreCount > 0 && !moreArea.isEmpty())
         g.drawText("+" + juce::String(moreCount) + " more", moreArea, juce::Justification::centred, true);
-    }
+    if (!backArea.isEmpty()) g.drawText("Back to first", backArea, juce::Justification::centred, true);
 }
 
 void BandColumn::mouseDown(const juce::MouseEvent& e) {
@@ -189,7 +222,11 @@ void BandColumn::mouseDown(const juce::MouseEvent& e) {
         return;
     }
     if (moreCount > 0 && moreArea.contains(e.getPosition())) {
-        if (callbacks.onMore) callbacks.onMore(bandIndex, moreArea.getY());
+        if (callbacks.onScrollTo) callbacks.onScrollTo(bandIndex, moreTarget);
+        return;
+    }
+    if (backArea.contains(e.getPosition())) {
+        if (callbacks.onScrollTo) callbacks.onScrollTo(bandIndex, 0);
         return;
     }
     if (e.y > kTitleHeight) {
@@ -204,16 +241,26 @@ void BandColumn::mouseDown(const juce::MouseEvent& e) {
 void BandColumn::mouseDoubleClick(const juce::MouseEvent& e) {
     if (e.y > kTitleHeight) return;
     renameEditor.setBounds(4, 1, 110, 12);
-    renameEditor.setText(juce::String::fromUTF8(name.c_str()), juce::dontSendNotification);
+    renameEditor.setText(juce::String::fromUTF8(shownNameOrName().c_str()), juce::dontSendNotification);
     renameEditor.applyFontToAllText(makeFont(kTypeChip));
     renameEditor.setVisible(true);
     renameEditor.grabKeyboardFocus();
+    // Typing replaces the old name, as in any rename field.
+    renameEditor.selectAll();
 }
 
 void BandColumn::commitRename() {
     if (!renameEditor.isVisible()) return;
     renameEditor.setVisible(false);
-    if (callbacks.onBandRename) callbacks.onBandRename(bandIndex, renameEditor.getText().toStdString());
+    auto text = renameEditor.getText().toStdString();
+    // A default name shown as the interface says it stays the name it is.
+    if (text == shownNameOrName()) text = name;
+    if (callbacks.onBandRename) callbacks.onBandRename(bandIndex, text);
+}
+
+void BandColumn::cancelRename() {
+    // Hidden first: the focus loss that follows then commits nothing.
+    renameEditor.setVisible(false);
 }
 
 void BandColumn::wireChip(ZemChip& chip) {

@@ -36,9 +36,9 @@ public:
         std::function<void(uint64_t uid, juce::Point<int> screen)> onChipMenu;
         std::function<void(uint64_t uid)> onChipEdit;
         std::function<void()> onBackgroundClick;
-        // "+N more" pressed: bring the row at `rowTop` (in the column's
-        // coordinates), the first below the chips shown, to the top.
-        std::function<void(int group, int rowTop)> onMore;
+        // A paging line pressed: scroll the grid so that `top` (in the
+        // column's coordinates) is the top of the view.
+        std::function<void(int group, int top)> onScrollTo;
     };
 
     int bandIndex = 0;
@@ -47,16 +47,25 @@ public:
     widgets::ChipFlashTracker* flashTracker = nullptr;  // not owned
     Callbacks callbacks;
     std::string name;
+    // The name as the interface shows it (the rename box opens with it).
+    std::string shownName;
     bool dropTarget = false;
     int sampleCount = 0;
     int subColumns = 1;
     int rows = 1;
     std::vector<int> slots;
-    // Samples of the group the chip budget left without a chip, and where
-    // their "+N more" line is drawn (empty when none).
+    // Paging lines, each in a row of its own in view: "+N more" counts the
+    // samples of the group below the chips shown and pages on to them;
+    // "Back to first" appears once the first rows are scrolled away. Row -1
+    // (and an empty area) when a line is not shown.
     int moreCount = 0;
-    int rowsShown = 0;
+    int moreRow = -1;
     juce::Rectangle<int> moreArea;
+    int backRow = -1;
+    juce::Rectangle<int> backArea;
+    // Where "+N more" scrolls to: its row's predecessor comes to the top
+    // (where "Back to first" then stands), its own row right below.
+    int moreTarget = 0;
     std::vector<int32_t> sampleIndices;
     std::vector<std::unique_ptr<ZemChip>> chips;
     juce::TextEditor renameEditor;
@@ -74,9 +83,12 @@ public:
 
     void wireChip(ZemChip& chip);
     void commitRename();
+    // Hides the rename box without renaming.
+    void cancelRename();
 
 private:
     void requestMenuAtCentre();
+    const std::string& shownNameOrName() const { return shownName.empty() ? name : shownName; }
 };
 
 }  // namespace vt6::ui::zemedit

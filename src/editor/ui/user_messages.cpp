@@ -17,6 +17,10 @@ const std::string& referencePrefix() {
     return prefix;
 }
 
+std::string countText(uint64_t n, const std::string& singular, const std::string& plural) {
+    return std::to_string(n) + " " + (n == 1 ? singular : plural);
+}
+
 std::string withReferenceNumber(const std::string& message, int number) {
     return message + referencePrefix() + std::to_string(number) + ")";
 }

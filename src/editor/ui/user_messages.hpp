@@ -24,6 +24,9 @@ enum ReferenceNumber : int {
     kRefImportSelectionTooLarge = 432,
 };
 
+// n and the word that counts it: "1 sample", "2 samples", "0 samples".
+std::string countText(uint64_t n, const std::string& singular, const std::string& plural);
+
 // The 8-character text every reference code starts with.
 const std::string& referencePrefix();
 

@@ -55,7 +55,7 @@ std::string sampleGroupSummary(uint64_t samples, uint64_t groups) {
 
 std::string groupDisplayName(const std::string& name, int index) {
     const std::string number = std::to_string(index + 1);
-    if (name.empty() || name == "Band " + number) return "Dynamic group " + number;
+    if (name.empty() || name == "Band " + number) return "Dynamic " + number;
     return name;
 }
 
@@ -475,8 +475,9 @@ void ZemEditOverlay::layoutBands() {
         column.setBounds(previous, 0, std::max(x - previous, 1), H);
         previous = x;
         column.name = i < doc.bands.size() ? doc.bands[i].name : std::string();
+        column.shownName = groupDisplayName(column.name, static_cast<int>(i));
         column.dropTarget = static_cast<int>(i) == doc.dropBand;
-        const auto title = juce::String::fromUTF8(column.name.c_str());
+        const auto title = juce::String::fromUTF8(column.shownName.c_str());
         if (column.getTitle() != title) column.setTitle(title);
         column.repaint();
     }
@@ -491,11 +492,15 @@ void ZemEditOverlay::layoutBands() {
 }
 
 void ZemEditOverlay::populateColumns() {
-    chipBudget = 256;
     const int sy = static_cast<int>(verticalScrollBar.getCurrentRangeStart());
+    const int n = static_cast<int>(columns.size());
+    // Enough chips for every row in view of every column (two sub-columns
+    // each), so that no column hides samples while it has room; the ceiling
+    // bounds a pass only with very many narrow groups.
+    const int rowsInView = gridArea.getHeight() / BandColumn::kRowPitch + 2;
+    chipBudget = std::clamp(n * 2 * rowsInView, 256, 4096);
     // Every column gets an even share of what is left of the chips, so what
     // one leaves unused goes on to the next and no group is left without any.
-    const int n = static_cast<int>(columns.size());
     for (int i = 0; i < n; ++i) {
         const int share = chipBudget / (n - i);
         int left = share;
@@ -520,7 +525,7 @@ void ZemEditOverlay::wireColumn(BandColumn& column) {
     BandColumn::Callbacks c;
     c.onBandMenu = [this](int group, juce::Point<int> screen) { showBandMenu(group, screen); };
     c.onBandDelete = [this](int group) { confirmDeleteBand(group); };
-    c.onMore = [this](int, int rowTop) { verticalScrollBar.setCurrentRangeStart(rowTop); };
+    c.onScrollTo = [this](int, int top) { verticalScrollBar.setCurrentRangeStart(top); };
     c.onBandRename = [this](int group, const std::string& name) {
         document().renameBand(group, name);
         refreshAfterCommand();

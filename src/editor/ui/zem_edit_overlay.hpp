@@ -38,8 +38,9 @@ namespace vt6::ui::zemedit {
 std::string formatZoomFactor(double zoom);
 // "12 SAMPLES · 4 DYNAMIC GROUPS", "1 SAMPLE · 1 DYNAMIC GROUP".
 std::string sampleGroupSummary(uint64_t samples, uint64_t groups);
-// A dynamic group's name as shown: the name a file gave it, or "Dynamic group
-// N" (as the menus say) for one that carries only the default "Band N".
+// A dynamic group's name as the menus, the rename box and the sample editor
+// show it: the name the group carries, or "Dynamic N" (the name a new zem
+// gives its groups) for one that carries only the default "Band N".
 std::string groupDisplayName(const std::string& name, int index);
 // A layer name starting with "room" in any letter case shows as "Room channel"
 // followed by the rest of the name.

@@ -238,7 +238,9 @@ void ZemEditOverlay::showChipMenu(uint64_t uid, juce::Point<int> screen) {
     menu.addSeparator();
     juce::PopupMenu groups;
     for (int g = 0; g < static_cast<int>(doc.bandCount()); ++g)
-        groups.addItem(answer.groupBase + g, "Dynamic group " + juce::String(g + 1), g != group, g == group);
+        groups.addItem(answer.groupBase + g,
+                       juce::String::fromUTF8(groupDisplayName(doc.bands[static_cast<size_t>(g)].name, g).c_str()),
+                       g != group, g == group);
     menu.addSubMenu("Move to group", groups);
     menu.addItem(5, answer.shownLocked ? "Include in Auto Sort" : "Keep in this dynamic group");
     juce::PopupMenu articulations;

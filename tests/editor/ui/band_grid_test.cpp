@@ -348,13 +348,25 @@ TEST(BandColumnPopulate, SharedBudgetAndVisibleRows) {
     EXPECT_EQ(shown, (std::vector<size_t>{60, 60, 60, 60, 16}));
     EXPECT_EQ(budget, 0);
 
-    // Scrolled: only rows whose top lies above the bottom get chips, and
-    // rebinding reuses the chips instead of making new ones.
+    // The budget's last column counts what it left out in the row after
+    // its chips.
+    EXPECT_EQ(columns[4]->moreRow, 16);
+    EXPECT_EQ(columns[4]->moreCount, 44);
+    EXPECT_EQ(columns[0]->moreRow, -1);
+
+    // Scrolled: only rows in view get chips, and rebinding reuses the chips
+    // instead of making new ones. The last row wholly in view says how many
+    // samples lie below it, the first one offers the way back once rows are
+    // scrolled away; a row only partly in view holds neither.
     struct Case {
         int top, bottom;
         int firstSlot, slotCount;
+        int backRow, moreRow, moreCount;
     };
-    const Case cases[] = {{0, 400, 0, 15}, {260, 660, 9, 16}, {1560, 1960, 59, 1}, {0, 0, 0, 0}, {5000, 5400, 0, 0}};
+    const Case cases[] = {{0, 400, 0, 14, -1, 14, 46},      {260, 660, 11, 13, 10, 24, 36},
+                          {1560, 1960, 0, 0, 60, -1, 0},    {0, 0, 0, 0, -1, -1, 0},
+                          {5000, 5400, 0, 0, 192, -1, 0},   {0, 1574, 0, 60, -1, -1, 0},
+                          {1000, 1074, 37, 2, -1, 39, 21}};
     auto& column = *columns[0];
     for (const auto& c : cases) {
         int b = 256;
@@ -364,6 +376,9 @@ TEST(BandColumnPopulate, SharedBudgetAndVisibleRows) {
         if (c.slotCount > 0) {
             EXPECT_EQ(column.slots.front(), c.firstSlot) << c.top;
         }
+        EXPECT_EQ(column.backRow, c.backRow) << c.top;
+        EXPECT_EQ(column.moreRow, c.moreRow) << c.top;
+        EXPECT_EQ(column.moreCount, c.moreCount) << c.top;
         EXPECT_EQ(column.chips.size(), chipsBefore);
         size_t visibleChips = 0;
         for (auto& chip : column.chips) visibleChips += chip->isVisible() ? 1 : 0;
@@ -523,6 +538,39 @@ TEST(BandColumnMouse, TitleRowBackgroundAndRename) {
     pumpUntil([&] { return !renamed.empty(); }, 1000);
     EXPECT_FALSE(column.renameEditor.isVisible());
     EXPECT_EQ(renamed, std::vector<std::string>{"  soft "});
+
+    // A group with the default name opens the box with the name the menus
+    // show; Return on it unchanged keeps the stored name (no rename at all),
+    // Escape hands nothing on.
+    struct NameCase {
+        const char* name;
+        std::string typed;  // empty: left as shown
+        juce::KeyPress key;
+        std::vector<std::string> want;
+    };
+    const NameCase names[] = {
+        {"unchanged", "", juce::KeyPress(juce::KeyPress::returnKey), {"Band 3"}},
+        {"typed over", "Ghost", juce::KeyPress(juce::KeyPress::returnKey), {"Ghost"}},
+        {"escape", "Ghost", juce::KeyPress(juce::KeyPress::escapeKey), {}},
+    };
+    for (const auto& c : names) {
+        renamed.clear();
+        column.name = "Band 3";
+        column.shownName = "Dynamic 3";
+        mouse.send({20, 5}, {}, 1000);
+        mouse.send({20, 5}, PeerMouse::held(false));
+        mouse.send({20, 5}, {});
+        mouse.send({20, 5}, PeerMouse::held(false));
+        mouse.send({20, 5}, {});
+        ASSERT_TRUE(column.renameEditor.isVisible()) << c.name;
+        EXPECT_EQ(column.renameEditor.getText(), "Dynamic 3") << c.name;
+        EXPECT_EQ(column.renameEditor.getHighlightedRegion(), juce::Range<int>(0, 9)) << c.name;
+        for (const auto ch : juce::String(c.typed)) column.renameEditor.keyPressed(juce::KeyPress(0, 0, ch));
+        column.renameEditor.keyPressed(c.key);
+        EXPECT_TRUE(pumpUntil([&] { return !column.renameEditor.isVisible(); }, 1000)) << c.name;
+        test::pumpFor(30);
+        EXPECT_EQ(renamed, c.want) << c.name;
+    }
 }
 
 TEST(BoundaryEditorTest, LineAndGestures) {
@@ -640,41 +688,80 @@ TEST(BandGridLayout, OneGroupZoomAndEmptyColumns) {
     EXPECT_EQ(f.access().columns()[1]->getWidth(), 1);
 }
 
-TEST(BandGridLayout, EveryGroupGetsChipsAndAMoreLineThatScrollsToTheRest) {
-    GridFixture f(8 * 120, 8, 1400);
-    f.overlay->setSize(f.overlay->getWidth(), 1000);
-    f.overlay->addToDesktop(0);
-    f.overlay->setVisible(true);
-    pumpUntil([&] { return f.overlay->isShowing(); }, 1000);
-    f.overlay->refreshAll();
-    auto a = f.access();
-    ASSERT_EQ(a.columns().size(), 8u);
-    int chips = 0;
-    for (auto& column : a.columns()) {
-        chips += static_cast<int>(column->slots.size());
-        // At least its first chips, and the count of those left out.
-        EXPECT_GE(column->slots.size(), 16u) << column->bandIndex;
-        EXPECT_EQ(column->slots.front(), 0) << column->bandIndex;
-        EXPECT_EQ(column->moreCount, column->sampleCount - static_cast<int>(column->slots.size())) << column->bandIndex;
-        EXPECT_GT(column->moreCount, 0) << column->bandIndex;
+// Kits with many samples per group in the window of a 1600 x 1000 screen:
+// every column fills the rows in view before it hides anything, "+N more"
+// counts what lies below the chips shown and pages on to it, and "Back to
+// first" returns to the first chips.
+TEST(BandGridLayout, MoreLinesPageOnAndBack) {
+    struct Case {
+        int groups, perGroup;
+    };
+    for (const Case c : {Case{8, 500}, Case{12, 100}}) {
+        SCOPED_TRACE(std::to_string(c.groups) + " x " + std::to_string(c.perGroup));
+        GridFixture f(c.groups * c.perGroup, c.groups, 1600 - 42);
+        f.overlay->setSize(f.overlay->getWidth(), 1000 - 91);
+        f.overlay->addToDesktop(0);
+        f.overlay->setVisible(true);
+        pumpUntil([&] { return f.overlay->isShowing(); }, 1000);
+        f.overlay->refreshAll();
+        auto a = f.access();
+        ASSERT_EQ(a.columns().size(), static_cast<size_t>(c.groups));
+        const int gridH = f.overlay->gridAreaBounds().getHeight();
+        // The rows whose chips lie wholly in view; the last holds the line.
+        const int rowsInView = (gridH - BandColumn::kTitleHeight - BandColumn::kChipHeight) / BandColumn::kRowPitch + 1;
+        for (auto& column : a.columns()) {
+            SCOPED_TRACE(column->bandIndex);
+            EXPECT_EQ(column->sampleCount, c.perGroup);
+            EXPECT_EQ(column->subColumns, 2);
+            EXPECT_EQ(column->moreRow, rowsInView - 1);
+            // Both sub-columns full down to the line: no free row above it.
+            EXPECT_EQ(column->slots.size(), static_cast<size_t>(2 * column->moreRow));
+            EXPECT_EQ(column->slots.front(), 0);
+            EXPECT_EQ(column->moreCount, c.perGroup - static_cast<int>(column->slots.size()));
+            EXPECT_EQ(column->backRow, -1);
+        }
+
+        // The screenshot: the last column draws "+N more" below its chips.
+        auto& last = *a.columns().back();
+        EXPECT_TRUE(test::anyPixel(last.createComponentSnapshot(last.moreArea), [](juce::Colour colour) {
+            return test::nearColour(colour, themeColour(ThemeColour::textSecondary), 60);
+        }));
+
+        // Pressed, it brings the rows below the chips shown into view, under
+        // "Back to first", and counts what is still below.
+        PeerMouse mouse{*f.overlay};
+        const int moreRow = last.moreRow;
+        const int moreCount = last.moreCount;
+        const auto firstUid = last.chips[0]->uid;
+        mouse.gesture(f.overlay->getLocalPoint(&last, last.moreArea.getCentre()).toFloat());
+        ASSERT_TRUE(pumpUntil([&] { return !last.slots.empty() && last.slots.front() > 0; }, 1000));
+        EXPECT_EQ(last.slots.front(), moreRow);
+        EXPECT_EQ(last.backRow, moreRow - 1);
+        EXPECT_LT(last.moreCount, moreCount);
+        EXPECT_EQ(last.moreCount, c.perGroup - 2 * last.moreRow);
+        EXPECT_NE(last.chips[0]->uid, firstUid);
+        // The chips now shown lie in the view.
+        const auto shown = f.overlay->getLocalArea(last.chips[0].get(), last.chips[0]->getLocalBounds());
+        EXPECT_TRUE(f.overlay->gridAreaBounds().contains(shown)) << shown.toString();
+
+        // Paging on to the end leaves no line below the last chips.
+        for (int page = 0; page < 40 && last.moreRow >= 0; ++page) {
+            const int before = last.moreCount;
+            mouse.gesture(f.overlay->getLocalPoint(&last, last.moreArea.getCentre()).toFloat());
+            ASSERT_TRUE(pumpUntil([&] { return last.moreCount < before; }, 1000)) << page;
+        }
+        EXPECT_EQ(last.moreRow, -1);
+        EXPECT_EQ(last.slots.back(), c.perGroup - 1);
+
+        // "Back to first" returns to the first chips.
+        ASSERT_GE(last.backRow, 0);
+        mouse.gesture(f.overlay->getLocalPoint(&last, last.backArea.getCentre()).toFloat());
+        ASSERT_TRUE(pumpUntil([&] { return !last.slots.empty() && last.slots.front() == 0; }, 1000));
+        EXPECT_EQ(last.backRow, -1);
+        EXPECT_EQ(last.chips[0]->uid, firstUid);
+        EXPECT_EQ(last.moreCount, moreCount);
+        f.overlay->removeFromDesktop();
     }
-    EXPECT_LE(chips, 256);
-
-    // The screenshot: the last column draws "+N more" below its chips.
-    auto& last = *a.columns().back();
-    const auto shot = last.createComponentSnapshot(last.moreArea);
-    EXPECT_TRUE(test::anyPixel(shot, [](juce::Colour c) {
-        return test::nearColour(c, themeColour(ThemeColour::textSecondary), 60);
-    }));
-
-    // Pressing it scrolls the grid on to the rows below the chips shown.
-    test::PeerMouse mouse{*f.overlay};
-    const int rowsShown = last.rowsShown;
-    mouse.gesture(f.overlay->getLocalPoint(&last, last.moreArea.getCentre()).toFloat());
-    pumpUntil([&] { return last.slots.front() > 0; }, 1000);
-    ASSERT_FALSE(last.slots.empty());
-    EXPECT_EQ(last.slots.front(), rowsShown);
-    f.overlay->removeFromDesktop();
 }
 
 TEST(BandGridLayout, ContentGrowsWithRows) {

@@ -623,10 +623,10 @@ TEST(ChipMenu, ItemsByRightClick) {
     const std::vector<std::string> tail = {
         "---",
         "Move to group:",
-        "  100 Dynamic group 1",
-        "  101 Dynamic group 2 [off] [x]",
-        "  102 Dynamic group 3",
-        "  103 Dynamic group 4",
+        "  100 G1",
+        "  101 G2 [off] [x]",
+        "  102 G3",
+        "  103 G4",
         "5 Keep in this dynamic group",
         "Articulation:",
         "  1000 CENTER",
@@ -664,6 +664,33 @@ TEST(ChipMenu, ItemsByRightClick) {
         r.answerMenu(0);
         EXPECT_TRUE(s.undoNames().size() == 1u) << c.what;  // only the setup's mute
     }
+}
+
+// The "Move to group" items name each group as the rename box and the sample
+// editor do: a renamed group by its name, a default one as "Dynamic N".
+TEST(ChipMenu, GroupItemsUseTheNamesShownElsewhere) {
+    Shown s;
+    PeerMouse mouse{s.host};
+    s.doc().bands[0].name = "Band 1";     // as a file without group names loads
+    s.doc().bands[1].name = "Dynamic 2";  // as a new zem names it
+    ASSERT_TRUE(s.doc().renameBand(2, "Ghost notes"));
+    s.overlay->refreshAfterCommand();
+    Recorder r;
+    const uint64_t hit1 = s.uidOf("Hit 1");
+    auto* chip = s.chip(hit1);
+    ASSERT_NE(chip, nullptr);
+    mouse.gesture(s.inHost(*chip, {20.0f, 11.0f}), {}, true);
+    ASSERT_EQ(r.menus, 1);
+    Access a(*s.overlay);
+    std::vector<std::string> items, shown;
+    for (const auto& line : r.menu)
+        if (line.rfind("  10", 0) == 0 && line.size() > 6 && line[5] == ' ') items.push_back(line.substr(6, line.find(" [") == std::string::npos
+                                                                          ? std::string::npos
+                                                                          : line.find(" [") - 6));
+    for (auto& column : a.columns()) shown.push_back(column->shownName);
+    EXPECT_EQ(items, (std::vector<std::string>{"Dynamic 1", "Dynamic 2", "Ghost notes", "G4"}));
+    EXPECT_EQ(items, shown);
+    r.answerMenu(0);
 }
 
 TEST(ChipMenu, AnswersAreNamedUndoSteps) {

@@ -73,9 +73,10 @@ TEST(ZemEditOverlayTexts, SampleGroupSummary) {
     for (const auto& [counts, text] : cases) EXPECT_EQ(sampleGroupSummary(counts.first, counts.second), text);
 }
 
+// One name for a default group everywhere: the one a new zem gives it.
 TEST(ZemEditOverlayTexts, GroupNamesAsTheMenusSayThem) {
     const std::tuple<std::string, int, std::string> cases[] = {
-        {"Band 3", 2, "Dynamic group 3"}, {"", 0, "Dynamic group 1"}, {"Soft", 0, "Soft"},
+        {"Band 3", 2, "Dynamic 3"}, {"", 0, "Dynamic 1"}, {"Soft", 0, "Soft"}, {"Dynamic 2", 1, "Dynamic 2"},
         {"Band 3", 0, "Band 3"},  // a name of its own that only looks like the default
     };
     for (const auto& [name, index, shown] : cases) EXPECT_EQ(groupDisplayName(name, index), shown) << name;
