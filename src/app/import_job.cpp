@@ -135,7 +135,8 @@ private:
         DecodeSlot& slot = slots_[index];
         for (;;) {
             advance();
-            if (stopped_) {
+            // The job stops at the first file refused, so none after it runs.
+            if (stopped_ || full_) {
                 slot.room = Room::Refused;
                 break;
             }
@@ -148,6 +149,7 @@ private:
                 }
                 if (finished_ >= index) {
                     slot.room = Room::Refused;
+                    full_ = true;
                     break;
                 }
             }
@@ -199,6 +201,7 @@ private:
     uint64_t committedBytes_ = 0;  // accepted audio plus the reservations of files decoding
     size_t decided_ = 0;
     size_t finished_ = 0;
+    bool full_ = false;  // a file was refused for want of room
     std::mutex mutex_;
     std::condition_variable changed_;
     size_t next_ = 0;
