@@ -4,10 +4,13 @@
 // whole, close, one thread; x_read_floor) and the framework's readers alone
 // decoding the same files on one thread (x_floor_time). The pool's counter
 // also reports the peak memory of the job against the float bytes it
-// imported.
+// imported. BM_ImportOverTheCap imports four files of 246 MB of decoded
+// audio each (984 MB, past the 512 MB cap) and reports the job's peak memory
+// against the cap and against the audio it accepted.
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -87,6 +90,107 @@ double peakGrowthInChild(const maker::ImportJobRequest& request, int threads, do
     floatBytes = values[1];
     return values[0];
 }
+
+// Four mono 16-bit WAVs of 61.5 Mi frames (123 MB each, 246 MB of floats):
+// two fit under the cap, the third passes it.
+constexpr int kLargeFiles = 4;
+constexpr uint32_t kLargeFrames = 61500000;
+std::filesystem::path gLargeDir;
+std::vector<juce::File> gLargeFiles;
+struct OverCapFigures {
+    double peakBytes = -1, floatBytes = 0, seconds = 0, samples = 0, lines = 0;
+};
+OverCapFigures gOverCap;
+
+void putLe(std::ofstream& out, uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) out.put(static_cast<char>(v >> (8 * i)));
+}
+
+void makeLargeFiles() {
+    if (!gLargeFiles.empty()) return;
+    gLargeDir = std::filesystem::temp_directory_path() / ("zem_import_cap_bench_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(gLargeDir);
+    // One period of a loud tone, repeated: written fast, never silent.
+    std::vector<int16_t> period(441);
+    for (size_t i = 0; i < period.size(); ++i)
+        period[i] = static_cast<int16_t>(20000.0 * std::sin(2.0 * 3.14159265358979 * static_cast<double>(i) / 441.0));
+    for (int n = 0; n < kLargeFiles; ++n) {
+        const auto path = gLargeDir / ("large " + std::to_string(n) + ".wav");
+        std::ofstream out(path, std::ios::binary);
+        const uint32_t dataBytes = kLargeFrames * 2;
+        out.write("RIFF", 4);
+        putLe(out, 36 + dataBytes, 4);
+        out.write("WAVEfmt ", 8);
+        putLe(out, 16, 4);
+        putLe(out, 1, 2);
+        putLe(out, 1, 2);
+        putLe(out, 44100, 4);
+        putLe(out, 88200, 4);
+        putLe(out, 2, 2);
+        putLe(out, 16, 2);
+        out.write("data", 4);
+        putLe(out, dataBytes, 4);
+        std::vector<int16_t> block(441 * 1000);
+        for (size_t i = 0; i < block.size(); ++i) block[i] = period[i % period.size()];
+        for (uint32_t written = 0; written < kLargeFrames;) {
+            const uint32_t count = std::min<uint32_t>(static_cast<uint32_t>(block.size()), kLargeFrames - written);
+            out.write(reinterpret_cast<const char*>(block.data()), static_cast<std::streamsize>(count * 2));
+            written += count;
+        }
+        gLargeFiles.push_back(juce::File(juce::String(path.string())));
+    }
+}
+
+// The job over the large files in a forked child: peak growth of resident
+// memory, accepted float bytes, seconds, samples and report lines.
+OverCapFigures overCapInChild() {
+    OverCapFigures figures;
+    int fds[2];
+    if (pipe(fds) != 0) return figures;
+    const pid_t child = fork();
+    if (child == 0) {
+        close(fds[0]);
+        resetPeak();
+        const long before = statusKb("VmRSS:");
+        maker::ImportJobRequest request;
+        request.files = gLargeFiles;
+        request.page = {0, 0};
+        std::atomic<int> done{0};
+        const auto start = Clock::now();
+        auto result = maker::runImportJob(request, {}, done, 4);
+        OverCapFigures out;
+        out.seconds = seconds(start, Clock::now());
+        out.peakBytes = static_cast<double>(statusKb("VmHWM:") - before) * 1024.0;
+        for (const auto& audio : result->audio) out.floatBytes += static_cast<double>(audio.valueCount()) * 4.0;
+        out.samples = static_cast<double>(result->samples.size());
+        out.lines = static_cast<double>(result->reportLines.size());
+        const ssize_t written = write(fds[1], &out, sizeof out);
+        _exit(written == static_cast<ssize_t>(sizeof out) ? 0 : 1);
+    }
+    close(fds[1]);
+    const ssize_t got = read(fds[0], &figures, sizeof figures);
+    close(fds[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (got != static_cast<ssize_t>(sizeof figures)) figures = OverCapFigures{};
+    return figures;
+}
+
+void BM_ImportOverTheCap(benchmark::State& state) {
+    if (gOverCap.peakBytes < 0) {
+        state.SkipWithError("the over-the-cap child failed");
+        return;
+    }
+    for (auto _ : state) state.SetIterationTime(gOverCap.seconds);
+    const double cap = static_cast<double>(maker::kImportByteCap);
+    state.counters["samples"] = gOverCap.samples;
+    state.counters["report_lines"] = gOverCap.lines;
+    state.counters["accepted_float_MB"] = gOverCap.floatBytes / 1048576.0;
+    state.counters["peak_MB"] = gOverCap.peakBytes / 1048576.0;
+    state.counters["peak_over_cap"] = gOverCap.peakBytes / cap;
+    state.counters["peak_over_floats"] = gOverCap.floatBytes > 0 ? gOverCap.peakBytes / gOverCap.floatBytes : 0;
+}
+BENCHMARK(BM_ImportOverTheCap)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 
 // Every file's bytes read into one reused buffer: what the job cannot beat.
 void BM_ReadFileBytesFloor(benchmark::State& state) {
@@ -258,6 +362,9 @@ int main(int argc, char** argv) {
         const double growth = peakGrowthInChild(request, threads, floatBytes);
         gPeak[threads] = {growth, floatBytes};
     }
+    makeLargeFiles();
+    gOverCap = overCapInChild();
+    if (!gLargeDir.empty()) std::filesystem::remove_all(gLargeDir);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     if (!gDir.empty()) std::filesystem::remove_all(gDir);

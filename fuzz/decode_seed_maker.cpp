@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -73,6 +74,20 @@ int main(int argc, char** argv) {
     int failed = 0;
     for (const Seed& s : seeds)
         if (!writeWithSndfile(dir / s.name, s.format, s.channels, s.rate, s.frames)) ++failed;
+    // A FLAC of 1200 frames whose STREAMINFO declares 2^26: coded audio that
+    // must cost only what really decodes.
+    const auto liar = dir / "claims_2p26.flac";
+    if (writeWithSndfile(liar, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 1, 44100, 1200)) {
+        std::ifstream in(liar, std::ios::binary);
+        vt6::test::ByteVec bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        in.close();
+        std::ofstream out(liar, std::ios::binary | std::ios::trunc);
+        if (!vt6::test::setFlacTotalFrames(bytes, uint64_t{1} << 26)) ++failed;
+        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        if (!out) ++failed;
+    } else {
+        ++failed;
+    }
     std::vector<vt6::test::HostileFile> files = vt6::test::hostileAudioFiles();
     files.push_back({"wav12.wav", vt6::test::riffWave({vt6::test::wavFmt(1, 44100, 12, 2),
                                                        {"data", vt6::test::pcm16(200, 1), -1}})});

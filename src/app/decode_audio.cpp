@@ -5,9 +5,9 @@
 namespace vt6::maker {
 
 fmt::Result<ImportedSample> decodeAudioFile(const juce::File& file, int* kind,
-                                            const std::function<bool()>& cancelled) {
+                                            const std::function<bool()>& cancelled, const DecodeAdmission& admit) {
     return decodeAudioPath(file.getFullPathName().toStdString(), file.getFileNameWithoutExtension().toStdString(),
-                           cancelled, kind);
+                           cancelled, kind, admit);
 }
 
 std::string importErrorText(const std::string& fileName, int kind) { return importRefusalText(kind, fileName); }

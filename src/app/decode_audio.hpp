@@ -19,9 +19,11 @@ namespace vt6::maker {
 // Vorbis, MP3). The channel count, the declared length and the rate are
 // checked before any audio is read, so an oversized or malformed header
 // costs no memory; a file holding less audio than it declares is damaged.
-// `cancelled` is asked between decoded blocks.
+// `cancelled` is asked between decoded blocks; `admit`, when given, decides
+// on the declared size before any audio is read (kind kImportNoRoom).
 fmt::Result<ImportedSample> decodeAudioFile(const juce::File& file, int* kind,
-                                            const std::function<bool()>& cancelled = {});
+                                            const std::function<bool()>& cancelled = {},
+                                            const DecodeAdmission& admit = {});
 
 // The report line of a refused file; kinds 5 and 6 carry no reference code,
 // unknown kinds give the empty text.

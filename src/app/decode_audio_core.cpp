@@ -166,8 +166,17 @@ bool acceptedFormat(Container container, int format) {
 }
 
 // Bytes per sample of the plain encodings, whose length follows from the
-// size of the data chunk; 0 for the coded ones.
-int plainSampleBytes(int format) {
+// size of the data chunk; 0 for the coded ones. Only the chunk containers
+// store plain samples: libsndfile names FLAC's output PCM_16 or PCM_24 too,
+// but a FLAC's bytes do not bound its length.
+int plainSampleBytes(Container container, int format) {
+    switch (container) {
+        case Container::Riff:
+        case Container::Rf64:
+        case Container::Wave64:
+        case Container::Aiff: break;
+        default: return 0;
+    }
     switch (format & SF_FORMAT_SUBMASK) {
         case SF_FORMAT_PCM_S8:
         case SF_FORMAT_PCM_U8:
@@ -288,7 +297,8 @@ private:
 };
 
 fmt::Result<ImportedSample> decodeBytes(ByteSource& bytes, std::string name, std::string path,
-                                        const std::function<bool()>& cancelled, int* kind) {
+                                        const std::function<bool()>& cancelled, int* kind,
+                                        const DecodeAdmission& admit) {
     const Container container = sniff(bytes);
     if (container == Container::Unknown)
         return refuse(kind, kImportUndecodable, ErrorCode::ModelInvalid, kUnreadable);
@@ -303,20 +313,21 @@ fmt::Result<ImportedSample> decodeBytes(ByteSource& bytes, std::string name, std
         return refuse(kind, kImportUndecodable, ErrorCode::ModelInvalid, kUnreadable);
     }
 
-    const int sampleBytes = plainSampleBytes(info.format);
+    const int sampleBytes = plainSampleBytes(container, info.format);
     int64_t declared = -1;
     if (sampleBytes > 0 && info.channels > 0) {
         const int64_t dataBytes = declaredDataBytes(container, file, bytes);
         if (dataBytes >= 0) declared = dataBytes / (static_cast<int64_t>(sampleBytes) * info.channels);
     }
     SndfileSource source(file, vf, info, declared, sampleBytes > 0, container != Container::Mpeg);
-    return decodeAudioFrames(source, std::move(name), std::move(path), cancelled, kind);
+    return decodeAudioFrames(source, std::move(name), std::move(path), cancelled, kind, admit);
 }
 
 }  // namespace
 
 fmt::Result<ImportedSample> decodeAudioFrames(AudioFrameSource& source, std::string name, std::string path,
-                                              const std::function<bool()>& cancelled, int* kind) {
+                                              const std::function<bool()>& cancelled, int* kind,
+                                              const DecodeAdmission& admit) {
     const int64_t channels = source.channels();
     const int64_t frames = source.declaredFrames();
     if (channels < 1 || channels > 2 || frames < 1)
@@ -331,15 +342,19 @@ fmt::Result<ImportedSample> decodeAudioFrames(AudioFrameSource& source, std::str
     // A header that promises more than the bytes hold: refused before any
     // memory is spent on audio that is not there.
     if (source.presentFrames() < frames) return refuse(kind, kImportDamaged, ErrorCode::ModelInvalid, kCutShort);
+    const auto c = static_cast<size_t>(channels);
+    const size_t declaredValues = static_cast<size_t>(frames) * c;
+    if (admit && !admit(static_cast<int64_t>(declaredValues)))
+        return refuse(kind, kImportNoRoom, ErrorCode::ModelInvalid, "No room left in this import for the file's audio");
 
     ImportedSample sample;
-    const auto c = static_cast<size_t>(channels);
     int64_t done = 0;
     try {
-        // Plain data is known to be present and is reserved once; coded data
-        // grows with what really decodes, so a small file that declares a long
-        // stream costs only what it yields.
-        if (source.fixedFrameSize()) sample.samples.reserve(static_cast<size_t>(frames) * c);
+        // Plain data is known to be present and is reserved once. Coded data
+        // grows with what really decodes (doubling, never past the declared
+        // length), so a small file that declares a long stream costs only
+        // what it yields.
+        if (source.fixedFrameSize()) sample.samples.reserve(declaredValues);
         std::vector<float> block(static_cast<size_t>(kDecodeBlockFrames) * c);
         while (done < frames) {
             if (cancelled && cancelled()) return fmt::fail(ErrorCode::ModelInvalid, "Import canceled.");
@@ -347,8 +362,12 @@ fmt::Result<ImportedSample> decodeAudioFrames(AudioFrameSource& source, std::str
             const int64_t read = source.read(block.data(), want);
             if (read < 0) return refuse(kind, kImportUndecodable, ErrorCode::ReadIo, "Audio decoding failed");
             const int64_t got = std::min(read, want);
+            const size_t gotValues = static_cast<size_t>(got) * c;
+            const size_t needed = sample.samples.size() + gotValues;
+            if (needed > sample.samples.capacity())
+                sample.samples.reserve(std::min(std::max(needed, 2 * sample.samples.capacity()), declaredValues));
             sample.samples.insert(sample.samples.end(), block.begin(),
-                                  block.begin() + static_cast<std::ptrdiff_t>(static_cast<size_t>(got) * c));
+                                  block.begin() + static_cast<std::ptrdiff_t>(gotValues));
             done += got;
             if (got < want) break;
         }
@@ -367,20 +386,21 @@ fmt::Result<ImportedSample> decodeAudioFrames(AudioFrameSource& source, std::str
 }
 
 fmt::Result<ImportedSample> decodeAudioPath(const std::string& path, std::string name,
-                                            const std::function<bool()>& cancelled, int* kind) {
+                                            const std::function<bool()>& cancelled, int* kind,
+                                            const DecodeAdmission& admit) {
     platform::FileGuard fd(platform::openFileUtf8(path));
     if (fd.fd() < 0) return refuse(kind, kImportUndecodable, ErrorCode::ReadIo, "Audio file cannot be opened");
     const auto size = platform::fileSize(fd.fd());
     if (!size || *size > static_cast<uint64_t>(std::numeric_limits<int64_t>::max()))
         return refuse(kind, kImportUndecodable, ErrorCode::ReadIo, "Audio file cannot be opened");
     FileBytes bytes(fd.fd(), static_cast<int64_t>(*size));
-    return decodeBytes(bytes, std::move(name), path, cancelled, kind);
+    return decodeBytes(bytes, std::move(name), path, cancelled, kind, admit);
 }
 
 fmt::Result<ImportedSample> decodeAudioBytes(const uint8_t* data, size_t size,
                                              const std::function<bool()>& cancelled, int* kind) {
     MemoryBytes bytes(data, data == nullptr ? 0 : size);
-    return decodeBytes(bytes, "", "", cancelled, kind);
+    return decodeBytes(bytes, "", "", cancelled, kind, {});
 }
 
 fmt::Result<ImportedSample> importAudioFile(ImportedSample sample, const ImportTrimSettings& trim,

@@ -26,6 +26,9 @@ enum ImportKind : int {
     kImportSilent = 4,
     kImportDuplicate = 5,    // already on this page
     kImportNotAudio = 6,     // no format claims the extension
+    // Not a report line: the import had no room left for the audio the file
+    // declares, so it was not decoded; the job stops with the selection line.
+    kImportNoRoom = 16,
 };
 
 // 64 Mi values of 4 bytes: the most decoded audio one sample may hold.
@@ -88,17 +91,25 @@ public:
     virtual int64_t read(float* out, int64_t frames) = 0;
 };
 
+// Asked once the header has passed its checks, with the interleaved values
+// the file declares (the most its decode can yield): true lets the decode
+// go on; false ends it with kind kImportNoRoom before any audio is read.
+// An empty function admits every file.
+using DecodeAdmission = std::function<bool(int64_t values)>;
+
 // Decodes the whole source. Channel count, declared length and rate are
 // checked before any audio is read, so an oversized or malformed header
 // costs no memory; `cancelled` is asked between blocks (then the call fails
-// without a kind).
+// without a kind). Never more than the declared values are decoded.
 fmt::Result<ImportedSample> decodeAudioFrames(AudioFrameSource& source, std::string name, std::string path,
-                                              const std::function<bool()>& cancelled, int* kind);
+                                              const std::function<bool()>& cancelled, int* kind,
+                                              const DecodeAdmission& admit = {});
 
 // Decodes a file by its UTF-8 path; name and path of the sample are filled
 // in. The reader is chosen by the file's content, never by its extension.
 fmt::Result<ImportedSample> decodeAudioPath(const std::string& path, std::string name,
-                                            const std::function<bool()>& cancelled, int* kind);
+                                            const std::function<bool()>& cancelled, int* kind,
+                                            const DecodeAdmission& admit = {});
 
 // The same for the bytes of a whole file in memory.
 fmt::Result<ImportedSample> decodeAudioBytes(const uint8_t* data, size_t size,

@@ -13,6 +13,9 @@ namespace vt6::maker {
 
 namespace {
 
+// Whether a file may decode the audio its header declares.
+enum class Room { Pending, Admitted, Refused };
+
 // One file to decode. The helpers fill it; the job takes it in list order.
 struct DecodeSlot {
     juce::File file;
@@ -20,6 +23,8 @@ struct DecodeSlot {
     int kind = 0;
     bool done = false;
     ui::zemedit::logic::PreparedPcm audio;  // an accepted file's audio, encoded
+    Room room = Room::Pending;
+    uint64_t reservedBytes = 0;  // what its header declared, while it decodes
 };
 
 // The accepted file's audio, encoded and hashed here on the pool rather
@@ -37,11 +42,20 @@ ui::zemedit::logic::PreparedPcm prepareAudio(ImportedSample& sample) {
 // Decodes the slots ahead of the job's reading position on up to `window`
 // threads (the job's own included). No slot further than `window` past the
 // position is started, so at most one decoded file per thread waits.
+//
+// The byte cap holds for memory too, not only for the result: a file's
+// decode starts only when its declared size fits beside the audio already
+// accepted and the declared sizes of the files still decoding before it.
+// Files are admitted in list order, and a file that does not fit waits until
+// every file before it is finished; if it still does not fit, it is refused
+// undecoded (kImportNoRoom), which is where the job on one thread would have
+// stopped. So the outcome does not depend on the threads, and the audio held
+// never passes the cap.
 class DecodePool {
 public:
     DecodePool(std::vector<DecodeSlot>& slots, const ImportTrimSettings& trim, const std::function<bool()>& cancelled,
-               size_t window)
-        : slots_(slots), trim_(trim), cancelled_(cancelled), window_(std::max<size_t>(window, 1)) {}
+               size_t window, uint64_t byteCap)
+        : slots_(slots), trim_(trim), cancelled_(cancelled), window_(std::max<size_t>(window, 1)), byteCap_(byteCap) {}
 
     ~DecodePool() { stop(); }
 
@@ -106,12 +120,52 @@ private:
         }
     }
 
+    // Advances the two prefixes: every slot before `decided_` has been
+    // admitted, refused or finished; every slot before `finished_` finished.
+    void advance() {
+        while (decided_ < slots_.size() && (slots_[decided_].room != Room::Pending || slots_[decided_].done))
+            ++decided_;
+        while (finished_ < slots_.size() && slots_[finished_].done) ++finished_;
+    }
+
+    // Called by slot `index`'s decode with the values its header declares.
+    bool admit(size_t index, int64_t values) {
+        const uint64_t bytes = static_cast<uint64_t>(values) * sizeof(float);
+        std::unique_lock lock(mutex_);
+        DecodeSlot& slot = slots_[index];
+        for (;;) {
+            advance();
+            // The job stops at the first file refused, so none after it runs.
+            if (stopped_ || full_) {
+                slot.room = Room::Refused;
+                break;
+            }
+            if (decided_ >= index) {
+                if (bytes <= byteCap_ && committedBytes_ <= byteCap_ - bytes) {
+                    slot.room = Room::Admitted;
+                    slot.reservedBytes = bytes;
+                    committedBytes_ += bytes;
+                    break;
+                }
+                if (finished_ >= index) {
+                    slot.room = Room::Refused;
+                    full_ = true;
+                    break;
+                }
+            }
+            changed_.wait(lock);
+        }
+        changed_.notify_all();
+        return slot.room == Room::Admitted;
+    }
+
     void decode(size_t index) {
         int kind = kImportUndecodable;
         std::optional<fmt::Result<ImportedSample>> outcome;
         try {
             // CANCEL also reaches into the decode, between blocks.
-            auto decoded = decodeAudioFile(slots_[index].file, &kind, cancelled_);
+            const DecodeAdmission admission = [this, index](int64_t values) { return admit(index, values); };
+            auto decoded = decodeAudioFile(slots_[index].file, &kind, cancelled_, admission);
             if (decoded.ok())
                 outcome.emplace(importAudioFile(std::move(decoded).value(), trim_, cancelled_, &kind));
             else
@@ -125,10 +179,17 @@ private:
         ui::zemedit::logic::PreparedPcm audio;
         if (outcome->ok()) audio = prepareAudio(outcome->value());
         std::lock_guard lock(mutex_);
-        slots_[index].audio = std::move(audio);
-        slots_[index].outcome = std::move(outcome);
-        slots_[index].kind = kind;
-        slots_[index].done = true;
+        DecodeSlot& slot = slots_[index];
+        if (slot.room == Room::Admitted) {
+            // The declared size gives way to what was really accepted.
+            committedBytes_ -= slot.reservedBytes;
+            committedBytes_ += static_cast<uint64_t>(audio.valueCount()) * sizeof(float);
+            slot.reservedBytes = 0;
+        }
+        slot.audio = std::move(audio);
+        slot.outcome = std::move(outcome);
+        slot.kind = kind;
+        slot.done = true;
         changed_.notify_all();
     }
 
@@ -136,6 +197,11 @@ private:
     const ImportTrimSettings& trim_;
     const std::function<bool()>& cancelled_;
     const size_t window_;
+    const uint64_t byteCap_;
+    uint64_t committedBytes_ = 0;  // accepted audio plus the reservations of files decoding
+    size_t decided_ = 0;
+    size_t finished_ = 0;
+    bool full_ = false;  // a file was refused for want of room
     std::mutex mutex_;
     std::condition_variable changed_;
     size_t next_ = 0;
@@ -231,14 +297,14 @@ std::shared_ptr<ImportResult> runImportJob(const ImportJobRequest& request, cons
             entry.skipKind = kImportDuplicate;
         } else {
             entry.slot = slots.size();
-            slots.push_back(DecodeSlot{file, std::nullopt, 0, false, {}});
+            slots.push_back(DecodeSlot{file, std::nullopt, 0, false, {}, Room::Pending, 0});
         }
         entries.push_back(std::move(entry));
     }
     if (filesTotal != nullptr) filesTotal->store(static_cast<int>(slots.size()));
 
     const int poolSize = threads > 0 ? threads : importPoolSize(slots.size());
-    DecodePool pool(slots, request.trim, cancelled, static_cast<size_t>(poolSize));
+    DecodePool pool(slots, request.trim, cancelled, static_cast<size_t>(poolSize), request.byteCap);
     pool.start(std::min<int>(poolSize, static_cast<int>(slots.size())) - 1);
 
     uint64_t total = 0;
@@ -258,10 +324,17 @@ std::shared_ptr<ImportResult> runImportJob(const ImportJobRequest& request, cons
             break;
         }
         auto& outcome = *taken.outcome;
+        if (!outcome.ok() && taken.kind == kImportNoRoom) {
+            // Its declared size passes the cap: refused before it was decoded.
+            result->reportLines.add(juce::String::fromUTF8(selectionTooLargeText().c_str()));
+            break;
+        }
         if (!outcome.ok()) {
             result->reportLines.add(
                 juce::String::fromUTF8(importErrorText(entry.fileName.toStdString(), taken.kind).c_str()));
         } else {
+            // Counted as well: the pool's admission already keeps the total
+            // within the cap, since no decode yields more than it declared.
             total += static_cast<uint64_t>(taken.audio.valueCount()) * sizeof(float);
             if (total > request.byteCap) {
                 result->reportLines.add(juce::String::fromUTF8(selectionTooLargeText().c_str()));

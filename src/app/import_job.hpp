@@ -2,9 +2,11 @@
 // The import job: what runs on the shell's worker between IMPORT FOLDER,
 // IMPORT SAMPLES or a drop and the samples entering the document. It lists
 // the files (folders expanded), decodes, checks, trims and measures each,
-// skips files already on the page and stops at 512 MiB of audio. Files are
-// decoded on a small pool, but every decision is taken in list order, so
-// the outcome is the same as on one thread.
+// skips files already on the page and stops at 512 MiB of audio: at the
+// file whose declared size would pass it, before that file is decoded, so
+// the audio an import holds stays within the cap. Files are decoded on a
+// small pool, but every decision is taken in list order, so the outcome is
+// the same as on one thread.
 
 #include <juce_audio_formats/juce_audio_formats.h>
 

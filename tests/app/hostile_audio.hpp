@@ -121,6 +121,16 @@ inline ByteVec aiff(int64_t frames, int bits, const std::vector<Chunk>& extra = 
     return out;
 }
 
+// Rewrites the 36-bit total-samples field of a FLAC's STREAMINFO (the low
+// nibble of byte 21 and bytes 22-25; no checksum covers it), so a file can
+// declare any length. False when the bytes do not start with a STREAMINFO.
+inline bool setFlacTotalFrames(ByteVec& flac, uint64_t frames) {
+    if (flac.size() < 42 || std::memcmp(flac.data(), "fLaC", 4) != 0 || (flac[4] & 0x7F) != 0) return false;
+    flac[21] = static_cast<uint8_t>((flac[21] & 0xF0) | ((frames >> 32) & 0x0F));
+    for (int i = 0; i < 4; ++i) flac[static_cast<size_t>(22 + i)] = static_cast<uint8_t>(frames >> (24 - 8 * i));
+    return true;
+}
+
 // The hostile files the import must survive, by name.
 struct HostileFile {
     const char* name;

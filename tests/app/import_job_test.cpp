@@ -6,8 +6,14 @@
 
 #include <atomic>
 #include <filesystem>
+#include <fstream>
+
+#include <malloc.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "app/audio_fixtures.hpp"
+#include "app/hostile_audio.hpp"
 #include "app/import_job.hpp"
 #include "editor/ui/user_messages.hpp"
 #include "support/temp_dir.hpp"
@@ -187,6 +193,101 @@ TEST(ImportJob, StopsPastTheByteCapAsOnOneThread) {
             EXPECT_EQ(namesOf(*one).size(), 12u);
         }
     }
+}
+
+// A short loud FLAC whose STREAMINFO declares `declared` frames.
+void writeLyingFlac(const juce::File& f, uint64_t declared) {
+    ASSERT_TRUE(test::writeAudioFile(f, test::hitAudio(3000, 1), 44100, 16));
+    juce::MemoryBlock block;
+    ASSERT_TRUE(f.loadFileAsData(block));
+    test::ByteVec bytes(static_cast<const uint8_t*>(block.getData()),
+                        static_cast<const uint8_t*>(block.getData()) + block.getSize());
+    ASSERT_TRUE(test::setFlacTotalFrames(bytes, declared));
+    ASSERT_TRUE(f.replaceWithData(bytes.data(), bytes.size()));
+}
+
+TEST(ImportJob, AFileWhoseDeclaredSizePassesTheCapStopsTheJobUndecoded) {
+    test::TempDir dir;
+    const auto first = at(dir.root() / "1 good.wav");
+    const auto liar = at(dir.root() / "2 liar.flac");  // 3000 frames that declare 4 MB of floats
+    const auto last = at(dir.root() / "3 good.wav");
+    writeHit(first);
+    writeLyingFlac(liar, 1000000);
+    writeHit(last);
+    ImportJobRequest request;
+    request.files = {last, liar, first};
+    request.byteCap = uint64_t{1} << 20;
+    for (int threads : {1, 4}) {
+        SCOPED_TRACE(threads);
+        std::atomic<int> done{0};
+        request.page = {0, 0};
+        auto result = runImportJob(request, {}, done, threads);
+        // Decoded, the liar would be damaged audio and the job would go on:
+        // the selection line shows it was refused by its header alone.
+        EXPECT_FALSE(result->cancelled);
+        EXPECT_EQ(namesOf(*result), (std::vector<std::string>{"1 good"}));
+        EXPECT_EQ(linesOf(*result), (std::vector<std::string>{selectionTooLargeText()}));
+        EXPECT_EQ(done.load(), 1);
+    }
+    // With room for what it declares, it is decoded and found damaged.
+    request.byteCap = uint64_t{8} << 20;
+    auto roomy = run(request, 4);
+    EXPECT_EQ(namesOf(*roomy), (std::vector<std::string>{"1 good", "3 good"}));
+    EXPECT_EQ(linesOf(*roomy),
+              (std::vector<std::string>{withReferenceNumber("2 liar.flac contains damaged audio and was left out.", 430)}));
+}
+
+long statusKb(const char* key) {
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    const std::string k(key);
+    while (std::getline(in, line))
+        if (line.rfind(k, 0) == 0) return std::stol(line.substr(k.size()));
+    return -1;
+}
+
+TEST(ImportJob, FilesDecodingAtOnceNeverHoldMoreThanTheCap) {
+    // Six mono 16-bit WAVs of 16 MiB each (32 MiB of floats), sparse on disk
+    // and silent, so none is accepted; with a cap of 64 MiB the pool of four
+    // may decode only two of them at a time.
+    test::TempDir dir;
+    std::vector<juce::File> files;
+    constexpr int64_t kDataBytes = int64_t{16} << 20;
+    for (int i = 0; i < 6; ++i) {
+        const auto path = dir.root() / ("s" + std::to_string(i) + ".wav");
+        const test::ByteVec head = test::wav16(0, {}, kDataBytes);
+        dir.write(path.filename().string(), head);
+        std::filesystem::resize_file(path, head.size() + static_cast<uintmax_t>(kDataBytes));
+        files.push_back(at(path));
+    }
+    ImportJobRequest request;
+    request.files = files;
+    request.page = {0, 0};
+    request.byteCap = uint64_t{64} << 20;
+
+    // Measured in a child, whose peak of resident memory can be reset.
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        close(fds[0]);
+        malloc_trim(0);
+        std::ofstream("/proc/self/clear_refs") << "5";
+        const long before = statusKb("VmRSS:");
+        std::atomic<int> done{0};
+        auto result = runImportJob(request, {}, done, 4);
+        const long values[2] = {statusKb("VmHWM:") - before, static_cast<long>(result->reportLines.size())};
+        _exit(write(fds[1], values, sizeof values) == static_cast<ssize_t>(sizeof values) ? 0 : 1);
+    }
+    close(fds[1]);
+    long values[2] = {-1, -1};
+    const ssize_t got = read(fds[0], values, sizeof values);
+    close(fds[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_EQ(got, static_cast<ssize_t>(sizeof values));
+    EXPECT_EQ(values[1], 6);  // each file is silent
+    EXPECT_LT(values[0], 80 * 1024) << "peak growth in KiB";
 }
 
 TEST(ImportJob, CancelAtEachStageImportsNothing) {
