@@ -406,13 +406,7 @@ size_t sweepLeftoversBeside(const std::string& target) {
     std::optional<FileId> saved;
     struct stat st {};
     if (::stat(target.c_str(), &st) == 0) saved = FileId{st.st_dev, st.st_ino};
-    const size_t slash = target.rfind('/');
-    const std::string targetName = slash == std::string::npos ? target : target.substr(slash + 1);
-    const auto ownerOf = [&targetName](const std::string& name) -> std::optional<uint32_t> {
-        if (name == targetName) return std::nullopt;
-        return siblingOwner(name);
-    };
-    const size_t removed = removeOwned(openFolder(folderOf(target)), ownerOf, gone, saved);
+    const size_t removed = removeOwned(openFolder(folderOf(target)), siblingOwner, gone, saved);
     // The locks stay: the next start removes the rest of those owners'.
     for (const int fd : held) ::close(fd);
     return removed;
