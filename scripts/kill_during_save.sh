@@ -59,13 +59,17 @@ for ((i = 1; i <= tries; i++)); do
   rm -f "$work/out"; mkfifo "$work/out"
   "$driver" "$target" >"$work/out" 2>/dev/null &
   pid=$!
-  read -r _ <"$work/out"  # the save job has started
+  # Held open to the end: a run whose save ends before the kill quits as it
+  # would, instead of dying of a closed pipe.
+  exec 3<"$work/out"
+  read -r _ <&3  # the save job has started
   # Spread the kills evenly over the span, with a random offset in each slot.
   sleep "$(awk -v i="$i" -v n="$tries" -v s="$RANDOM" -v m="$span_ms" \
     'BEGIN { printf "%.3f", ((i - 1) + s / 32767.0) / n * m / 1000.0 }')"
   sig=${signals[$(( (i - 1) % ${#signals[@]} ))]}
   kill -s "$sig" "$pid" 2>/dev/null || true
   wait "$pid" 2>/dev/null || true
+  exec 3<&-
   if [ ! -e "$target" ]; then
     missing=$((missing + 1))
   elif [ "$(sha256sum <"$target" | cut -d' ' -f1)" = "$old_sum" ]; then
