@@ -31,7 +31,7 @@ std::string ownerTag();
 // removed by a later start only when its lock file remains.
 bool holdInstanceLock();
 
-// Removes this instance's lock file at a normal end.
+// Removes this instance's lock file at a normal end; it is not taken again.
 void releaseInstanceLock() noexcept;
 
 // 16 hex digits for a save temporary's name: the owner tag and 8 random ones.
