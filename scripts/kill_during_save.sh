@@ -8,7 +8,10 @@
 # next start must have removed every earlier run's leftovers; a last clean
 # run must leave none at all. Needs a display (xvfb-run).
 #
-#   scripts/kill_during_save.sh [tries] [samples] [frames per sample] [driver binary]
+# With signals other than KILL (a comma-separated list, taken in turn) the
+# program ends itself and must leave nothing of its own behind at all.
+#
+#   scripts/kill_during_save.sh [tries] [samples] [frames per sample] [driver binary] [signals]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -16,6 +19,7 @@ tries=${1:-12}
 samples=${2:-48}
 frames=${3:-88200}
 driver=${4:-build/tests/zem_save_driver}
+IFS=, read -r -a signals <<<"${5:-KILL}"
 [ -x "$driver" ] || { echo "no driver at $driver (build the zem_save_driver target)" >&2; exit 2; }
 
 work=$(mktemp -d /tmp/zem_kill_save_XXXXXX)
@@ -49,18 +53,23 @@ ours() {
   find "$work" -maxdepth 1 -name 'zem-rivir-*'
 }
 
-kept_old=0; whole_new=0; damaged=0; missing=0; leftovers=0; stale=0
+kept_old=0; whole_new=0; damaged=0; missing=0; leftovers=0; stale=0; own_left=0
 for ((i = 1; i <= tries; i++)); do
   cp "$work/old.zem" "$target"
   rm -f "$work/out"; mkfifo "$work/out"
   "$driver" "$target" >"$work/out" 2>/dev/null &
   pid=$!
-  read -r _ <"$work/out"  # the save job has started
+  # Held open to the end: a run whose save ends before the kill quits as it
+  # would, instead of dying of a closed pipe.
+  exec 3<"$work/out"
+  read -r _ <&3  # the save job has started
   # Spread the kills evenly over the span, with a random offset in each slot.
   sleep "$(awk -v i="$i" -v n="$tries" -v s="$RANDOM" -v m="$span_ms" \
     'BEGIN { printf "%.3f", ((i - 1) + s / 32767.0) / n * m / 1000.0 }')"
-  kill -9 "$pid" 2>/dev/null || true
+  sig=${signals[$(( (i - 1) % ${#signals[@]} ))]}
+  kill -s "$sig" "$pid" 2>/dev/null || true
   wait "$pid" 2>/dev/null || true
+  exec 3<&-
   if [ ! -e "$target" ]; then
     missing=$((missing + 1))
   elif [ "$(sha256sum <"$target" | cut -d' ' -f1)" = "$old_sum" ]; then
@@ -75,6 +84,7 @@ for ((i = 1; i <= tries; i++)); do
   tag=$(printf '%08x' "$pid")
   left=$(ours | wc -l)
   earlier=$(ours | grep -v -c -- "$tag" || true)
+  [ "$sig" = KILL ] || own_left=$((own_left + left - earlier))
   leftovers=$((leftovers + left - earlier))
   stale=$((stale + earlier))
 done
@@ -87,6 +97,6 @@ remaining=$(ours | wc -l)
 
 echo "tries $tries: old bytes kept $kept_old, whole new file $whole_new, damaged $damaged, missing $missing;" \
      "files left by killed runs $leftovers, earlier runs' files a later start kept $stale," \
-     "files left after a last clean run $remaining"
+     "files left after a last clean run $remaining, files a run ended by a signal it handles left $own_left"
 ours | sed 's/^/left: /' >&2
-[ "$damaged" -eq 0 ] && [ "$missing" -eq 0 ] && [ "$stale" -eq 0 ] && [ "$remaining" -eq 0 ]
+[ "$damaged" -eq 0 ] && [ "$missing" -eq 0 ] && [ "$stale" -eq 0 ] && [ "$remaining" -eq 0 ] && [ "$own_left" -eq 0 ]

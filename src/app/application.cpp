@@ -52,6 +52,9 @@ const juce::String Application::getApplicationName() { return "ZEM Rivir"; }
 const juce::String Application::getApplicationVersion() { return "1.2.0"; }
 
 void Application::initialise(const juce::String&) {
+    // Logout, a closed terminal or Ctrl+C end the program without leaving
+    // its working copies, save temporaries or lock behind.
+    platform::cleanUpOnTerminationSignals();
     // Working copies and save temporaries of killed instances go first; then
     // this instance's lock tells later ones that its own files are in use.
     platform::sweepLeftoversAtStart();

@@ -403,6 +403,8 @@ void MainComponent::finishSave(int code, const juce::File& target, std::function
     if (code == 0) {
         currentFile_ = target;
         currentFileIdentity_ = platform::queryFileIdentity(target.getFullPathName().toStdString());
+        // The save put a new file there.
+        currentFileMark_ = platform::OpenFileMark(target.getFullPathName().toStdString());
         if (overlay_ != nullptr) {
             overlay_->document().pruneEmptyGroups();
             overlay_->document().markSaved();
@@ -453,6 +455,7 @@ void MainComponent::openFile(const juce::File& file) {
 
     // Taken before the copy: a file replaced meanwhile reads as changed.
     openingIdentity_ = platform::queryFileIdentity(file.getFullPathName().toStdString());
+    openingMark_ = platform::OpenFileMark(file.getFullPathName().toStdString());
     // A unique name in the temporary folder that carries this instance's id,
     // so that a later start can remove the copy if this one is killed.
     auto workingCopy = std::make_shared<platform::OwnedFile>(platform::newOwnedTemporaryPath(".zem"));
@@ -499,6 +502,7 @@ void MainComponent::finishOpen(OpenResult result) {
     if (result.error.isNotEmpty()) {
         // The previous file stays mounted; the status no longer says opening.
         setStatus(result.statusBefore);
+        openingMark_ = {};
         discardWorkingCopy(std::move(result.workingCopy));
         showMessage("Cannot open zem", result.error);
     } else {
@@ -511,6 +515,7 @@ void MainComponent::finishOpen(OpenResult result) {
         noOverwriteFile_ = converted || result.isSigned ? result.chosen : juce::File();
         currentFile_ = result.chosen;
         currentFileIdentity_ = openingIdentity_;
+        currentFileMark_ = std::move(openingMark_);
         importedKeys_.clear();
         // The file name after the last separator of either kind.
         const auto name = ui::zemedit::logic::fileNamePart(result.chosen.getFullPathName().toStdString());
@@ -638,6 +643,7 @@ void MainComponent::createFromDialog(int result, NewZemDialog& dialog) {
     noOverwriteFile_ = juce::File();
     asOpenedModel_ = model;
     currentFile_ = juce::File();
+    currentFileMark_ = {};
     importedKeys_.clear();
     mount(juce::File(), std::make_shared<const fmt::Zem6Model>(std::move(model)));
     discardWorkingCopy(std::exchange(workingCopy_, nullptr));

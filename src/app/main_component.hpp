@@ -21,6 +21,7 @@
 #include "format/mtad.hpp"
 #include "platform/copy_file.hpp"
 #include "platform/file_info.hpp"
+#include "platform/leftovers.hpp"
 #include "widgets/buttons.hpp"
 #include "widgets/look_and_feel.hpp"
 #include "widgets/tooltip_window.hpp"
@@ -184,6 +185,10 @@ private:
     // it asks first when the file on disk is no longer this one.
     platform::FileIdentity currentFileIdentity_;
     platform::FileIdentity openingIdentity_;  // of the file an open job reads
+    // The current file, and the one an open job reads, as open in this
+    // window: no instance's leftover sweep removes them.
+    platform::OpenFileMark currentFileMark_;
+    platform::OpenFileMark openingMark_;
     juce::File noOverwriteFile_;
     juce::String importReport_;
     // The status line's text when a file drag entered; written back when it

@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/creation_gate.hpp"
 #include "platform/file.hpp"
 #include "platform/write_file.hpp"
 
@@ -86,6 +87,7 @@ public:
     CopyStatus create(const std::string& path) {
         path_ = path;
         do {
+            const CreationScope creating;
             fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         } while (fd_ < 0 && errno == EINTR);
         if (fd_ < 0) {

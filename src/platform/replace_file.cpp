@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "platform/creation_gate.hpp"
 #include "platform/write_file.hpp"
 
 namespace vt6::platform {
@@ -49,7 +50,11 @@ ReplaceStatus replaceFile(const std::string& from, const std::string& to) {
         return status;
     }
     const RenameCall call = renameOverride.load(std::memory_order_acquire);
-    const int rc = call != nullptr ? call(from.c_str(), target.c_str()) : std::rename(from.c_str(), target.c_str());
+    int rc;
+    {
+        const CreationScope creating;
+        rc = call != nullptr ? call(from.c_str(), target.c_str()) : std::rename(from.c_str(), target.c_str());
+    }
     if (rc != 0) {
         status.osError = errno;
         status.message = "cannot rename '" + from + "' over '" + target + "': " + std::strerror(status.osError);

@@ -6,6 +6,7 @@
 
 #include <unistd.h>
 
+#include "platform/creation_gate.hpp"
 #include "platform/leftovers.hpp"
 
 namespace vt6::platform {
@@ -31,7 +32,11 @@ std::optional<std::string> makeUniqueTempFile(const std::string& prefix) {
     const std::string templ = dir + "zem-rivir-" + ownerTag() + "-" + prefix + "XXXXXX";
     std::vector<char> name(templ.begin(), templ.end());
     name.push_back('\0');
-    const int fd = ::mkstemp(name.data());
+    int fd;
+    {
+        const CreationScope creating;
+        fd = ::mkstemp(name.data());
+    }
     if (fd < 0) return std::nullopt;
     ::close(fd);
     return std::string(name.data());

@@ -1,5 +1,6 @@
 #include "platform/write_file.hpp"
 
+#include "platform/creation_gate.hpp"
 #include "platform/file.hpp"
 
 #include <algorithm>
@@ -61,6 +62,7 @@ int doFsync(int fd) noexcept {
 
 int doRename(const char* from, const char* to) noexcept {
     if (faultTakes(WriteFaultCall::Rename)) return -1;
+    const CreationScope creating;
     return ::rename(from, to);
 }
 
@@ -190,6 +192,7 @@ WriteStatus OutputFile::createNew(const std::string& path, unsigned mode) {
     if (!isValidPath(path)) return failure(WriteStep::Open, EINVAL, "cannot create '" + path + "': invalid path");
     int fd;
     do {
+        const CreationScope creating;
         // O_EXCL with O_CREAT never follows a link at the path, and never
         // opens anything that is already there.
         fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, static_cast<mode_t>(mode));

@@ -9,10 +9,21 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <set>
+#include <thread>
+#include <vector>
 
+#include "platform/replace_file.hpp"
+#include "platform/write_file.hpp"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -31,7 +42,13 @@ TEST(LeftoverNames, OnlyOurPatternsNameAnOwner) {
         {".kit_temp0000abcd12345678.zem.a1b2c3d4.tmp", 0xabcdu, std::nullopt},
         {".kit_temp0000abcd12345678.zem.physical.zz99aa00.tmp", 0xabcdu, std::nullopt},
         {"my_temp_kit_temp00001234ffffffff.zem", 0x1234u, std::nullopt},
-        {"noext_temp00001234ffffffff", 0x1234u, std::nullopt},
+        // Only the shapes the program writes: a save temporary is a ".zem".
+        {"noext_temp00001234ffffffff", std::nullopt, std::nullopt},
+        {"notes_temp0000abcd12345678.txt", std::nullopt, std::nullopt},
+        {"take_temp0000abcd12345678.wav", std::nullopt, std::nullopt},
+        {"take_temp0000abcd12345678.wav.physical", std::nullopt, std::nullopt},
+        {".notes_temp0000abcd12345678.txt.a1b2c3d4.tmp", std::nullopt, std::nullopt},
+        {"kit_temp0000abcd12345678.ZEM", std::nullopt, std::nullopt},
         {"kit.zem", std::nullopt, std::nullopt},
         {"kit_temp.zem", std::nullopt, std::nullopt},
         {"kit_temp0000ABCD12345678.zem", std::nullopt, std::nullopt},   // upper case: not ours
@@ -187,6 +204,316 @@ TEST(LeftoverSweep, GoneOwnersOnlyAndNothingElse) {
 
     if (previous.empty()) unsetenv("TMPDIR");
     else setenv("TMPDIR", previous.c_str(), 1);
+}
+
+// Points TMPDIR at a folder for the life of the object.
+class ScopedTemporaryFolder {
+public:
+    explicit ScopedTemporaryFolder(const std::string& folder) {
+        if (const char* tmp = std::getenv("TMPDIR")) previous_ = tmp;
+        setenv("TMPDIR", folder.c_str(), 1);
+    }
+    ~ScopedTemporaryFolder() {
+        if (previous_.empty()) unsetenv("TMPDIR");
+        else setenv("TMPDIR", previous_.c_str(), 1);
+    }
+
+private:
+    std::string previous_;
+};
+
+std::string tagOf(pid_t owner) {
+    char tag[9];
+    std::snprintf(tag, sizeof tag, "%08x", static_cast<unsigned>(owner));
+    return tag;
+}
+
+// Reads one byte from `fd`, waiting at most `seconds`; 0 when none came.
+char readWithin(int fd, int seconds) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, seconds * 1000) != 1) return 0;
+    char c = 0;
+    return read(fd, &c, 1) == 1 ? c : 0;
+}
+
+// Another instance that takes its lock, notes `folders` and, when
+// `openPath` is set, has that file open in a window; it ends at once (and
+// is then a gone owner) or lives until told.
+struct Window {
+    pid_t pid = -1;  // -1 once ended
+    int release = -1;
+    pid_t owner = -1;  // its id, also once it has ended
+
+    static Window start(const std::vector<std::string>& folders, const std::string& openPath, bool staysAlive) {
+        int ready[2];
+        int stop[2];
+        if (pipe(ready) != 0 || pipe(stop) != 0) std::abort();
+        const pid_t pid = fork();
+        if (pid == 0) {
+            close(ready[0]);
+            close(stop[1]);
+            bool ok = holdInstanceLock();
+            for (const std::string& folder : folders) noteSaveFolder(folder + "/lib.zem");
+            OpenFileMark mark;
+            if (!openPath.empty()) {
+                mark = OpenFileMark(openPath);
+                ok = ok && mark.held();
+            }
+            const char answer = ok ? 'y' : 'n';
+            if (write(ready[1], &answer, 1) != 1) _exit(2);
+            if (staysAlive) {
+                char ignored;
+                (void)!read(stop[0], &ignored, 1);
+            }
+            _exit(0);
+        }
+        close(ready[1]);
+        close(stop[0]);
+        EXPECT_EQ(readWithin(ready[0], 10), 'y');
+        close(ready[0]);
+        Window out{pid, stop[1], pid};
+        if (!staysAlive) out.end();
+        return out;
+    }
+    void end() {
+        if (release >= 0) close(release);
+        release = -1;
+        if (pid > 0) waitpid(pid, nullptr, 0);
+        pid = -1;
+    }
+};
+
+// What the sweeps after a save and at a start may remove: a gone owner's own
+// shapes, and nothing that is in use, not ours, or reached through a link.
+TEST(LeftoverSweep, RemovesOnlyAGoneOwnersOwnFiles) {
+    test::TempDir temporary;
+    test::TempDir targets;
+    test::TempDir elsewhere;
+    const ScopedTemporaryFolder scoped(temporary.root().string());
+    const std::string beside = targets.path("kits");
+    const std::string linked = targets.path("linked");
+    std::filesystem::create_directory(beside);
+    std::filesystem::create_directory(linked);
+
+    // A killed instance that saved into both folders.
+    const std::string gone = tagOf(Window::start({beside, linked}, "", false).owner) + "12345678";
+    // The folder it noted is a link now, to files that look like its own.
+    std::filesystem::rename(linked, targets.path("linked.moved"));
+    std::filesystem::create_symlink(elsewhere.root(), linked);
+
+    enum class Place { beside, throughLink, temporaryFolder };
+    enum class Use { none, savedTarget, openHere, openInOtherInstance };
+    struct Case {
+        Place place;
+        std::string name;
+        Use use;
+        bool kept;
+    };
+    std::vector<Case> cases = {
+        // A gone owner's real leftovers.
+        {Place::beside, "lib_temp" + gone + ".zem", Use::none, false},
+        {Place::beside, "lib_temp" + gone + ".zem.physical", Use::none, false},
+        {Place::beside, ".lib_temp" + gone + ".zem.ab12cd34.tmp", Use::none, false},
+        {Place::beside, ".lib_temp" + gone + ".zem.physical.ab12cd34.tmp", Use::none, false},
+        {Place::temporaryFolder, "zem-rivir-" + gone.substr(0, 8) + "-0123456789abcdef.zem", Use::none, false},
+        // A killed save's whole temporary, saved by the user in a window
+        // that was already running, then open there.
+        {Place::beside, "done_temp" + gone + ".zem", Use::savedTarget, true},
+        // Open in a window of this instance, and of another one.
+        {Place::beside, "open_temp" + gone + ".zem", Use::openHere, true},
+        {Place::beside, "held_temp" + gone + ".zem", Use::openInOtherInstance, true},
+        // Names the program never writes.
+        {Place::beside, "notes_temp" + gone + ".txt", Use::none, true},
+        {Place::beside, "take_temp" + gone + ".wav", Use::none, true},
+        {Place::beside, "lib_temp" + gone + ".zem.bak", Use::none, true},
+        {Place::beside, "lib_temp" + gone, Use::none, true},
+        // Reached only through the folder that became a link.
+        {Place::throughLink, "lib_temp" + gone + ".zem", Use::none, true},
+        {Place::throughLink, "lib_temp" + gone + ".zem.physical", Use::none, true},
+    };
+    const auto pathOf = [&](const Case& c) {
+        switch (c.place) {
+        case Place::beside: return beside + "/" + c.name;
+        case Place::throughLink: return elsewhere.path(c.name);
+        case Place::temporaryFolder: break;
+        }
+        return temporary.path(c.name);
+    };
+    for (const Case& c : cases) {
+        FILE* f = std::fopen(pathOf(c).c_str(), "wb");
+        ASSERT_NE(f, nullptr) << c.name;
+        std::fputs("edits", f);
+        std::fclose(f);
+    }
+    std::vector<OpenFileMark> marks;
+    std::string heldElsewhere;
+    std::string target;
+    for (const Case& c : cases) {
+        if (c.use == Use::openHere) marks.emplace_back(pathOf(c));
+        if (c.use == Use::openInOtherInstance) heldElsewhere = pathOf(c);
+        if (c.use == Use::savedTarget) target = pathOf(c);
+    }
+    ASSERT_TRUE(marks.front().held());
+    // A living instance with a file of its own beside the target.
+    Window living = Window::start({beside}, heldElsewhere, true);
+    const std::string alive = tagOf(living.pid) + "12345678";
+    cases.push_back({Place::beside, "lib_temp" + alive + ".zem", Use::none, true});
+    cases.push_back({Place::temporaryFolder, "zem-rivir-" + alive.substr(0, 8) + "-0123456789abcdef.zem", Use::none, true});
+    for (size_t i = cases.size() - 2; i < cases.size(); ++i) {
+        FILE* f = std::fopen(pathOf(cases[i]).c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::fclose(f);
+    }
+
+    // The sweep after the save of `target`: only the folder of the target.
+    EXPECT_EQ(sweepLeftoversBeside(target), 4u);
+    for (const Case& c : cases)
+        EXPECT_EQ(test::TempDir::exists(pathOf(c)), c.kept || c.place != Place::beside) << "after the save: " << c.name;
+    // The window that saved it has it open from now on.
+    marks.emplace_back(target);
+
+    // A start: the rest of the gone owner's, and nothing else.
+    EXPECT_EQ(sweepLeftoversAtStart(), 2u);  // its working copy and its lock
+    for (const Case& c : cases) EXPECT_EQ(test::TempDir::exists(pathOf(c)), c.kept) << "after a start: " << c.name;
+    living.end();
+}
+
+// Whoever holds this instance's lock name, the start neither waits for it
+// nor, once it is free, takes the lock and with it this instance's own files
+// for a dead predecessor's.
+TEST(InstanceLock, AForeignHolderNeverBlocksTheStart) {
+    test::TempDir temporary;
+    const ScopedTemporaryFolder scoped(temporary.root().string());
+    int go[2];
+    int answers[2];
+    ASSERT_EQ(pipe(go), 0);
+    ASSERT_EQ(pipe(answers), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        close(go[1]);
+        close(answers[0]);
+        char c;
+        if (read(go[0], &c, 1) != 1) _exit(2);
+        const bool first = holdInstanceLock();
+        const bool copied = makeUniqueTempFile("zem").has_value();
+        const char reply[2] = {first ? 'L' : 'u', copied ? 'y' : 'n'};
+        if (write(answers[1], reply, 2) != 2) _exit(2);
+        if (read(go[0], &c, 1) != 1) _exit(2);
+        const char later = holdInstanceLock() ? 'L' : 'u';
+        if (write(answers[1], &later, 1) != 1) _exit(2);
+        _exit(0);
+    }
+    close(go[0]);
+    close(answers[1]);
+    const std::string lockName = "zem-rivir-" + tagOf(child) + ".lock";
+    const int foreign = open(temporary.path(lockName).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(foreign, 0);
+    ASSERT_EQ(flock(foreign, LOCK_EX), 0);
+    ASSERT_EQ(write(go[1], "g", 1), 1);
+
+    const char first = readWithin(answers[0], 10);
+    if (first == 0) kill(child, SIGKILL);
+    EXPECT_EQ(first, 'u') << "the start waited for a lock somebody else holds";
+    EXPECT_EQ(readWithin(answers[0], 10), 'y');  // it works without the lock
+    const auto workingCopies = [&] {
+        return std::count_if(std::filesystem::directory_iterator(temporary.root()), {}, [&](const auto& e) {
+            const std::string name = e.path().filename().string();
+            return name != lockName && temporaryOwner(name) == static_cast<uint32_t>(child);
+        });
+    };
+    EXPECT_EQ(workingCopies(), 1);
+
+    close(foreign);
+    if (first != 0) {
+        ASSERT_EQ(write(go[1], "g", 1), 1);
+        EXPECT_EQ(readWithin(answers[0], 10), 'u');
+        EXPECT_EQ(workingCopies(), 1);  // not swept as a predecessor's
+    }
+    close(go[1]);
+    close(answers[0]);
+    waitpid(child, nullptr, 0);
+}
+
+// A termination signal removes the instance's own files, a save's
+// half-written temporary included, and ends it by that signal, while other
+// threads go on saving; the target, a file open in a window and other
+// programs' files stay.
+TEST(TerminationSignals, RemoveTheInstancesOwnFilesAndEnd) {
+    for (const int sig : {SIGTERM, SIGHUP, SIGINT}) {
+        SCOPED_TRACE(strsignal(sig));
+        test::TempDir temporary;
+        test::TempDir targets;
+        const ScopedTemporaryFolder scoped(temporary.root().string());
+        const std::string target = targets.write("lib.zem", fmt::Bytes{1, 2, 3});
+        int ready[2];
+        ASSERT_EQ(pipe(ready), 0);
+        const pid_t child = fork();
+        if (child == 0) {
+            close(ready[0]);
+            cleanUpOnTerminationSignals();
+            noteSaveFolder(target);
+            bool ok = makeUniqueTempFile("zem").has_value();
+            OutputFile working;
+            ok = ok && working.createNew(newOwnedTemporaryPath(".zem")).ok();
+            // A save under way: its temporary half written and still open.
+            const std::string tag = ownedHexTag();
+            OutputFile saving;
+            ok = ok && saving.createNew(targets.path("lib_temp" + tag + ".zem")).ok();
+            ok = ok && saving.writeAll(fmt::Bytes(4096, 7)).ok();
+            OutputFile hidden;
+            ok = ok && hidden.createNew(targets.path(".lib_temp" + tag + ".zem.ab12cd34.tmp")).ok();
+            // Not the program's to remove: a file of its shape open in a
+            // window, and another program's look-alike.
+            OutputFile opened;
+            ok = ok && opened.createNew(targets.path("open_temp" + tag + ".zem")).ok();
+            const OpenFileMark mark(targets.path("open_temp" + tag + ".zem"));
+            ok = ok && mark.held();
+            OutputFile notes;
+            ok = ok && notes.createNew(targets.path("notes_temp" + tag + ".txt")).ok();
+            // A save that goes on: its temporary rewritten through a
+            // ".physical" file and renamed over the target, again and
+            // again. Once the cleanup has looked, nothing of it may appear
+            // or move.
+            const std::string again = targets.path("lib_temp" + ownedHexTag() + ".zem");
+            std::thread([again, target] {
+                for (;;) {
+                    OutputFile physical;
+                    if (physical.createNew(again + ".physical").ok() && physical.writeAll(fmt::Bytes{4, 5, 6}).ok() &&
+                        physical.close().ok() && replaceFile(again + ".physical", again).ok())
+                        (void)replaceFile(again, target);
+                }
+            }).detach();
+            const char answer = ok ? 'y' : 'n';
+            if (write(ready[1], &answer, 1) != 1) _exit(2);
+            for (;;) pause();
+        }
+        close(ready[1]);
+        ASSERT_EQ(readWithin(ready[0], 10), 'y');
+        close(ready[0]);
+        ASSERT_EQ(kill(child, sig), 0);
+        int status = 0;
+        pid_t ended = 0;
+        for (int i = 0; i < 1000 && ended == 0; ++i) {
+            ended = waitpid(child, &status, WNOHANG);
+            if (ended == 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        if (ended == 0) {
+            kill(child, SIGKILL);
+            waitpid(child, &status, 0);
+            ADD_FAILURE() << "the signal did not end the instance";
+            continue;
+        }
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig);
+        EXPECT_EQ(countOwnedBy(namesIn(temporary.root().string()), child), 0u);  // its lock too
+        const std::string tag = tagOf(child);
+        std::set<std::string> left;
+        for (const std::string& name : namesIn(targets.root().string()))
+            left.insert(name.find(tag) == std::string::npos ? name : name.substr(0, name.find(tag)));
+        EXPECT_EQ(left, (std::set<std::string>{"lib.zem", "notes_temp", "open_temp"}));
+        // The old file or a whole new one, never anything else.
+        const fmt::Bytes bytes = test::TempDir::contents(target);
+        EXPECT_TRUE(bytes == (fmt::Bytes{1, 2, 3}) || bytes == (fmt::Bytes{4, 5, 6}));
+    }
 }
 
 } // namespace
