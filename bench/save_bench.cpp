@@ -202,7 +202,7 @@ void BM_SaveStartStall(benchmark::State& state) {
         message = o.getTitle() + ": " + o.getMessage();
         if (done) done(0);
     });
-    double idle = 0.0, start = 0.0, call = 0.0, composed = 0.0;
+    double idle = 0.0, start = 0.0, call = 0.0, composed = 0.0, copied = 0.0, sourced = 0.0;
     bool saved = true;
     for (auto _ : state) {
         {
@@ -234,6 +234,13 @@ void BM_SaveStartStall(benchmark::State& state) {
                                                  main->overlay()->viewModel.activeSource()->model(), "start", code);
         composed = std::max(composed, msSince(c0));
         if (!plan.ok()) state.SkipWithError("compose failed");
+        // The message thread's own parts of the start, one by one.
+        const auto s0 = Clock::now();
+        const auto copy = main->overlay()->document().snapshot();
+        copied = std::max(copied, msSince(s0));
+        const auto a0 = Clock::now();
+        const auto audio = vt6::maker::makeDetachedAudioSource(main->overlay()->viewModel);
+        sourced = std::max(sourced, msSince(a0));
     }
     vt6::ui::widgets::setMessageBoxPresenter({});
     if (!saved) state.SkipWithError(("the save failed: " + message.toStdString()).c_str());
@@ -244,10 +251,12 @@ void BM_SaveStartStall(benchmark::State& state) {
     state.counters["start_over_idle"] = start / std::max(idle, 0.001);
     state.counters["start_frames"] = start / (1000.0 / 60.0);
     state.counters["compose_ms"] = composed;
+    state.counters["snapshot_ms"] = copied;
+    state.counters["audio_source_ms"] = sourced;
     main.reset();
     juce::MessageManager::getInstance()->runDispatchLoopUntil(20);
 }
-BENCHMARK(BM_SaveStartStall)->UseManualTime()->Iterations(1)->Repetitions(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SaveStartStall)->UseManualTime()->Iterations(1)->Repetitions(5)->Unit(benchmark::kMillisecond);
 
 // The stall floor: the probe against an idle message thread for a second.
 void BM_IdleStall(benchmark::State& state) {
