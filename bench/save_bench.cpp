@@ -1,4 +1,5 @@
-// Cost of the shell's save. A generated 5,000-sample file (Direct and Room A
+// Cost of the shell's save. BM_SaveStartStall: the window's stall when the
+// save of a 10,000-sample kit starts, against the idle window. A generated 5,000-sample file (Direct and Room A
 // to C, 4 articulations, 8 dynamic groups, 2,048 frames of 32-bit floats per
 // sample) is opened from disk and saved:
 //  - through the program's main component, with a probe thread posting to the
@@ -68,6 +69,9 @@ int gFrames = 2048;
 
 std::filesystem::path gFolder;
 std::string gSource;
+// The kit whose save start is measured: 10,000 short samples.
+constexpr int kBigSamples = 10000;
+std::string gBigSource;
 
 double seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
 
@@ -176,6 +180,83 @@ void BM_ShellSave(benchmark::State& state) {
     juce::MessageManager::getInstance()->runDispatchLoopUntil(20);
 }
 BENCHMARK(BM_ShellSave)->UseManualTime()->Iterations(1)->Repetitions(3)->Unit(benchmark::kMillisecond);
+
+// The start of a save of a 10,000-sample kit as the user starts it: the
+// message thread's longest stall from the call until the job runs on its
+// worker (the document copied, the audio source made, the worker started),
+// against the same probe on the idle window in the same iteration, and the
+// composition the message thread used to run before the job started.
+void BM_SaveStartStall(benchmark::State& state) {
+    vt6::test::ScopedFakeAudio fake;
+    auto main = std::make_unique<vt6::maker::MainComponent>();
+    main->openFile(juce::File(gBigSource));
+    pumpWhile(*main);
+    juce::MessageManager::getInstance()->runDispatchLoopUntil(1000);
+    if (main->overlay() == nullptr) {
+        state.SkipWithError("the file did not open");
+        return;
+    }
+    const juce::File target(juce::String((gFolder / "start-saved.zem").string()));
+    juce::String message;
+    vt6::ui::widgets::setMessageBoxPresenter([&](const juce::MessageBoxOptions& o, std::function<void(int)> done) {
+        message = o.getTitle() + ": " + o.getMessage();
+        if (done) done(0);
+    });
+    double idle = 0.0, start = 0.0, call = 0.0, composed = 0.0, copied = 0.0, sourced = 0.0;
+    bool saved = true;
+    for (auto _ : state) {
+        {
+            const auto t = Clock::now();
+            StallProbe probe;
+            while (msSince(t) < 300.0) juce::MessageManager::getInstance()->runDispatchLoopUntil(1);
+            idle = std::max(idle, probe.longestMs());
+        }
+        const auto t0 = Clock::now();
+        {
+            StallProbe probe;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));  // the probe's first post is waiting
+            const auto c0 = Clock::now();
+            main->write(target, [&] { saved = true; });
+            call = std::max(call, msSince(c0));
+            saved = false;
+            // The job's first phases run on the worker meanwhile.
+            const auto t = Clock::now();
+            while (msSince(t) < 300.0 && main->isBusy()) juce::MessageManager::getInstance()->runDispatchLoopUntil(1);
+            start = std::max(start, probe.longestMs());
+        }
+        state.SetIterationTime(seconds(t0, Clock::now()));
+        pumpWhile(*main);
+        juce::MessageManager::getInstance()->runDispatchLoopUntil(20);
+        // What the message thread ran before the job started, until now.
+        int code = 0;
+        const auto c0 = Clock::now();
+        auto plan = vt6::maker::composeSaveModel(main->overlay()->document(),
+                                                 main->overlay()->viewModel.activeSource()->model(), "start", code);
+        composed = std::max(composed, msSince(c0));
+        if (!plan.ok()) state.SkipWithError("compose failed");
+        // The message thread's own parts of the start, one by one.
+        const auto s0 = Clock::now();
+        const auto copy = main->overlay()->document().snapshot();
+        copied = std::max(copied, msSince(s0));
+        const auto a0 = Clock::now();
+        const auto audio = vt6::maker::makeDetachedAudioSource(main->overlay()->viewModel);
+        sourced = std::max(sourced, msSince(a0));
+    }
+    vt6::ui::widgets::setMessageBoxPresenter({});
+    if (!saved) state.SkipWithError(("the save failed: " + message.toStdString()).c_str());
+    state.counters["samples"] = kBigSamples;
+    state.counters["idle_stall_ms"] = idle;
+    state.counters["start_stall_ms"] = start;
+    state.counters["write_call_ms"] = call;
+    state.counters["start_over_idle"] = start / std::max(idle, 0.001);
+    state.counters["start_frames"] = start / (1000.0 / 60.0);
+    state.counters["compose_ms"] = composed;
+    state.counters["snapshot_ms"] = copied;
+    state.counters["audio_source_ms"] = sourced;
+    main.reset();
+    juce::MessageManager::getInstance()->runDispatchLoopUntil(20);
+}
+BENCHMARK(BM_SaveStartStall)->UseManualTime()->Iterations(1)->Repetitions(5)->Unit(benchmark::kMillisecond);
 
 // The stall floor: the probe against an idle message thread for a second.
 void BM_IdleStall(benchmark::State& state) {
@@ -408,6 +489,11 @@ int main(int argc, char** argv) {
         gFrames = std::atoi(frames);
     if (!writeKit(gSource, kSamples, gFrames)) {
         std::fprintf(stderr, "cannot write the benchmark kit\n");
+        return 1;
+    }
+    gBigSource = (gFolder / "big-kit.zem").string();
+    if (!writeKit(gBigSource, kBigSamples, 256)) {
+        std::fprintf(stderr, "cannot write the 10,000-sample kit\n");
         return 1;
     }
     benchmark::Initialize(&argc, argv);

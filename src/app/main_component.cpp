@@ -338,36 +338,18 @@ void MainComponent::write(const juce::File& target, std::function<void()> contin
     }
 
     auto& viewModel = overlay_->viewModel;
-    // A new document has no source: composition starts from the default model.
-    const fmt::Zem6Model noSource;
-    const auto* source = viewModel.activeSource();
-    int code = kSaveBuildFailed;
-    auto planned = composeSaveModel(viewModel.document, source != nullptr ? source->model() : noSource, baseName, code);
-    if (!planned.ok()) {
-        // A sample the engine cannot play is named, as import names its files.
-        const std::string text =
-            code == kSaveTooManyChannels ? planned.message() : saveErrorText(static_cast<uint32_t>(code));
-        showMessage("Cannot save zem", juce::String::fromUTF8(text.c_str()));
-        return;
-    }
-    if (!planned.value().exported.warnings.empty()) {
-        juce::StringArray lines;
-        for (const auto& note : planned.value().exported.warnings) lines.add(juce::String::fromUTF8(note.c_str()));
-        // Said in the box and on the status line: nothing was written.
-        setStatus("Zem not saved");
-        showMessage("Match room samples",
-                    lines.joinIntoString("\n") +
-                        "\n\nThe zem was not saved. Give each room recording the same name as its direct "
-                        "recording, apart from the mic label, then save again.");
-        return;
-    }
-
+    // The worker composes from a copy of the document: the window keeps
+    // painting it, and a hit analysis may still set levels, while the save
+    // runs. The source model is only read; no source is replaced while busy.
+    std::shared_ptr<const ui::zemedit::logic::EditDocument> document = viewModel.document.snapshot();
+    static const fmt::Zem6Model noSource;  // a new document composes from the default model
+    const auto* activeSource = viewModel.activeSource();
+    const fmt::Zem6Model* source = activeSource != nullptr ? &activeSource->model() : &noSource;
     // The payloads are built on the worker's pool as the writer reaches
     // them, from audio the loader shares or reads itself: the message thread
     // neither decodes nor holds every sample's floats.
-    auto plan = std::make_shared<SaveModelPlan>(std::move(planned).value());
     SaveAudioSource loader = makeDetachedAudioSource(viewModel);
-    samplesTotal_ = static_cast<int>(plan->exported.model.samples.size());
+    samplesTotal_ = static_cast<int>(document->liveSampleCount);
     samplesDone_ = 0;
     saving_ = true;
     busy_ = true;
@@ -379,46 +361,60 @@ void MainComponent::write(const juce::File& target, std::function<void()> contin
     // finds what a kill during this save leaves.
     platform::noteSaveFolder(path);
     juce::Component::SafePointer<MainComponent> safe(this);
-    worker_ = std::thread([this, safe, plan, loader, target, path, continuation, statusBefore] {
-        // The share of the whole job done, through every phase of it.
-        const int result = runSaveJob(path, std::move(*plan), loader, [this](const SaveProgress& p) {
-            const int percent = saveProgressPercent(p);
-            int seen = samplesDone_.load();
-            while (percent > seen && !samplesDone_.compare_exchange_weak(seen, percent)) {
-            }
-        });
+    worker_ = std::thread([this, safe, document, source, baseName, loader, target, path, continuation, statusBefore] {
+        SaveJobResult result = composeAndRunSave(*document, *source, baseName, path, loader,
+                                              [this](const SaveProgress& p) {
+                                                  // The share of the whole job done, through every phase of it.
+                                                  const int percent = saveProgressPercent(p);
+                                                  int seen = samplesDone_.load();
+                                                  while (percent > seen &&
+                                                         !samplesDone_.compare_exchange_weak(seen, percent)) {
+                                                  }
+                                              });
         // What killed saves of other instances left beside this target.
         platform::sweepLeftoversBeside(path);
-        juce::MessageManager::callAsync([safe, result, target, continuation, statusBefore] {
+        juce::MessageManager::callAsync([safe, result = std::move(result), target, continuation, statusBefore] {
             if (auto* self = safe.getComponent()) self->finishSave(result, target, continuation, statusBefore);
         });
     });
 }
 
-void MainComponent::finishSave(int code, const juce::File& target, std::function<void()> continuation,
+void MainComponent::finishSave(SaveJobResult result, const juce::File& target, std::function<void()> continuation,
                                const juce::String& statusBefore) {
     if (worker_.joinable()) worker_.join();
     busy_ = false;
     saving_ = false;
-    if (code == 0) {
+    const int code = result.code;
+    if (!result.notes.empty()) {
+        juce::StringArray lines;
+        for (const auto& note : result.notes) lines.add(juce::String::fromUTF8(note.c_str()));
+        // Said in the box and on the status line: nothing was written.
+        setStatus("Zem not saved");
+        showMessage("Match room samples",
+                    lines.joinIntoString("\n") +
+                        "\n\nThe zem was not saved. Give each room recording the same name as its direct "
+                        "recording, apart from the mic label, then save again.");
+    } else if (code == 0) {
         currentFile_ = target;
         currentFileIdentity_ = platform::queryFileIdentity(target.getFullPathName().toStdString());
         // The save put a new file there.
         currentFileMark_ = platform::OpenFileMark(target.getFullPathName().toStdString());
-        if (overlay_ != nullptr) {
-            overlay_->document().pruneEmptyGroups();
-            overlay_->document().markSaved();
-        }
+        // The document takes what the file took: room samples in their
+        // direct samples' groups, and no group left empty.
+        if (overlay_ != nullptr) settleSavedDocument(overlay_->document(), result.roomMoves);
         const auto name = ui::zemedit::logic::fileNamePart(target.getFullPathName().toStdString());
         savedStatus_ = "Saved " + juce::String::fromUTF8(name.c_str());
         setStatus(savedStatus_);
     } else {
         // Nothing is being saved any more; the line says what it said before.
         setStatus(statusBefore);
-        showMessage("Cannot save zem", juce::String::fromUTF8(saveErrorText(static_cast<uint32_t>(code)).c_str()));
+        std::string text = !result.refusal.empty() ? result.refusal : saveErrorText(static_cast<uint32_t>(code));
+        if (code == kSaveAudioUnreadable && !result.unreadableSample.empty())
+            text = sampleAudioSaveErrorText(result.unreadableSample);
+        showMessage("Cannot save zem", juce::String::fromUTF8(text.c_str()));
     }
     updateButtons();
-    if (code == 0 && continuation) continuation();
+    if (code == 0 && result.notes.empty() && continuation) continuation();
 }
 
 void MainComponent::setUndoManager(juce::UndoManager* manager) {

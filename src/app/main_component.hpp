@@ -17,6 +17,7 @@
 #include "app/audition.hpp"
 #include "app/import_job.hpp"
 #include "app/settings.hpp"
+#include "app/save_job.hpp"
 #include "editor/ui/zem_edit_overlay.hpp"
 #include "format/mtad.hpp"
 #include "platform/copy_file.hpp"
@@ -131,7 +132,7 @@ private:
 
     void chooseOpen();
     void finishOpen(OpenResult result);
-    void finishSave(int code, const juce::File& target, std::function<void()> continuation,
+    void finishSave(SaveJobResult result, const juce::File& target, std::function<void()> continuation,
                     const juce::String& statusBefore);
     // The file opened from a converted or signed library: never written.
     bool isNoOverwriteFile(const juce::File& file) const;

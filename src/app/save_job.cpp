@@ -21,6 +21,7 @@
 #include "audio/browse_reader.hpp"
 #include "audio/pcma_head.hpp"
 #include "editor/logic/group_definitions.hpp"
+#include "editor/logic/sample_commands.hpp"
 #include "format/checksum.hpp"
 #include "format/framing.hpp"
 #include "format/reader.hpp"
@@ -688,6 +689,56 @@ int runSaveJob(const std::string& target, SaveModelPlan plan, const SaveAudioSou
         // files are gone and the target is as it was.
         return kSaveBuildFailed;
     }
+}
+
+SaveJobResult composeAndRunSave(const ui::zemedit::logic::EditDocument& document, const fmt::Zem6Model& source,
+                                const std::string& baseName, const std::string& target, const SaveAudioSource& audio,
+                                const SaveProgressFn& progress) {
+    SaveJobResult result;
+    try {
+        int code = kSaveBuildFailed;
+        auto planned = composeSaveModel(document, source, baseName, code);
+        if (!planned.ok()) {
+            result.code = code == kSaveOk ? kSaveBuildFailed : code;
+            // A sample the engine cannot play is named, as import names its files.
+            if (code == kSaveTooManyChannels) result.refusal = planned.message();
+            return result;
+        }
+        if (!planned.value().exported.warnings.empty()) {
+            result.code = kSaveBuildFailed;
+            result.notes = std::move(planned.value().exported.warnings);
+            return result;
+        }
+        result.roomMoves = planned.value().roomMoves;
+        // The first sample whose own audio failed to read, for the refusal.
+        auto unreadable = std::make_shared<std::atomic<uint64_t>>(0);
+        SaveAudioSource watched = audio;
+        watched.load = [load = audio.load, unreadable](uint64_t uid) {
+            auto loaded = load(uid);
+            if (!loaded.ok() && loaded.message() != kSourceChangedText) {
+                uint64_t none = 0;
+                unreadable->compare_exchange_strong(none, uid);
+            }
+            return loaded;
+        };
+        result.code = runSaveJob(target, std::move(planned).value(), watched, progress);
+        if (result.code == kSaveAudioUnreadable && unreadable->load() != 0) {
+            const ui::zemedit::logic::EditSample* sample = document.sampleByUid(unreadable->load());
+            if (sample != nullptr) result.unreadableSample = sample->name;
+        }
+    } catch (const std::exception&) {
+        // Out of memory while composing: nothing was written.
+        result = SaveJobResult{};
+        result.code = kSaveBuildFailed;
+    }
+    return result;
+}
+
+void settleSavedDocument(ui::zemedit::logic::EditDocument& document,
+                         std::span<const ui::zemedit::logic::RoomGroupMove> roomMoves) {
+    ui::zemedit::logic::moveRoomSamplesToDirects(document, roomMoves);
+    document.pruneEmptyGroups();
+    document.markSaved();
 }
 
 } // namespace vt6::maker

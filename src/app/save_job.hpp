@@ -7,7 +7,9 @@
 
 #include <cstddef>
 #include <functional>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "app/save_model.hpp"
 #include "format/export.hpp"
@@ -92,5 +94,31 @@ int runSaveJob(const std::string& target, SaveModelPlan plan, const SaveAudioSou
 // the target is as it was, and neither the temporary nor its ".physical"
 // companion remains.
 int writeExportOver(const std::string& target, const fmt::Export& exported, const SaveStepCheck& check = {});
+
+// How the shell's save ended: refused while composing (a code, or notes
+// on room samples, and nothing written), or written (code 0) or not; with
+// the room samples the linking moved into their direct samples' groups.
+struct SaveJobResult {
+    int code = kSaveOk;
+    std::string refusal;             // a refusal's own text; empty: the code's
+    std::string unreadableSample;    // code 4: the name of the sample whose audio failed, if known
+    std::vector<std::string> notes;  // room samples to match; nothing written
+    std::vector<ui::zemedit::logic::RoomGroupMove> roomMoves;
+};
+
+// The shell's whole save on its worker thread: composeSaveModel of the
+// document (a copy no other thread touches) and the source model, then
+// runSaveJob. A sample whose own audio cannot be read is named in the
+// refusal. Nothing is written while composing refuses or notes stand.
+SaveJobResult composeAndRunSave(const ui::zemedit::logic::EditDocument& document, const fmt::Zem6Model& source,
+                                const std::string& baseName, const std::string& target, const SaveAudioSource& audio,
+                                const SaveProgressFn& progress = {});
+
+// What the document takes after a successful save, as the file took it:
+// the room samples the linking moved join their direct samples' groups,
+// groups left empty are pruned, and the document is marked saved. Each
+// change is a step Undo takes back.
+void settleSavedDocument(ui::zemedit::logic::EditDocument& document,
+                         std::span<const ui::zemedit::logic::RoomGroupMove> roomMoves);
 
 } // namespace vt6::maker

@@ -29,10 +29,6 @@ namespace {
 
 constexpr uint64_t kSortLockExtKey = 1003;
 
-struct RoomLinks {
-    std::array<uint64_t, 3> rooms{};  // Room A, B, C uids; 0 where none
-};
-
 int8_t peakByte(float value) {
     const double limited = std::clamp(static_cast<double>(value), -1.0, 1.0);
     return static_cast<int8_t>(std::nearbyint(limited * 127.0));  // default rounding: ties to even
@@ -42,89 +38,6 @@ std::string tooManyChannelsText(const std::string& name, uint64_t channels) {
     return (name.empty() ? std::string("A sample") : name) + " has " + std::to_string(channels) +
            " channels. ZEM Rivir plays mono or stereo samples only, so the zem was not saved. Delete the sample or "
            "replace its audio with mono or stereo audio, then save again.";
-}
-
-std::string handPlacedNote(const fmt::SmplEntry& row) {
-    return "Manually placed room sample " + fmt::nameOrRoomSample(row.name) +
-           " must share its direct sample's dynamic group before saving.";
-}
-
-// Steps 8 to 13.1 of the plan: links kept from direct samples, then from
-// room samples, then the rest matched by name; every link written back.
-void relinkRooms(fmt::Zem6Model& model, const logic::EditDocument& document, std::vector<std::string>& notes) {
-    const logic::LayerSlotMap layers = logic::buildLayerSlotMap(model);
-    const logic::RoomLinkIndex index = logic::buildDirectSampleIndex(model, layers);
-    std::map<uint64_t, RoomLinks> links;                  // direct uid -> its rooms
-    std::map<uint64_t, std::vector<uint64_t>> directsOf;  // room uid -> its directs
-    auto link = [&](uint64_t direct, int slot, uint64_t room) {
-        links[direct].rooms[static_cast<size_t>(slot - 1)] = room;
-        auto& list = directsOf[room];
-        if (std::find(list.begin(), list.end(), direct) == list.end()) list.push_back(direct);
-    };
-
-    for (const fmt::SmplEntry& row : model.samples) {
-        if (logic::layerSlotOf(layers, row) != 0) continue;
-        const auto triple = fmt::readExtUintTriple(row);
-        if (!triple) continue;
-        for (int k = 1; k <= 3; ++k) {
-            const uint64_t room = (*triple)[static_cast<size_t>(k - 1)];
-            if (room != 0 && index.findSample(layers, room, k) != nullptr) link(row.uid, k, room);
-        }
-    }
-    for (const fmt::SmplEntry& row : model.samples) {
-        const int slot = logic::layerSlotOf(layers, row);
-        if (slot < 1 || slot > 3 || !row.room_owner_uid) continue;
-        const uint64_t direct = *row.room_owner_uid;
-        if (index.findSample(layers, direct, 0) == nullptr) continue;
-        const uint64_t taken = links[direct].rooms[static_cast<size_t>(slot - 1)];
-        if (taken == 0 || taken == row.uid) link(direct, slot, row.uid);
-    }
-    for (fmt::SmplEntry& row : model.samples) row.removeExtension(logic::kRoomLinksExtKey);
-
-    auto bandOf = [&](uint64_t uid) -> std::optional<uint64_t> {
-        const auto found = index.byUid.find(uid);
-        return found == index.byUid.end() ? std::nullopt : found->second->band;
-    };
-    auto locked = [&](uint64_t uid) {
-        const logic::EditSample* record = document.sampleByUid(uid);
-        return record != nullptr && record->sortLock != 0;
-    };
-    for (fmt::SmplEntry& row : model.samples) {
-        const int slot = logic::layerSlotOf(layers, row);
-        if (slot < 1 || slot > 3) continue;
-        if (directsOf.find(row.uid) == directsOf.end()) {
-            row.room_owner_uid.reset();
-            const fmt::SmplEntry* direct = logic::findUniqueDirectMatch(index, row);
-            if (direct == nullptr || links[direct->uid].rooms[static_cast<size_t>(slot - 1)] != 0) {
-                notes.push_back("No unique direct match for " + fmt::nameOrRoomSample(row.name));
-                continue;
-            }
-            if (locked(row.uid) && row.band && direct->band && *row.band != *direct->band) {
-                notes.push_back(handPlacedNote(row));
-                continue;
-            }
-            link(direct->uid, slot, row.uid);
-        }
-        const std::vector<uint64_t>& directs = directsOf[row.uid];
-        const std::optional<uint64_t> first = bandOf(directs.front());
-        const bool agree = std::all_of(directs.begin(), directs.end(),
-                                       [&](uint64_t d) { return bandOf(d) == first; });
-        if (agree && row.band != first) {
-            if (locked(row.uid)) {
-                notes.push_back(handPlacedNote(row));
-            } else {
-                row.band = first;
-            }
-        }
-        if (!row.room_owner_uid ||
-            std::find(directs.begin(), directs.end(), *row.room_owner_uid) == directs.end()) {
-            row.room_owner_uid = directs.front();
-        }
-    }
-    for (fmt::SmplEntry& row : model.samples) {
-        const auto found = links.find(row.uid);
-        if (found != links.end() && logic::layerSlotOf(layers, row) == 0) row.setRoomLink(found->second.rooms);
-    }
 }
 
 } // namespace
@@ -189,7 +102,13 @@ fmt::Result<SaveModelPlan> composeSaveModel(const logic::EditDocument& document,
         }
     }
 
-    relinkRooms(model, document, plan.exported.warnings);
+    plan.roomMoves = logic::linkForPlayback(
+        model,
+        [&](uint64_t uid) {
+            const logic::EditSample* record = document.sampleByUid(uid);
+            return record != nullptr && record->sortLock != 0;
+        },
+        plan.exported.warnings);
     // Indexing drops the definitions of bands no row holds; their neighbours
     // take over their ranges as pruning the document after the save does.
     logic::fitBandEdgesToRows(model, document);
@@ -402,7 +321,7 @@ SaveAudioSource makeDetachedAudioSource(const logic::ZemEditViewModel& viewModel
             return now.exists && d->info.exists && now.size == d->info.size &&
                    now.lastWriteTime == d->info.lastWriteTime;
         };
-        const char* const changedText = "the zem changed on disk since it was opened; reopen it";
+        const char* const changedText = kSourceChangedText;
         if (!unchanged()) return fmt::fail(fmt::ErrorCode::ModelInvalid, changedText);
         if (!fmt::probeHeader(d->path)) {
             // A legacy source: its reader keeps no open file to reuse.

@@ -14,6 +14,7 @@
 
 #include "audio/sample_load.hpp"
 #include "editor/logic/edit_document.hpp"
+#include "editor/logic/room_linking.hpp"
 #include "editor/logic/view_model.hpp"
 #include "format/export.hpp"
 #include "format/hit_level.hpp"
@@ -42,6 +43,9 @@ struct SaveModelPlan {
     fmt::Export exported;             // model without payloads, plus the notes
     std::vector<fmt::HitLevel> levels;     // per sample row
     std::vector<uint8_t> sortLocks;   // per sample row
+    // Room samples the linking put into their direct samples' groups; the
+    // document makes the same moves once the file is written.
+    std::vector<ui::zemedit::logic::RoomGroupMove> roomMoves;
 };
 
 // Steps that need no audio: composition, orphan rows dropped, summary and
@@ -70,6 +74,10 @@ void measureSampleRow(fmt::SmplEntry& row, const fmt::SampleAudio& audio, const 
 using PayloadHead = std::array<uint8_t, 64>;
 fmt::Result<PayloadHead> payloadHeadFor(const fmt::SmplEntry& row);
 uint64_t payloadBytesFor(const fmt::SmplEntry& row);
+
+// The detached loader's refusal once the source file changed on disk: no
+// fault of one sample's audio.
+inline constexpr const char* kSourceChangedText = "the zem changed on disk since it was opened; reopen it";
 
 // Reads one sample's complete audio; called once per row, in row order, and
 // the audio is dropped before the next row is read.

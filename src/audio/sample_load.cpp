@@ -215,7 +215,9 @@ Result<SampleAudio> loadRow(Zem6File& file, size_t index, uint64_t budget, Sampl
     out.samples = pcmBytesToFloats(buffer, geometry.bits);
     out.channels = geometry.channels;
     out.sampleRate = static_cast<int32_t>(geometry.sample_rate);
-    if (out.samples.empty() || out.channels <= 0) return fail(ErrorCode::ModelInvalid, kEmptyText);
+    // A sample may hold no frames; read whole (to be saved) it is that empty
+    // audio, while a preview of nothing has nothing to play.
+    if (out.channels <= 0 || (out.samples.empty() && !complete)) return fail(ErrorCode::ModelInvalid, kEmptyText);
     return out;
 }
 
@@ -285,7 +287,8 @@ Result<SampleAudio> loadLegacy(const std::string& path, const SampleSelector& se
             for (size_t f = 0; f < have; ++f) out.samples[f * c + ch] = values[f];
         }
     }
-    if (out.samples.empty() || out.channels <= 0) return fail(ErrorCode::ModelInvalid, kEmptyText);
+    if (out.channels <= 0 || (out.samples.empty() && mode != SampleLoadMode::CompleteSource))
+        return fail(ErrorCode::ModelInvalid, kEmptyText);
     return out;
 }
 

@@ -13,6 +13,9 @@
 #include <vector>
 
 #include "app/save_model.hpp"
+#include "audio/sample_file_builder.hpp"
+#include "audio/sample_load.hpp"
+#include "format/checksum.hpp"
 #include "editor/logic/view_model.hpp"
 #include "editor/logic/compose_fixture.hpp"
 #include "format/framing.hpp"
@@ -416,6 +419,88 @@ TEST_F(SaveJob, AReopenedFileSavedAgainReusesTheStoredChecksAndTheReadBackCatche
         } else {
             EXPECT_FALSE(fs::exists(again));
         }
+    }
+}
+
+// The shell's whole save from a document: a refusal because of one
+// sample's own audio names that sample; a source changed on disk is no
+// fault of the sample that happened to be read first.
+TEST_F(SaveJob, ARefusalForOneSamplesAudioNamesThatSample) {
+    struct Case {
+        const char* name;
+        std::string error;
+        std::string named;
+    };
+    const Case cases[] = {
+        {"its own audio cannot be read", "AUDI payload unreadable", "Kick Soft Room A"},
+        {"the source changed on disk", kSourceChangedText, ""},
+    };
+    Opened o(kitModel());
+    // Amb 1 has no direct sample to play with; without it nothing is noted.
+    ui::zemedit::logic::test::removeSample(o.doc, 6);
+    const std::vector<char> old = bytesOf(target);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SaveAudioSource audio([&](uint64_t uid) -> fmt::Result<fmt::SampleAudio> {
+            if (uid == 3) return fmt::fail(fmt::ErrorCode::ModelInvalid, c.error);
+            return toneFor(uid);
+        });
+        const SaveJobResult result = composeAndRunSave(o.doc, o.source, "kit", target.string(), audio);
+        EXPECT_EQ(result.code, kSaveAudioUnreadable);
+        EXPECT_EQ(result.unreadableSample, c.named);
+        EXPECT_TRUE(result.notes.empty());
+        EXPECT_EQ(bytesOf(target), old);
+        EXPECT_EQ(folderNames(dir), std::vector<std::string>{"kit.zem"});
+    }
+}
+
+// A sample without frames is valid in a zem: it loads as empty audio and
+// saves as it is, on the shell's road and on the editor's own.
+TEST_F(SaveJob, AZeroFrameSampleSavesAsItIsOnBothRoads) {
+    vt6::test::SampleFileBuilder builder;
+    builder.add(vt6::test::SampleRecipe{.frames = 600, .seed = 1});
+    builder.add(vt6::test::SampleRecipe{.channels = 2, .frames = 0, .seed = 2});
+    fmt::Zem6Model m = builder.model();
+    m.metadata.name = std::string("Zero");
+    fmt::LayerDef direct;
+    direct.id = 1;
+    direct.name = std::string("Direct");
+    direct.slot = 0;
+    m.metadata.layers = {direct};
+    const char* const names[] = {"Kick Direct", "Empty Direct"};
+    for (size_t i = 0; i < m.samples.size(); ++i) {
+        m.samples[i].name = std::string(names[i]);
+        m.samples[i].layer = 1;
+        m.samples[i].plain_hash = fmt::blake2b128(builder.samples[i].pcm);
+    }
+    const std::string source = (dir / "zero.zem").string();
+    ASSERT_TRUE(fmt::writeZem6File(source, m, builder.payloads()).ok());
+    const uint64_t empty = m.samples[1].uid;
+    for (const bool shell : {true, false}) {
+        SCOPED_TRACE(shell ? "shell's save" : "editor's own save");
+        ui::zemedit::logic::ZemEditViewModel vm;
+        ASSERT_TRUE(vm.openFile(source, fmt::ReadPolicy{})) << vm.status.text;
+        const std::string saved = (dir / (shell ? "shell.zem" : "own.zem")).string();
+        if (shell) {
+            const SaveJobResult result = composeAndRunSave(*vm.document.snapshot(), vm.activeSource()->model(), "saved",
+                                                           saved, makeDetachedAudioSource(vm));
+            ASSERT_EQ(result.code, 0) << result.unreadableSample;
+        } else {
+            const auto outcome = vm.saveAs(saved);
+            ASSERT_TRUE(outcome.ok()) << outcome.message();
+        }
+        auto reopened = fmt::openZem6File(saved, fmt::ReadPolicy{});
+        ASSERT_TRUE(reopened.ok()) << reopened.message();
+        const auto& rows = reopened.value().model.samples;
+        const auto row = std::find_if(rows.begin(), rows.end(), [&](const fmt::SmplEntry& r) { return r.uid == empty; });
+        ASSERT_NE(row, rows.end());
+        EXPECT_EQ(row->frames.value_or(1), 0u);
+        EXPECT_EQ(row->channels, 2u);
+        auto audio = fmt::loadCompleteSourceRow(reopened.value(), static_cast<size_t>(row - rows.begin()),
+                                                fmt::kEditingBudgetBytes);
+        ASSERT_TRUE(audio.ok()) << audio.message();
+        EXPECT_TRUE(audio->samples.empty());
+        EXPECT_EQ(audio->channels, 2);
     }
 }
 

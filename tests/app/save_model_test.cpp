@@ -309,6 +309,13 @@ TEST(SaveModel, RoomSampleMatchedByNameMovesOrGivesANote) {
         if (twin != 0) {
             EXPECT_EQ(fmt::readExtUintTriple(*rowOf(e.model, twin)), std::nullopt);
         }
+        // The move is handed on, so that the document makes it too.
+        int code = -1;
+        auto plan = composeSaveModel(o.doc, o.source, "kit", code);
+        ASSERT_TRUE(plan.ok()) << plan.message();
+        const std::vector<logic::RoomGroupMove> moved =
+            c.notes.size() == 1 ? std::vector<logic::RoomGroupMove>{{room, 2}} : std::vector<logic::RoomGroupMove>{};
+        EXPECT_EQ(plan.value().roomMoves, moved);
     }
 }
 

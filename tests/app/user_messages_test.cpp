@@ -29,6 +29,8 @@ TEST(UserMessages, TextsAndTheirNumbers) {
         {workingCopyErrorText(), "ZEM Rivir could not make a working copy of this zem.", 426},
         {sampleEditorAudioErrorText(), "This sample's audio could not be read.", 421},
         {saveErrorText(4), "One sample's audio could not be read, so the zem was not saved.", 421},
+        {sampleAudioSaveErrorText("Kick Hard Direct"),
+         "The audio of Kick Hard Direct could not be read, so the zem was not saved.", 421},
         {saveErrorText(5), "These edits could not be saved as a zem. Nothing was written.", 427},
         {saveErrorText(6), "The zem could not be saved there.", 428},
         {saveErrorText(2), "Import samples before saving the zem.", 0},

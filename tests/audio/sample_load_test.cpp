@@ -95,6 +95,34 @@ TEST(LoadCurrent, StoredAudioInBothModes) {
     EXPECT_EQ(load(path, 4, kComplete)->samples.size(), 6u);
 }
 
+// The container allows a sample without frames: read whole, as a save reads
+// it, it is empty audio of its own geometry, also beside other samples.
+TEST(LoadCurrent, ZeroFrameSampleLoadsWholeAsEmptyAudio) {
+    const SampleRecipe recipes[] = {
+        {kCodecRawPcm, 16, 1, 44100, 0, 0, 1},
+        {kCodecRawPcm, 32, 2, 48000, 0, 0, 2},
+        {kCodecRawPcm, 24, 1, 96000, 300, 0, 3},
+    };
+    TempDir dir;
+    SampleFileBuilder builder;
+    for (const SampleRecipe& desc : recipes) builder.add(desc);
+    const std::string path = writeFile(dir, builder);
+    auto opened = openZem6File(path, ReadPolicy{});
+    ASSERT_TRUE(opened.ok()) << opened.message();
+    for (size_t i = 0; i < builder.samples.size(); ++i) {
+        const test::SampleBuild& s = builder.samples[i];
+        SCOPED_TRACE("sample " + std::to_string(i));
+        auto byPath = load(path, static_cast<int32_t>(i + 1), kComplete);
+        auto byRow = loadCompleteSourceRow(opened.value(), i, kEditingBudgetBytes);
+        for (const auto* r : {&byPath, &byRow}) {
+            ASSERT_TRUE(r->ok()) << r->message();
+            EXPECT_EQ((*r)->channels, s.desc.channels);
+            EXPECT_EQ((*r)->sampleRate, static_cast<int32_t>(s.desc.rate));
+            EXPECT_EQ((*r)->samples, floatsOf(s, 0, s.desc.frames));
+        }
+    }
+}
+
 TEST(LoadCurrent, Selection) {
     // Frame counts 100 + i tell the chosen row.
     TempDir dir;

@@ -43,6 +43,50 @@ void EditDocument::reset() {
     ++structureRevision;
 }
 
+std::unique_ptr<EditDocument> EditDocument::snapshot() const {
+    auto copy = std::make_unique<EditDocument>();
+    EditDocument& c = *copy;
+    c.name = name;
+    c.drumType = drumType;
+    c.layers = layers;
+    c.articulations = articulations;
+    c.bands = bands;
+    c.bandOrder = bandOrder;
+    c.nextBandId = nextBandId;
+    c.velocitySplits = velocitySplits;
+    c.levelPositions = levelPositions;
+    c.bandsEdited = bandsEdited;
+    c.samplesRemoved = samplesRemoved;
+    c.defsEdited = defsEdited;
+    c.samples = samples;
+    c.unmeasuredUids = unmeasuredUids;
+    c.generation = generation;
+    c.structureRevision = structureRevision;
+    c.indexedRevision = indexedRevision;
+    c.autoPlacement = autoPlacement;
+    c.linkRoots = linkRoots;
+    c.uidIndex = uidIndex;
+    c.liveSampleCount = liveSampleCount;
+    c.maxUid = maxUid;
+    c.nextUid = nextUid;
+    c.nextPositionKey = nextPositionKey;
+    c.pageLayer = pageLayer;
+    c.pageArticulation = pageArticulation;
+    c.pageRevision = pageRevision;
+    c.selection = selection;
+    c.allSelected = allSelected;
+    c.anchorUid = anchorUid;
+    c.dropBand = dropBand;
+    c.dragBoundary = dragBoundary;
+    c.dragSplits = dragSplits;
+    c.layoutRevision = layoutRevision;
+    c.bandViewCounters = bandViewCounters;
+    c.touchedUids = touchedUids;
+    c.changeCounter = changeCounter;
+    c.savedChangeCounter = savedChangeCounter;
+    return copy;
+}
+
 bool EditDocument::execute(ZemCmdPtr command) {
     ++changeCounter;
     ZemHistorySink* sink = historySink != nullptr ? historySink : &history;

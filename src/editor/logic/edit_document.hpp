@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -201,6 +202,10 @@ public:
     EditDocument& operator=(const EditDocument&) = delete;
 
     void reset();
+    // A copy of the content, indexes and view state, without the undo
+    // history: what a save on another thread reads while this document
+    // stays free to change.
+    std::unique_ptr<EditDocument> snapshot() const;
     // Fills the document from the source's model and leaves it clean; always
     // true (a malformed model still loads through the fallbacks).
     bool load(const ZemEditDataSource& source);

@@ -239,4 +239,89 @@ std::vector<std::string> linkPluginRoomSamples(Zem6Model& model, const Zem6Model
                            [&sourceSlots](const SmplEntry& sample, int slot) { return sourceSlots.isOtherLayer(sample, slot); });
 }
 
+namespace {
+
+std::string handPlacedNote(const SmplEntry& row) {
+    return "Manually placed room sample " + fmt::nameOrRoomSample(row.name) +
+           " must share its direct sample's dynamic group before saving.";
+}
+
+} // namespace
+
+std::vector<RoomGroupMove> linkForPlayback(Zem6Model& model, const std::function<bool(uint64_t uid)>& handPlaced,
+                                           std::vector<std::string>& notes) {
+    const LayerSlotMap layers = buildLayerSlotMap(model);
+    const RoomLinkIndex index = buildDirectSampleIndex(model, layers);
+    std::map<uint64_t, std::array<uint64_t, 3>> links;    // direct uid -> its Room A, B, C uids
+    std::map<uint64_t, std::vector<uint64_t>> directsOf;  // room uid -> its directs
+    auto link = [&](uint64_t direct, int slot, uint64_t room) {
+        links[direct][static_cast<size_t>(slot - 1)] = room;
+        auto& list = directsOf[room];
+        if (std::find(list.begin(), list.end(), direct) == list.end()) list.push_back(direct);
+    };
+
+    for (const SmplEntry& row : model.samples) {
+        if (layerSlotOf(layers, row) != 0) continue;
+        const auto triple = fmt::readExtUintTriple(row);
+        if (!triple) continue;
+        for (int k = 1; k <= 3; ++k) {
+            const uint64_t room = (*triple)[static_cast<size_t>(k - 1)];
+            if (room != 0 && index.findSample(layers, room, k) != nullptr) link(row.uid, k, room);
+        }
+    }
+    for (const SmplEntry& row : model.samples) {
+        const int slot = layerSlotOf(layers, row);
+        if (slot < 1 || slot > 3 || !row.room_owner_uid) continue;
+        const uint64_t direct = *row.room_owner_uid;
+        if (index.findSample(layers, direct, 0) == nullptr) continue;
+        const uint64_t taken = links[direct][static_cast<size_t>(slot - 1)];
+        if (taken == 0 || taken == row.uid) link(direct, slot, row.uid);
+    }
+    for (SmplEntry& row : model.samples) row.removeExtension(kRoomLinksExtKey);
+
+    auto bandOf = [&](uint64_t uid) -> std::optional<uint64_t> {
+        const auto found = index.byUid.find(uid);
+        return found == index.byUid.end() ? std::nullopt : found->second->band;
+    };
+    auto locked = [&](uint64_t uid) { return handPlaced && handPlaced(uid); };
+    std::vector<RoomGroupMove> moves;
+    for (SmplEntry& row : model.samples) {
+        const int slot = layerSlotOf(layers, row);
+        if (slot < 1 || slot > 3) continue;
+        if (directsOf.find(row.uid) == directsOf.end()) {
+            row.room_owner_uid.reset();
+            const SmplEntry* direct = findUniqueDirectMatch(index, row);
+            if (direct == nullptr || links[direct->uid][static_cast<size_t>(slot - 1)] != 0) {
+                notes.push_back("No unique direct match for " + fmt::nameOrRoomSample(row.name));
+                continue;
+            }
+            if (locked(row.uid) && row.band && direct->band && *row.band != *direct->band) {
+                notes.push_back(handPlacedNote(row));
+                continue;
+            }
+            link(direct->uid, slot, row.uid);
+        }
+        const std::vector<uint64_t>& directs = directsOf[row.uid];
+        const std::optional<uint64_t> first = bandOf(directs.front());
+        const bool agree = std::all_of(directs.begin(), directs.end(), [&](uint64_t d) { return bandOf(d) == first; });
+        if (agree && row.band != first) {
+            if (locked(row.uid)) {
+                notes.push_back(handPlacedNote(row));
+            } else {
+                row.band = first;
+                moves.push_back(RoomGroupMove{row.uid, directs.front()});
+            }
+        }
+        if (!row.room_owner_uid ||
+            std::find(directs.begin(), directs.end(), *row.room_owner_uid) == directs.end()) {
+            row.room_owner_uid = directs.front();
+        }
+    }
+    for (SmplEntry& row : model.samples) {
+        const auto found = links.find(row.uid);
+        if (found != links.end() && layerSlotOf(layers, row) == 0) row.setRoomLink(found->second);
+    }
+    return moves;
+}
+
 } // namespace vt6::ui::zemedit::logic

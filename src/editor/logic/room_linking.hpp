@@ -91,4 +91,22 @@ std::vector<std::string> linkRoomSamples(fmt::Zem6Model& model, const LayerSlotM
 // document was opened from.
 std::vector<std::string> linkPluginRoomSamples(fmt::Zem6Model& model, const fmt::Zem6Model& source);
 
+// A room sample that a save puts into the dynamic group of its direct sample.
+struct RoomGroupMove {
+    uint64_t room = 0;    // uid of the room sample
+    uint64_t direct = 0;  // uid of the direct sample whose group it joins
+
+    bool operator==(const RoomGroupMove&) const = default;
+};
+
+// The shell's save linking over a model made for playback: links kept from
+// direct samples (key 26), then from room samples (key 21), the rest matched
+// by name; a linked room sample whose directs all sit in one other dynamic
+// group joins that group (key 5 changed in the model). A room sample without
+// a unique free direct, or one placed by hand (`handPlaced`) away from its
+// direct's group, gets a note instead. Returns the room samples it moved,
+// in model order, so that the document can make the same moves.
+std::vector<RoomGroupMove> linkForPlayback(fmt::Zem6Model& model, const std::function<bool(uint64_t uid)>& handPlaced,
+                                           std::vector<std::string>& notes);
+
 } // namespace vt6::ui::zemedit::logic

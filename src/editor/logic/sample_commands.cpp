@@ -259,4 +259,17 @@ bool EditDocument::setSampleAudio(uint64_t uid, uint64_t regionStart, uint64_t r
     return replaceAudio(uid, state);
 }
 
+bool moveRoomSamplesToDirects(EditDocument& doc, std::span<const RoomGroupMove> moves) {
+    std::vector<SampleMove> made;
+    for (const RoomGroupMove& move : moves) {
+        const EditSample* room = doc.sampleByUid(move.room);
+        const EditSample* direct = doc.sampleByUid(move.direct);
+        if (room == nullptr || direct == nullptr || room->bandId == direct->bandId) continue;
+        made.push_back(SampleMove{room->uid, room->bandId, room->positionKey, direct->bandId, doc.nextPositionKey++,
+                                  room->sortLock, room->sortLock, 0});
+    }
+    if (made.empty()) return false;
+    return doc.execute(std::make_unique<MoveSamplesCmd>(std::move(made)));
+}
+
 } // namespace vt6::ui::zemedit::logic

@@ -8,6 +8,7 @@
 
 #include "editor/logic/edit_document.hpp"
 #include "editor/logic/history.hpp"
+#include "editor/logic/room_linking.hpp"
 
 namespace vt6::ui::zemedit::logic {
 
@@ -130,5 +131,11 @@ struct ReplaceAudioCmd final : ZemCmd {
     uint64_t cost() const override { return 288; }
     const char* name() const override { return "Edit sample audio"; }
 };
+
+// Puts each room sample into the current group of its direct sample, as a
+// save's linking did in the file, in one "Move samples" step that leaves the
+// sort locks as they are. Moves of samples that are gone or already there
+// are skipped; false when nothing moved.
+bool moveRoomSamplesToDirects(EditDocument& doc, std::span<const RoomGroupMove> moves);
 
 } // namespace vt6::ui::zemedit::logic

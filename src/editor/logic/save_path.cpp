@@ -10,6 +10,8 @@
 #include "audio/legacy/legacy_import.hpp"
 #include "editor/logic/compose.hpp"
 #include "editor/logic/path_helpers.hpp"
+#include "editor/logic/room_linking.hpp"
+#include "editor/logic/sample_commands.hpp"
 #include "editor/logic/save_writers.hpp"
 #include "editor/logic/view_model.hpp"
 #include "platform/make_directory.hpp"
@@ -301,11 +303,39 @@ Result<SaveOutcome> ZemEditViewModel::saveNow(const std::string& directory, cons
     return writeNew(directory, name);
 }
 
+namespace {
+
+// A room sample linked to direct samples that all sit in another group plays
+// with them from their group: the shell's save moves it there in the file,
+// and this save does the same, in the document first, so that both saves
+// write one file and the editor shows what was written.
+void joinRoomSamplesToDirects(ZemEditViewModel& vm) {
+    EditDocument& document = vm.document;
+    if (std::none_of(document.layers.begin(), document.layers.end(), [](const EditDef& d) { return d.isRoom != 0; }))
+        return;
+    const fmt::Zem6Model noSource;
+    const ZemEditDataSource* source = vm.activeSource();
+    Result<fmt::Zem6Model> composed = composeModel(document, source != nullptr ? source->model() : noSource, false, nullptr);
+    if (!composed.ok()) return;  // the save itself reports it
+    std::vector<std::string> notes;
+    const std::vector<RoomGroupMove> moves = linkForPlayback(
+        composed.value(),
+        [&](uint64_t uid) {
+            const EditSample* record = document.sampleByUid(uid);
+            return record != nullptr && record->sortLock != 0;
+        },
+        notes);
+    moveRoomSamplesToDirects(document, moves);
+}
+
+} // namespace
+
 Result<SaveOutcome> ZemEditViewModel::save(const std::string& directory, const std::string& name) {
     // Pruning a document without a live sample would take every band, layer
     // and articulation with it.
     if (openState == 1 && document.liveSampleCount == 0)
         return fmt::fail(ErrorCode::ModelInvalid, "Import samples before saving the zem.");
+    if (openState == 1) joinRoomSamplesToDirects(*this);
     if (openState == 1 && document.findEmptyGroups()) {
         Result<Unit> retained = retainUndoSource();
         if (!retained.ok()) return retained.takeError();

@@ -40,6 +40,11 @@ std::string analysisErrorText(uint32_t failedSamples) {
     return withReferenceNumber(text + " No samples were moved.", kRefAnalysisFailed);
 }
 
+std::string sampleAudioSaveErrorText(const std::string& sampleName) {
+    return withReferenceNumber("The audio of " + sampleName + " could not be read, so the zem was not saved.",
+                               kRefSampleAudioUnreadable);
+}
+
 std::string saveErrorText(uint32_t code) {
     switch (code) {
         case 2:

@@ -36,6 +36,8 @@ std::string withReferenceNumber(const std::string& message, int number);
 std::string openErrorText();
 std::string analysisErrorText(uint32_t failedSamples);
 std::string saveErrorText(uint32_t saveResultCode);
+// Code 4 when the sample whose audio could not be read is known by name.
+std::string sampleAudioSaveErrorText(const std::string& sampleName);
 
 // The remaining texts of the table, for the callers that show them.
 std::string workingCopyErrorText();

@@ -491,5 +491,30 @@ TEST(Compose, CheckDropsAnEmptiedBandAndItsNeighbourTakesItsRange) {
     EXPECT_EQ(o.doc.levelPositions, centres);
 }
 
+// A save composes from a snapshot on another thread: it composes as the
+// document does, carries no undo history, and later edits of the document
+// leave it as it was.
+TEST(Compose, SnapshotComposesAsTheDocumentAndStaysAsTaken) {
+    Opened o(kitModel());
+    ASSERT_TRUE(o.doc.renameBand(0, "Softest"));
+    ASSERT_TRUE(o.doc.moveSamples(std::vector<uint64_t>{2}, 0));
+    test::removeSample(o.doc, 4);
+    const uint64_t added = test::addSample(o.doc, "Snare Rim 2", 0, 1, 2);
+    const std::unique_ptr<EditDocument> snapshot = o.doc.snapshot();
+    EXPECT_TRUE(snapshot->history.undoEntries.empty());
+    EXPECT_EQ(snapshot->dirty(), o.doc.dirty());
+    const Zem6Model before = compose(o, false);
+    auto fromSnapshot = composeModel(*snapshot, o.source, false, nullptr);
+    ASSERT_TRUE(fromSnapshot.ok()) << fromSnapshot.message();
+    EXPECT_EQ(fromSnapshot.value(), before);
+
+    ASSERT_TRUE(o.doc.moveSamples(std::vector<uint64_t>{added}, 1));
+    ASSERT_TRUE(o.doc.renameBand(1, "Middle"));
+    auto again = composeModel(*snapshot, o.source, false, nullptr);
+    ASSERT_TRUE(again.ok()) << again.message();
+    EXPECT_EQ(again.value(), before);
+    EXPECT_NE(compose(o, false), before);
+}
+
 } // namespace
 } // namespace vt6::ui::zemedit::logic

@@ -266,6 +266,30 @@ TEST(SampleCommands, MovedSamplesGoToTheEndInListOrderAndBecomeLocked) {
     EXPECT_EQ(f.doc.samples[static_cast<size_t>(shown[2])].uid, 1u);
 }
 
+// A save's room moves: each room sample joins its direct's current group in
+// one step that keeps every sort lock; gone samples and samples already
+// there are skipped; undo puts everything back.
+TEST(SampleCommands, RoomSamplesJoinTheirDirectsInOneStepThatKeepsLocks) {
+    Fixture f;
+    f.doc.liveRecord(2)->sortLock = 1;
+    const test::Snapshot before = snapshot(f.doc);
+    const size_t steps = f.doc.history.undoEntries.size();
+    const int32_t directBand = f.doc.sampleByUid(6)->bandId;
+    const std::vector<RoomGroupMove> moves{{2, 6}, {3, 6}, {1, 999}, {999, 6}};
+    ASSERT_TRUE(moveRoomSamplesToDirects(f.doc, moves));
+    EXPECT_EQ(f.doc.history.undoEntries.size(), steps + 1);
+    EXPECT_EQ(f.doc.sampleByUid(2)->bandId, directBand);
+    EXPECT_EQ(f.doc.sampleByUid(3)->bandId, directBand);
+    EXPECT_EQ(f.doc.sampleByUid(2)->sortLock, 1);
+    EXPECT_EQ(f.doc.sampleByUid(3)->sortLock, 0);
+    expectConsistent(f.doc);
+    // Already where their directs are: nothing to do.
+    EXPECT_FALSE(moveRoomSamplesToDirects(f.doc, moves));
+    EXPECT_EQ(f.doc.history.undoEntries.size(), steps + 1);
+    ASSERT_TRUE(f.doc.history.undoEntries.back().command->revert(f.doc));
+    EXPECT_TRUE(snapshot(f.doc) == before);
+}
+
 TEST(SampleCommands, MoveIntoAMissingBandAndBack) {
     Fixture f;
     const test::Snapshot before = snapshot(f.doc);
