@@ -7,10 +7,11 @@
 //  - the run's time (thread alone, and mount to levels stored) against
 //    analyzeHitSort on the same job called directly;
 //  - on long samples, the time from Cancel to the box closing, against loading
-//    one sample (the part that cannot be cancelled) plus the 100 ms tick;
-//  - on long samples, the stall of replacing the file mid-run (the old
-//    overlay's destructor cancels and joins) against the same replacement with
-//    no run pending, and against loading one sample.
+//    one sample plus the 100 ms tick;
+//  - on long samples, the message thread's longest stall when another file is
+//    opened mid-run (the old overlay's destructor cancels and lets the thread
+//    go) against the same replacement with no analysis, and the time until
+//    the abandoned run has ended against loading one sample.
 
 #include <benchmark/benchmark.h>
 #include <juce_gui_basics/juce_gui_basics.h>
@@ -23,6 +24,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <thread>
 
 #include "app/fake_audio.hpp"
@@ -292,43 +294,83 @@ void cancelToClose(benchmark::State& state, const std::string& path) {
     state.counters["closed_per_thread_sample_plus_tick"] = toClosed / std::max(inThread + 100.0 * n, 1e-9);
 }
 
-// Replacing the file while the old overlay's run is in a long sample.
+// Opening another file over one whose run is in a long sample: the old
+// overlay's destructor tells the run to stop and hands its thread to the
+// reaper. The message thread's longest stall over the replacement and the
+// 200 ms after it (a probe posts every 2 ms), against the floor of the same
+// replacement at the same moment with no analysis (its thread refused to
+// start), measured in the same iteration; and the time until the abandoned
+// run has ended and been joined, against loading one sample whole (what a
+// cancel checked only between samples waited for).
 void replaceMidRun(benchmark::State& state, const std::string& path, const std::string& other) {
     Window window;
     ThreadClock clock;
-    double midRun = 0.0, idle = 0.0, worst = 0.0, load = 0.0, inThread = 0.0;
+    double midRun = 0.0, idle = 0.0, load = 0.0, inThread = 0.0;
+    double stallIdle = 0.0, stallMidRun = 0.0, worst = 0.0, ended = 0.0, endedMax = 0.0;
+    // Replaces the file and keeps the window running for 200 ms and until
+    // every abandoned run has been joined; returns the longest stall, and
+    // the time the replacement itself took.
+    const auto replace = [&](double& replaceMs, double& endedMs) {
+        StallProbe probe;
+        pump(5);
+        std::atomic<bool> joined{false};
+        const auto start = Clock::now();
+        window.mount(other);
+        replaceMs = msSince(start);
+        // Waited for off the message thread, which goes on being probed.
+        std::thread waiter([&joined] {
+            vt6::ui::zemedit::joinRetiredHitThreads();
+            joined = true;
+        });
+        if (!pumpUntil([&] { return joined.load(); })) state.SkipWithError("the run never ended");
+        endedMs = msSince(start);
+        waiter.join();
+        pump(std::max(1, 200 - static_cast<int>(endedMs)));
+        return probe.longestMs();
+    };
     for (auto _ : state) {
         load += loadOneMs(path, 2);
         inThread += directAnalysisInThreadMs(path) / 8.0;
-        // Floor: the same replacement with no run pending (the first tick
-        // has not come yet).
+        const int into = static_cast<int>(5 + 17 * (state.iterations() % 7));
+
+        // Floor: no analysis thread starts, everything else as below.
+        vt6::ui::zemedit::setHitThreadStarter(
+            [](std::function<void()>) -> std::thread { throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again)); });
         window.mount(path);
-        auto start = Clock::now();
-        window.mount(other);
-        const double i = msSince(start);
-        idle += i;
+        pump(150 + into);
+        double floorMs = 0.0, unused = 0.0;
+        const double floorStall = replace(floorMs, unused);
+        vt6::ui::zemedit::setHitThreadStarter({});
+        idle += floorMs;
+        stallIdle = std::max(stallIdle, floorStall);
 
         clock.install();
         window.mount(path);
         if (!pumpUntil([&] { return clock.finished.load() >= 1; })) state.SkipWithError("never started");
-        pump(static_cast<int>(5 + 17 * (state.iterations() % 7)));
-        start = Clock::now();
-        window.mount(other);
-        const double m = msSince(start);
+        pump(into);
+        double m = 0.0, e = 0.0;
+        const double runStall = replace(m, e);
+        vt6::ui::zemedit::setHitAnalysisHook({});
         state.SetIterationTime(m / 1000.0);
         midRun += m;
-        worst = std::max(worst, m - i);
-        vt6::ui::zemedit::setHitAnalysisHook({});
+        ended += e;
+        endedMax = std::max(endedMax, e);
+        stallMidRun = std::max(stallMidRun, runStall);
+        worst = std::max(worst, runStall - floorStall);
     }
     const double n = static_cast<double>(state.iterations());
     state.counters["load_one_ms"] = load / n;
-    state.counters["replace_idle_ms"] = idle / n;
-    state.counters["replace_mid_run_ms"] = midRun / n;
-    state.counters["join_stall_ms"] = (midRun - idle) / n;
-    state.counters["join_stall_max_ms"] = worst;
-    state.counters["stall_per_load"] = (midRun - idle) / std::max(load, 1e-9);
     state.counters["analyze_one_in_thread_ms"] = inThread / n;
-    state.counters["stall_per_thread_sample"] = (midRun - idle) / std::max(inThread, 1e-9);
+    state.counters["replace_floor_ms"] = idle / n;
+    state.counters["replace_mid_run_ms"] = midRun / n;
+    state.counters["longest_stall_floor_ms"] = stallIdle;
+    state.counters["longest_stall_mid_run_ms"] = stallMidRun;
+    state.counters["stall_over_floor_max_ms"] = worst;
+    state.counters["stall_per_floor"] = stallMidRun / std::max(stallIdle, 1e-9);
+    state.counters["stall_per_frame"] = stallMidRun / 33.0;
+    state.counters["run_ended_ms"] = ended / n;
+    state.counters["run_ended_max_ms"] = endedMax;
+    state.counters["run_ended_per_load"] = ended / std::max(load, 1e-9);
 }
 
 }  // namespace
@@ -341,6 +383,10 @@ int main(int argc, char** argv) {
     // Eight samples of 60 s (44.1 kHz, 16-bit mono): cancelling and joining
     // meet a thread inside one long load or measurement.
     const auto longs = vt6::test::writeGradedKit((gFolder / "long.zem").string(), 8, 4, "Long", 2646000);
+    // The same stored as FLAC, as files from other tools are: the decode is
+    // most of a sample's read.
+    const auto longFlac =
+        vt6::test::writeGradedKit((gFolder / "long_flac.zem").string(), 8, 4, "Long", 2646000, vt6::fmt::kCodecFlac);
     const auto small = vt6::test::writeGradedKit((gFolder / "small.zem").string(), 12, 4, "Small");
     void* atomKeeper = createWindowManagerAtoms();
     {
@@ -352,6 +398,8 @@ int main(int argc, char** argv) {
         benchmark::RegisterBenchmark("HitAnalysis/CancelToClose/60sSamples", cancelToClose, longs)
             ->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(7);
         benchmark::RegisterBenchmark("HitAnalysis/ReplaceMidRun/60sSamples", replaceMidRun, longs, small)
+            ->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(7);
+        benchmark::RegisterBenchmark("HitAnalysis/ReplaceMidRun/60sFlacSamples", replaceMidRun, longFlac, small)
             ->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(7);
         benchmark::RunSpecifiedBenchmarks();
     }

@@ -4,7 +4,8 @@
 // starts it by itself shortly after the mount; the counters say whether it
 // was still measuring at the answer). Ending the
 // window runs the main component's destructor, which cancels and joins the
-// worker and the overlay's analysis. The floor, in the same run, is ending a
+// worker and cancels the overlay's analysis (its thread is joined off the
+// message thread). The floor, in the same run, is ending a
 // window with no file open.
 //
 // Needs a display (run under xvfb-run).

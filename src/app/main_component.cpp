@@ -268,7 +268,7 @@ void MainComponent::save(bool saveAs, std::function<void()> continuation) {
             // opened or last saved: its content is not what the user saw.
             juce::Component::SafePointer<MainComponent> safe(this);
             const juce::File target = currentFile_;
-            ui::widgets::askToReplaceZem(target.getFileName(), this, [safe, target, continuation] {
+            ui::widgets::askToReplaceChangedZem(target.getFileName(), this, [safe, target, continuation] {
                 if (auto* self = safe.getComponent()) self->write(target, continuation);
             });
             return;

@@ -9,6 +9,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -24,7 +25,13 @@ struct DecodeParams {
     uint32_t sample_rate = 0;
     uint64_t frames = 0;
     uint64_t plain_bytes = 0;
+    // Asked between FLAC frames when set; true stops the decode with
+    // kDecodeCancelledText. A long sample's decode can then be given up
+    // without waiting for its end.
+    const std::function<bool()>* cancel = nullptr;
 };
+
+inline constexpr const char* kDecodeCancelledText = "decode cancelled";
 
 using PayloadDecodeFn = Result<std::vector<uint8_t>> (*)(ByteView body, const DecodeParams& params);
 

@@ -50,6 +50,7 @@ struct FlacDecodeState {
     int32_t channels = 0;
     int32_t sampleRate = 0;
     uint64_t frames = 0;
+    const std::function<bool()>* cancel = nullptr;
     std::vector<uint8_t> output;
     std::vector<uint8_t> scratch;  // one frame, packed
     uint64_t framesDecoded = 0;
@@ -129,6 +130,10 @@ FLAC__StreamDecoderWriteStatus decodeWrite(const FLAC__StreamDecoder*, const FLA
     FlacDecodeState& s = decodeState(client);
     if (s.failed) return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
     try {
+        if (s.cancel != nullptr && *s.cancel && (*s.cancel)()) {
+            s.record(ErrorCode::ReadIo, kDecodeCancelledText);
+            return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
+        }
         if (int64_t{frame->header.channels} != s.channels || int64_t{frame->header.bits_per_sample} != s.bits) {
             s.record(ErrorCode::GeometryMismatch, "FLAC frame geometry disagrees with the PCMA head");
             return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
@@ -260,11 +265,11 @@ bool flacStreamableSubsetFor(uint32_t sampleRate) noexcept {
 
 Result<std::vector<uint8_t>> decodeFlacBody(ByteView body, const DecodeParams& params) {
     return decodeFlacPayload(body, params.bits, params.channels, static_cast<int32_t>(params.sample_rate),
-                             params.frames);
+                             params.frames, params.cancel);
 }
 
 Result<std::vector<uint8_t>> decodeFlacPayload(ByteView body, int32_t bits, int32_t channels, int32_t sampleRate,
-                                               uint64_t frames) {
+                                               uint64_t frames, const std::function<bool()>* cancel) {
     if (bits != 16 && bits != 24) {
         return fail(ErrorCode::FlacError,
                     "codec-1 decode supports 16/24-bit (head declares " + to_string(bits) + ")");
@@ -281,6 +286,7 @@ Result<std::vector<uint8_t>> decodeFlacPayload(ByteView body, int32_t bits, int3
     state.channels = channels;
     state.sampleRate = sampleRate;
     state.frames = frames;
+    state.cancel = cancel;
     const uint64_t plain = frames * static_cast<uint64_t>(channels) * static_cast<uint64_t>(bits / 8);
     state.output.reserve(static_cast<size_t>(std::min(plain, uint64_t{body.size()} * kMaxExpansion)));
 

@@ -11,6 +11,7 @@
 #include <FLAC/stream_encoder.h>
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "audio/codec.hpp"
@@ -24,8 +25,11 @@ Result<std::vector<uint8_t>> decodeFlacBody(ByteView body, const DecodeParams& p
 
 // Whole body to plain packed PCM (2 or 3 bytes per sample, little-endian,
 // interleaved), checked against the head's geometry and frame count.
+// `cancel` (when set) is asked before every FLAC frame; true stops the
+// decode with ReadIo and kDecodeCancelledText.
 Result<std::vector<uint8_t>> decodeFlacPayload(ByteView body, int32_t bits, int32_t channels,
-                                               int32_t sampleRate, uint64_t frames);
+                                               int32_t sampleRate, uint64_t frames,
+                                               const std::function<bool()>* cancel = nullptr);
 
 // Plain packed 16- or 24-bit PCM to a FLAC stream ready to be a codec-1 body.
 Result<std::vector<uint8_t>> encodeFlacPayload(ByteView pcm, int32_t bits, int32_t channels,

@@ -56,7 +56,8 @@ std::optional<size_t> chooseRow(const Zem6Model& model, const SampleSelector& se
 
 // One payload decoded, with the reason when it cannot be: a memory failure
 // must reach the caller as such, not as an unreadable payload.
-Result<DecodedPayload> decodeStoredPayload(const Zem6File& file, uint32_t tag, uint64_t uid) {
+Result<DecodedPayload> decodeStoredPayload(const Zem6File& file, uint32_t tag, uint64_t uid,
+                                           const std::function<bool()>* cancel = nullptr) {
     const ChunkRecord* record = file.findEntry(tag, uid);
     if (record == nullptr) return fail(ErrorCode::ModelInvalid, "no such payload");
     ZEM_TRY_ASSIGN(const Bytes payload, file.readChunk(*record));
@@ -68,14 +69,16 @@ Result<DecodedPayload> decodeStoredPayload(const Zem6File& file, uint32_t tag, u
     params.sample_rate = head.sample_rate;
     params.frames = head.frames;
     params.plain_bytes = head.plain_bytes;
+    params.cancel = cancel;
     ZEM_TRY_ASSIGN(std::vector<uint8_t> plain,
                    decodePayloadBody(head.codec, ByteView(payload).subspan(kPcmaHeadBytes), params));
     return DecodedPayload{head, std::move(plain)};
 }
 
 // An optional payload that keeps a memory failure apart from the others.
-Result<std::optional<DecodedPayload>> fetchOrNothing(const Zem6File& file, uint32_t tag, uint64_t uid) {
-    Result<DecodedPayload> decoded = decodeStoredPayload(file, tag, uid);
+Result<std::optional<DecodedPayload>> fetchOrNothing(const Zem6File& file, uint32_t tag, uint64_t uid,
+                                                     const std::function<bool()>* cancel) {
+    Result<DecodedPayload> decoded = decodeStoredPayload(file, tag, uid, cancel);
     if (decoded.ok()) return std::optional<DecodedPayload>(std::move(decoded).value());
     if (decoded.code() == ErrorCode::AllocationFailed) return decoded.takeError();
     return std::optional<DecodedPayload>();
@@ -137,9 +140,13 @@ Result<SampleAudio> readRegion(Zem6File file, size_t index, std::optional<uint64
 
 // The sample at row `index` of an open file. Only the playback-region mode
 // may take the file over (its region is read through a sample source).
-Result<SampleAudio> loadRow(Zem6File& file, size_t index, uint64_t budget, SampleLoadMode mode) {
+// `cancel` (when set) is asked between the steps and between FLAC frames.
+Result<SampleAudio> loadRow(Zem6File& file, size_t index, uint64_t budget, SampleLoadMode mode,
+                            const std::function<bool()>& cancel = {}) {
     const SmplEntry row = file.model.samples[index];
     const bool complete = mode == SampleLoadMode::CompleteSource;
+    const std::function<bool()>* asked = cancel ? &cancel : nullptr;
+    const auto cancelled = [&] { return cancel && cancel(); };
 
     if (!complete && (row.playback_start || row.playback_end))
         return readRegion(std::move(file), index, row.playback_start, row.playback_end, budget);
@@ -179,7 +186,9 @@ Result<SampleAudio> loadRow(Zem6File& file, size_t index, uint64_t budget, Sampl
         }
     }
 
-    ZEM_TRY_ASSIGN(std::optional<DecodedPayload> head, fetchOrNothing(file, kTagAUDI, row.audi_uid));
+    if (cancelled()) return fail(ErrorCode::ReadIo, kSampleReadCancelledText);
+    ZEM_TRY_ASSIGN(std::optional<DecodedPayload> head, fetchOrNothing(file, kTagAUDI, row.audi_uid, asked));
+    if (cancelled()) return fail(ErrorCode::ReadIo, kSampleReadCancelledText);
     if (!head || head->head.plain_bytes != declaredHead->plain_bytes)
         return fail(ErrorCode::ModelInvalid, "AUDI payload unreadable");
     const PcmaHead geometry = head->head;
@@ -188,7 +197,8 @@ Result<SampleAudio> loadRow(Zem6File& file, size_t index, uint64_t budget, Sampl
     if (buffer.size() > budget) return fail(ErrorCode::ChunkReadPolicyBytes, kBudgetText);
 
     if (row.audt_uid && buffer.size() < budget && (complete || declaredTail)) {
-        ZEM_TRY_ASSIGN(std::optional<DecodedPayload> tail, fetchOrNothing(file, kTagAUDT, *row.audt_uid));
+        ZEM_TRY_ASSIGN(std::optional<DecodedPayload> tail, fetchOrNothing(file, kTagAUDT, *row.audt_uid, asked));
+        if (cancelled()) return fail(ErrorCode::ReadIo, kSampleReadCancelledText);
         if (tail && tail->head.plain_bytes > budget - buffer.size()) tail.reset();  // changed since its head was read
         if (tail && tail->head.bits == geometry.bits && tail->head.channels == geometry.channels) {
             if (complete && (tail->head.sample_rate != geometry.sample_rate || tail->head.first_frame != geometry.frames))
@@ -304,7 +314,7 @@ bool probeHeader(const std::string& path) {
 }
 
 std::optional<DecodedPayload> fetchDecodedPayload(const Zem6File& file, uint32_t tag, uint64_t uid) {
-    Result<DecodedPayload> decoded = decodeStoredPayload(file, tag, uid);
+    Result<DecodedPayload> decoded = decodeStoredPayload(file, tag, uid, nullptr);
     if (!decoded.ok()) return std::nullopt;
     return std::move(decoded).value();
 }
@@ -322,11 +332,12 @@ Result<SampleAudio> loadSampleForEdit(const std::string& path, const SampleSelec
     }
 }
 
-Result<SampleAudio> loadCompleteSourceRow(Zem6File& file, size_t row, uint64_t byteBudget) {
+Result<SampleAudio> loadCompleteSourceRow(Zem6File& file, size_t row, uint64_t byteBudget,
+                                          const std::function<bool()>& cancel) {
     try {
         registerFlacPayloadCodec();
         if (row >= file.model.samples.size()) return fail(ErrorCode::ModelInvalid, kNoSampleText);
-        return loadRow(file, row, std::min(byteBudget, kEditingBudgetBytes), SampleLoadMode::CompleteSource);
+        return loadRow(file, row, std::min(byteBudget, kEditingBudgetBytes), SampleLoadMode::CompleteSource, cancel);
     } catch (const std::bad_alloc&) {
         return fail(ErrorCode::AllocationFailed, "not enough memory to load the sample's audio");
     } catch (const std::length_error&) {

@@ -13,6 +13,7 @@
 // Calls keep no state and open their own handles; any thread may call.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -65,7 +66,12 @@ Result<SampleAudio> loadSampleForEdit(const std::string& path, const SampleSelec
 
 // CompleteSource of the sample at `row` (from 0) of a current file that is
 // already open, so that a caller loading many samples opens the file once.
-// Not for two threads on one file at a time.
-Result<SampleAudio> loadCompleteSourceRow(Zem6File& file, size_t row, uint64_t byteBudget);
+// Not for two threads on one file at a time. `cancel` (when set) is asked
+// between the reads and between FLAC frames of the decode, so that a long
+// sample can be given up within milliseconds; true fails the load with
+// ReadIo and kSampleReadCancelledText.
+inline constexpr const char* kSampleReadCancelledText = "sample read cancelled";
+Result<SampleAudio> loadCompleteSourceRow(Zem6File& file, size_t row, uint64_t byteBudget,
+                                          const std::function<bool()>& cancel = {});
 
 } // namespace vt6::fmt

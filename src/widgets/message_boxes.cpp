@@ -32,17 +32,31 @@ void showMessageBoxAsync(const juce::MessageBoxOptions& options, std::function<v
     });
 }
 
-void askToReplaceZem(const juce::String& fileName, juce::Component* associated, std::function<void()> replace) {
+namespace {
+
+void askReplace(const juce::String& message, juce::Component* associated, std::function<void()> replace) {
     const auto options = juce::MessageBoxOptions()
                              .withIconType(juce::MessageBoxIconType::QuestionIcon)
                              .withTitle("Replace zem")
-                             .withMessage(fileName + " already exists. Replace it?")
+                             .withMessage(message)
                              .withButton("Replace")
                              .withButton("Cancel")
                              .withAssociatedComponent(associated);
     showMessageBoxAsync(options, [replace = std::move(replace)](int button) {
         if (button == 1 && replace) replace();
     });
+}
+
+}  // namespace
+
+void askToReplaceZem(const juce::String& fileName, juce::Component* associated, std::function<void()> replace) {
+    askReplace(fileName + " already exists. Replace it?", associated, std::move(replace));
+}
+
+void askToReplaceChangedZem(const juce::String& fileName, juce::Component* associated,
+                            std::function<void()> replace) {
+    askReplace(fileName + " changed on disk since it was opened. Replacing it discards those changes. Replace it?",
+               associated, std::move(replace));
 }
 
 }  // namespace vt6::ui::widgets

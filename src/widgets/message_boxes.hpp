@@ -28,4 +28,10 @@ void restoreKeyboardFocus(juce::Component* before);
 // exists).
 void askToReplaceZem(const juce::String& fileName, juce::Component* associated, std::function<void()> replace);
 
+// Asks "Replace zem" before a save replaces the open file when another
+// program changed it on disk since it was opened or last saved: the user is
+// saving their own file and must learn that Replace discards those changes.
+void askToReplaceChangedZem(const juce::String& fileName, juce::Component* associated,
+                            std::function<void()> replace);
+
 }  // namespace vt6::ui::widgets

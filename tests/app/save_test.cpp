@@ -32,6 +32,7 @@ using test::pumpUntil;
 
 struct Box {
     juce::String title, message;
+    juce::StringArray buttons;
 };
 
 struct SaveTest : ::testing::Test {
@@ -46,7 +47,9 @@ struct SaveTest : ::testing::Test {
     void SetUp() override {
         settingsFileLocation().deleteFile();
         ui::widgets::setMessageBoxPresenter([this](const juce::MessageBoxOptions& o, std::function<void(int)> done) {
-            boxes.push_back({o.getTitle(), o.getMessage()});
+            juce::StringArray buttons;
+            for (int i = 0; i < o.getNumButtons(); ++i) buttons.add(o.getButtonText(i));
+            boxes.push_back({o.getTitle(), o.getMessage(), buttons});
             if (done) done(boxAnswer);
         });
         setFileChooserPresenter([this](const FileChooserRequest& r, std::function<void(const juce::File&)> done) {
@@ -208,6 +211,7 @@ TEST_F(SaveTest, AnExtensionChangeThatHitsAnotherFileAsksFirst) {
         main->save(true, {});
         ASSERT_GE(boxes.size(), 1u);
         EXPECT_EQ(boxes[0].title, "Replace zem");
+        EXPECT_EQ(boxes[0].message, "other.zem already exists. Replace it?");
         waitForSave();
         EXPECT_EQ(test::TempDir::contents(other) != before, c.written);
     }
@@ -385,7 +389,11 @@ TEST_F(SaveTest, AFileChangedOnDiskSinceItWasOpenedAsksBeforeItIsReplaced) {
         if (c.changed) {
             ASSERT_GE(boxes.size(), 1u);
             EXPECT_EQ(boxes[0].title, "Replace zem");
-            EXPECT_EQ(boxes[0].message, "kit.zem already exists. Replace it?");
+            // Not the ordinary overwrite question: the user saves their own
+            // file, and Replace throws away what the other program wrote.
+            EXPECT_EQ(boxes[0].message,
+                      "kit.zem changed on disk since it was opened. Replacing it discards those changes. Replace it?");
+            EXPECT_EQ(boxes[0].buttons, juce::StringArray({"Replace", "Cancel"}));
         } else {
             EXPECT_TRUE(boxes.empty());
         }

@@ -16,6 +16,7 @@
 #include "audio/legacy/zem4_decode.hpp"
 #include "audio/sample_file_builder.hpp"
 #include "audio/sample_load.hpp"
+#include "format/read_policy.hpp"
 #include "platform/file.hpp"
 
 // Allocations above this size fail while it is not 0, so that a memory
@@ -331,6 +332,54 @@ TEST(LoadCurrent, TailFaultsByMode) {
         auto region = load(path, 1, kRegion);
         ASSERT_TRUE(region.ok()) << region.message();
         EXPECT_EQ(region->samples, floatsOf(builder.samples[0], 0, c.regionFrames));
+    }
+}
+
+// The hit sort gives up a long sample half way through its read: the cancel
+// check is asked between the reads and between FLAC frames, and the open file
+// serves the next load as before.
+TEST(LoadCurrent, ACompleteReadStopsWithinTheDecodeOnceCancelled) {
+    TempDir dir;
+    SampleFileBuilder builder;
+    builder.add(SampleRecipe{kCodecFlac, 16, 1, 44100, 200000, 0, 21});        // 49 FLAC frames
+    builder.add(SampleRecipe{kCodecFlac, 24, 2, 48000, 120000, 40000, 22});    // 10 head and 20 tail frames
+    builder.add(SampleRecipe{kCodecRawPcm, 16, 1, 44100, 50000, 0, 23});
+    const std::string path = writeFile(dir, builder);
+    struct Case {
+        const char* what;
+        size_t row;
+        int trueFrom;  // the call from which the check says stop; 0 never
+    };
+    const Case cases[] = {
+        {"FLAC, never cancelled", 0, 0},
+        {"FLAC, cancelled in the fourth frame", 0, 5},
+        {"head and tail, never cancelled", 1, 0},
+        {"head and tail, cancelled in the tail", 1, 20},
+        {"raw PCM, cancelled before the read", 2, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto file = openZem6File(path, ReadPolicy{});
+        ASSERT_TRUE(file.ok()) << file.message();
+        const test::SampleBuild& s = builder.samples[c.row];
+        int calls = 0;
+        const std::function<bool()> cancel = [&] { return ++calls >= c.trueFrom && c.trueFrom != 0; };
+        auto r = loadCompleteSourceRow(*file, c.row, kEditingBudgetBytes, cancel);
+        if (c.trueFrom == 0) {
+            ASSERT_TRUE(r.ok()) << r.message();
+            EXPECT_EQ(r->samples, floatsOf(s, 0, s.desc.frames));
+            // Asked for every FLAC frame, not once per sample.
+            EXPECT_GT(static_cast<uint64_t>(calls), s.desc.frames / kFlacBlockSize);
+            continue;
+        }
+        ASSERT_FALSE(r.ok());
+        EXPECT_EQ(r.code(), ErrorCode::ReadIo);
+        EXPECT_EQ(r.message(), kSampleReadCancelledText);
+        // Nothing more is decoded once the check says stop.
+        EXPECT_LE(calls, c.trueFrom + 1);
+        auto again = loadCompleteSourceRow(*file, c.row, kEditingBudgetBytes);
+        ASSERT_TRUE(again.ok()) << again.message();
+        EXPECT_EQ(again->samples, floatsOf(s, 0, s.desc.frames));
     }
 }
 

@@ -147,8 +147,8 @@ HitSortFileAccess defaultHitSortFileAccess() {
         std::optional<fmt::Zem6File> file;
     };
     auto open = std::make_shared<OpenSource>();
-    files.loadSample = [open](const std::string& path,
-                              const fmt::SampleSelector& selector) -> fmt::Result<fmt::SampleAudio> {
+    files.loadSample = [open](const std::string& path, const fmt::SampleSelector& selector,
+                              const std::function<bool()>& cancel) -> fmt::Result<fmt::SampleAudio> {
         if (selector.position >= 1 && (open->path != path || !open->file) && fmt::probeHeader(path)) {
             open->file.reset();
             open->path = path;
@@ -157,7 +157,7 @@ HitSortFileAccess defaultHitSortFileAccess() {
         }
         if (selector.position >= 1 && open->file && open->path == path)
             return fmt::loadCompleteSourceRow(*open->file, static_cast<size_t>(selector.position - 1),
-                                              fmt::kEditingBudgetBytes);
+                                              fmt::kEditingBudgetBytes, cancel);
         return fmt::loadSampleForEdit(path, selector, fmt::kEditingBudgetBytes, fmt::SampleLoadMode::CompleteSource);
     };
     return files;
@@ -232,7 +232,9 @@ void analyzeHitSort(HitSortInput& input, const std::function<bool()>& cancel,
                 row.error = kHitSortIdentityChanged;
             } else if (!input.sourcePath.empty() && row.sourcePosition > 0 && sameFile(before, input.sourceInfo)) {
                 fmt::Result<fmt::SampleAudio> audio =
-                    files.loadSample(input.sourcePath, fmt::SampleSelector{-1, row.sourcePosition});
+                    files.loadSample(input.sourcePath, fmt::SampleSelector{-1, row.sourcePosition}, cancel);
+                // A read given up half way is no error of the sample.
+                if (canCancel && cancel()) break;
                 const platform::FileInfo after = files.queryInfo(input.sourcePath);
                 if (!audio.ok()) {
                     row.error = audio.message();

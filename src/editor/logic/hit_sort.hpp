@@ -56,10 +56,14 @@ struct HitSortInput {
 };
 
 // How the worker reaches the file system; tests replace it to change a file
-// at a chosen moment.
+// at a chosen moment. `loadSample` gets the run's cancel check (may be
+// empty) and asks it during the read, so that a cancelled run does not wait
+// for a long sample to be read whole.
 struct HitSortFileAccess {
     std::function<platform::FileInfo(const std::string&)> queryInfo;
-    std::function<fmt::Result<fmt::SampleAudio>(const std::string&, const fmt::SampleSelector&)> loadSample;
+    std::function<fmt::Result<fmt::SampleAudio>(const std::string&, const fmt::SampleSelector&,
+                                                const std::function<bool()>& cancel)>
+        loadSample;
 };
 
 // The real file system: queryFileInfo and the complete stored audio within
@@ -67,7 +71,8 @@ struct HitSortFileAccess {
 HitSortFileAccess defaultHitSortFileAccess();
 
 // Measures every row in order on the calling thread. `cancel` (may be empty)
-// is asked before each row, before measuring it and during the measurement;
+// is asked before each row, during its read, before measuring it and during
+// the measurement (a row whose read was cancelled is left as it was);
 // once it returns true the rows from there on stay as they are. `progress`
 // (may be empty) gets (rows finished, row count) after each row. Throws only
 // allocation failures.

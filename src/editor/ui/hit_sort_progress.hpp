@@ -42,6 +42,16 @@ using HitThreadStarter = std::function<std::thread(std::function<void()> body)>;
 void setHitThreadStarter(HitThreadStarter starter);
 std::thread startHitThread(std::function<void()> body);
 
+// Hands an analysis thread that was told to stop, or has finished, to a
+// reaper thread that joins it, so that the message thread never waits for a
+// sample's read or measurement (an empty thread is ignored). The thread must
+// own everything it touches. Any thread may call.
+void retireHitThread(std::thread thread);
+// Waits until every handed-over thread has been joined. Runs by itself at
+// program exit, so that no analysis outlives main; tests call it to see a
+// run end.
+void joinRetiredHitThreads();
+
 // Called on the analysis thread with the number of samples finished: 0 before
 // the first one, then after each. `cancelled` tells whether the run was asked
 // to stop, so a hook that waits can give up. What it throws ends the run as

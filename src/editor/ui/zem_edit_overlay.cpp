@@ -8,6 +8,7 @@
 #include "editor/logic/path_helpers.hpp"
 #include "editor/logic/band_commands.hpp"
 #include "editor/logic/sample_commands.hpp"
+#include "editor/ui/hit_sort_progress.hpp"
 #include "widgets/message_boxes.hpp"
 #include "editor/ui/user_messages.hpp"
 #include "format/read_policy.hpp"
@@ -147,8 +148,10 @@ ZemEditOverlay::ZemEditOverlay(ZemEditDeps d) : deps(std::move(d)) {
 ZemEditOverlay::~ZemEditOverlay() {
     closeLevelPanel();
     hitSortTimer.stopTimer();
+    // The run owns its job, its open file and its hold on the undo copy:
+    // told to stop, it ends by itself, joined off the message thread.
     if (hitWork != nullptr) hitWork->cancel.exchange(true);
-    if (hitThread.joinable()) hitThread.join();
+    retireHitThread(std::move(hitThread));
     drumTypeChip.setLookAndFeel(nullptr);
     if (deps.vizService != nullptr) deps.vizService->removeClient(this);
     if (deps.onActiveChanged) deps.onActiveChanged(false);

@@ -137,9 +137,11 @@ public:
         }
     };
 
-    // The record a hit-analysis run shares with its thread. The thread writes
-    // the job's rows and `error` and then, last, `done` (release); the message
-    // thread reads them only after it has seen `done` (acquire) and joined.
+    // The record a hit-analysis run shares with its thread (each holds it by
+    // a shared pointer, so a thread let go mid-run keeps it alive). The
+    // thread writes the job's rows and `error` and then, last, `done`
+    // (release); the message thread reads them only after it has seen `done`
+    // (acquire). The thread is never joined on the message thread.
     struct HitSortWork {
         logic::HitSortInput job;            // written before the thread starts
         std::atomic<bool> cancel{false};    // message thread: Cancel, destructor

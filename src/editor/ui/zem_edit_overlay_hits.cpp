@@ -110,7 +110,8 @@ void ZemEditOverlay::pollHitSort() {
     }
     if (!work->done.load(std::memory_order_acquire)) return;
 
-    if (hitThread.joinable()) hitThread.join();
+    // Done is the thread's last write, but it still has to unwind.
+    retireHitThread(std::move(hitThread));
     hitWork.reset();
     closeHitSortProgress();
 

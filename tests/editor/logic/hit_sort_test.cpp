@@ -269,8 +269,9 @@ TEST(AnalyzeHitSort, RowsThatCannotBeMeasuredCarryTheirReason) {
         bool rewritten = false;
         if (c.rewriteDuringFirstRead) {
             const auto load = files.loadSample;
-            files.loadSample = [&, load](const std::string& path, const fmt::SampleSelector& selector) {
-                auto audio = load(path, selector);
+            files.loadSample = [&, load](const std::string& path, const fmt::SampleSelector& selector,
+                                         const std::function<bool()>& cancel) {
+                auto audio = load(path, selector, cancel);
                 if (!rewritten) rewriteWith(f, {kMono16, kStereoFlac, kMono24, kMono24}, -1);
                 rewritten = true;
                 return audio;
@@ -380,7 +381,8 @@ TEST(HitSortCache, ReplacedAudioIsMeasuredFromMemoryByTheNextJob) {
     EXPECT_EQ(next.rows[0].pcm, vm.audioVersions.at(f.uid(1)).at(1).pcm);
     // The worker takes the audio from memory: the file can no longer be read.
     HitSortFileAccess files = defaultHitSortFileAccess();
-    files.loadSample = [](const std::string&, const fmt::SampleSelector&) -> fmt::Result<fmt::SampleAudio> {
+    files.loadSample = [](const std::string&, const fmt::SampleSelector&,
+                          const std::function<bool()>&) -> fmt::Result<fmt::SampleAudio> {
         ADD_FAILURE() << "read from the file";
         return fmt::fail(fmt::ErrorCode::ReadIo, "no");
     };
@@ -438,13 +440,20 @@ void waitUntil(const std::function<bool()>& condition) {
 }
 
 TEST(HitSortThread, ACancelDiscardsEveryResult) {
+    enum class Where { betweenRows, inARead, inAMeasurement };
     struct Case {
         const char* what;
-        // Where the worker waits for the cancel: after this many progress
-        // reports, or inside the first measurement when -1.
-        int pauseAfter;
+        Where where;
+        size_t measured;    // rows measured before the cancel
+        uint64_t progress;  // rows reported finished
     };
-    const Case cases[] = {{"between rows", 2}, {"during a measurement", -1}};
+    const Case cases[] = {
+        {"between rows", Where::betweenRows, 2, 2},
+        // A read given up half way leaves its row as it was, unreported.
+        {"during a read", Where::inARead, 0, 0},
+        // A row whose measurement was cut short still counts as finished.
+        {"during a measurement", Where::inAMeasurement, 0, 1},
+    };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         OpenedFile f({kMono16, kStereoFlac, kMono24, kMono16, kMono24});
@@ -454,27 +463,41 @@ TEST(HitSortThread, ACancelDiscardsEveryResult) {
         work->input = f.vm->prepareHitSort();
         ASSERT_EQ(work->input.rows.size(), 5u);
         std::atomic<bool> paused{false};
-        std::atomic<int> cancelCalls{0};
         const auto pause = [&] {
             paused.store(true);
             waitUntil([&] { return work->cancelRequested.load(); });
         };
-        std::thread worker([work, &c, &pause, &cancelCalls] {
+        // Where the worker is when it asks: inside the first read, or how
+        // many asks after it (the third is the measurement's first).
+        bool inRead = false;
+        int asksAfterRead = -1;
+        HitSortFileAccess files = defaultHitSortFileAccess();
+        files.loadSample = [&, load = files.loadSample](const std::string& path, const fmt::SampleSelector& selector,
+                                                        const std::function<bool()>& cancel) {
+            inRead = asksAfterRead < 0;
+            auto audio = load(path, selector, cancel);
+            inRead = false;
+            if (asksAfterRead < 0) asksAfterRead = 0;
+            return audio;
+        };
+        std::thread worker([&] {
             analyzeHitSort(
                 work->input,
                 [&] {
-                    // Calls 1 and 2 come before the first row is read; later
-                    // ones from inside its measurement.
-                    if (c.pauseAfter < 0 && ++cancelCalls == 3) pause();
+                    if (c.where == Where::inARead && inRead && !paused.load()) pause();
+                    if (c.where == Where::inAMeasurement && asksAfterRead >= 0 && ++asksAfterRead == 3) pause();
                     return work->cancelRequested.load();
                 },
                 [&](uint64_t done, uint64_t) {
                     work->progressDone.exchange(done);
-                    if (static_cast<int>(done) == c.pauseAfter) pause();
-                });
+                    if (c.where == Where::betweenRows && done == 2) pause();
+                },
+                files);
             work->finished.store(true, std::memory_order_release);
         });
-        waitUntil([&] { return paused.load(); });
+        // A worker that never asks where the case waits runs to its end.
+        waitUntil([&] { return paused.load() || work->finished.load(); });
+        EXPECT_TRUE(paused.load());
         work->cancelRequested.exchange(true);
         waitUntil([&] { return work->finished.load(std::memory_order_acquire); });
         worker.join();
@@ -485,11 +508,10 @@ TEST(HitSortThread, ACancelDiscardsEveryResult) {
             if (row.level.measured && !row.level.cancelled) ++measured;
             EXPECT_TRUE(row.error.empty());
         }
-        EXPECT_EQ(measured, c.pauseAfter < 0 ? 0u : static_cast<size_t>(c.pauseAfter));
-        // A row whose measurement was cut short still counts as finished.
-        EXPECT_EQ(work->progressDone.load(), c.pauseAfter < 0 ? 1u : static_cast<uint64_t>(c.pauseAfter));
-        if (c.pauseAfter < 0) {
-            EXPECT_TRUE(work->input.rows[0].level.cancelled);
+        EXPECT_EQ(measured, c.measured);
+        EXPECT_EQ(work->progressDone.load(), c.progress);
+        EXPECT_EQ(work->input.rows[0].level.cancelled, c.where == Where::inAMeasurement);
+        if (c.where != Where::betweenRows) {
             EXPECT_FALSE(work->input.rows[1].level.measured);
         }
         // The interface drops a cancelled job unapplied: nothing measured reaches
@@ -499,7 +521,7 @@ TEST(HitSortThread, ACancelDiscardsEveryResult) {
         EXPECT_EQ(after, unmeasured);
         EXPECT_TRUE(f.vm->levelCache.empty());
         // A measurement cut short is refused even if a job is applied anyway.
-        if (c.pauseAfter < 0) {
+        if (c.where != Where::betweenRows) {
             EXPECT_EQ(f.vm->applyHitSort(work->input), 0u);
         }
     }

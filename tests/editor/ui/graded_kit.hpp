@@ -16,12 +16,14 @@ namespace vt6::test {
 inline bool gradedKitMisfiled(size_t index) { return index % 6 == 5; }
 
 inline std::string writeGradedKit(const std::string& path, int samples = 12, int groups = 4,
-                                  const std::string& name = "Graded", uint64_t frames = 2000) {
+                                  const std::string& name = "Graded", uint64_t frames = 2000,
+                                  uint16_t codec = fmt::kCodecRawPcm) {
     SampleFileBuilder builder;
     fmt::Zem6Model model = kitModel(builder, samples, groups, name);
     const auto n = static_cast<size_t>(groups);
     for (size_t i = 0; i < builder.samples.size(); ++i) {
         SampleBuild& s = builder.samples[i];
+        s.desc.codec = codec;
         if (frames != s.desc.frames) {
             s.desc.frames = frames;
             s.pcm = makeAnyPcm(s.desc.bits, s.desc.channels, frames, s.desc.seed);
