@@ -33,12 +33,11 @@ void eraseBand(EditDocument& doc, size_t index) {
     doc.bands.erase(doc.bands.begin() + static_cast<std::ptrdiff_t>(index));
 }
 
-// The positions of a new split list, with the conversion's own splits when
-// no positions reproduce the proposed ones.
-void fillLayout(std::vector<int32_t>& splits, std::vector<double>& positions) {
-    BandLayout layout = splitsToLevelPositions(splits);
-    positions = std::move(layout.positions);
-    if (layout.exact == 0) splits = std::move(layout.splits);
+// The positions of a new split list. The splits stay as proposed, also
+// where no positions reproduce them by the midpoint rule: a split the user
+// did not touch never moves.
+void fillLayout(const std::vector<int32_t>& splits, std::vector<double>& positions) {
+    positions = layoutKeepingSplits(splits).positions;
 }
 
 } // namespace
@@ -55,10 +54,11 @@ bool SetBoundsCmd::revert(EditDocument& doc) {
     return true;
 }
 
-bool RenameBandCmd::write(EditDocument& doc, const std::string& value) const {
+bool RenameBandCmd::write(EditDocument& doc, const std::string& value, uint8_t generated) const {
     EditBand* band = doc.bandById(bandId);
     if (band == nullptr) return false;
     band->name = value;
+    band->generatedName = generated;
     doc.touchBand(bandId);
     ++doc.changeCounter;
     doc.bandsEdited = 1;
@@ -113,6 +113,7 @@ bool DeleteBandCmd::revert(EditDocument& doc) {
     band.name = bandName;
     band.levelPosition = levelPosition;
     band.sourceEntry = sourceEntry;
+    band.generatedName = generatedName;
     insertBand(doc, static_cast<size_t>(std::max(index, 0)), std::move(band));
     (void)embeddedMove.revert(doc);
     doc.setBandLayout(fromSplits, fromPositions);
@@ -166,6 +167,7 @@ bool EditDocument::renameBand(int32_t bandIndex, const std::string& newName) {
     auto cmd = std::make_unique<RenameBandCmd>();
     cmd->bandId = band.id;
     cmd->fromName = band.name;
+    cmd->fromGenerated = band.generatedName;
     cmd->toName = std::move(cleaned);
     return execute(std::move(cmd));
 }
@@ -217,6 +219,7 @@ bool EditDocument::deleteBand(int32_t bandIndex) {
     cmd->bandName = band.name;
     cmd->levelPosition = band.levelPosition;
     cmd->sourceEntry = band.sourceEntry;
+    cmd->generatedName = band.generatedName;
 
     std::vector<int32_t> indices;
     band.groups.collect(PageFilter{}, 0, band.groups.totalLive(), indices);

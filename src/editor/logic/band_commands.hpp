@@ -33,14 +33,15 @@ struct RenameBandCmd final : ZemCmd {
     int32_t bandId = 0;
     std::string fromName;
     std::string toName;
+    uint8_t fromGenerated = 0;  // the band's generatedName before the rename
 
-    bool apply(EditDocument& doc) override { return write(doc, toName); }
-    bool revert(EditDocument& doc) override { return write(doc, fromName); }
+    bool apply(EditDocument& doc) override { return write(doc, toName, 0); }
+    bool revert(EditDocument& doc) override { return write(doc, fromName, fromGenerated); }
     uint64_t cost() const override { return 80 + fromName.size() + toName.size(); }
     const char* name() const override { return "Rename dynamic"; }
 
 private:
-    bool write(EditDocument& doc, const std::string& value) const;
+    bool write(EditDocument& doc, const std::string& value, uint8_t generated) const;
 };
 
 struct SetDrumTypeCmd final : ZemCmd {
@@ -78,6 +79,7 @@ struct DeleteBandCmd final : ZemCmd {
     std::string bandName;
     double levelPosition = 0.0;
     std::optional<fmt::BandDef> sourceEntry;
+    uint8_t generatedName = 0;
     MoveSamplesCmd embeddedMove{{}};
     std::vector<int32_t> fromSplits;
     std::vector<int32_t> toSplits;

@@ -93,6 +93,23 @@ BandLayout splitsToLevelPositions(std::span<const int32_t> splits) {
     return out;
 }
 
+BandLayout layoutKeepingSplits(std::span<const int32_t> splits) {
+    BandLayout layout = splitsToLevelPositions(splits);
+    // The fallback's positions serve while they give the same splits (as
+    // they do for the splits it made itself).
+    if (layout.exact != 0 || std::equal(layout.splits.begin(), layout.splits.end(), splits.begin(), splits.end())) {
+        return layout;
+    }
+    layout.splits.assign(splits.begin(), splits.end());
+    double lower = 0.0;
+    for (size_t k = 0; k < layout.positions.size(); ++k) {
+        const double upper = k < splits.size() ? splits[k] / 127.0 : 1.0;
+        layout.positions[k] = (lower + upper) / 2.0;
+        lower = upper;
+    }
+    return layout;
+}
+
 std::pair<int32_t, int32_t> widestBand(std::span<const int32_t> splits) {
     int32_t best = 0;
     int32_t bestWidth = 0;
@@ -119,7 +136,7 @@ BandLayout layoutWithoutBand(std::span<const int32_t> splits, size_t index) {
     };
     // The split below the band is removed when the band below takes it over.
     const size_t below = index == 0 ? 0 : index - 1;
-    BandLayout layout = splitsToLevelPositions(without(below));
+    BandLayout layout = layoutKeepingSplits(without(below));
     if (layout.exact != 0 || index == 0 || index == splits.size()) return layout;
     BandLayout above = splitsToLevelPositions(without(index));
     return above.exact != 0 ? above : layout;

@@ -13,7 +13,7 @@ namespace vt6::ui::zemedit::logic {
 
 struct BandLayout {
     std::vector<double> positions;
-    std::vector<int32_t> splits;  // the input when exact, else recomputed from positions
+    std::vector<int32_t> splits;  // splitsToLevelPositions: the input when exact, else recomputed
     uint8_t exact = 0;            // 1: the midpoints of positions reproduce the input splits
 
     bool operator==(const BandLayout&) const = default;
@@ -23,6 +23,13 @@ struct BandLayout {
 // positions exist (they need not stay inside 0..1); otherwise a greedy
 // fallback whose splits are recomputed.
 BandLayout splitsToLevelPositions(std::span<const int32_t> splits);
+
+// The layout of splits the user set: the positions of splitsToLevelPositions
+// when they give the splits back by the midpoint rule; otherwise each band's
+// position in the middle of its own range. The splits are the input either way, so a split
+// the user set never moves (exact 0 says the midpoint rule would not give
+// them back).
+BandLayout layoutKeepingSplits(std::span<const int32_t> splits);
 
 // One split per pair of neighbours: their midpoint on the 0..127 scale, kept
 // strictly increasing within 1..126. Empty for fewer than two positions.
@@ -36,7 +43,7 @@ std::pair<int32_t, int32_t> widestBand(std::span<const int32_t> splits);
 // neighbour takes over its range, every other split staying: the band below
 // takes it (the band above for the first band), or the band above when only
 // that keeps positions that reproduce the splits; when neither does, the
-// conversion's own splits of the first choice.
+// first choice with layoutKeepingSplits' positions.
 BandLayout layoutWithoutBand(std::span<const int32_t> splits, size_t index);
 
 // layoutWithoutBand for every band whose `drop` entry is set, from the last

@@ -49,9 +49,9 @@ uint64_t bandNumberOf(const EditDocument& document, int32_t bandId) {
 
 bool isLive(const EditDocument& document, uint64_t uid) { return document.uidIndex.contains(uid); }
 
-// Loading maps entry id k to position k - 1; only when the stored ids are
-// exactly 1..n in some order do the stored entries match the document's
-// band numbers and can the list be kept as it is.
+// Only when the stored ids are exactly 1..n in some order (and name the
+// grid's bands in order) do the stored entries match the document's band
+// numbers and can the list be kept as it is.
 bool idsArePermutation(const std::vector<fmt::BandDef>& bands) {
     std::vector<uint8_t> seen(bands.size(), 0);
     for (const fmt::BandDef& band : bands) {
@@ -84,8 +84,11 @@ std::vector<fmt::BandDef> composeBands(const EditDocument& document) {
         const EditBand& band = document.bands[i];
         fmt::BandDef entry = band.sourceEntry.value_or(fmt::BandDef{});
         entry.id = i + 1;
-        const bool keepsGeneratedName = band.sourceEntry && !band.sourceEntry->name &&
-                                        band.name == "Band " + std::to_string(band.sourceEntry->id);
+        // Only a name made up on loading may stay out, and only while a
+        // reopen makes up the same one; a name the user typed is stored as
+        // typed, even when it reads like a made-up one.
+        const bool keepsGeneratedName = band.sourceEntry && !band.sourceEntry->name && band.generatedName != 0 &&
+                                        band.name == "Band " + std::to_string(i + 1);
         if (keepsGeneratedName) {
             entry.name.reset();
         } else {
@@ -99,6 +102,30 @@ std::vector<fmt::BandDef> composeBands(const EditDocument& document) {
         out.push_back(std::move(entry));
     }
     return out;
+}
+
+// The stored entries one to one with the document's bands, unchanged but for
+// their ids, which follow the grid's order as rows are numbered: the edges,
+// centres and names stay as they were while no band changed. Empty when some
+// band has no stored entry.
+std::vector<fmt::BandDef> renumberedStoredBands(const EditDocument& document) {
+    std::vector<fmt::BandDef> out;
+    out.reserve(document.bands.size());
+    for (const EditBand& band : document.bands) {
+        if (!band.sourceEntry) return {};
+        out.push_back(*band.sourceEntry);
+        out.back().id = out.size();
+    }
+    return out;
+}
+
+// The stored list names the grid's band i by id i + 1 for every i.
+bool storedIdsInGridOrder(const EditDocument& document) {
+    for (size_t i = 0; i < document.bands.size(); ++i) {
+        const EditBand& band = document.bands[i];
+        if (!band.sourceEntry || band.sourceEntry->id != i + 1) return false;
+    }
+    return true;
 }
 
 fmt::LayerDef newLayerEntry(const EditDef& def) {
@@ -323,9 +350,18 @@ fmt::Result<Zem6Model> composeModel(const EditDocument& document, const Zem6Mode
         md.drum_type = std::string(fmt::drumTypeName(document.drumType));
     }
 
-    if (document.bandsEdited != 0 || source.metadata.dynamics.size() != document.bands.size() ||
-        !idsArePermutation(source.metadata.dynamics)) {
-        md.dynamics = composeBands(document);
+    // Rows are numbered by grid position; a stored list that numbers its
+    // bands otherwise (a converted legacy kit counts loudest first, other
+    // tools use any ids) is renumbered, its entries kept as stored while no
+    // band changed.
+    bool bandsRenumbered = false;
+    const bool keepStored = document.bandsEdited == 0 && source.metadata.dynamics.size() == document.bands.size() &&
+                            idsArePermutation(source.metadata.dynamics) && storedIdsInGridOrder(document);
+    if (!keepStored) {
+        std::vector<fmt::BandDef> stored = document.bandsEdited == 0 ? renumberedStoredBands(document)
+                                                                     : std::vector<fmt::BandDef>{};
+        md.dynamics = stored.empty() ? composeBands(document) : std::move(stored);
+        bandsRenumbered = true;
     }
     composeDefinitions(document, source, keepSlots, slots, md);
 
@@ -388,7 +424,7 @@ fmt::Result<Zem6Model> composeModel(const EditDocument& document, const Zem6Mode
             for (const SmplEntry& row : copy.samples) frames += row.frames.value_or(0);
             summary.total_frames = frames;
         }
-        if (document.defsEdited != 0 || document.bandsEdited != 0 || rowsChanged) {
+        if (document.defsEdited != 0 || document.bandsEdited != 0 || rowsChanged || bandsRenumbered) {
             summary.band_histogram = countSamplesByBand(copy);
             summary.articulation_histogram = countSamplesByArticulation(copy);
             summary.layer_histogram = countSamplesByLayer(copy);
@@ -422,6 +458,11 @@ void fitBandEdgesToRows(Zem6Model& model, const EditDocument& document) {
     for (fmt::BandDef& entry : entries) {
         if (entry.id < 1 || entry.id > n || drop[entry.id - 1] != 0) continue;
         const size_t k = rank[entry.id - 1];
+        // A band left without a name is named on reopening by its place,
+        // which the dropped bands change: the name the editor showed is
+        // written when it would not come back.
+        const EditBand& band = document.bands[entry.id - 1];
+        if (!entry.name && band.name != "Band " + std::to_string(k + 1)) entry.name = band.name;
         entry.low = k == 0 ? 0.0 : layout.splits[k - 1] / 127.0;
         entry.high = k + 1 == kept ? 1.0 : layout.splits[k] / 127.0;
         fmt::removeBandCenterExt(entry.extensions);

@@ -31,8 +31,10 @@ fmt::Result<fmt::Zem6Model> composeAndCheck(const EditDocument& document, const 
 // For a model composed from `document`: when some bands hold no row (the
 // check before writing drops their definitions), the others get the edges
 // and centres the document's layout has once pruning has removed those
-// bands, so the file's groups cover 0..127 as the pruned grid shows them.
-// Changes nothing when every band, or none, holds a row.
+// bands, so the file's groups cover 0..127 as the pruned grid shows them;
+// a kept band stored without a name gets the one the editor showed when a
+// reopen would make up another. Changes nothing when every band, or none,
+// holds a row.
 void fitBandEdgesToRows(fmt::Zem6Model& model, const EditDocument& document);
 
 // Key 4 = the user's level when it differs from the level the entry already

@@ -60,6 +60,40 @@ bool centreOffScale(const fmt::BandDef& band) {
     return std::isfinite(*centre) && (*centre < 0.0 || *centre > 1.0);
 }
 
+// The entries (given in id order) in the velocity order of their stored
+// ranges: by their edges when every entry has both the right way round,
+// else by their centres when every entry has a finite one, else as given.
+// Equal ranges keep id order.
+std::vector<const fmt::BandDef*> inVelocityOrder(std::vector<const fmt::BandDef*> entries) {
+    auto rawCentre = [](const fmt::BandDef& band) -> std::optional<double> {
+        const fmt::ExtensionPair* pair = fmt::findExtension(band.extensions, fmt::kBandCenterExtKey);
+        if (pair == nullptr) return std::nullopt;
+        fmt::CborReader reader(pair->bytes);
+        const fmt::Result<double> centre = reader.readFloat();
+        if (!centre.ok() || !reader.finish().ok() || !std::isfinite(*centre)) return std::nullopt;
+        return *centre;
+    };
+    const bool byEdges = std::all_of(entries.begin(), entries.end(), [](const fmt::BandDef* e) {
+        return e->low && e->high && *e->low <= *e->high;  // false for NaN too
+    });
+    if (byEdges) {
+        std::stable_sort(entries.begin(), entries.end(), [](const fmt::BandDef* a, const fmt::BandDef* b) {
+            return *a->low != *b->low ? *a->low < *b->low : *a->high < *b->high;
+        });
+        return entries;
+    }
+    std::vector<std::pair<double, const fmt::BandDef*>> keyed;
+    keyed.reserve(entries.size());
+    for (const fmt::BandDef* e : entries) {
+        const std::optional<double> centre = rawCentre(*e);
+        if (!centre) return entries;
+        keyed.emplace_back(*centre, e);
+    }
+    std::stable_sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (size_t i = 0; i < keyed.size(); ++i) entries[i] = keyed[i].second;
+    return entries;
+}
+
 // The splits the stored edges play by, when every position has an entry and
 // each inner edge is one finite value stored alike on both sides, on the
 // 1..126 steps of the velocity scale and rising. Legacy files bound their
@@ -114,41 +148,31 @@ bool EditDocument::load(const ZemEditDataSource& source) {
     }
     if (articulations.empty()) articulations.push_back(centerArticulation());
 
-    // One band per distinct id, in ascending id order (the order saving
-    // renumbers them in); the later of two equal ids wins. For ids 1..n this
-    // puts entry k at position k - 1; other ids keep their grouping.
+    // One band per distinct id; the later of two equal ids wins. The grid
+    // shows them softest first, in the velocity order of their stored
+    // ranges: a converted legacy kit numbers its dynamics loudest first.
+    // Rows still name their band by id.
     std::map<uint64_t, const fmt::BandDef*> byId;
     for (const fmt::BandDef& entry : meta.dynamics) byId[entry.id] = &entry;
     const size_t n = byId.size();
-    std::vector<const fmt::BandDef*> atPosition;
-    atPosition.reserve(n);
+    std::vector<const fmt::BandDef*> byIdOrder;
+    byIdOrder.reserve(n);
+    for (const auto& [id, entry] : byId) byIdOrder.push_back(entry);
+    const std::vector<const fmt::BandDef*> atPosition = inVelocityOrder(byIdOrder);
     std::unordered_map<uint64_t, size_t> positionOfId;
-    for (const auto& [id, entry] : byId) {
-        positionOfId.emplace(id, atPosition.size());
-        atPosition.push_back(entry);
-    }
+    for (size_t i = 0; i < n; ++i) positionOfId.emplace(atPosition[i]->id, i);
     for (size_t i = 0; i < n; ++i) {
         const fmt::BandDef& entry = *atPosition[i];
         EditBand band;
         band.id = nextBandId++;
         band.sourceEntry = entry;
+        band.generatedName = entry.name ? 0 : 1;
         band.name = entry.name ? *entry.name : "Band " + std::to_string(i + 1);
         // Edges of -inf and +inf would give a NaN midpoint: only a finite
         // centre within the scale counts, else the even share.
         band.levelPosition = fmt::bandCenterOrFallback(entry, i, n);
         bandOrder.push_back(band.id);
         bands.push_back(std::move(band));
-    }
-    // A centre off the scale reads as absent, and the edges' midpoint in its
-    // place would move the splits on every reopen (and a later band edit
-    // would save the moved split). The edges hold the splits exactly, and
-    // the conversion gives back the positions the layout was saved with.
-    if (n >= 2 && std::any_of(atPosition.begin(), atPosition.end(),
-                              [](const fmt::BandDef* e) { return e != nullptr && centreOffScale(*e); })) {
-        if (const std::optional<std::vector<int32_t>> splits = splitsFromEdges(atPosition)) {
-            const BandLayout layout = splitsToLevelPositions(*splits);
-            for (size_t i = 0; i < n && i < layout.positions.size(); ++i) bands[i].levelPosition = layout.positions[i];
-        }
     }
     if (n == 0) {
         EditBand band;
@@ -160,6 +184,23 @@ bool EditDocument::load(const ZemEditDataSource& source) {
     }
     syncLevelPositions();
     velocitySplits = levelPositionsToVelocitySplits(levelPositions);
+    // The stored edges are what the file plays by: when they give splits,
+    // those are the splits shown, whatever the centres say. Other tools omit
+    // centres (the edges' midpoints seldom give the edges back), a layout no
+    // positions reproduce keeps its centres inside its bands, and a centre
+    // off the scale reads as absent (its positions come back from the
+    // conversion). Positions that give the edges' splits stay as loaded.
+    if (n >= 2) {
+        if (const std::optional<std::vector<int32_t>> splits = splitsFromEdges(atPosition)) {
+            if (*splits != velocitySplits || std::any_of(atPosition.begin(), atPosition.end(),
+                                                          [](const fmt::BandDef* e) { return centreOffScale(*e); })) {
+                const BandLayout layout = layoutKeepingSplits(*splits);
+                for (size_t i = 0; i < n && i < layout.positions.size(); ++i) bands[i].levelPosition = layout.positions[i];
+                syncLevelPositions();
+                velocitySplits = *splits;
+            }
+        }
+    }
 
     samples.reserve(model.samples.size());
     uidIndex.reserve(model.samples.size());
@@ -195,12 +236,14 @@ bool EditDocument::load(const ZemEditDataSource& source) {
         // The band whose id the row names; a number that names none is
         // clamped as a position, as the stored 64-bit value (narrowing first
         // would turn 2^32 + 1 into band 1).
+        // The clamp counts in id order, as the file numbered its bands.
         const uint64_t named = row.band.value_or(1);
-        const auto byName = positionOfId.find(named);
-        const size_t position = byName != positionOfId.end()
-                                    ? byName->second
-                                    : static_cast<size_t>(std::clamp<uint64_t>(named, 1, bandTotal) - 1);
-        const int32_t bandId = bandOrder[position];
+        auto byName = positionOfId.find(named);
+        if (byName == positionOfId.end() && n > 0) {
+            const size_t rank = static_cast<size_t>(std::clamp<uint64_t>(named, 1, bandTotal) - 1);
+            byName = positionOfId.find(byIdOrder[rank]->id);
+        }
+        const int32_t bandId = bandOrder[byName != positionOfId.end() ? byName->second : 0];
 
         maxUid = std::max(maxUid, record.uid);
         samples.push_back(std::move(record));

@@ -53,6 +53,9 @@ struct EditBand {
     double levelPosition = 0.0;  // centre on the 0..1 hit-level scale
     GroupIndex groups;
     std::optional<fmt::BandDef> sourceEntry;
+    // 1: the name was made up on loading (the entry had none) and may be
+    // left out when saving; a name the user typed is always stored.
+    uint8_t generatedName = 0;
 };
 
 struct EditSample {

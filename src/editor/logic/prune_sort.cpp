@@ -73,6 +73,7 @@ bool PruneEmptyGroupsCmd::apply(EditDocument& doc) {
         cmd->bandName = band.name;
         cmd->levelPosition = band.levelPosition;
         cmd->sourceEntry = band.sourceEntry;
+        cmd->generatedName = band.generatedName;
         cmd->fromSplits = doc.velocitySplits;
         cmd->fromPositions = doc.levelPositions;
         // A neighbour takes over the empty band's range and every other

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -466,7 +467,8 @@ TEST(Compose, CheckDropsAnEmptiedBandAndItsNeighbourTakesItsRange) {
     Opened o(kitModel());
     test::removeSample(o.doc, 4);
     test::removeSample(o.doc, 6);  // band 2 is now empty
-    ASSERT_EQ(o.doc.velocitySplits, (std::vector<int32_t>{41, 86}));
+    // Bands 2 and 3 store no centre: the splits come from the edges 0.3, 0.7.
+    ASSERT_EQ(o.doc.velocitySplits, (std::vector<int32_t>{38, 89}));
     std::vector<std::string> unlinked;
     const Zem6Model source = o.source;
     const auto r = composeAndCheck(o.doc, o.source, &unlinked);
@@ -478,16 +480,16 @@ TEST(Compose, CheckDropsAnEmptiedBandAndItsNeighbourTakesItsRange) {
     EXPECT_EQ(bands[1].name, "Hard");
     EXPECT_EQ(bands[1].id, 2u);
     EXPECT_EQ(rowOf(*r, 2)->band, 2u);
-    // Soft takes over the emptied range; Hard keeps its lower edge at 86,
+    // Soft takes over the emptied range; Hard keeps its lower edge at 89,
     // where pruning the document leaves it too.
     EXPECT_EQ(bands[0].low, 0.0);
-    EXPECT_EQ(bands[0].high, 86 / 127.0);
-    EXPECT_EQ(bands[1].low, 86 / 127.0);
+    EXPECT_EQ(bands[0].high, 89 / 127.0);
+    EXPECT_EQ(bands[1].low, 89 / 127.0);
     EXPECT_EQ(bands[1].high, 1.0);
-    const std::vector<double> centres = splitsToLevelPositions(std::vector<int32_t>{86}).positions;
+    const std::vector<double> centres = splitsToLevelPositions(std::vector<int32_t>{89}).positions;
     EXPECT_EQ(fmt::readBandCenter(bands[0]), centres[0]);
     o.doc.pruneEmptyGroups();
-    EXPECT_EQ(o.doc.velocitySplits, std::vector<int32_t>{86});
+    EXPECT_EQ(o.doc.velocitySplits, std::vector<int32_t>{89});
     EXPECT_EQ(o.doc.levelPositions, centres);
 }
 
@@ -514,6 +516,99 @@ TEST(Compose, SnapshotComposesAsTheDocumentAndStaysAsTaken) {
     ASSERT_TRUE(again.ok()) << again.message();
     EXPECT_EQ(again.value(), before);
     EXPECT_NE(compose(o, false), before);
+}
+
+// A name the user typed is stored as typed, also when it reads like one the
+// editor makes up; a made-up name stays out only while a reopen would make
+// up the same one.
+TEST(Compose, TypedBandNamesAreStoredAsTyped) {
+    struct Case {
+        const char* what;
+        std::function<void(EditDocument&)> edit;
+        std::vector<std::optional<std::string>> names;  // of the composed list
+    };
+    const std::vector<Case> cases{
+        {"untouched made-up name", [](EditDocument& d) { d.bandsEdited = 1; }, {"Soft", std::nullopt, "Hard"}},
+        {"typed back to the made-up text",
+         [](EditDocument& d) {
+             ASSERT_TRUE(d.renameBand(1, "Loud"));
+             ASSERT_TRUE(d.renameBand(1, "Band 2"));
+         },
+         {"Soft", "Band 2", "Hard"}},
+        {"typed like another made-up name",
+         [](EditDocument& d) { ASSERT_TRUE(d.renameBand(1, "Band 3")); },
+         {"Soft", "Band 3", "Hard"}},
+        {"a typed name undone",
+         [](EditDocument& d) {
+             ASSERT_TRUE(d.renameBand(1, "Loud"));
+             ASSERT_TRUE(d.history.undoEntries.back().command->revert(d));
+         },
+         {"Soft", std::nullopt, "Hard"}},
+        {"a lower band deleted: the shown name is kept",
+         [](EditDocument& d) { ASSERT_TRUE(d.deleteBand(0)); },
+         {"Band 2", "Hard"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Opened o(kitModel());
+        ASSERT_EQ(o.doc.bands[1].name, "Band 2");
+        c.edit(o.doc);
+        const Zem6Model out = compose(o, true);
+        std::vector<std::optional<std::string>> names;
+        for (const fmt::BandDef& b : out.metadata.dynamics) names.push_back(b.name);
+        EXPECT_EQ(names, c.names);
+    }
+}
+
+// A converted legacy kit numbers its dynamics loudest first. Its rows follow
+// the grid (softest first) in the file: unedited, the stored entries stay as
+// they were but for their ids; edited, the edges are the grid's splits.
+TEST(Compose, ALegacyNumberedBandListIsRenumberedInGridOrder) {
+    const double inf = std::numeric_limits<double>::infinity();
+    Zem6Model m;
+    fmt::BandDef loud = test::bandDef(1, 0.45, inf, std::nullopt);
+    loud.extensions.push_back(fmt::makeCborFloatValue(0.6));
+    fmt::BandDef soft = test::bandDef(2, -inf, 0.45, std::nullopt);
+    soft.extensions.push_back(fmt::makeCborFloatValue(0.3));
+    m.metadata.dynamics = {loud, soft};
+    for (uint64_t uid = 1; uid <= 4; ++uid) {
+        SmplEntry e;
+        e.uid = uid;
+        e.audi_uid = uid;
+        e.band = uid % 2 == 1 ? 1 : 2;  // odd uids loud
+        m.samples.push_back(e);
+    }
+    for (const bool edited : {false, true}) {
+        SCOPED_TRACE(edited ? "a band renamed" : "no band edited");
+        Opened o(m);
+        ASSERT_EQ(o.doc.velocitySplits, std::vector<int32_t>{57});
+        if (edited) {
+            ASSERT_TRUE(o.doc.renameBand(1, "Loud"));
+        }
+        const Zem6Model out = compose(o, true);
+        const auto& bands = out.metadata.dynamics;
+        ASSERT_EQ(bands.size(), 2u);
+        EXPECT_EQ(bands[0].id, 1u);
+        EXPECT_EQ(bands[1].id, 2u);
+        if (edited) {
+            EXPECT_EQ(bands[0].low, 0.0);
+            EXPECT_EQ(bands[0].high, 57 / 127.0);
+            EXPECT_EQ(bands[1].low, 57 / 127.0);
+            EXPECT_EQ(bands[1].high, 1.0);
+            EXPECT_EQ(bands[1].name, std::optional<std::string>("Loud"));
+        } else {
+            fmt::BandDef first = soft;
+            first.id = 1;
+            fmt::BandDef second = loud;
+            second.id = 2;
+            EXPECT_EQ(bands[0], first);
+            EXPECT_EQ(bands[1], second);
+        }
+        for (const SmplEntry& row : out.samples) {
+            EXPECT_EQ(row.band, std::optional<uint64_t>(row.uid % 2 == 1 ? 2 : 1)) << "uid " << row.uid;
+        }
+        EXPECT_TRUE(indexGroupDefinitions(out).ok());
+    }
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -88,6 +89,61 @@ TEST(BandLayoutConversion, SplitsToPositions) {
         if (c.positions.size() > 1) {
             EXPECT_EQ(levelPositionsToVelocitySplits(layout.positions), layout.splits);
         }
+    }
+}
+
+// The layout of splits the user set keeps them: exact ones as the
+// conversion gives them, others (whose fallback positions give other splits)
+// with each position in the middle of its band.
+TEST(BandLayoutConversion, LayoutKeepingSplits) {
+    struct Case {
+        std::vector<int32_t> splits;
+        uint8_t exact;
+    };
+    const Case cases[] = {
+        {{}, 1}, {{64}, 1}, {{34, 68, 100}, 1}, {{60, 61, 100, 101}, 0}, {{38, 60, 97, 112}, 0},
+        {{47, 48, 86, 97}, 0}, {{3, 9, 12, 15, 60, 63, 66, 120}, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.splits));
+        const BandLayout layout = layoutKeepingSplits(c.splits);
+        EXPECT_EQ(layout.exact, c.exact);
+        EXPECT_EQ(layout.splits, c.splits);
+        ASSERT_EQ(layout.positions.size(), c.splits.size() + 1);
+        if (c.exact != 0) {
+            EXPECT_EQ(layout, splitsToLevelPositions(c.splits));
+            continue;
+        }
+        for (size_t k = 0; k < layout.positions.size(); ++k) {
+            const double lower = k == 0 ? 0.0 : c.splits[k - 1] / 127.0;
+            const double upper = k < c.splits.size() ? c.splits[k] / 127.0 : 1.0;
+            EXPECT_DOUBLE_EQ(layout.positions[k], (lower + upper) / 2) << k;
+        }
+    }
+}
+
+// A band going: its neighbour takes its range and no other split moves,
+// also where no positions give the remaining splits back.
+TEST(BandLayoutConversion, LayoutWithoutABandKeepsEveryOtherSplit) {
+    struct Case {
+        std::vector<int32_t> splits;
+        size_t index;
+        std::vector<int32_t> after;
+    };
+    const Case cases[] = {
+        {{34, 68, 100}, 0, {68, 100}},
+        {{34, 68, 100}, 3, {34, 68}},
+        {{34, 68, 100}, 1, {68, 100}},
+        {{24, 34, 46, 70, 85}, 3, {24, 34, 46, 85}},  // only the band above keeps exact positions
+        {{17, 38, 60, 97, 112}, 0, {38, 60, 97, 112}},
+        {{17, 38, 60, 97, 112}, 5, {17, 38, 60, 97}},
+        {{5, 9, 60, 61, 100, 122}, 4, {5, 9, 60, 100, 122}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.splits) + " without band " + std::to_string(c.index));
+        const BandLayout layout = layoutWithoutBand(c.splits, c.index);
+        EXPECT_EQ(layout.splits, c.after);
+        EXPECT_EQ(layout, layoutKeepingSplits(c.after));
     }
 }
 
@@ -228,6 +284,125 @@ TEST(DocumentLoad, EverySampleLandsInTheBandItsIdNames) {
     }
 }
 
+// The grid shows the bands softest first, in the velocity order of their
+// stored ranges (edges when every entry has both, else centres), whatever
+// their ids; each row still lands in the band its id names.
+TEST(DocumentLoad, BandsShowInTheVelocityOrderOfTheirStoredRanges) {
+    struct Case {
+        const char* what;
+        std::vector<BandDef> entries;
+        std::vector<uint64_t> idsShown;  // bottom group first
+        std::vector<int32_t> splits;
+    };
+    auto withCentre = [](BandDef b, double centre) {
+        b.extensions.push_back(fmt::makeCborFloatValue(centre));
+        return b;
+    };
+    const double e34 = 34 / 127.0;
+    const double e68 = 68 / 127.0;
+    const std::vector<Case> cases{
+        {"legacy numbering, loudest first",
+         {withCentre(bandEntry(1, 0.45, kInf), 0.6), withCentre(bandEntry(2, -kInf, 0.45), 0.3)}, {2, 1}, {57}},
+        {"three legacy dynamics",
+         {withCentre(bandEntry(1, 0.45, kInf), 0.6), withCentre(bandEntry(2, 0.2, 0.45), 0.3),
+          withCentre(bandEntry(3, -kInf, 0.2), 0.1)},
+         {3, 2, 1},
+         {25, 57}},
+        {"edges only, ids backwards", {bandEntry(1, 0.5, 1.0), bandEntry(2, 0.0, 0.5)}, {2, 1}, {64}},
+        {"edges shuffled", {bandEntry(1, e34, e68), bandEntry(2, e68, 1.0), bandEntry(3, 0.0, e34)}, {3, 1, 2}, {34, 68}},
+        {"centres only, ids backwards", {withCentre(bandEntry(1), 0.8), withCentre(bandEntry(2), 0.2)}, {2, 1}, {64}},
+        {"ids already in order", {bandEntry(1, 0.0, 0.5), bandEntry(2, 0.5, 1.0)}, {1, 2}, {64}},
+        // Without a range for every entry the ids keep their order.
+        {"one entry without edges or centre", {withCentre(bandEntry(1, 0.5, 1.0), 0.8), bandEntry(2)}, {1, 2}, {98}},
+        {"a NaN centre", {withCentre(bandEntry(1), 0.8), withCentre(bandEntry(2), kNaN)}, {1, 2}, {98}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Zem6Model m;
+        m.metadata.dynamics = c.entries;
+        for (size_t i = 0; i < c.entries.size(); ++i) m.samples.push_back(row(i + 1, c.entries[i].id));
+        Loaded l;
+        loadModel(l, m);
+        std::vector<uint64_t> ids;
+        for (const EditBand& b : l.doc.bands) ids.push_back(b.sourceEntry ? b.sourceEntry->id : 0);
+        EXPECT_EQ(ids, c.idsShown);
+        EXPECT_EQ(l.doc.velocitySplits, c.splits);
+        for (size_t i = 0; i < c.entries.size(); ++i) {
+            const auto at = std::find(c.idsShown.begin(), c.idsShown.end(), c.entries[i].id);
+            EXPECT_EQ(bandIndexOfSample(l.doc, i + 1), at - c.idsShown.begin()) << "row naming id " << c.entries[i].id;
+        }
+        // Names made up for entries without one follow the grid.
+        for (size_t i = 0; i < l.doc.bands.size(); ++i) EXPECT_EQ(l.doc.bands[i].name, "Band " + std::to_string(i + 1));
+        test::expectConsistent(l.doc);
+    }
+}
+
+// A converted legacy kit numbers its dynamics as the legacy file lists them,
+// loudest first here: the loud hits show in the top group.
+TEST(DocumentLoad, AConvertedLegacyKitShowsItsLoudestDynamicOnTop) {
+    zem::testing::BuilderFile f = zem::testing::sampleLegacyFile(5);
+    f.dynamics = {0.6f, 0.3f};
+    for (zem::testing::BuilderSample& s : f.samples) {
+        s.dynamicPart = s.name.find("hard") != std::string::npos || s.name == "rim" ? 1 : 2;
+    }
+    const zem::testing::TempFile file(zem::testing::buildLegacyFile(f));
+    auto imported = zem::importLegacyFile(file.path(), zem::LegacyImportOptions{});
+    ASSERT_TRUE(imported.ok()) << imported.message();
+    const Zem6Model& m = imported->model;
+    ASSERT_EQ(m.metadata.dynamics.size(), 2u);
+    ZemEditViewModel vm;
+    ASSERT_TRUE(vm.openLegacy(std::make_shared<const Zem6Model>(m), file.path()));
+    const EditDocument& doc = vm.document;
+    ASSERT_EQ(doc.bands.size(), 2u);
+    EXPECT_EQ(doc.velocitySplits, std::vector<int32_t>{57});
+    EXPECT_LT(doc.levelPositions[0], doc.levelPositions[1]);
+    for (const SmplEntry& e : m.samples) {
+        const bool loud = e.band == std::optional<uint64_t>(1);
+        EXPECT_EQ(bandIndexOfSample(doc, e.uid), loud ? 1 : 0) << e.name.value_or("");
+    }
+    test::expectConsistent(doc);
+}
+
+// Centres are optional and other tools omit them: the stored edges give the
+// splits, as they do where centres fall off the scale.
+TEST(DocumentLoad, BandListsWithoutCentresOpenAtTheirEdges) {
+    struct Case {
+        const char* what;
+        std::vector<BandDef> entries;
+        std::vector<int32_t> splits;
+    };
+    auto edges = [](std::vector<int32_t> splits) {
+        std::vector<BandDef> out;
+        for (size_t k = 0; k <= splits.size(); ++k) {
+            out.push_back(bandEntry(k + 1, k == 0 ? 0.0 : splits[k - 1] / 127.0,
+                                    k == splits.size() ? 1.0 : splits[k] / 127.0));
+        }
+        return out;
+    };
+    const std::vector<Case> cases{
+        {"split at 124", edges({124}), {124}},
+        {"splits 34, 68, 100", edges({34, 68, 100}), {34, 68, 100}},
+        {"six bands no positions reproduce", edges({38, 60, 97, 112, 120}), {38, 60, 97, 112, 120}},
+        {"eleven bands", edges({3, 6, 9, 12, 15, 60, 63, 66, 69, 120}), {3, 6, 9, 12, 15, 60, 63, 66, 69, 120}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Zem6Model m;
+        m.metadata.dynamics = c.entries;
+        Loaded l;
+        loadModel(l, m);
+        EXPECT_EQ(l.doc.velocitySplits, c.splits);
+        // Positions that go with the splits: giving them back by the
+        // midpoint rule where any do, else each inside its own band.
+        const BandLayout layout = layoutKeepingSplits(c.splits);
+        if (layout.exact != 0) {
+            EXPECT_EQ(levelPositionsToVelocitySplits(l.doc.levelPositions), c.splits);
+        } else {
+            EXPECT_EQ(l.doc.levelPositions, layout.positions);
+        }
+    }
+}
+
 TEST(DocumentLoad, BandCentreFromStoredCentreFiniteMidpointOrEvenShare) {
     struct Case {
         const char* what;
@@ -313,9 +488,10 @@ TEST(DocumentLoad, CentresOffTheScaleTakeTheSplitsFromTheEdges) {
          {withCentre(bandEntry(1, 0.0, e90), -0.1), withCentre(bandEntry(2, e90, e60), 0.6),
           withCentre(bandEntry(3, e60, 1.0), 0.9)},
          {61, 95}},
-        // Centres on the scale keep their meaning, whatever the edges say.
-        {"centres on the scale win over the edges",
-         {withCentre(bandEntry(1, 0.0, e60), 0.2), withCentre(bandEntry(2, e60, 1.0), 0.6)}, {51}},
+        // The edges are what the file plays by: centres on the scale that
+        // say otherwise do not move the splits.
+        {"edges win over centres on the scale",
+         {withCentre(bandEntry(1, 0.0, e60), 0.2), withCentre(bandEntry(2, e60, 1.0), 0.6)}, {60}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -647,11 +823,28 @@ std::string writeFile(const TempDir& dir, const std::string& name, const Zem6Mod
 }
 
 // Every sample of the model is live in the band its key 5 names (clamped).
+// Each row in the band of the id it names (a number naming none counts as
+// the position among the ids, clamped).
 void expectSamplesInTheirBands(const EditDocument& doc, const Zem6Model& m) {
     ASSERT_EQ(doc.liveSampleCount, m.samples.size());
+    std::vector<uint64_t> ids;
+    for (const BandDef& b : m.metadata.dynamics) ids.push_back(b.id);
+    std::sort(ids.begin(), ids.end());
+    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+    auto bandOfId = [&](uint64_t id) {
+        for (size_t i = 0; i < doc.bands.size(); ++i) {
+            if (doc.bands[i].sourceEntry && doc.bands[i].sourceEntry->id == id) return static_cast<int32_t>(i);
+        }
+        return -1;
+    };
     for (const SmplEntry& e : m.samples) {
-        const uint64_t g = std::clamp<uint64_t>(e.band.value_or(1), 1, doc.bands.size());
-        EXPECT_EQ(bandIndexOfSample(doc, e.uid), static_cast<int32_t>(g - 1)) << "uid " << e.uid;
+        uint64_t id = e.band.value_or(1);
+        if (ids.empty()) {
+            EXPECT_EQ(bandIndexOfSample(doc, e.uid), 0) << "uid " << e.uid;
+            continue;
+        }
+        if (std::find(ids.begin(), ids.end(), id) == ids.end()) id = ids[std::clamp<uint64_t>(id, 1, ids.size()) - 1];
+        EXPECT_EQ(bandIndexOfSample(doc, e.uid), bandOfId(id)) << "uid " << e.uid;
     }
     test::expectConsistent(doc);
 }

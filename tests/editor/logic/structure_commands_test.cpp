@@ -424,14 +424,69 @@ TEST(BandCommands, CommitBoundsEndsTheDragAndKeepsBothFormsInStep) {
     EXPECT_EQ(f.doc.dragBoundary, -1);
     EXPECT_EQ(f.doc.velocitySplits, (std::vector<int32_t>{42, 100}));
     EXPECT_EQ(levelPositionsToVelocitySplits(f.doc.levelPositions), f.doc.velocitySplits);
-    // Splits no positions reproduce are replaced by the conversion's own.
+    // Splits at the very bottom of the scale stay as the user set them.
     f.doc.dragBoundary = 0;
     f.doc.dragSplits = {1, 2};
-    const BandLayout layout = splitsToLevelPositions(f.doc.dragSplits);
     ASSERT_TRUE(f.doc.commitBounds());
-    const std::vector<int32_t> expected = layout.exact != 0 ? std::vector<int32_t>{1, 2} : layout.splits;
-    EXPECT_EQ(f.doc.velocitySplits, expected);
-    EXPECT_EQ(f.doc.levelPositions, layout.positions);
+    EXPECT_EQ(f.doc.velocitySplits, (std::vector<int32_t>{1, 2}));
+    EXPECT_EQ(f.doc.levelPositions, layoutKeepingSplits(f.doc.velocitySplits).positions);
+}
+
+// With five or more bands many split lists have no positions that give them
+// back by the midpoint rule; a drag, Add dynamic and Delete dynamic still
+// move only the split they are about.
+TEST(BandCommands, NoSplitTheUserDidNotTouchMoves) {
+    struct Case {
+        const char* what;
+        std::vector<int32_t> splits;
+        std::function<bool(EditDocument&)> edit;
+        std::vector<int32_t> after;
+    };
+    auto drag = [](int32_t boundary, int32_t to) {
+        return [boundary, to](EditDocument& d) {
+            d.dragBoundary = boundary;
+            d.dragSplits = d.velocitySplits;
+            d.dragSplits[static_cast<size_t>(boundary)] = to;
+            return d.commitBounds();
+        };
+    };
+    const std::vector<Case> cases{
+        {"drag 78 to 48", {47, 78, 86, 97}, drag(1, 48), {47, 48, 86, 97}},
+        {"drag on seven bands", {10, 20, 30, 40, 50, 60}, drag(2, 21), {10, 20, 21, 40, 50, 60}},
+        {"Delete dynamic of the bottom band", {17, 38, 60, 97, 112},
+         [](EditDocument& d) { return d.deleteBand(0); }, {38, 60, 97, 112}},
+        {"Delete dynamic of a middle band", {5, 9, 60, 61, 100, 122},
+         [](EditDocument& d) { return d.deleteBand(4); }, {5, 9, 60, 100, 122}},
+        {"Add dynamic", {2, 3, 4, 5, 6, 60}, [](EditDocument& d) { return d.addBand(); }, {2, 3, 4, 5, 6, 60, 94}},
+        // Exact layouts behave as they always did.
+        {"exact drag", {34, 68, 100}, drag(1, 70), {34, 70, 100}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EditDocument doc;
+        shape(doc, {false}, 1, static_cast<int>(c.splits.size()) + 1);
+        doc.setBandLayout(c.splits, layoutKeepingSplits(c.splits).positions);
+        for (size_t b = 0; b < doc.bands.size(); ++b) addLoaded(doc, 0, 0, static_cast<int32_t>(b), measuredLevel(-20));
+        const std::vector<double> before = doc.levelPositions;
+        ASSERT_TRUE(c.edit(doc));
+        EXPECT_EQ(doc.velocitySplits, c.after);
+        const BandLayout layout = layoutKeepingSplits(c.after);
+        EXPECT_EQ(doc.levelPositions, layout.positions);
+        // Inside its own range: above the split below, at most the split above.
+        for (size_t k = 0; k < doc.levelPositions.size(); ++k) {
+            const double lower = k == 0 ? 0.0 : c.after[k - 1] / 127.0;
+            const double upper = k < c.after.size() ? c.after[k] / 127.0 : 1.0;
+            if (layout.exact == 0) {
+                EXPECT_GT(doc.levelPositions[k], lower) << k;
+                EXPECT_LE(doc.levelPositions[k], upper) << k;
+            }
+        }
+        expectConsistent(doc);
+        // Undo gives back the layout before.
+        ASSERT_TRUE(doc.history.undoEntries.back().command->revert(doc));
+        EXPECT_EQ(doc.velocitySplits, c.splits);
+        EXPECT_EQ(doc.levelPositions, before);
+    }
 }
 
 TEST(BandCommands, DrumTypeUndo) {
@@ -628,19 +683,22 @@ TEST(Prune, NoSplitTheUserSetMoves) {
         // The band below taking 46..70 leaves no positions for 24, 34, 70,
         // 85; the band above taking it keeps every other split.
         {"only the band above keeps the splits", {24, 34, 46, 70, 85}, emptyBands({3}), {24, 34, 46, 85}},
+        // Neither neighbour leaves positions that give the splits back: the
+        // band below takes the range and the splits stay all the same.
+        {"six groups, bottom emptied", {17, 38, 60, 97, 112}, emptyBands({0}), {38, 60, 97, 112}},
+        {"eleven groups, two emptied", {3, 6, 9, 12, 15, 60, 63, 66, 69, 120}, emptyBands({2, 9}),
+         {3, 9, 12, 15, 60, 63, 66, 120}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         EditDocument doc;
         shape(doc, {false}, 1, static_cast<int>(c.splits.size()) + 1);
-        const BandLayout layout = splitsToLevelPositions(c.splits);
-        ASSERT_EQ(layout.exact, 1);
-        doc.setBandLayout(c.splits, layout.positions);
+        doc.setBandLayout(c.splits, layoutKeepingSplits(c.splits).positions);
         for (size_t b = 0; b < doc.bands.size(); ++b) addLoaded(doc, 0, 0, static_cast<int32_t>(b), measuredLevel(-20));
         c.edit(doc);
         ASSERT_TRUE(doc.pruneEmptyGroups());
         EXPECT_EQ(doc.velocitySplits, c.after);
-        EXPECT_EQ(doc.levelPositions, splitsToLevelPositions(c.after).positions);
+        EXPECT_EQ(doc.levelPositions, layoutKeepingSplits(c.after).positions);
         EXPECT_EQ(doc.bands.size(), c.after.size() + 1);
         expectConsistent(doc);
     }
