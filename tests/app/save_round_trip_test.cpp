@@ -481,26 +481,39 @@ TEST(SaveRoundTrip, RandomDocumentsAndEditsOnBothRoads) {
 
 // --- Direct samples dragged away from their room samples -------------------
 
-// The velocity range a group plays: from its lower split up to its upper one
-// (0 and 127 at the ends).
-std::pair<double, double> shownRange(const std::vector<int32_t>& splits, size_t band) {
-    return {band == 0 ? 0.0 : splits[band - 1], band == splits.size() ? 127.0 : splits[band]};
+// The velocity steps an entry's edges stand for: each edge rounded to the
+// 0..127 scale, the outer ones (also infinite) clamped.
+std::pair<int32_t, int32_t> stepsOf(const fmt::BandDef& band) {
+    auto step = [](const std::optional<double>& edge, int32_t absent) {
+        if (!edge || std::isnan(*edge)) return absent;
+        return static_cast<int32_t>(std::clamp(std::round(*edge * 127.0), 0.0, 127.0));
+    };
+    return {step(band.low, -1), step(band.high, -1)};
 }
 
-// Every row of the saved file plays in the velocity range of the group the
-// editor shows its sample in.
-void expectRowsPlayWhereShown(const fmt::Zem6Model& file, const EditDocument& doc) {
-    std::map<uint64_t, const fmt::BandDef*> bands;
-    for (const fmt::BandDef& band : file.metadata.dynamics) bands[band.id] = &band;
-    for (const fmt::SmplEntry& row : file.samples) {
-        const logic::EditSample* sample = doc.sampleByUid(row.uid);
-        ASSERT_NE(sample, nullptr) << "uid " << row.uid;
-        const auto band = bands.find(row.band.value_or(1));
-        ASSERT_NE(band, bands.end()) << "uid " << row.uid;
-        ASSERT_TRUE(band->second->low && band->second->high);
-        const auto [lo, hi] = shownRange(doc.velocitySplits, static_cast<size_t>(doc.bandIndexOf(sample->bandId)));
-        EXPECT_NEAR(*band->second->low * 127.0, lo, 1e-9) << sample->name;
-        EXPECT_NEAR(*band->second->high * 127.0, hi, 1e-9) << sample->name;
+// The range of the group at `index` under `splits`, in the same steps.
+std::pair<int32_t, int32_t> groupSteps(const std::vector<int32_t>& splits, size_t index) {
+    return {index == 0 ? 0 : splits[index - 1], index < splits.size() ? splits[index] : 127};
+}
+
+// Every row of the saved file plays the range of the group the editor
+// showed its sample in; the file's bands tile 0..127 at the shown splits.
+void expectRowsPlayWhereShown(const fmt::Zem6Model& saved, const EditDocument& shownDoc) {
+    std::map<uint64_t, std::pair<int32_t, int32_t>> byId;
+    for (const fmt::BandDef& band : saved.metadata.dynamics) byId[band.id] = stepsOf(band);
+    ASSERT_EQ(byId.size(), shownDoc.bands.size());
+    std::vector<std::pair<int32_t, int32_t>> tiles;
+    for (const auto& [id, steps] : byId) tiles.push_back(steps);
+    std::sort(tiles.begin(), tiles.end());
+    for (size_t k = 0; k < tiles.size(); ++k) EXPECT_EQ(tiles[k], groupSteps(shownDoc.velocitySplits, k)) << "band " << k;
+    ASSERT_EQ(saved.samples.size(), shownDoc.liveSampleCount);
+    for (const fmt::SmplEntry& row : saved.samples) {
+        const logic::EditSample* s = shownDoc.sampleByUid(row.uid);
+        ASSERT_NE(s, nullptr) << "uid " << row.uid;
+        const auto band = byId.find(row.band.value_or(1));
+        ASSERT_NE(band, byId.end()) << "uid " << row.uid;
+        const auto shownBand = static_cast<size_t>(shownDoc.bandIndexOf(s->bandId));
+        EXPECT_EQ(band->second, groupSteps(shownDoc.velocitySplits, shownBand)) << "uid " << row.uid;
     }
 }
 
@@ -633,53 +646,17 @@ TEST(SaveRoundTrip, DirectsDraggedAwayFromTheirRoomSamplesOnBothRoads) {
 // range of the group the editor showed it in, and pruning on save may only
 // drop splits, never move one.
 
-// The velocity steps an entry's edges stand for: each edge rounded to the
-// 0..127 scale, the outer ones (also infinite) clamped.
-std::pair<int32_t, int32_t> stepsOf(const fmt::BandDef& band) {
-    auto step = [](const std::optional<double>& edge, int32_t absent) {
-        if (!edge || std::isnan(*edge)) return absent;
-        return static_cast<int32_t>(std::clamp(std::round(*edge * 127.0), 0.0, 127.0));
-    };
-    return {step(band.low, -1), step(band.high, -1)};
-}
-
-// The range of the group at `index` under `splits`, in the same steps.
-std::pair<int32_t, int32_t> groupSteps(const std::vector<int32_t>& splits, size_t index) {
-    return {index == 0 ? 0 : splits[index - 1], index < splits.size() ? splits[index] : 127};
-}
-
-// Every row of the saved file plays the range of the group the editor
-// showed its sample in; the file's bands tile 0..127 at the shown splits.
-void expectRowsPlayWhereShown(const fmt::Zem6Model& saved, const EditDocument& shownDoc) {
-    std::map<uint64_t, std::pair<int32_t, int32_t>> byId;
-    for (const fmt::BandDef& band : saved.metadata.dynamics) byId[band.id] = stepsOf(band);
-    ASSERT_EQ(byId.size(), shownDoc.bands.size());
-    std::vector<std::pair<int32_t, int32_t>> tiles;
-    for (const auto& [id, steps] : byId) tiles.push_back(steps);
-    std::sort(tiles.begin(), tiles.end());
-    for (size_t k = 0; k < tiles.size(); ++k) EXPECT_EQ(tiles[k], groupSteps(shownDoc.velocitySplits, k)) << "band " << k;
-    ASSERT_EQ(saved.samples.size(), shownDoc.liveSampleCount);
-    for (const fmt::SmplEntry& row : saved.samples) {
-        const logic::EditSample* s = shownDoc.sampleByUid(row.uid);
-        ASSERT_NE(s, nullptr) << "uid " << row.uid;
-        const auto band = byId.find(row.band.value_or(1));
-        ASSERT_NE(band, byId.end()) << "uid " << row.uid;
-        const auto shownBand = static_cast<size_t>(shownDoc.bandIndexOf(s->bandId));
-        EXPECT_EQ(band->second, groupSteps(shownDoc.velocitySplits, shownBand)) << "uid " << row.uid;
-    }
-}
-
-// The shell's save as the main component runs it: the plan on the message
-// thread, then the save job; afterwards the document is pruned and saved.
+// The shell's save as its worker runs it: the plan, then the save job;
+// afterwards the document takes the room moves, is pruned and saved.
 void saveThroughJob(ZemEditViewModel& vm, const std::string& target) {
     int code = -1;
     auto plan = composeSaveModel(vm.document, vm.activeSource()->model(), "saved", code);
     ASSERT_TRUE(plan.ok()) << plan.message();
     // Room samples the linking cannot match are only reported; the groups
     // are what is checked here.
+    const std::vector<logic::RoomGroupMove> moves = plan->roomMoves;
     ASSERT_EQ(runSaveJob(target, std::move(*plan), makeDetachedAudioSource(vm)), 0);
-    vm.document.pruneEmptyGroups();
-    vm.document.markSaved();
+    settleSavedDocument(vm.document, moves);
 }
 
 // Saves on the road (the shell's through its job), checks the file row by
