@@ -75,6 +75,37 @@ TEST(TooltipWindow, ShowsTheHoveredTipInTheThemeAfterTheDelayAndThenRunsNoTimer)
     EXPECT_FALSE(stage.tip.isVisible());
 }
 
+// As on desktops: after a click the control's tip stays away while the
+// pointer stays on it, through moves and the wait, and comes back only once
+// the pointer has left it and returned.
+TEST(TooltipWindow, AClickedControlShowsNoTipUntilThePointerHasLeftIt) {
+    TipStage stage;
+    test::PeerMouse mouse{stage};
+    mouse.send({60.0f, 40.0f}, {});
+    mouse.send({60.0f, 40.0f}, test::PeerMouse::held(false));
+    mouse.send({60.0f, 40.0f}, {});
+    for (const auto p : {juce::Point<float>{64.0f, 42.0f}, juce::Point<float>{90.0f, 30.0f}}) {
+        mouse.send(p, {});
+        EXPECT_FALSE(stage.tip.isArmed());
+        pumpFor(stage.tip.kDelayMs + 200);
+        EXPECT_FALSE(stage.tip.isVisible()) << "tip after the click, pointer at " << p.toString();
+    }
+
+    // Out onto the window, then back: the tip returns.
+    mouse.send({60.0f, 120.0f}, {});
+    mouse.send({60.0f, 40.0f}, {});
+    EXPECT_TRUE(stage.tip.isArmed());
+    EXPECT_TRUE(pumpUntil([&] { return stage.tip.isVisible(); }, 3000));
+
+    // Clicked, then out of the window and back in: that is leaving it too.
+    mouse.send({60.0f, 40.0f}, test::PeerMouse::held(false));
+    mouse.send({60.0f, 40.0f}, {});
+    EXPECT_FALSE(stage.tip.isVisible());
+    mouse.send({600.0f, 40.0f}, {});
+    mouse.send({60.0f, 40.0f}, {});
+    EXPECT_TRUE(stage.tip.isArmed());
+}
+
 TEST(TooltipWindow, NoTipAndNoTimerForAComponentWithoutOneOrAPointerOutside) {
     TipStage stage;
     test::PeerMouse mouse{stage};
