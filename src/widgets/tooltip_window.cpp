@@ -30,7 +30,7 @@ bool V6TooltipWindow::insideClicked(juce::Component* c) const {
 
 void V6TooltipWindow::pointerAt(const juce::MouseEvent& e) {
     if (e.eventComponent == this) return;
-    if (insideClicked(e.eventComponent)) return;
+    if (insideClicked(e.eventComponent) && tipFor(e.eventComponent) == clickedTip_) return;
     clicked_ = nullptr;
     const auto p = host_.getLocalPoint(nullptr, e.getScreenPosition());
     if (isVisible()) {
@@ -61,6 +61,7 @@ void V6TooltipWindow::mouseDown(const juce::MouseEvent& e) {
     stopTimer();
     hideTip();
     clicked_ = e.eventComponent == this ? nullptr : e.eventComponent;
+    clickedTip_ = tipFor(clicked_.getComponent());
 }
 
 void V6TooltipWindow::mouseDrag(const juce::MouseEvent&) {

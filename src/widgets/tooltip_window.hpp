@@ -40,8 +40,11 @@ private:
 
     juce::Component& host_;
     juce::Component::SafePointer<juce::Component> under_;
-    // The control last clicked, while the pointer has not left it.
+    // The control last clicked, while the pointer has not left it, and its
+    // tip then: a component with several parts tells them apart by their
+    // tips, so another tip under the pointer is another control.
     juce::Component::SafePointer<juce::Component> clicked_;
+    juce::String clickedTip_;
     juce::Point<int> pointer_;  // in host coordinates
     juce::String text_;
 };

@@ -106,6 +106,31 @@ TEST(TooltipWindow, AClickedControlShowsNoTipUntilThePointerHasLeftIt) {
     EXPECT_TRUE(stage.tip.isArmed());
 }
 
+// One component with two parts, each with its own tip (as the detail strip's
+// audition and polarity areas): the other part is another control.
+struct TwoParts : juce::Component, juce::TooltipClient {
+    juce::String tip;
+    juce::String getTooltip() override { return tip; }
+    void mouseMove(const juce::MouseEvent& e) override { tip = e.x < getWidth() / 2 ? "Audition" : "Polarity"; }
+};
+
+TEST(TooltipWindow, AfterAClickAnotherPartOfTheSameComponentShowsItsTip) {
+    TipStage stage;
+    TwoParts parts;
+    parts.setBounds(200, 20, 160, 40);
+    stage.addAndMakeVisible(parts);
+    test::PeerMouse mouse{stage};
+    mouse.send({220.0f, 40.0f}, {});
+    mouse.send({220.0f, 40.0f}, test::PeerMouse::held(false));
+    mouse.send({220.0f, 40.0f}, {});
+    mouse.send({224.0f, 41.0f}, {});
+    pumpFor(stage.tip.kDelayMs + 200);
+    EXPECT_FALSE(stage.tip.isVisible()) << "the clicked part shows its tip again";
+    mouse.send({320.0f, 40.0f}, {});
+    EXPECT_TRUE(pumpUntil([&] { return stage.tip.isVisible(); }, 3000));
+    EXPECT_EQ(stage.tip.shownText(), "Polarity");
+}
+
 TEST(TooltipWindow, NoTipAndNoTimerForAComponentWithoutOneOrAPointerOutside) {
     TipStage stage;
     test::PeerMouse mouse{stage};
