@@ -1,5 +1,7 @@
 #include "app/file_choosers.hpp"
 
+#include "widgets/message_boxes.hpp"
+
 namespace vt6::maker {
 
 namespace {
@@ -32,7 +34,10 @@ void launchFileChooser(std::unique_ptr<juce::FileChooser>& holder, const FileCho
         return;
     }
     holder = std::make_unique<juce::FileChooser>(request.title, request.start, request.patterns, true);
-    holder->launchAsync(request.flags, [done = std::move(onResult)](const juce::FileChooser& chooser) {
+    // The chooser is a window of its own, gone by the time this runs.
+    holder->launchAsync(request.flags, [done = std::move(onResult), back = ui::widgets::KeyboardReturn()](
+                                           const juce::FileChooser& chooser) {
+        back.windowClosed();
         done(chooser.getResult());
     });
 }
@@ -49,7 +54,9 @@ void launchFileChooserForMany(std::unique_ptr<juce::FileChooser>& holder, const 
         return;
     }
     holder = std::make_unique<juce::FileChooser>(request.title, request.start, request.patterns, true);
-    holder->launchAsync(request.flags, [done = std::move(onResult)](const juce::FileChooser& chooser) {
+    holder->launchAsync(request.flags, [done = std::move(onResult), back = ui::widgets::KeyboardReturn()](
+                                           const juce::FileChooser& chooser) {
+        back.windowClosed();
         done(chooser.getResults());
     });
 }

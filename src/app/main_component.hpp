@@ -54,6 +54,9 @@ public:
     // before (possibly a component that is now covered); it goes on to the
     // component the user works in.
     void globalFocusChanged(juce::Component* focused) override;
+    // Tab and Shift+Tab follow the layout over the whole window: the header
+    // row, then the editor's stops (its quit button last).
+    std::unique_ptr<juce::ComponentTraverser> createKeyboardFocusTraverser() override;
 
     // Files dragged over the editor go to the group under the pointer, or
     // are sorted by hit level when dropped beside the columns.
@@ -114,6 +117,9 @@ public:
 
 private:
     friend class MainComponentTestAccess;
+    class TabOrder;
+    // Every control Tab stops at, in order.
+    std::vector<juce::Component*> tabStops();
 
     // What the open job hands back to the message thread.
     struct OpenResult {

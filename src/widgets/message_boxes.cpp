@@ -18,16 +18,31 @@ void restoreKeyboardFocus(juce::Component* before) {
         before->grabKeyboardFocus();
 }
 
+KeyboardReturn::KeyboardReturn()
+    : before_(juce::Component::getCurrentlyFocusedComponent()),
+      window_(before_ != nullptr ? before_->getTopLevelComponent()
+                                 : static_cast<juce::Component*>(juce::TopLevelWindow::getActiveTopLevelWindow())) {}
+
+void KeyboardReturn::windowClosed() const {
+    auto* before = before_.getComponent();
+    if (before != nullptr && before->isShowing() && !before->isCurrentlyBlockedByAnotherModalComponent())
+        before->grabKeyboardFocus();
+    else if (auto* window = window_.getComponent();
+             window != nullptr && window->isShowing() && !window->isCurrentlyBlockedByAnotherModalComponent())
+        window->grabKeyboardFocus();
+    auto& desktop = juce::Desktop::getInstance();
+    for (int i = 0; i < desktop.getNumComponents(); ++i)
+        if (auto* c = desktop.getComponent(i); c->isShowing()) c->repaint();
+}
+
 void showMessageBoxAsync(const juce::MessageBoxOptions& options, std::function<void(int)> onResult) {
     if (const auto& present = presenter()) {
         present(options, std::move(onResult));
         return;
     }
-    // The box is a window of its own; once it is gone the keyboard goes back
-    // to where it was, also where no window manager hands the focus back.
-    juce::Component::SafePointer<juce::Component> before(juce::Component::getCurrentlyFocusedComponent());
-    juce::AlertWindow::showAsync(options, [callback = std::move(onResult), before](int result) {
-        restoreKeyboardFocus(before.getComponent());
+    // The box is a window of its own.
+    juce::AlertWindow::showAsync(options, [callback = std::move(onResult), back = KeyboardReturn()](int result) {
+        back.windowClosed();
         if (callback) callback(result);
     });
 }

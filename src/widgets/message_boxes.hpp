@@ -23,6 +23,22 @@ void showMessageBoxAsync(const juce::MessageBoxOptions& options, std::function<v
 // or menu window opened) when it is still shown and not blocked.
 void restoreKeyboardFocus(juce::Component* before);
 
+// Where the keyboard was when a window of the program's own (a box, a file
+// chooser) opened. Once that window is gone, `windowClosed` gives the
+// keyboard back, also where no window manager does (the X focus would stay
+// on the root window), and repaints the program's windows, so that none
+// keeps the closed window's pixels.
+class KeyboardReturn {
+public:
+    KeyboardReturn();
+    void windowClosed() const;
+
+private:
+    juce::Component::SafePointer<juce::Component> before_;
+    // The window that was active, for when nothing in it held the keyboard.
+    juce::Component::SafePointer<juce::Component> window_;
+};
+
 // Asks "Replace zem" before a save replaces a file the user was not warned
 // about; `replace` runs only on "Replace" (it must check that its owner still
 // exists).

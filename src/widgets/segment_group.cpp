@@ -337,6 +337,12 @@ void V6DropChip::paintChip(juce::Graphics& g, const WidgetPaintState& state) {
     g.setColour(themeColour(ThemeColour::textMuted));
     g.strokePath(chevronPath(w, h),
                  juce::PathStrokeType(1.4f, juce::PathStrokeType::curved, juce::PathStrokeType::rounded));
+    // The ring of the control that holds the keyboard, as the buttons draw it.
+    if (hasKeyboardFocus(true)) {
+        g.setColour(themeColour(ThemeColour::accent));
+        g.drawRoundedRectangle(1.0f, 1.0f, std::max(w - 2.0f, 0.0f), std::max(h - 2.0f, 0.0f),
+                               std::max(r - 1.0f, 0.0f), 2.0f);
+    }
     if (state.disabled) g.endTransparencyLayer();
 }
 

@@ -23,8 +23,15 @@ juce::String V6TooltipWindow::tipFor(juce::Component* c) {
     return {};
 }
 
+bool V6TooltipWindow::insideClicked(juce::Component* c) const {
+    auto* clicked = clicked_.getComponent();
+    return clicked != nullptr && c != nullptr && (c == clicked || clicked->isParentOf(c));
+}
+
 void V6TooltipWindow::pointerAt(const juce::MouseEvent& e) {
     if (e.eventComponent == this) return;
+    if (insideClicked(e.eventComponent) && tipFor(e.eventComponent) == clickedTip_) return;
+    clicked_ = nullptr;
     const auto p = host_.getLocalPoint(nullptr, e.getScreenPosition());
     if (isVisible()) {
         // A tip stays while the pointer stays on what it describes.
@@ -39,16 +46,22 @@ void V6TooltipWindow::pointerAt(const juce::MouseEvent& e) {
 void V6TooltipWindow::mouseEnter(const juce::MouseEvent& e) { pointerAt(e); }
 void V6TooltipWindow::mouseMove(const juce::MouseEvent& e) { pointerAt(e); }
 
-void V6TooltipWindow::mouseExit(const juce::MouseEvent&) {
+void V6TooltipWindow::mouseExit(const juce::MouseEvent& e) {
     // Moving between components sends an exit and then an enter, which arms
     // the delay again; leaving the window sends only the exit.
     stopTimer();
     hideTip();
+    // Moving onto a child of the clicked control is no leaving it.
+    if (auto* clicked = clicked_.getComponent(); clicked != nullptr && e.eventComponent == clicked &&
+                                                 !clicked->getScreenBounds().contains(e.getScreenPosition()))
+        clicked_ = nullptr;
 }
 
-void V6TooltipWindow::mouseDown(const juce::MouseEvent&) {
+void V6TooltipWindow::mouseDown(const juce::MouseEvent& e) {
     stopTimer();
     hideTip();
+    clicked_ = e.eventComponent == this ? nullptr : e.eventComponent;
+    clickedTip_ = tipFor(clicked_.getComponent());
 }
 
 void V6TooltipWindow::mouseDrag(const juce::MouseEvent&) {

@@ -2,7 +2,8 @@
 // The tooltip of a window, drawn inside it by the look-and-feel. Unlike the
 // framework's tooltip window it polls nothing: pointer events over the host
 // arm a one-shot delay, so a still pointer, or one outside the window, keeps
-// no timer running.
+// no timer running. As on desktops, a click hides the tip, and the control
+// clicked shows none again until the pointer has left it.
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
@@ -34,10 +35,16 @@ private:
     void timerCallback() override;
     void hideTip();
     void pointerAt(const juce::MouseEvent&);
+    bool insideClicked(juce::Component* c) const;
     static juce::String tipFor(juce::Component* c);
 
     juce::Component& host_;
     juce::Component::SafePointer<juce::Component> under_;
+    // The control last clicked, while the pointer has not left it, and its
+    // tip then: a component with several parts tells them apart by their
+    // tips, so another tip under the pointer is another control.
+    juce::Component::SafePointer<juce::Component> clicked_;
+    juce::String clickedTip_;
     juce::Point<int> pointer_;  // in host coordinates
     juce::String text_;
 };

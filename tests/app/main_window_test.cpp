@@ -411,5 +411,86 @@ TEST_F(MainWindowTest, KeysReachTheSampleEditorFromTheChipMenuAndTheEditorAfterI
                                 : juce::String("nothing"));
 }
 
+
+// The framework's own chooser window on the desktop, when one shows.
+juce::FileChooserDialogBox* shownChooser() {
+    auto& desktop = juce::Desktop::getInstance();
+    for (int i = desktop.getNumComponents(); --i >= 0;)
+        if (auto* box = dynamic_cast<juce::FileChooserDialogBox*>(desktop.getComponent(i)); box != nullptr && box->isShowing())
+            return box;
+    return nullptr;
+}
+
+juce::Button* buttonNamed(juce::Component& root, const juce::String& text) {
+    for (auto* child : root.getChildren()) {
+        if (auto* b = dynamic_cast<juce::Button*>(child); b != nullptr && b->isShowing() && b->getButtonText() == text)
+            return b;
+        if (auto* found = buttonNamed(*child, text)) return found;
+    }
+    return nullptr;
+}
+
+::Window xFocus(Display* display) {
+    ::Window focus = 0;
+    int revert = 0;
+    XGetInputFocus(display, &focus, &revert);
+    return focus;
+}
+
+// Without a window manager nobody hands the keyboard back when a chooser
+// window closes: the X focus would stay on the root window and every key
+// would be lost until a click. Each chooser gives it back, and the window
+// repaints as a whole, so that no pixels of the chooser stay behind.
+TEST_F(MainWindowTest, AfterEveryFileChooserTheKeysAndAFreshPictureComeBack) {
+    setFileChooserPresenter({});
+    Application::Window window;
+    auto* main = dynamic_cast<MainComponent*>(window.getContentComponent());
+    ASSERT_NE(main, nullptr);
+    MainComponentTestAccess access(*main);
+    access.mountNew();
+    const auto handle = nativeHandle(window);
+    ASSERT_TRUE(pumpNudging(x.display, handle, [&] { return window.isShowing() && main->getPeer()->isFocused(); },
+                            3000));
+    // Far from the centred chooser: only a repaint of the whole window reaches it.
+    PaintProbe probe;
+    main->addAndMakeVisible(probe);
+    probe.setBounds(2, main->getHeight() - 12, 10, 10);
+
+    struct Case {
+        const char* what;
+        std::function<void()> open;
+    };
+    const Case cases[] = {
+        {"OPEN ZEM (Ctrl+O)", [&] { sendKeyStroke(x.display, handle, XK_o, true, false); }},
+        {"SAVE AS (Ctrl+Shift+S)", [&] { sendKeyStroke(x.display, handle, XK_s, true, true); }},
+        {"IMPORT FOLDER", [&] { access.importFolder().triggerClick(); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        main->overlay()->grabKeyboardFocus();
+        ASSERT_TRUE(pumpNudging(x.display, handle, [&] { return xFocus(x.display) == handle; }, 3000));
+        c.open();
+        ASSERT_TRUE(pumpNudging(x.display, handle, [&] { return shownChooser() != nullptr; }, 3000));
+        auto* chooser = shownChooser();
+        ASSERT_TRUE(pumpNudging(x.display, handle, [&] { return xFocus(x.display) != handle; }, 3000))
+            << "the chooser never took the keyboard";
+        auto* cancel = buttonNamed(*chooser, "Cancel");
+        ASSERT_NE(cancel, nullptr);
+        test::pumpFor(100);
+        const int paintsBefore = probe.paints;
+        clickOn(*cancel);
+        ASSERT_TRUE(test::pumpUntil([&] { return shownChooser() == nullptr; }));
+        EXPECT_TRUE(pumpNudging(x.display, handle, [&] { return xFocus(x.display) == handle; }, 2000))
+            << "X focus on " << xFocus(x.display) << ", the window is " << handle;
+        EXPECT_TRUE(pumpNudging(x.display, handle, [&] { return main->overlay()->hasKeyboardFocus(true); }, 2000))
+            << "focused: " << (juce::Component::getCurrentlyFocusedComponent() != nullptr
+                                    ? juce::Component::getCurrentlyFocusedComponent()->getName()
+                                    : juce::String("nothing"));
+        EXPECT_TRUE(pumpNudging(x.display, handle, [&] { return probe.paints > paintsBefore; }, 2000))
+            << "the window did not repaint what the chooser left";
+    }
+    main->removeChildComponent(&probe);
+}
+
 }  // namespace
 }  // namespace vt6::maker

@@ -75,6 +75,62 @@ TEST(TooltipWindow, ShowsTheHoveredTipInTheThemeAfterTheDelayAndThenRunsNoTimer)
     EXPECT_FALSE(stage.tip.isVisible());
 }
 
+// As on desktops: after a click the control's tip stays away while the
+// pointer stays on it, through moves and the wait, and comes back only once
+// the pointer has left it and returned.
+TEST(TooltipWindow, AClickedControlShowsNoTipUntilThePointerHasLeftIt) {
+    TipStage stage;
+    test::PeerMouse mouse{stage};
+    mouse.send({60.0f, 40.0f}, {});
+    mouse.send({60.0f, 40.0f}, test::PeerMouse::held(false));
+    mouse.send({60.0f, 40.0f}, {});
+    for (const auto p : {juce::Point<float>{64.0f, 42.0f}, juce::Point<float>{90.0f, 30.0f}}) {
+        mouse.send(p, {});
+        EXPECT_FALSE(stage.tip.isArmed());
+        pumpFor(stage.tip.kDelayMs + 200);
+        EXPECT_FALSE(stage.tip.isVisible()) << "tip after the click, pointer at " << p.toString();
+    }
+
+    // Out onto the window, then back: the tip returns.
+    mouse.send({60.0f, 120.0f}, {});
+    mouse.send({60.0f, 40.0f}, {});
+    EXPECT_TRUE(stage.tip.isArmed());
+    EXPECT_TRUE(pumpUntil([&] { return stage.tip.isVisible(); }, 3000));
+
+    // Clicked, then out of the window and back in: that is leaving it too.
+    mouse.send({60.0f, 40.0f}, test::PeerMouse::held(false));
+    mouse.send({60.0f, 40.0f}, {});
+    EXPECT_FALSE(stage.tip.isVisible());
+    mouse.send({600.0f, 40.0f}, {});
+    mouse.send({60.0f, 40.0f}, {});
+    EXPECT_TRUE(stage.tip.isArmed());
+}
+
+// One component with two parts, each with its own tip (as the detail strip's
+// audition and polarity areas): the other part is another control.
+struct TwoParts : juce::Component, juce::TooltipClient {
+    juce::String tip;
+    juce::String getTooltip() override { return tip; }
+    void mouseMove(const juce::MouseEvent& e) override { tip = e.x < getWidth() / 2 ? "Audition" : "Polarity"; }
+};
+
+TEST(TooltipWindow, AfterAClickAnotherPartOfTheSameComponentShowsItsTip) {
+    TipStage stage;
+    TwoParts parts;
+    parts.setBounds(200, 20, 160, 40);
+    stage.addAndMakeVisible(parts);
+    test::PeerMouse mouse{stage};
+    mouse.send({220.0f, 40.0f}, {});
+    mouse.send({220.0f, 40.0f}, test::PeerMouse::held(false));
+    mouse.send({220.0f, 40.0f}, {});
+    mouse.send({224.0f, 41.0f}, {});
+    pumpFor(stage.tip.kDelayMs + 200);
+    EXPECT_FALSE(stage.tip.isVisible()) << "the clicked part shows its tip again";
+    mouse.send({320.0f, 40.0f}, {});
+    EXPECT_TRUE(pumpUntil([&] { return stage.tip.isVisible(); }, 3000));
+    EXPECT_EQ(stage.tip.shownText(), "Polarity");
+}
+
 TEST(TooltipWindow, NoTipAndNoTimerForAComponentWithoutOneOrAPointerOutside) {
     TipStage stage;
     test::PeerMouse mouse{stage};

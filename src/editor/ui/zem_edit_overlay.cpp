@@ -258,6 +258,8 @@ void ZemEditOverlay::buildChrome() {
         articulationViewport.setScrollBarsShown(false, true);
         articulationViewport.setScrollBarThickness(10);
         articulationViewport.setScrollOnDragMode(juce::Viewport::ScrollOnDragMode::never);
+        // Only a frame around the strip: no Tab stop of its own.
+        articulationViewport.setWantsKeyboardFocus(false);
         addAndMakeVisible(articulationViewport);
     } else {
         addAndMakeVisible(articulationStrip);
@@ -522,7 +524,11 @@ void ZemEditOverlay::clearSelection() {
     refreshAll();
 }
 
-void ZemEditOverlay::mouseDown(const juce::MouseEvent&) { clearSelection(); }
+void ZemEditOverlay::mouseDown(const juce::MouseEvent&) {
+    clearSelection();
+    // The pointer took over from Tab.
+    focusLost(focusChangedByMouseClick);
+}
 
 void ZemEditOverlay::wireColumn(BandColumn& column) {
     BandColumn::Callbacks c;
@@ -667,6 +673,7 @@ void ZemEditOverlay::paint(juce::Graphics& g) {
 }
 
 void ZemEditOverlay::paintOverChildren(juce::Graphics& g) {
+    paintGridFocusRing(g);
     if (hitSortProgress == nullptr || !hitSortProgress->isVisible()) return;
     const auto clip = g.getClipBounds();
     const auto box = hitSortProgress->getBounds();

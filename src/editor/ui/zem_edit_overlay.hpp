@@ -81,6 +81,17 @@ public:
     // The component that should hold the keyboard: the open sample editor,
     // else the overlay itself.
     juce::Component* keyboardTarget() noexcept;
+    // The controls Tab stops at inside the editor, in the order of its
+    // layout: the header left to right, the filter strips (a level panel
+    // after its button), the drum type, the grid (the overlay itself: Delete
+    // and the undo keys act on it), the rows below it, and the quit button
+    // last. An open sample editor is the only stop.
+    std::vector<juce::Component*> tabStops();
+    // The overlay holds the keyboard because Tab brought it there; the grid
+    // then shows the focus ring (not when it holds it by default).
+    bool showsGridFocus() const noexcept { return gridFocusShown; }
+    void focusGained(FocusChangeType) override;
+    void focusLost(FocusChangeType) override;
     void refreshHeader();
     void refreshStrips();
     void refreshAfterCommand();
@@ -390,6 +401,8 @@ private:
     } captureSwitch;
 
     juce::Rectangle<int> headerRow;
+    bool gridFocusShown = false;
+    void paintGridFocusRing(juce::Graphics&);
 };
 
 }  // namespace vt6::ui::zemedit
