@@ -20,6 +20,7 @@
 
 #include "app/decode_audio_core.hpp"
 #include "app/hostile_audio.hpp"
+#include "support/child_process.hpp"
 #include "support/temp_dir.hpp"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -53,15 +54,6 @@ test::ByteVec flacBytes(const test::TempDir& dir, int channels, int frames) {
     return test::ByteVec((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-long statusKb(const char* key) {
-    std::ifstream in("/proc/self/status");
-    std::string line;
-    const std::string k(key);
-    while (std::getline(in, line))
-        if (line.rfind(k, 0) == 0) return std::stol(line.substr(k.size()));
-    return -1;
-}
-
 struct ChildOutcome {
     bool ran = false;
     int kind = -1;
@@ -72,27 +64,16 @@ struct ChildOutcome {
 // its own (a child starts with its peak at what it maps), optionally under an
 // address-space limit of `limitGrowth` bytes above that (0: none).
 ChildOutcome inChild(const std::function<int()>& work, uint64_t limitGrowth) {
-    int fds[2];
-    if (pipe(fds) != 0) return {};
-    const pid_t child = fork();
-    if (child == 0) {
-        close(fds[0]);
-        const long base = statusKb("VmSize:");
+    const auto values = test::inChild([&]() -> std::array<long, 2> {
+        const long base = test::statusKb("VmSize:");
         if (limitGrowth > 0) {
             const rlimit limit{static_cast<rlim_t>(base) * 1024 + limitGrowth, RLIM_INFINITY};
             if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(2);
         }
-        const long values[2] = {work(), statusKb("VmPeak:") - base};
-        _exit(write(fds[1], values, sizeof values) == static_cast<ssize_t>(sizeof values) ? 0 : 1);
-    }
-    close(fds[1]);
-    long values[2] = {-1, -1};
-    const ssize_t got = read(fds[0], values, sizeof values);
-    close(fds[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    if (got != static_cast<ssize_t>(sizeof values) || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return {};
-    return {true, static_cast<int>(values[0]), values[1]};
+        return {work(), test::statusKb("VmPeak:") - base};
+    });
+    if (!values) return {};
+    return {true, static_cast<int>((*values)[0]), (*values)[1]};
 }
 
 TEST(DecodeCore, ASmallFlacDeclaringAHugeLengthIsDamagedAndReservesOnlyWhatDecodes) {

@@ -16,6 +16,7 @@
 #include "app/hostile_audio.hpp"
 #include "app/import_job.hpp"
 #include "editor/ui/user_messages.hpp"
+#include "support/child_process.hpp"
 #include "support/temp_dir.hpp"
 
 namespace vt6::maker {
@@ -237,15 +238,6 @@ TEST(ImportJob, AFileWhoseDeclaredSizePassesTheCapStopsTheJobUndecoded) {
               (std::vector<std::string>{withReferenceNumber("2 liar.flac contains damaged audio and was left out.", 430)}));
 }
 
-long statusKb(const char* key) {
-    std::ifstream in("/proc/self/status");
-    std::string line;
-    const std::string k(key);
-    while (std::getline(in, line))
-        if (line.rfind(k, 0) == 0) return std::stol(line.substr(k.size()));
-    return -1;
-}
-
 TEST(ImportJob, FilesDecodingAtOnceNeverHoldMoreThanTheCap) {
     // Six mono 16-bit WAVs of 16 MiB each (32 MiB of floats), sparse on disk
     // and silent, so none is accepted; with a cap of 64 MiB the pool of four
@@ -266,28 +258,17 @@ TEST(ImportJob, FilesDecodingAtOnceNeverHoldMoreThanTheCap) {
     request.byteCap = uint64_t{64} << 20;
 
     // Measured in a child, whose peak of resident memory can be reset.
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    const pid_t child = fork();
-    if (child == 0) {
-        close(fds[0]);
+    const auto values = test::inChild([&]() -> std::array<long, 2> {
         malloc_trim(0);
         std::ofstream("/proc/self/clear_refs") << "5";
-        const long before = statusKb("VmRSS:");
+        const long before = test::statusKb("VmRSS:");
         std::atomic<int> done{0};
         auto result = runImportJob(request, {}, done, 4);
-        const long values[2] = {statusKb("VmHWM:") - before, static_cast<long>(result->reportLines.size())};
-        _exit(write(fds[1], values, sizeof values) == static_cast<ssize_t>(sizeof values) ? 0 : 1);
-    }
-    close(fds[1]);
-    long values[2] = {-1, -1};
-    const ssize_t got = read(fds[0], values, sizeof values);
-    close(fds[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    ASSERT_EQ(got, static_cast<ssize_t>(sizeof values));
-    EXPECT_EQ(values[1], 6);  // each file is silent
-    EXPECT_LT(values[0], 80 * 1024) << "peak growth in KiB";
+        return {test::statusKb("VmHWM:") - before, static_cast<long>(result->reportLines.size())};
+    });
+    ASSERT_TRUE(values.has_value());
+    EXPECT_EQ((*values)[1], 6);  // each file is silent
+    EXPECT_LT((*values)[0], 80 * 1024) << "peak growth in KiB";
 }
 
 TEST(ImportJob, CancelAtEachStageImportsNothing) {
