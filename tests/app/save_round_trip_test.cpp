@@ -180,6 +180,21 @@ std::string describe(const ShownSample& s) {
 // The stored edges, in id order: ids 1..n, from 0 to 1 without gap or
 // overlap, one band per band the editor shows; with `atSplits`, each inner
 // edge exactly at the split the editor shows.
+// The reopened document shows the same splits and the same samples, with the
+// same audio, as the one that was saved.
+void expectSameSamples(const Shown& got, const Shown& want) {
+    EXPECT_EQ(got.splits, want.splits);
+    EXPECT_EQ(uidsOf(got), uidsOf(want));
+    for (const auto& [uid, sample] : want.samples) {
+        const auto found = got.samples.find(uid);
+        if (found == got.samples.end()) continue;
+        EXPECT_EQ(describe(found->second), describe(sample)) << "uid " << uid;
+        EXPECT_TRUE(found->second.audio == sample.audio && found->second.channels == sample.channels &&
+                    found->second.sampleRate == sample.sampleRate)
+            << "audio of uid " << uid;
+    }
+}
+
 void expectEdgesTile(const fmt::Zem6Model& model, const std::vector<int32_t>& splits, bool atSplits) {
     std::vector<fmt::BandDef> bands = model.metadata.dynamics;
     std::sort(bands.begin(), bands.end(), [](const fmt::BandDef& a, const fmt::BandDef& b) { return a.id < b.id; });
@@ -247,17 +262,8 @@ void expectRoundTrip(Road road, ZemEditViewModel& vm, const std::string& target,
     expectEdgesTile(again.fileSource->model(), vm.document.velocitySplits, edgesAtSplits);
     const Shown want = shown(vm);
     const Shown got = shown(again);
-    EXPECT_EQ(got.splits, want.splits);
     EXPECT_EQ(got.roomLayers, want.roomLayers);
-    EXPECT_EQ(uidsOf(got), uidsOf(want));
-    for (const auto& [uid, sample] : want.samples) {
-        const auto found = got.samples.find(uid);
-        if (found == got.samples.end()) continue;
-        EXPECT_EQ(describe(found->second), describe(sample)) << "uid " << uid;
-        EXPECT_TRUE(found->second.audio == sample.audio && found->second.channels == sample.channels &&
-                    found->second.sampleRate == sample.sampleRate)
-            << "audio of uid " << uid;
-    }
+    expectSameSamples(got, want);
 }
 
 void openLibrary(ZemEditViewModel& vm, const std::string& path) {
@@ -685,16 +691,7 @@ void expectSavedAsShown(Road road, ZemEditViewModel& vm, const std::string& targ
     ZemEditViewModel again;
     ASSERT_TRUE(again.openFile(saved, fmt::ReadPolicy{})) << again.status.text;
     expectRowsPlayWhereShown(again.fileSource->model(), vm.document);
-    const Shown want = shown(vm);
-    const Shown got = shown(again);
-    EXPECT_EQ(got.splits, want.splits);
-    EXPECT_EQ(uidsOf(got), uidsOf(want));
-    for (const auto& [uid, sample] : want.samples) {
-        const auto found = got.samples.find(uid);
-        if (found == got.samples.end()) continue;
-        EXPECT_EQ(describe(found->second), describe(sample)) << "uid " << uid;
-        EXPECT_TRUE(found->second.audio == sample.audio) << "audio of uid " << uid;
-    }
+    expectSameSamples(shown(again), shown(vm));
     // A name the user typed or the file stored comes back as it was; only
     // made-up names may be made up again.
     ASSERT_EQ(again.document.bands.size(), vm.document.bands.size());

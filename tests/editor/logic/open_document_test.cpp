@@ -287,16 +287,18 @@ TEST(DocumentLoad, EverySampleLandsInTheBandItsIdNames) {
 // The grid shows the bands softest first, in the velocity order of their
 // stored ranges (edges when every entry has both, else centres), whatever
 // their ids; each row still lands in the band its id names.
+// A band entry with a stored centre (extension key 5).
+BandDef withCentre(BandDef b, double centre) {
+    b.extensions.push_back(fmt::makeCborFloatValue(centre));
+    return b;
+}
+
 TEST(DocumentLoad, BandsShowInTheVelocityOrderOfTheirStoredRanges) {
     struct Case {
         const char* what;
         std::vector<BandDef> entries;
         std::vector<uint64_t> idsShown;  // bottom group first
         std::vector<int32_t> splits;
-    };
-    auto withCentre = [](BandDef b, double centre) {
-        b.extensions.push_back(fmt::makeCborFloatValue(centre));
-        return b;
     };
     const double e34 = 34 / 127.0;
     const double e68 = 68 / 127.0;
@@ -450,10 +452,6 @@ TEST(DocumentLoad, CentresOffTheScaleTakeTheSplitsFromTheEdges) {
         const char* what;
         std::vector<BandDef> entries;
         std::vector<int32_t> splits;
-    };
-    auto withCentre = [](BandDef b, double centre) {
-        b.extensions.push_back(fmt::makeCborFloatValue(centre));
-        return b;
     };
     const double e60 = 60 / 127.0;
     const double e90 = 90 / 127.0;
