@@ -34,7 +34,10 @@ class Stage : public juce::Component {
 public:
     Stage() {
         setSize(400, 300);
-        setWantsKeyboardFocus(true);
+        // Not a focus taker itself: the display's focus-in can come late,
+        // and a window that wants the keyboard would then take it from the
+        // box or slider a test has just focused.
+        setWantsKeyboardFocus(false);
         addToDesktop(juce::ComponentPeer::windowHasDropShadow);
         setVisible(true);
         pumpUntil([this] { return isShowing(); });
