@@ -106,6 +106,14 @@ std::vector<std::string> bandNames(const EditDocument& doc) {
 }
 
 // Splits fit the bands: one fewer (none for one band or none).
+// One layer and articulation, bands at `splits` (positions that keep them),
+// and one sample in each band.
+void oneSamplePerBand(EditDocument& doc, const std::vector<int32_t>& splits) {
+    shape(doc, {false}, 1, static_cast<int>(splits.size()) + 1);
+    doc.setBandLayout(splits, layoutKeepingSplits(splits).positions);
+    for (size_t b = 0; b < doc.bands.size(); ++b) addLoaded(doc, 0, 0, static_cast<int32_t>(b), measuredLevel(-20));
+}
+
 void expectLayoutFits(const EditDocument& doc) {
     ASSERT_EQ(doc.velocitySplits.size(), doc.bands.size() < 2 ? 0 : doc.bands.size() - 1);
     ASSERT_EQ(doc.levelPositions.size(), doc.bands.size());
@@ -464,9 +472,7 @@ TEST(BandCommands, NoSplitTheUserDidNotTouchMoves) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         EditDocument doc;
-        shape(doc, {false}, 1, static_cast<int>(c.splits.size()) + 1);
-        doc.setBandLayout(c.splits, layoutKeepingSplits(c.splits).positions);
-        for (size_t b = 0; b < doc.bands.size(); ++b) addLoaded(doc, 0, 0, static_cast<int32_t>(b), measuredLevel(-20));
+        oneSamplePerBand(doc, c.splits);
         const std::vector<double> before = doc.levelPositions;
         ASSERT_TRUE(c.edit(doc));
         EXPECT_EQ(doc.velocitySplits, c.after);
@@ -692,9 +698,7 @@ TEST(Prune, NoSplitTheUserSetMoves) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         EditDocument doc;
-        shape(doc, {false}, 1, static_cast<int>(c.splits.size()) + 1);
-        doc.setBandLayout(c.splits, layoutKeepingSplits(c.splits).positions);
-        for (size_t b = 0; b < doc.bands.size(); ++b) addLoaded(doc, 0, 0, static_cast<int32_t>(b), measuredLevel(-20));
+        oneSamplePerBand(doc, c.splits);
         c.edit(doc);
         ASSERT_TRUE(doc.pruneEmptyGroups());
         EXPECT_EQ(doc.velocitySplits, c.after);
