@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <thread>
 #include <vector>
@@ -78,14 +79,24 @@ std::set<std::string> namesIn(const std::string& folder) {
     return out;
 }
 
-// Another instance: a child that takes its lock, leaves a working copy, an
-// undo copy and a save's temporaries (with their hidden siblings) beside
-// `target`, then either lives until told or dies at once.
-struct Instance {
-    pid_t pid = -1;
-    int release = -1;  // closing it ends a living child
+// Reads one byte from `fd`, waiting at most `seconds`; 0 when none came.
+char readWithin(int fd, int seconds) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, seconds * 1000) != 1) return 0;
+    char c = 0;
+    return read(fd, &c, 1) == 1 ? c : 0;
+}
 
-    static Instance start(const std::string& target, bool staysAlive) {
+// Another instance of the program, as a forked child: it runs `setup` (true
+// when all went well), says so, then ends at once (and is then a gone
+// owner) or lives until told. What `setup` refers to on the caller's stack
+// stays alive in the child, which never returns from here.
+struct Child {
+    pid_t pid = -1;      // -1 once ended
+    int release = -1;    // closing it ends a living child
+    pid_t owner = -1;    // its id, also once it has ended
+
+    static Child start(const std::function<bool()>& setup, bool staysAlive) {
         int ready[2];
         int stop[2];
         if (pipe(ready) != 0 || pipe(stop) != 0) std::abort();
@@ -93,6 +104,35 @@ struct Instance {
         if (pid == 0) {
             close(ready[0]);
             close(stop[1]);
+            const char answer = setup() ? 'y' : 'n';
+            if (write(ready[1], &answer, 1) != 1) _exit(2);
+            if (staysAlive) {
+                char ignored;
+                (void)!read(stop[0], &ignored, 1);
+            }
+            _exit(0);
+        }
+        close(ready[1]);
+        close(stop[0]);
+        EXPECT_EQ(readWithin(ready[0], 10), 'y');
+        close(ready[0]);
+        Child out{pid, stop[1], pid};
+        if (!staysAlive) out.end();
+        return out;
+    }
+    void end() {
+        if (release >= 0) close(release);
+        release = -1;
+        if (pid > 0) waitpid(pid, nullptr, 0);
+        pid = -1;
+    }
+};
+
+// An instance that takes its lock, leaves a working copy, an undo copy and
+// a save's temporaries (with their hidden siblings) beside `target`.
+Child startInstance(const std::string& target, bool staysAlive) {
+    return Child::start(
+        [&] {
             bool ok = holdInstanceLock();
             noteSaveFolder(target);
             const auto make = [&](const std::string& path) {
@@ -108,31 +148,10 @@ struct Instance {
             make(folder + name + ".physical");
             make(folder + "." + name + ".ab12cd34.tmp");
             make(folder + "." + name + ".physical.ab12cd34.tmp");
-            const char answer = ok ? 'y' : 'n';
-            if (write(ready[1], &answer, 1) != 1) _exit(2);
-            if (staysAlive) {
-                char ignored;
-                (void)read(stop[0], &ignored, 1);
-            }
-            _exit(0);
-        }
-        close(ready[1]);
-        close(stop[0]);
-        char answer = 0;
-        EXPECT_EQ(read(ready[0], &answer, 1), 1);
-        EXPECT_EQ(answer, 'y');
-        close(ready[0]);
-        Instance out{pid, stop[1]};
-        if (!staysAlive) out.end();
-        return out;
-    }
-    void end() {
-        if (release >= 0) close(release);
-        release = -1;
-        if (pid > 0) waitpid(pid, nullptr, 0);
-        pid = -1;
-    }
-};
+            return ok;
+        },
+        staysAlive);
+}
 
 size_t countOwnedBy(const std::set<std::string>& names, pid_t owner) {
     return static_cast<size_t>(std::count_if(names.begin(), names.end(), [owner](const std::string& n) {
@@ -150,8 +169,8 @@ TEST(LeftoverSweep, GoneOwnersOnlyAndNothingElse) {
     const std::string target = targets.path("lib.zem");
     targets.write("lib.zem", fmt::Bytes{1, 2, 3});
 
-    Instance living = Instance::start(target, true);
-    Instance::start(target, false);  // killed: ends at once
+    Child living = startInstance(target, true);
+    startInstance(target, false);  // killed: ends at once
     const pid_t livingPid = living.pid;
 
     // The killed child is reaped already: its id is the other owner here.
@@ -228,60 +247,22 @@ std::string tagOf(pid_t owner) {
     return tag;
 }
 
-// Reads one byte from `fd`, waiting at most `seconds`; 0 when none came.
-char readWithin(int fd, int seconds) {
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, seconds * 1000) != 1) return 0;
-    char c = 0;
-    return read(fd, &c, 1) == 1 ? c : 0;
-}
-
-// Another instance that takes its lock, notes `folders` and, when
-// `openPath` is set, has that file open in a window; it ends at once (and
-// is then a gone owner) or lives until told.
-struct Window {
-    pid_t pid = -1;  // -1 once ended
-    int release = -1;
-    pid_t owner = -1;  // its id, also once it has ended
-
-    static Window start(const std::vector<std::string>& folders, const std::string& openPath, bool staysAlive) {
-        int ready[2];
-        int stop[2];
-        if (pipe(ready) != 0 || pipe(stop) != 0) std::abort();
-        const pid_t pid = fork();
-        if (pid == 0) {
-            close(ready[0]);
-            close(stop[1]);
+// An instance that takes its lock, notes `folders` and, when `openPath` is
+// set, has that file open in a window.
+Child startWindow(const std::vector<std::string>& folders, const std::string& openPath, bool staysAlive) {
+    OpenFileMark mark;  // held by the child only
+    return Child::start(
+        [&] {
             bool ok = holdInstanceLock();
             for (const std::string& folder : folders) noteSaveFolder(folder + "/lib.zem");
-            OpenFileMark mark;
             if (!openPath.empty()) {
                 mark = OpenFileMark(openPath);
                 ok = ok && mark.held();
             }
-            const char answer = ok ? 'y' : 'n';
-            if (write(ready[1], &answer, 1) != 1) _exit(2);
-            if (staysAlive) {
-                char ignored;
-                (void)!read(stop[0], &ignored, 1);
-            }
-            _exit(0);
-        }
-        close(ready[1]);
-        close(stop[0]);
-        EXPECT_EQ(readWithin(ready[0], 10), 'y');
-        close(ready[0]);
-        Window out{pid, stop[1], pid};
-        if (!staysAlive) out.end();
-        return out;
-    }
-    void end() {
-        if (release >= 0) close(release);
-        release = -1;
-        if (pid > 0) waitpid(pid, nullptr, 0);
-        pid = -1;
-    }
-};
+            return ok;
+        },
+        staysAlive);
+}
 
 // What the sweeps after a save and at a start may remove: a gone owner's own
 // shapes, and nothing that is in use, not ours, or reached through a link.
@@ -296,7 +277,7 @@ TEST(LeftoverSweep, RemovesOnlyAGoneOwnersOwnFiles) {
     std::filesystem::create_directory(linked);
 
     // A killed instance that saved into both folders.
-    const std::string gone = tagOf(Window::start({beside, linked}, "", false).owner) + "12345678";
+    const std::string gone = tagOf(startWindow({beside, linked}, "", false).owner) + "12345678";
     // The folder it noted is a link now, to files that look like its own.
     std::filesystem::rename(linked, targets.path("linked.moved"));
     std::filesystem::create_symlink(elsewhere.root(), linked);
@@ -355,7 +336,7 @@ TEST(LeftoverSweep, RemovesOnlyAGoneOwnersOwnFiles) {
     }
     ASSERT_TRUE(marks.front().held());
     // A living instance with a file of its own beside the target.
-    Window living = Window::start({beside}, heldElsewhere, true);
+    Child living = startWindow({beside}, heldElsewhere, true);
     const std::string alive = tagOf(living.pid) + "12345678";
     cases.push_back({Place::beside, "lib_temp" + alive + ".zem", Use::none, true});
     cases.push_back({Place::temporaryFolder, "zem-rivir-" + alive.substr(0, 8) + "-0123456789abcdef.zem", Use::none, true});
